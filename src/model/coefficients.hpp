@@ -1,0 +1,38 @@
+#pragma once
+// The five-point finite-difference system of a grid: upwind differences for advection (always
+// the west side for u and the south side for v), central differences for diffusion, and an
+// identity equation carrying the Dirichlet value at every boundary node. The equation of node k is
+//   aP(k) T(k) + aW(k) T(k-1) + aE(k) T(k+1) + aS(k) T(k-Nx) + aN(k) T(k+Nx) = b(k).
+
+#include <cstddef>
+#include <span>
+
+#include "model/model_problem.hpp"
+#include "state/problem_state.hpp"
+
+namespace advdiff::model {
+
+struct StencilCoefficients {
+    Field aS, aW, aP, aE, aN;  // the five coefficients of each node
+    Field b;                   // right-hand side
+
+    void resize(std::size_t n) {
+        for (Field* f : {&aS, &aW, &aP, &aE, &aN, &b}) f->assign(n, 0.0);
+    }
+};
+
+// Read-only view of the five coefficient arrays of one grid, as the solvers take them.
+struct StencilView {
+    std::span<const double> aS, aW, aP, aE, aN;
+
+    StencilView() = default;
+    StencilView(std::span<const double> s, std::span<const double> w, std::span<const double> p,
+                std::span<const double> e, std::span<const double> n)
+        : aS(s), aW(w), aP(p), aE(e), aN(n) {}
+    explicit StencilView(const StencilCoefficients& c) : aS(c.aS), aW(c.aW), aP(c.aP), aE(c.aE), aN(c.aN) {}
+};
+
+// Fills every entry of `out` (already sized Nx*Ny) for an Nx x Ny grid of the case.
+void assemble_coefficients(const ModelCase& c, int Nx, int Ny, StencilCoefficients& out);
+
+}  // namespace advdiff::model

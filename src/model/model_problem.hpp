@@ -1,0 +1,65 @@
+#pragma once
+// The model problem: steady advection-diffusion on the unit square with Dirichlet values on all
+// four sides, in a family of test cases whose analytic solutions are known.
+//   problem_kind 1: constant velocities (Pex, Pey) chosen by flow_angle (and peclet_code for 45);
+//                   T = Pex*Pey*x*y, except flow_angle 3: pure diffusion, T = sin(pi x) sinh(pi y)/sinh(pi)
+//   otherwise:      a rotating divergence-free flow, T = x*y*u*v, zero on the whole boundary.
+// Every formula is evaluated in one fixed order (each product and sum left to right as grouped
+// below); the report prints 17 significant digits, so the grouping is part of the definition.
+
+#include <span>
+
+#include "state/problem_state.hpp"
+
+namespace advdiff::model {
+
+struct ModelCase {
+    int problem_kind = 0;
+    int flow_angle = 0;
+    int peclet_code = 0;
+    double gamma = 0.0;  // diffusion coefficient
+    double Pex = 0.0;    // constant velocities (problem_kind 1); 0 for other codes and cases
+    double Pey = 0.0;
+
+    bool constant_velocity() const { return problem_kind == 1; }
+    bool pure_diffusion() const { return problem_kind == 1 && flow_angle == 3; }
+};
+
+// The case selected by the settings, with Pex, Pey from the velocity table (a combination the
+// table does not list leaves them 0).
+ModelCase make_model_case(const SimulationSettings& settings);
+
+// Grid spacing 1/(n - 1) and the coordinate (i - 1)*h of a 1-based node index.
+inline double spacing(int n) { return 1.0 / static_cast<double>(n - 1); }
+inline double coordinate(int i, double h) { return static_cast<double>(i - 1) * h; }
+
+struct Velocity {
+    double u;
+    double v;
+};
+
+// Velocities of the rotating flow at (x, y).
+Velocity rotating_velocity(double x, double y);
+
+// Analytic solution of the case at (x, y).
+double analytic_solution(const ModelCase& c, double x, double y);
+
+// Source term S(x, y) of the case.
+double source_term(const ModelCase& c, double x, double y);
+
+// Boundary values on the north row and on the east column as the field initialisation and the
+// multigrid boundary operation write them: Pex*Pey*x*y_north, sin(pi*x) for pure diffusion.
+// The south row and the west column are 0 in every case.
+double north_boundary_value(const ModelCase& c, double x, double y_north);
+double east_boundary_value(const ModelCase& c, double x_east, double y);
+
+// Initial estimate of TNum (and T_Analitica for option 2) on an Nx x Ny grid:
+//   1: zero, then the north row and the east column get their boundary values;
+//   2: the analytic solution everywhere (also into T_Analitica), then the north row (for pure
+//      diffusion: every node of each column gets sin(pi*x_i)) and the east column;
+//   3: one half everywhere, then (constant velocities only) the north row and the east column;
+//   any other value: TNum and T_Analitica are left as they are.
+void initialise_field(const ModelCase& c, int initial_estimate, int Nx, int Ny, std::span<double> TNum,
+                      std::span<double> T_Analitica);
+
+}  // namespace advdiff::model

@@ -1,0 +1,22 @@
+#pragma once
+// How much memory a run may take.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace advdiff::platform {
+
+// MemAvailable of /proc/meminfo, in bytes; empty when it cannot be read.
+std::optional<std::uint64_t> available_memory_bytes();
+
+// Throws RunError(file, line, setting, message) that gives `bytes_needed` (in MiB or GiB) and the
+// memory available, when `bytes_needed` exceeds what is available. `what` describes the run
+// ("a 2049 x 2049 Gauss elimination band").
+void require_memory(std::uint64_t bytes_needed, const std::string& what, const std::string& file,
+                    long line, const std::string& setting);
+
+// Human-readable byte count: "812 MiB", "12.4 GiB".
+std::string format_bytes(std::uint64_t bytes);
+
+}  // namespace advdiff::platform

@@ -1,0 +1,234 @@
+#include "platform/text_file.hpp"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/internals.hpp"
+#include "platform/signals.hpp"
+#include "state/run_error.hpp"
+
+namespace advdiff::platform {
+
+namespace {
+
+std::string error_text(int error) { return std::strerror(error); }
+
+std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+
+struct PathParts {
+    std::string folder;  // "." for a bare name
+    std::string base;    // empty when the path ends in a slash
+};
+
+PathParts split_path(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return {".", path};
+    return {slash == 0 ? std::string("/") : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+// mkstemp template for a temporary file next to the target: "<folder>/.<base>.XXXXXX". The base
+// is shortened so that a target name of the longest allowed length still leaves room for the
+// suffix.
+std::string temporary_template(const PathParts& parts) {
+    return parts.folder + "/." + parts.base.substr(0, 200) + ".XXXXXX";
+}
+
+mode_t current_umask() {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return mask;
+}
+
+// Creates a temporary file from `name_template` (replaced by the actual name) and registers it
+// with the interrupt handlers in one step. Returns the descriptor, or -1 with errno set.
+int create_registered_temporary(std::string& name_template) {
+    detail::InterruptsBlocked blocked;
+    const int fd = mkstemp(name_template.data());
+    if (fd >= 0) register_temporary_file(name_template);
+    return fd;
+}
+
+void remove_registered_temporary(const std::string& name) {
+    detail::InterruptsBlocked blocked;
+    unlink(name.c_str());
+    register_temporary_file("");
+}
+
+bool write_all(int fd, std::string_view bytes, int& error) {
+    const char* next = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = write(fd, next, left);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            error = errno;
+            return false;
+        }
+        next += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+}  // namespace
+
+std::string read_file(const std::string& path, const std::string& display_name) {
+    auto fail = [&](const std::string& message) { throw RunError(display_name, 0, "", message); };
+    // O_NONBLOCK keeps a FIFO without a writer from blocking the open; such files are refused
+    // below anyway.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR) fail("no such file");
+        if (error == EISDIR) fail("is a directory, not a file");
+        fail("cannot be read: " + error_text(error));
+    }
+    Descriptor file(fd);
+    struct stat info {};
+    if (fstat(fd, &info) != 0) fail("cannot be read: " + error_text(errno));
+    if (S_ISDIR(info.st_mode)) fail("is a directory, not a file");
+    if (!S_ISREG(info.st_mode)) fail("cannot be read: not a regular file");
+
+    std::string content;
+    if (info.st_size > 0) content.reserve(static_cast<std::size_t>(info.st_size));
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            fail("cannot be read: " + error_text(errno));
+        }
+        if (got == 0) break;
+        content.append(buffer, static_cast<std::size_t>(got));
+    }
+    return content;
+}
+
+void write_file_atomically(const std::string& path, std::string_view bytes) {
+    auto fail = [&](int error) {
+        throw RunError(path, 0, "", "cannot be written: " + error_text(error));
+    };
+    const PathParts parts = split_path(path);
+    if (parts.base.empty()) fail(EISDIR);
+
+    std::string temporary = temporary_template(parts);
+    const int fd = create_registered_temporary(temporary);
+    if (fd < 0) fail(errno);
+
+    // Every failure from here on removes the temporary file before reporting.
+    auto discard = [&](int error, bool still_open) {
+        if (still_open) close(fd);
+        remove_registered_temporary(temporary);
+        fail(error);
+    };
+    // mkstemp creates the file readable by the owner only; the report gets the mode any new file
+    // of the user would get.
+    if (fchmod(fd, static_cast<mode_t>(0644) & ~current_umask()) != 0) discard(errno, true);
+    int error = 0;
+    if (!write_all(fd, bytes, error)) discard(error, true);
+    if (close(fd) != 0) discard(errno, false);
+
+    detail::InterruptsBlocked blocked;
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) discard(errno, false);
+    register_temporary_file("");
+}
+
+void check_writable_target(const std::string& path, const std::string& display_name, long line,
+                           const std::string& setting) {
+    auto fail = [&](const std::string& message) {
+        throw RunError(display_name, line, setting, message);
+    };
+    if (path.empty()) fail("the file name is empty");
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        fail(quoted(path) + " is a directory, not a file");
+    const PathParts parts = split_path(path);
+    if (parts.base.empty()) fail(quoted(path) + " names a directory, not a file");
+    if (stat(parts.folder.c_str(), &info) != 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR)
+            fail("the folder " + quoted(parts.folder) + " does not exist");
+        fail("the folder " + quoted(parts.folder) + " cannot be used: " + error_text(error));
+    }
+    if (!S_ISDIR(info.st_mode)) fail(quoted(parts.folder) + " is not a folder");
+
+    // Permissions, read-only file systems, quotas on names: only creating a file tells for sure.
+    // The probe has the name a real temporary file would have and is removed at once.
+    std::string probe = temporary_template(parts);
+    const int fd = create_registered_temporary(probe);
+    if (fd < 0) {
+        const int error = errno;
+        fail("cannot create a file in the folder " + quoted(parts.folder) + ": " + error_text(error));
+    }
+    close(fd);
+    remove_registered_temporary(probe);
+}
+
+std::string utf8_to_latin1(std::string_view utf8) {
+    auto reject = [](std::size_t at, const std::string& why) {
+        throw std::logic_error("text for ISO 8859-1 output, byte " + std::to_string(at) + ": " + why);
+    };
+    std::string latin1;
+    latin1.reserve(utf8.size());
+    std::size_t at = 0;
+    while (at < utf8.size()) {
+        const auto lead = static_cast<unsigned char>(utf8[at]);
+        if (lead < 0x80) {
+            latin1 += static_cast<char>(lead);
+            ++at;
+            continue;
+        }
+        std::size_t length = 0;
+        std::uint32_t code = 0;
+        if ((lead & 0xE0) == 0xC0) {
+            length = 2;
+            code = lead & 0x1F;
+        } else if ((lead & 0xF0) == 0xE0) {
+            length = 3;
+            code = lead & 0x0F;
+        } else if ((lead & 0xF8) == 0xF0) {
+            length = 4;
+            code = lead & 0x07;
+        } else {
+            reject(at, "not UTF-8");
+        }
+        if (utf8.size() - at < length) reject(at, "incomplete UTF-8 sequence");
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(utf8[at + k]);
+            if ((next & 0xC0) != 0x80) reject(at, "incomplete UTF-8 sequence");
+            code = (code << 6) | (next & 0x3F);
+        }
+        constexpr std::uint32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (code < shortest[length]) reject(at, "overlong UTF-8 sequence");
+        if (code > 0xFF) {
+            char name[16];
+            std::snprintf(name, sizeof name, "U+%04X", static_cast<unsigned>(code));
+            reject(at, std::string(name) + " has no ISO 8859-1 form");
+        }
+        latin1 += static_cast<char>(code);
+        at += length;
+    }
+    return latin1;
+}
+
+}  // namespace advdiff::platform

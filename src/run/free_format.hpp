@@ -1,0 +1,60 @@
+#pragma once
+// Reading the input files value by value: one value per line, free format.
+//
+// Rules: each value is read by a read of its own that starts at the beginning of the next line;
+// blank lines (and blanks, tabs) before the item are skipped; the item ends at a blank, a tab, a
+// comma, a slash or the end of the line; the rest of the line is ignored. An integer is an
+// optional sign and digits; a real may be an integer, a decimal number, or carry an exponent
+// introduced by E or D (either case). A text may be enclosed in apostrophes or quotation marks
+// (then it may contain blanks, and a doubled delimiter stands for one); without delimiters it ends
+// at the first blank, comma or slash. A line whose item is empty (it starts with a comma) or is a
+// slash is a null value: the setting keeps its previous value. A CR before the LF is not part of
+// any value. Nothing else is accepted: no repeat counts, no ';', no NaN or Infinity, no exponent
+// without its letter.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace advdiff::run {
+
+class FreeFormatReader {
+public:
+    // Reads the whole file through the platform layer. Throws RunError naming `display_name` when
+    // the file is missing, a directory, unreadable, or holds bytes that are not text.
+    static FreeFormatReader open(const std::string& path, const std::string& display_name);
+
+    // A reader over text already in memory (tests, fuzzing).
+    FreeFormatReader(std::string display_name, std::string contents);
+
+    // Skips the next line whatever it holds. Throws RunError at end of file.
+    void skip_line(std::string_view what);
+
+    // Each reads the next value into `value`, leaving it unchanged for a null value. Errors
+    // (end of file, wrong form, out of the 32-bit range or of the double range, unclosed text
+    // delimiter) throw RunError(file, line, setting, "expected ..., found \"...\"").
+    void read_int(std::string_view setting, int& value);
+    void read_double(std::string_view setting, double& value);
+    // Stored left-justified, blank-padded (or cut) to `width` characters.
+    void read_text(std::string_view setting, std::string& value, std::size_t width);
+
+    // Physical line (1-based) of the last value read or skipped.
+    long line() const;
+    const std::string& file_name() const;
+
+private:
+    // The rest of the line where the next value starts, blanks before it removed; sets line_.
+    // Throws the end-of-file error for `expected` ("an integer", ...).
+    std::string_view seek_value(std::string_view setting, std::string_view expected);
+    // The next physical line without its LF (and without a CR before it).
+    std::string_view next_line();
+    [[noreturn]] void fail(std::string_view setting, const std::string& message) const;
+
+    std::string display_name_;
+    std::string contents_;
+    std::size_t pos_ = 0;     // start of the next unread line
+    long line_ = 0;           // line of the last value read or skipped
+    long lines_read_ = 0;     // physical lines consumed so far
+};
+
+}  // namespace advdiff::run

@@ -1,0 +1,93 @@
+// advdiff2d: numerical experiments with the steady 2D linear advection-diffusion equation.
+// This file holds the command line only; the program itself is run::run_program.
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <string>
+
+#include "platform/signals.hpp"
+#include "run/program.hpp"
+#include "state/run_error.hpp"
+
+namespace {
+
+constexpr const char* kUsage = "usage: advdiff2d [--window SECONDS] [--no-edit] [--help] [--version]";
+
+void print_help() {
+    std::printf(
+        "%s\n"
+        "\n"
+        "Solves the steady 2D advection-diffusion model problem described by the input files of the\n"
+        "working directory (dados1.ent, then MG2D_000.ent or SG2D_000.ent), repeats the whole\n"
+        "simulation until the timing window has closed, and writes the report named in the\n"
+        "parameter file. The reference solution exata<N> must be there; advdiff2d-reference makes it.\n"
+        "\n"
+        "  --window SECONDS  length of the timing window (default 10; at least one repetition runs,\n"
+        "                    so 0 runs exactly one)\n"
+        "  --no-edit         never open the input files or the report in $VISUAL / $EDITOR\n"
+        "                    (they are opened only when both are set and the terminal is interactive)\n"
+        "  --help            this text\n"
+        "  --version         the program's version\n",
+        kUsage);
+}
+
+int usage_error(const std::string& message) {
+    std::fprintf(stderr, "advdiff2d: %s\n%s\n", message.c_str(), kUsage);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    advdiff::run::ProgramOptions options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            print_help();
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("advdiff2d %s\n", ADVDIFF_VERSION);
+            return 0;
+        }
+        if (arg == "--no-edit") {
+            options.edit = false;
+        } else if (arg == "--window" || arg.rfind("--window=", 0) == 0) {
+            std::string value;
+            if (arg == "--window") {
+                if (i + 1 >= argc) return usage_error("--window needs a number of seconds");
+                value = argv[++i];
+            } else {
+                value = arg.substr(9);
+            }
+            char* end = nullptr;
+            errno = 0;
+            const double seconds = std::strtod(value.c_str(), &end);
+            if (value.empty() || *end != '\0' || errno != 0 || !std::isfinite(seconds) || seconds < 0)
+                return usage_error("--window needs a non-negative number of seconds, not \"" + value + "\"");
+            options.window_seconds = seconds;
+        } else {
+            return usage_error("unknown argument \"" + arg + "\"");
+        }
+    }
+
+    advdiff::platform::install_interrupt_handlers();
+    try {
+        advdiff::run::run_program(options);
+    } catch (const advdiff::RunError& e) {
+        std::fprintf(stderr, "advdiff2d: error: %s\n", e.what());
+        return 1;
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "advdiff2d: error: out of memory\n");
+        return 1;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "advdiff2d: error: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}

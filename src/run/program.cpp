@@ -1,0 +1,110 @@
+#include "run/program.hpp"
+
+#include <string>
+
+#include "multigrid/fas_cycle.hpp"
+#include "multigrid/hierarchy.hpp"
+#include "platform/clock.hpp"
+#include "platform/memory.hpp"
+#include "platform/text_file.hpp"
+#include "report/report.hpp"
+#include "run/input_files.hpp"
+#include "run/reference_file.hpp"
+#include "run/single_grid.hpp"
+#include "solvers/gauss_elimination.hpp"
+#include "state/run_error.hpp"
+
+namespace advdiff::run {
+
+void load_reference_solution(ProblemState& state) {
+    if (state.settings.run_mode == kMultigrid) {
+        state.Nx = state.hierarchy.level_nx[0];
+        state.Ny = state.hierarchy.level_ny[0];
+    }
+    state.N = state.Nx * state.Ny;
+    state.reference_solution.assign(static_cast<std::size_t>(state.N), 0.0);
+    read_reference_values(reference_file_name(state.settings.reference_file_index), state.Nx, state.Ny,
+                          state.reference_solution);
+}
+
+void run_repetition(ProblemState& state) {
+    const SimulationSettings& s = state.settings;
+    if (s.run_mode == kMultigrid) {
+        // Validated when the input was read; computed again as every repetition starts afresh.
+        std::string why;
+        auto hierarchy = multigrid::setup_hierarchy(s.level_count, s.coarsest_nx, s.coarsest_ny, s.coarsening_p, &why);
+        if (!hierarchy) throw RunError("MG2D_000.ent", 0, "level_count", why);
+        state.hierarchy = std::move(*hierarchy);
+        load_reference_solution(state);
+        multigrid::run_multigrid(state);
+    } else {
+        state.Nx = s.Nx;
+        state.Ny = s.Ny;
+        load_reference_solution(state);
+        run_single_grid(state);
+    }
+}
+
+std::uint64_t bytes_needed(const ProblemState& state) {
+    const SimulationSettings& s = state.settings;
+    constexpr std::uint64_t d = sizeof(double);
+    std::uint64_t finest = 0, all_levels = 0, finest_nx = 0;
+    if (s.run_mode == kMultigrid) {
+        std::string why;
+        const auto h = multigrid::setup_hierarchy(s.level_count, s.coarsest_nx, s.coarsest_ny, s.coarsening_p, &why);
+        if (!h) return 0;
+        finest = static_cast<std::uint64_t>(h->level_nodes[0]);
+        all_levels = static_cast<std::uint64_t>(h->total_nodes());
+        finest_nx = static_cast<std::uint64_t>(h->level_nx[0]);
+    } else {
+        finest = static_cast<std::uint64_t>(s.Nx) * static_cast<std::uint64_t>(s.Ny);
+        all_levels = finest;
+        finest_nx = static_cast<std::uint64_t>(s.Nx);
+    }
+    // TNum, T_Analitica, reference solution and the report's analytic field on the finest grid;
+    // the six coefficient arrays of every level.
+    std::uint64_t bytes = 4 * finest * d + 6 * all_levels * d;
+    if (s.run_mode == kMultigrid) bytes += 4 * all_levels * d;  // solution, rhs, residual, correction
+    switch (s.solver_kind) {
+        case kMsi: bytes += 7 * all_levels * d + 3 * finest * d; break;
+        case kAdi: bytes += 2 * finest * d; break;
+        case kElimGauss:
+            if (s.run_mode != kMultigrid) bytes += solvers::band_elimination_bytes(finest, finest_nx);
+            break;
+        default: break;
+    }
+    return bytes;
+}
+
+void run_program(const ProgramOptions& options) {
+    ProblemState state;
+    read_input_files(state, options.edit);
+
+    // Problems that would only show after hours of computing are reported now.
+    const SettingSource name_source = state.source_of("report_file_name");
+    platform::check_writable_target(report::report_path(state.settings), name_source.file, name_source.line,
+                                    "report_file_name");
+    const SimulationSettings& s = state.settings;
+    const bool multigrid = s.run_mode == kMultigrid;
+    const SettingSource size_source = state.source_of(multigrid ? "coarsest_nx" : "Nx");
+    std::string what = multigrid ? "a multigrid run of " + std::to_string(s.level_count) + " levels"
+                                 : "a " + std::to_string(s.Nx) + " x " + std::to_string(s.Ny) + " grid";
+    if (!multigrid && s.solver_kind == kElimGauss) what += " solved by Gauss elimination";
+    platform::require_memory(bytes_needed(state), what, size_source.file, size_source.line,
+                             multigrid ? "coarsest_nx" : "Nx");
+
+    RunStatistics& stats = state.stats;
+    stats.repetition_count = 0;
+    stats.elapsed_seconds = platform::elapsed_time();
+    // At least one repetition always runs; the window closes when the clock reaches its length.
+    do {
+        run_repetition(state);
+        stats.elapsed_seconds = platform::elapsed_time();
+        ++stats.repetition_count;
+        stats.seconds_per_run = stats.elapsed_seconds / stats.repetition_count;
+    } while (stats.elapsed_seconds < options.window_seconds);
+
+    report::write_report(state, options.edit);
+}
+
+}  // namespace advdiff::run

@@ -1,0 +1,30 @@
+#pragma once
+// The main sequence: read the input files, run the whole simulation again and again until the
+// timing window has closed, then write the report of the last repetition.
+
+#include <cstdint>
+
+#include "state/problem_state.hpp"
+
+namespace advdiff::run {
+
+struct ProgramOptions {
+    double window_seconds = 10.0;  // length of the timing window; at least one repetition runs
+    bool edit = true;              // open the input files and the report in the user's editor
+};
+
+// Runs the program in the working directory. Throws RunError on any failure; nothing is
+// written then.
+void run_program(const ProgramOptions& options);
+
+// One repetition: reference set-up and driver (and, for multigrid, the hierarchy set-up).
+void run_repetition(ProblemState& state);
+
+// Fills state.reference_solution from exata<reference_file_index> for the current finest grid
+// (state.Nx, state.Ny: from the settings in single-grid mode, from level 1 in multigrid mode).
+void load_reference_solution(ProblemState& state);
+
+// Bytes of memory one repetition of the run described by the settings needs at its peak.
+std::uint64_t bytes_needed(const ProblemState& state);
+
+}  // namespace advdiff::run

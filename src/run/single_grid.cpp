@@ -1,0 +1,72 @@
+#include "run/single_grid.hpp"
+
+#include <cstddef>
+
+#include "model/coefficients.hpp"
+#include "model/model_problem.hpp"
+#include "model/norm.hpp"
+#include "solvers/gauss_elimination.hpp"
+#include "solvers/relaxation.hpp"
+
+namespace advdiff::run {
+
+void run_single_grid(ProblemState& state) {
+    const SimulationSettings& s = state.settings;
+    const int Nx = state.Nx, Ny = state.Ny;
+    state.N = Nx * Ny;
+    const int N = state.N;
+    const auto n = static_cast<std::size_t>(N);
+
+    const model::ModelCase model_case = model::make_model_case(s);
+    state.TNum.assign(n, 0.0);
+    state.T_Analitica.assign(n, 0.0);
+    solvers::LinearSystem system;
+    system.Nx = Nx;
+    system.Ny = Ny;
+    system.N = N;
+    system.coefficients.resize(n);
+    // The coefficients do not depend on the field: they are assembled once; reassembling them
+    // after every outer iteration would rewrite the same values.
+    model::assemble_coefficients(model_case, Nx, Ny, system.coefficients);
+    state.hx = model::spacing(Nx);
+    state.hy = model::spacing(Ny);
+    model::initialise_field(model_case, s.initial_estimate, Nx, Ny, state.TNum, state.T_Analitica);
+
+    std::vector<double>& norm_history = state.stats.norm_history;
+    auto iteration_error = [&] {
+        return model::l1_mean_difference(Nx, Ny, N, state.TNum, state.reference_solution);
+    };
+    norm_history[0] = iteration_error();
+
+    solvers::SolverWorkspace work;
+    if (s.solver_kind == kMsi || s.solver_kind == kAdi) work.resize(n);
+    solvers::BandWork band;
+
+    int& iteration_count = state.stats.iteration_count;
+    iteration_count = 1;
+    const std::span<const double> b(system.coefficients.b);
+    for (int outer = 1; outer <= s.max_iterations; ++outer) {
+        double norm;
+        if (s.solver_kind == kElimGauss) {
+            // Elimination does not read the field: every outer iteration after the first would
+            // write the same solution again, and its norm is the same value.
+            if (outer == 1) {
+                solvers::gauss_elimination(N, Nx, system.view(), b, state.TNum, band);
+                norm = iteration_error();
+            } else {
+                norm = norm_history[static_cast<std::size_t>(iteration_count - 1)];
+            }
+        } else if (solvers::relax(s.solver_kind, 1, s.msi_tolerance, system, b, state.TNum, work)) {
+            norm = iteration_error();
+        } else {
+            // No solver step: the field, and so its norm, stay as they were.
+            norm = norm_history[static_cast<std::size_t>(iteration_count - 1)];
+        }
+        norm_history[static_cast<std::size_t>(iteration_count)] = norm;
+        if (norm <= s.tolerance) break;
+        ++iteration_count;
+    }
+    if (iteration_count > s.max_iterations) iteration_count = s.max_iterations;
+}
+
+}  // namespace advdiff::run

@@ -1,0 +1,83 @@
+#include "solvers/gauss_elimination.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace advdiff::solvers {
+
+std::size_t band_elimination_bytes(std::size_t N, std::size_t Nx) {
+    return N * (2 * Nx + 2) * sizeof(double);
+}
+
+void gauss_elimination(int N, int Nx, const model::StencilView& a, std::span<const double> b, std::span<double> T,
+                       BandWork& work) {
+    const std::ptrdiff_t n = N, nx = Nx, width = 2 * nx + 1;
+    work.band.assign(static_cast<std::size_t>(n * width), 0.0);
+    work.rhs.assign(b.begin(), b.begin() + n);
+    double* band = work.band.data();
+    double* rhs = work.rhs.data();
+    // Entry (row r, column c), 0-based, |c - r| <= Nx.
+    auto at = [&](std::ptrdiff_t r, std::ptrdiff_t c) -> double& { return band[r * width + (c - r + nx)]; };
+
+    for (std::ptrdiff_t k = 0; k < n; ++k) {
+        if (k >= nx) at(k, k - nx) = a.aS[k];
+        if (k >= 1) at(k, k - 1) = a.aW[k];
+        at(k, k) = a.aP[k];
+        if (k + 1 < n) at(k, k + 1) = a.aE[k];
+        if (k + nx < n) at(k, k + nx) = a.aN[k];
+    }
+
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    bool poisoned = false;  // the dense algorithm would have turned the whole solution into NaN
+
+    // Forward elimination. The update of the pivot column itself (A(r,p) - f A(p,p)) is left
+    // out: the dense algorithm writes it but never reads it again.
+    for (std::ptrdiff_t p = 0; p + 1 < n && !poisoned; ++p) {
+        const double pivot = at(p, p);
+        const std::ptrdiff_t last = std::min(p + nx, n - 1);  // last row and column of the band
+        // Rows and columns beyond the band exist: there the dense algorithm computes f * A(p,c)
+        // with A(r,p) = 0 or A(p,c) = 0, which is NaN when the pivot is 0 or NaN, when a value of
+        // the pivot row is not finite, or when a multiplier is not finite.
+        const bool outside = p + nx < n - 1;
+        if (outside) {
+            if (pivot == 0.0 || std::isnan(pivot) || !std::isfinite(rhs[p])) poisoned = true;
+            for (std::ptrdiff_t c = p + 1; c <= last && !poisoned; ++c)
+                if (!std::isfinite(at(p, c))) poisoned = true;
+        }
+        const double* pivot_row = &at(p, p);
+        for (std::ptrdiff_t r = p + 1; r <= last && !poisoned; ++r) {
+            const double f = at(r, p) / pivot;
+            if (outside && !std::isfinite(f)) poisoned = true;
+            double* row = &at(r, p);
+            for (std::ptrdiff_t c = 1; c <= last - p; ++c) row[c] = row[c] - f * pivot_row[c];
+            rhs[r] = rhs[r] - f * rhs[p];
+        }
+    }
+    if (poisoned) {
+        std::fill(T.begin(), T.begin() + n, nan);
+        return;
+    }
+
+    // Back substitution. Beyond the band the dense sum adds 0 * T(l), which is NaN as soon as
+    // some T(l) there is not finite.
+    std::ptrdiff_t highest_non_finite = -1;
+    T[static_cast<std::size_t>(n - 1)] = rhs[n - 1] / at(n - 1, n - 1);
+    if (!std::isfinite(T[static_cast<std::size_t>(n - 1)])) highest_non_finite = n - 1;
+    for (std::ptrdiff_t k = n - 2; k >= 0; --k) {
+        double value;
+        if (highest_non_finite > k + nx) {
+            value = nan;
+        } else {
+            const std::ptrdiff_t last = std::min(k + nx, n - 1);
+            const double* row = &at(k, k);
+            double s = 0.0;
+            for (std::ptrdiff_t l = k + 1; l <= last; ++l) s = s + row[l - k] * T[static_cast<std::size_t>(l)];
+            value = (rhs[k] - s) / row[0];
+        }
+        T[static_cast<std::size_t>(k)] = value;
+        if (!std::isfinite(value) && highest_non_finite < 0) highest_non_finite = k;
+    }
+}
+
+}  // namespace advdiff::solvers

@@ -1,0 +1,47 @@
+#pragma once
+// The modified strongly implicit procedure: an incomplete L*U factorisation of the five-point
+// matrix with partial cancellation (alpha = 0.5, 0 at boundary nodes), used in a
+// residual-correction iteration.
+
+#include <cstddef>
+#include <span>
+
+#include "model/coefficients.hpp"
+#include "state/problem_state.hpp"
+
+namespace advdiff::solvers {
+
+constexpr double kMsiAlpha = 0.5;
+
+// Lower factor L (L1 diagonal; L2, L3, L4 the coefficients of nodes k-1, k-Nx+1, k-Nx) and upper
+// factor U with unit diagonal (U1, U2, U3 the coefficients of nodes k+1, k+Nx-1, k+Nx).
+struct MsiFactors {
+    Field L1, L2, L3, L4;
+    Field U1, U2, U3;
+    void resize(std::size_t n) {
+        for (Field* f : {&L1, &L2, &L3, &L4, &U1, &U2, &U3}) f->assign(n, 0.0);
+    }
+};
+
+// Work vectors of msi_solve: residual r, forward result w, correction delta.
+struct MsiWork {
+    Field r, w, delta;
+    void resize(std::size_t n) {
+        for (Field* f : {&r, &w, &delta}) f->assign(n, 0.0);
+    }
+};
+
+// Builds both factors from the coefficients, node by node in ascending order.
+void msi_factorise(const model::StencilView& a, MsiFactors& f, int N, int Nx, int Ny);
+
+// Iterates on T until `limit` corrections are applied or the Euclidean residual norm falls to
+// r0 * msi_tolerance (r0 the norm on entry). A limit below 1 counts as 1. Must follow
+// msi_factorise on the same coefficients.
+void msi_solve(const model::StencilView& a, const MsiFactors& f, int Ny, int Nx, int N, std::span<double> T,
+               double msi_tolerance, int limit, std::span<const double> b, MsiWork& work);
+
+// The residual r = b - A*T with the terms of each node summed in the order the iteration uses.
+void msi_residual(const model::StencilView& a, int Nx, int N, std::span<const double> T, std::span<const double> b,
+                  std::span<double> r);
+
+}  // namespace advdiff::solvers

@@ -1,0 +1,120 @@
+#pragma once
+// The problem state: everything the phases of a run share. One instance lives for the whole
+// program run; the phases (input reading, reference set-up, drivers, report) take it by reference,
+// the numerical kernels take only the sizes and arrays they work on.
+//
+// Grid fields are stored 0-based; the formulas of the method number nodes from 1 as
+// k = (j-1)*Nx + i. node(i, j, Nx) converts 1-based (i, j) to the 0-based storage index so that a
+// line of code can be read against its formula.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace advdiff {
+
+using Field = std::vector<double>;
+
+// 1-based grid node (i, j) -> 0-based storage index.
+constexpr std::size_t node(int i, int j, int Nx) {
+    return static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(Nx) + static_cast<std::size_t>(i - 1);
+}
+
+// Length of the report name field.
+constexpr std::size_t kReportNameWidth = 35;
+
+// The value of pi the model problem uses everywhere.
+constexpr double kPi = 3.141592653589793;
+
+// Run modes and solver codes read from the input files. Unlisted codes are accepted where the
+// program accepts them and select no action.
+enum RunMode : int { kMultigrid = 1, kSingleGrid = 2 };
+enum SolverKind : int { kGaussSeidel = 1, kMsi = 2, kAdi = 3, kElimGauss = 4 };
+
+// Every value read from the input files.
+struct SimulationSettings {
+    int run_mode = 0;                 // 1 multigrid, 2 single-grid
+    int solver_kind = 0;              // 1 Gauss-Seidel, 2 MSI, 3 ADI, 4 Gauss elimination
+    std::string report_file_name;     // exactly 35 characters (ISO 8859-1 bytes), blank-padded
+    int level_count = 0;              // multigrid: number of grids, finest = level 1
+    int reference_file_index = 0;     // 1..11: the reference solution is read from exata<index>
+    int coarsest_nx = 0;              // multigrid: nodes in x of the coarsest grid
+    int coarsest_ny = 0;              // multigrid: nodes in y of the coarsest grid
+    int Nx = 0;                       // single-grid: nodes in x, boundary included
+    int Ny = 0;                       // single-grid: nodes in y, boundary included
+    int problem_kind = 0;             // 1 constant velocity family, otherwise rotating flow
+    int flow_angle = 0;               // degrees; 3 selects pure diffusion
+    int peclet_code = 0;              // Peclet magnitude code used with flow_angle 45
+    double coarsening_p = 0.0;        // multigrid: numerator of the coarsening ratio
+    double coarsening_q = 0.0;        // multigrid: denominator (printed only)
+    double gamma = 0.0;               // diffusion coefficient
+    int max_iterations = 0;           // outer iterations (single-grid) or V-cycles (multigrid)
+    int inner_iterations = 0;         // smoother iterations per level visit (multigrid)
+    double tolerance = 0.0;           // stopping tolerance on the L1 mean iteration error
+    double msi_tolerance = 0.0;       // relative residual tolerance inside MSI
+    int initial_estimate = 0;         // 1 zero, 2 analytic, 3 one half
+    int print_history = 0;            // 1: the report lists the iteration norms
+    int history_interval = 0;         // every how many iterations a row is listed
+};
+
+// Where each setting came from, so that later checks can name the file and line.
+struct SettingSource {
+    std::string file;   // file name as the user knows it (e.g. "SG2D_000.ent")
+    long line = 0;      // 1-based physical line
+};
+
+// Timing and convergence results of the last repetition.
+struct RunStatistics {
+    int repetition_count = 0;              // complete simulations in the timing window
+    double elapsed_seconds = 0.0;          // last reading of the elapsed-time clock
+    double seconds_per_run = 0.0;          // elapsed_seconds / repetition_count
+    int iteration_count = 0;               // outer iterations or cycles of the last run
+    std::vector<double> norm_history;      // index 0..max_iterations: L1 mean iteration error
+    double average_convergence_rate = 0.0; // printed, never assigned by any step
+};
+
+// Node counts of the multigrid hierarchy, level 1 (finest) first; index 0 holds level 1.
+struct GridHierarchy {
+    std::vector<int> level_nx;
+    std::vector<int> level_ny;
+    std::vector<int> level_nodes;
+    int level_count() const { return static_cast<int>(level_nx.size()); }
+    // Sum of level_nodes(1 .. lev-1), lev 1-based.
+    std::int64_t level_offset(int lev) const {
+        std::int64_t offset = 0;
+        for (int m = 1; m < lev; ++m) offset += level_nodes[static_cast<std::size_t>(m - 1)];
+        return offset;
+    }
+    std::int64_t total_nodes() const { return level_offset(level_count() + 1); }
+};
+
+struct ProblemState {
+    SimulationSettings settings;
+    // Line of each setting in its file, keyed by the setting's name (for later validation).
+    std::vector<std::pair<std::string, SettingSource>> setting_sources;
+
+    // Current grid: the finest grid once a run has finished.
+    int Nx = 0;
+    int Ny = 0;
+    int N = 0;
+    double hx = 0.0;
+    double hy = 0.0;
+
+    // Grid fields of the current grid, node order.
+    Field TNum;                // numerical field
+    Field T_Analitica;         // analytic solution (filled only by initial estimate 2)
+    Field reference_solution;  // exact solution of the discrete system, from exata<index>
+
+    GridHierarchy hierarchy;   // multigrid only
+    RunStatistics stats;
+
+    // Where a setting was read; a default (empty) source if it is unknown.
+    SettingSource source_of(const std::string& setting) const {
+        for (const auto& [name, source] : setting_sources)
+            if (name == setting) return source;
+        return {};
+    }
+};
+
+}  // namespace advdiff

@@ -1,0 +1,47 @@
+#pragma once
+// The one error type of the program: every failure that stops a run carries the file it concerns,
+// the line in that file (0 when no line applies), the setting (empty when none applies) and a
+// plain message. main() prints it as
+//     advdiff2d: error: FILE:LINE: setting: message
+// and exits with status 1.
+
+#include <stdexcept>
+#include <string>
+
+namespace advdiff {
+
+class RunError : public std::runtime_error {
+public:
+    RunError(std::string file, long line, std::string setting, std::string message)
+        : std::runtime_error(compose(file, line, setting, message)),
+          file_(std::move(file)), line_(line), setting_(std::move(setting)), message_(std::move(message)) {}
+
+    // Convenience for failures that concern no particular file (memory, signals).
+    explicit RunError(std::string message) : RunError("", 0, "", std::move(message)) {}
+
+    const std::string& file() const { return file_; }
+    long line() const { return line_; }
+    const std::string& setting() const { return setting_; }
+    const std::string& message() const { return message_; }
+
+private:
+    static std::string compose(const std::string& file, long line, const std::string& setting,
+                               const std::string& message) {
+        std::string text;
+        if (!file.empty()) {
+            text += file;
+            if (line > 0) text += ":" + std::to_string(line);
+            text += ": ";
+        }
+        if (!setting.empty()) text += setting + ": ";
+        text += message;
+        return text;
+    }
+
+    std::string file_;
+    long line_;
+    std::string setting_;
+    std::string message_;
+};
+
+}  // namespace advdiff

@@ -1,0 +1,230 @@
+#include "platform/text_file.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/scratch_folder.hpp"
+#include "state/run_error.hpp"
+
+namespace advdiff::platform {
+namespace {
+
+using advdiff::testing::ScratchFolder;
+
+std::optional<RunError> run_error_of(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const RunError& error) {
+        return error;
+    }
+    return std::nullopt;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// ---------------------------------------------------------------------------------------------
+// utf8_to_latin1
+
+TEST(PlatformUtf8ToLatin1, GivesOneByteForEveryCharacter) {
+    const struct {
+        std::string utf8;
+        std::string latin1;
+    } cases[] = {
+        {"Número de iterações", "N\xFAmero de itera\xE7\xF5" "es"},
+        {"Razão de engrossamento", "Raz\xE3o de engrossamento"},
+        {"", ""},
+        {"plain ASCII\r\n\t~", "plain ASCII\r\n\t~"},
+        {std::string("nul\0inside", 10), std::string("nul\0inside", 10)},
+        {"\xC2\x80", "\x80"},  // U+0080, lowest two-byte character
+        {"\xC3\xBF", "\xFF"},  // U+00FF, highest character that fits
+    };
+    for (const auto& c : cases) EXPECT_EQ(utf8_to_latin1(c.utf8), c.latin1) << c.utf8;
+}
+
+TEST(PlatformUtf8ToLatin1, RejectsCharactersAboveU00FFAndBrokenUtf8) {
+    const char* cases[] = {
+        "\xC4\x80",          // U+0100, first character beyond ISO 8859-1
+        "euro \xE2\x82\xAC",  // U+20AC
+        "\xF0\x9F\x98\x80",  // U+1F600
+        "\xC3",              // sequence cut off at the end
+        "\xC3x",             // lead byte without continuation
+        "\x80",              // stray continuation byte
+        "\xC1\x81",          // overlong 'A'
+        "\xE0\x80\x81",      // overlong U+0001
+        "\xFF",              // never valid in UTF-8
+    };
+    for (const char* text : cases) EXPECT_THROW(utf8_to_latin1(text), std::logic_error) << text;
+}
+
+// ---------------------------------------------------------------------------------------------
+// read_file
+
+TEST(PlatformReadFile, ReturnsTheExactBytes) {
+    ScratchFolder folder;
+    const std::string content("line 1\r\nno final newline \xE7\0 end", 30);
+    folder.write("data.ent", content);
+    EXPECT_EQ(read_file(folder / "data.ent", "data.ent"), content);
+    folder.write("empty.ent", "");
+    EXPECT_EQ(read_file(folder / "empty.ent", "empty.ent"), "");
+}
+
+TEST(PlatformReadFile, NamesTheReasonAndCreatesNothing) {
+    ScratchFolder folder;
+    std::filesystem::create_directory(folder / "folder.ent");
+    folder.write("plain.txt", "x");
+    ASSERT_EQ(mkfifo((folder / "pipe.ent").c_str(), 0600), 0);
+    const struct {
+        std::string name;
+        std::string message;
+    } cases[] = {
+        {"missing.ent", "no such file"},
+        {"plain.txt/inside.ent", "no such file"},
+        {"folder.ent", "is a directory, not a file"},
+        {"pipe.ent", "cannot be read: not a regular file"},  // and does not wait for a writer
+    };
+    for (const auto& c : cases) {
+        const auto error = run_error_of([&] { read_file(folder / c.name, "shown-name"); });
+        ASSERT_TRUE(error) << c.name;
+        EXPECT_EQ(error->file(), "shown-name");
+        EXPECT_EQ(error->line(), 0);
+        EXPECT_EQ(error->message(), c.message) << c.name;
+    }
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"folder.ent", "pipe.ent", "plain.txt"}));
+}
+
+TEST(PlatformReadFile, ReportsAnUnreadableFile) {
+    if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
+    ScratchFolder folder;
+    folder.write("locked.ent", "secret");
+    chmod((folder / "locked.ent").c_str(), 0);
+    const auto error = run_error_of([&] { read_file(folder / "locked.ent", "locked.ent"); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->message(), "cannot be read: Permission denied");
+}
+
+// ---------------------------------------------------------------------------------------------
+// write_file_atomically
+
+TEST(PlatformWriteFileAtomically, ReplacesTheFileAndLeavesNoTemporary) {
+    std::string large(1 << 20, '\0');
+    for (std::size_t k = 0; k < large.size(); ++k) large[k] = static_cast<char>(k * 7 + k / 251);
+    for (const std::string& content : {std::string(), std::string("new\n"), large}) {
+        ScratchFolder folder;
+        folder.write("report.txt", "the previous report, longer than the new one\n");
+        write_file_atomically(folder / "report.txt", content);
+        EXPECT_EQ(ScratchFolder::read(folder / "report.txt"), content);
+        EXPECT_EQ(folder.names(), std::vector<std::string>{"report.txt"});
+    }
+}
+
+TEST(PlatformWriteFileAtomically, NewFileGetsTheModeOfAnOrdinaryFile) {
+    ScratchFolder folder;
+    write_file_atomically(folder / "report.txt", "x");
+    const mode_t mask = umask(0);
+    umask(mask);
+    struct stat info {};
+    ASSERT_EQ(stat((folder / "report.txt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0644 & ~mask);
+}
+
+TEST(PlatformWriteFileAtomically, FailureThrowsNamingThePathAndLeavesNothing) {
+    ScratchFolder folder;
+    std::filesystem::create_directory(folder / "taken");
+    for (const std::string name : {"missing/report.txt", "taken"}) {
+        const std::string path = folder / name;
+        const auto error = run_error_of([&] { write_file_atomically(path, "content"); });
+        ASSERT_TRUE(error) << name;
+        EXPECT_EQ(error->file(), path);
+        EXPECT_TRUE(contains(error->message(), "cannot be written")) << error->what();
+        EXPECT_EQ(folder.names(), std::vector<std::string>{"taken"}) << name;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(folder / "taken"));
+}
+
+TEST(PlatformWriteFileAtomically, FailureKeepsThePreviousFile) {
+    if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+    ScratchFolder folder;
+    folder.write("report.txt", "previous");
+    chmod(folder.path().c_str(), 0555);
+    EXPECT_THROW(write_file_atomically(folder / "report.txt", "new"), RunError);
+    chmod(folder.path().c_str(), 0755);
+    EXPECT_EQ(ScratchFolder::read(folder / "report.txt"), "previous");
+    EXPECT_EQ(folder.names(), std::vector<std::string>{"report.txt"});
+}
+
+// ---------------------------------------------------------------------------------------------
+// check_writable_target
+
+TEST(PlatformCheckWritableTarget, RejectsNamesThatCannotBeWritten) {
+    ScratchFolder folder;
+    std::filesystem::create_directory(folder / "results");
+    folder.write("plain.txt", "x");
+    const struct {
+        std::string path;
+        std::string message_part;
+    } cases[] = {
+        {"", "the file name is empty"},
+        {folder / "results", "is a directory, not a file"},
+        {folder / "results/", "is a directory, not a file"},
+        {folder / "missing/report.txt", "does not exist"},
+        {folder / "missing/", "names a directory, not a file"},
+        {folder / "plain.txt/report.txt", "is not a folder"},
+    };
+    for (const auto& c : cases) {
+        const auto error = run_error_of(
+            [&] { check_writable_target(c.path, "SG2D_000.ent", 17, "report_file_name"); });
+        ASSERT_TRUE(error) << c.path;
+        EXPECT_EQ(error->file(), "SG2D_000.ent");
+        EXPECT_EQ(error->line(), 17);
+        EXPECT_EQ(error->setting(), "report_file_name");
+        EXPECT_TRUE(contains(error->message(), c.message_part)) << error->what();
+    }
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"plain.txt", "results"}));
+}
+
+TEST(PlatformCheckWritableTarget, RejectsAFolderWithoutWritePermission) {
+    if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+    ScratchFolder folder;
+    std::filesystem::create_directory(folder / "locked");
+    chmod((folder / "locked").c_str(), 0555);
+    const auto error = run_error_of(
+        [&] { check_writable_target(folder / "locked/report.txt", "MG2D_000.ent", 21, "name"); });
+    ASSERT_TRUE(error);
+    EXPECT_TRUE(contains(error->message(), "cannot create a file in the folder")) << error->what();
+    EXPECT_TRUE(contains(error->message(), "Permission denied")) << error->what();
+}
+
+TEST(PlatformCheckWritableTarget, TakesShellCharactersLiterallyAndCreatesNothing) {
+    ScratchFolder folder;
+    const std::string name = "a b; $(touch pwned) `touch pwned` 'q\" > x.txt";
+    EXPECT_NO_THROW(check_writable_target(folder / name, "SG2D_000.ent", 17, "report_file_name"));
+    EXPECT_TRUE(folder.names().empty());
+    EXPECT_FALSE(std::filesystem::exists("pwned"));
+    write_file_atomically(folder / name, "report");
+    EXPECT_EQ(folder.names(), std::vector<std::string>{name});
+}
+
+TEST(PlatformCheckWritableTarget, LeavesAnExistingReportUntouched) {
+    ScratchFolder folder;
+    folder.write("report.txt", "last week's report");
+    struct stat before {}, after {};
+    ASSERT_EQ(stat((folder / "report.txt").c_str(), &before), 0);
+    check_writable_target(folder / "report.txt", "SG2D_000.ent", 17, "report_file_name");
+    ASSERT_EQ(stat((folder / "report.txt").c_str(), &after), 0);
+    EXPECT_EQ(ScratchFolder::read(folder / "report.txt"), "last week's report");
+    EXPECT_EQ(before.st_ino, after.st_ino);
+    EXPECT_EQ(before.st_mtim.tv_sec, after.st_mtim.tv_sec);
+    EXPECT_EQ(before.st_mtim.tv_nsec, after.st_mtim.tv_nsec);
+    EXPECT_EQ(folder.names(), std::vector<std::string>{"report.txt"});
+}
+
+}  // namespace
+}  // namespace advdiff::platform
