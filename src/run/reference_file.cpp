@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <string_view>
@@ -22,10 +23,23 @@ std::int64_t node_total(int Nx, int Ny) {
     return static_cast<std::int64_t>(Nx) * Ny;
 }
 
+// The item as an error message shows it: quoted, long items cut, control bytes as \xNN (the
+// console line must stay one line).
 std::string quoted(std::string_view item) {
     constexpr std::size_t kShown = 40;
-    if (item.size() > kShown) return "\"" + std::string(item.substr(0, kShown)) + "...\"";
-    return "\"" + std::string(item) + "\"";
+    std::string text = "\"";
+    for (const char ch : item.substr(0, kShown)) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned>(c));
+            text += hex;
+        } else {
+            text += ch;
+        }
+    }
+    if (item.size() > kShown) text += "...";
+    return text + "\"";
 }
 
 }  // namespace

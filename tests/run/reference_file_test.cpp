@@ -71,6 +71,7 @@ TEST(ReferenceFileTest, BadFilesNameFileAndLine) {
         {"", name + ":1: expected Nx*Ny = 6 values, found 0"},
         {"1\n2\n3\nNaN\n5\n6\n", name + ":4: expected a number, found \"NaN\""},
         {"1\n2\n1+2\n", name + ":3: expected a number, found \"1+2\""},
+        {"1\n2\x01\n", name + ":2: expected a number, found \"2\\x01\""},
         {"1\n, 2\n", name + ":2: expected a number, found a null value"},
         {"1\n/\n", name + ":2: expected a number, found a null value"},
         {"1\n2\n3\n4\n5\n1E309\n", name + ":6: expected a number within the double range, found \"1E309\""},

@@ -1,0 +1,33 @@
+# Wraps the CMake build. `make` builds, `make run` runs a bundled example, `make test` runs every
+# test, `make bench` runs the benchmarks.
+BUILD_DIR ?= build
+JOBS ?= 2
+EXAMPLE ?= multigrid-gs-65
+WINDOW ?= 10
+CMAKE_FLAGS ?=
+
+.PHONY: all build run test bench clean
+
+all: build
+
+$(BUILD_DIR)/CMakeCache.txt:
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+
+build: $(BUILD_DIR)/CMakeCache.txt
+	cmake --build $(BUILD_DIR) -j$(JOBS)
+
+# Copies the example into a scratch folder, generates its reference solution, runs the
+# simulation with the full timing window and prints the report.
+run: build
+	@bash scripts/run_example.sh $(BUILD_DIR) examples/$(EXAMPLE) $(WINDOW)
+
+test: build
+	@bash scripts/run_tests.sh $(BUILD_DIR)
+
+bench:
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DADVDIFF_BENCH=ON $(CMAKE_FLAGS)
+	cmake --build $(BUILD_DIR) -j$(JOBS)
+	@bash scripts/run_bench.sh $(BUILD_DIR)
+
+clean:
+	rm -rf $(BUILD_DIR)

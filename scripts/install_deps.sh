@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on a fresh Debian machine, if it is missing.
+set -euo pipefail
+packages=(cmake g++ make libgtest-dev libbenchmark-dev liblapack-dev libblas-dev
+          python3 python3-numpy python3-matplotlib python3-pytest clang libclang-rt-14-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "installing: ${missing[*]}"
+  SUDO=; [[ $(id -u) == 0 ]] || SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
+fi

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# The whole test suite: unit and end-to-end tests (CTest), then the sweep tool's tests.
+# Usage: run_tests.sh BUILD_DIR
+set -euo pipefail
+build=$1
+here=$(cd "$(dirname "$0")/.." && pwd)
+ctest --test-dir "$build" --output-on-failure -j2
+if [[ -d $here/tools/sweep/tests ]]; then
+  if "${PYTHON:-/usr/bin/python3}" -c 'import numpy, matplotlib, pytest' 2>/dev/null; then
+    ADVDIFF_BUILD_DIR=$(realpath "$build") "${PYTHON:-/usr/bin/python3}" -m pytest -q "$here/tools/sweep/tests"
+  else
+    echo "sweep tests need python3 with numpy, matplotlib and pytest (scripts/install_deps.sh installs them)" >&2
+    exit 1
+  fi
+fi
