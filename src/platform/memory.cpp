@@ -1,5 +1,7 @@
 #include "platform/memory.hpp"
 
+#include <malloc.h>
+
 #include <cstdio>
 #include <fstream>
 #include <limits>
@@ -8,6 +10,11 @@
 #include "state/run_error.hpp"
 
 namespace advdiff::platform {
+
+void keep_freed_memory_for_reuse() {
+    mallopt(M_MMAP_MAX, 0);
+    mallopt(M_TRIM_THRESHOLD, -1);
+}
 
 std::optional<std::uint64_t> available_memory_bytes() {
     std::ifstream meminfo("/proc/meminfo");

@@ -16,6 +16,11 @@ std::optional<std::uint64_t> available_memory_bytes();
 void require_memory(std::uint64_t bytes_needed, const std::string& what, const std::string& file,
                     long line, const std::string& setting);
 
+// Makes the allocator keep the memory a repetition frees for the next one (no return to the
+// system, no fresh mappings): every repetition allocates the same arrays again, and fresh pages
+// would cost a page fault each on first touch.
+void keep_freed_memory_for_reuse();
+
 // Human-readable byte count: "812 MiB", "12.4 GiB".
 std::string format_bytes(std::uint64_t bytes);
 

@@ -10,6 +10,7 @@
 #include <new>
 #include <string>
 
+#include "platform/memory.hpp"
 #include "platform/signals.hpp"
 #include "run/program.hpp"
 #include "state/run_error.hpp"
@@ -77,6 +78,7 @@ int main(int argc, char** argv) {
     }
 
     advdiff::platform::install_interrupt_handlers();
+    advdiff::platform::keep_freed_memory_for_reuse();
     try {
         advdiff::run::run_program(options);
     } catch (const advdiff::RunError& e) {
