@@ -1,6 +1,7 @@
 #include "solvers/msi.hpp"
 
 #include <cmath>
+#include <cstring>
 
 namespace advdiff::solvers {
 
@@ -86,6 +87,133 @@ double euclidean_norm(std::span<const double> r) {
     return std::sqrt(sum);
 }
 
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Rows processed together by the substitutions: enough to overlap the latency of one node's
+// chain (three multiply-subtract pairs and a division) with the other rows' nodes.
+constexpr int kBandRows = 8;
+
+// Forward substitution L w = r.
+//
+// Within a row, w(k) needs w(k-1); row j also needs w(k-Nx) and w(k-Nx+1) of row j-1, so row j
+// can run two nodes behind row j-1 in a skewed wavefront. The only other link is the first node
+// of each row, whose west term L2(k) w(k-1) reaches back to the last node of the row below: its
+// coefficient is zero in every assembled system, so the term does not change the partial
+// difference r(k) - L2(k) w(k-1) unless that is a zero or w(k-1) is not finite. The wavefront
+// starts each row with the partial difference computed from w(k-1) = 0, and once the band is done
+// compares it bit for bit with the one computed from the true w(k-1); from the first row where
+// they differ, the rows of the band are computed again one after the other. Every w(k) is
+// therefore the value of the plain node-by-node substitution.
+void forward_substitution(const MsiFactors& f, std::ptrdiff_t nx, std::ptrdiff_t n, const double* r, double* w) {
+    const double* L1 = f.L1.data();
+    const double* L2 = f.L2.data();
+    const double* L3 = f.L3.data();
+    const double* L4 = f.L4.data();
+    const std::ptrdiff_t ny = n / nx;
+    auto node = [&](std::ptrdiff_t k, double partial) {
+        w[k] = ((partial - L3[k] * w[k - nx + 1]) - L4[k] * w[k - nx]) / L1[k];
+    };
+    auto row_in_order = [&](std::ptrdiff_t row) {
+        for (std::ptrdiff_t k = row * nx; k < (row + 1) * nx; ++k) node(k, r[k] - L2[k] * w[k - 1]);
+    };
+
+    // First row: the terms below node 1 are left out.
+    w[0] = r[0] / L1[0];
+    for (std::ptrdiff_t k = 1; k < nx - 1; ++k) w[k] = (r[k] - L2[k] * w[k - 1]) / L1[k];
+    if (nx >= 2) w[nx - 1] = ((r[nx - 1] - L2[nx - 1] * w[nx - 2]) - L3[nx - 1] * w[0]) / L1[nx - 1];
+
+    std::ptrdiff_t row0 = 1;
+    for (; row0 + kBandRows <= ny; row0 += kBandRows) {
+        double start[kBandRows];
+        for (int b = 0; b < kBandRows; ++b) {
+            const std::ptrdiff_t k = (row0 + b) * nx;
+            start[b] = r[k] - L2[k] * 0.0;
+        }
+        const std::ptrdiff_t steps = nx + 2 * (kBandRows - 1);
+        for (std::ptrdiff_t s = 0; s < steps; ++s) {
+            if (s >= 2 * (kBandRows - 1) && s < nx) {
+#pragma GCC unroll 8
+                for (int b = 0; b < kBandRows; ++b) {
+                    const std::ptrdiff_t i = s - 2 * b;
+                    const std::ptrdiff_t k = (row0 + b) * nx + i;
+                    node(k, i == 0 ? start[b] : r[k] - L2[k] * w[k - 1]);
+                }
+            } else {
+                for (int b = 0; b < kBandRows; ++b) {
+                    const std::ptrdiff_t i = s - 2 * b;
+                    if (i < 0 || i >= nx) continue;
+                    const std::ptrdiff_t k = (row0 + b) * nx + i;
+                    node(k, i == 0 ? start[b] : r[k] - L2[k] * w[k - 1]);
+                }
+            }
+        }
+        for (int b = 0; b < kBandRows; ++b) {
+            const std::ptrdiff_t k = (row0 + b) * nx;
+            if (!same_bits(start[b], r[k] - L2[k] * w[k - 1])) {
+                for (std::ptrdiff_t row = row0 + b; row < row0 + kBandRows; ++row) row_in_order(row);
+                break;
+            }
+        }
+    }
+    for (std::ptrdiff_t row = row0; row < ny; ++row) row_in_order(row);
+}
+
+// Back substitution U delta = w, the mirror image of the forward pass: rows from the top, each
+// row from its east end, row j two nodes behind row j+1; the east term U1(k) delta(k+1) of a
+// row's last node reaches the first node of the row above and is checked the same way.
+void back_substitution(const MsiFactors& f, std::ptrdiff_t nx, std::ptrdiff_t n, const double* w, double* delta) {
+    const double* U1 = f.U1.data();
+    const double* U2 = f.U2.data();
+    const double* U3 = f.U3.data();
+    const std::ptrdiff_t ny = n / nx;
+    auto node = [&](std::ptrdiff_t k, double partial) {
+        delta[k] = (partial - U2[k] * delta[k + nx - 1]) - U3[k] * delta[k + nx];
+    };
+    auto row_in_order = [&](std::ptrdiff_t row) {
+        for (std::ptrdiff_t k = (row + 1) * nx - 1; k >= row * nx; --k) node(k, w[k] - U1[k] * delta[k + 1]);
+    };
+
+    // Top row: the terms beyond node N are left out.
+    delta[n - 1] = w[n - 1];
+    for (std::ptrdiff_t k = n - 2; k > n - nx; --k) delta[k] = w[k] - U1[k] * delta[k + 1];
+    if (nx >= 2) delta[n - nx] = (w[n - nx] - U1[n - nx] * delta[n - nx + 1]) - U2[n - nx] * delta[n - 1];
+
+    std::ptrdiff_t top = ny - 2;  // highest row of the next band
+    for (; top - kBandRows + 1 >= 0; top -= kBandRows) {
+        double start[kBandRows];
+        for (int b = 0; b < kBandRows; ++b) {
+            const std::ptrdiff_t k = (top - b + 1) * nx - 1;
+            start[b] = w[k] - U1[k] * 0.0;
+        }
+        const std::ptrdiff_t steps = nx + 2 * (kBandRows - 1);
+        for (std::ptrdiff_t s = 0; s < steps; ++s) {
+            if (s >= 2 * (kBandRows - 1) && s < nx) {
+#pragma GCC unroll 8
+                for (int b = 0; b < kBandRows; ++b) {
+                    const std::ptrdiff_t i = nx - 1 - (s - 2 * b);
+                    const std::ptrdiff_t k = (top - b) * nx + i;
+                    node(k, i == nx - 1 ? start[b] : w[k] - U1[k] * delta[k + 1]);
+                }
+            } else {
+                for (int b = 0; b < kBandRows; ++b) {
+                    const std::ptrdiff_t i = nx - 1 - (s - 2 * b);
+                    if (i < 0 || i >= nx) continue;
+                    const std::ptrdiff_t k = (top - b) * nx + i;
+                    node(k, i == nx - 1 ? start[b] : w[k] - U1[k] * delta[k + 1]);
+                }
+            }
+        }
+        for (int b = 0; b < kBandRows; ++b) {
+            const std::ptrdiff_t k = (top - b + 1) * nx - 1;
+            if (!same_bits(start[b], w[k] - U1[k] * delta[k + 1])) {
+                for (std::ptrdiff_t row = top - b; row > top - kBandRows; --row) row_in_order(row);
+                break;
+            }
+        }
+    }
+    for (std::ptrdiff_t row = top; row >= 0; --row) row_in_order(row);
+}
+
 }  // namespace
 
 void msi_solve(const model::StencilView& a, const MsiFactors& f, int Ny, int Nx, int N, std::span<double> T,
@@ -93,13 +221,6 @@ void msi_solve(const model::StencilView& a, const MsiFactors& f, int Ny, int Nx,
     (void)Ny;
     if (limit < 1) limit = 1;
     const std::ptrdiff_t nx = Nx, n = N;
-    const double* L1 = f.L1.data();
-    const double* L2 = f.L2.data();
-    const double* L3 = f.L3.data();
-    const double* L4 = f.L4.data();
-    const double* U1 = f.U1.data();
-    const double* U2 = f.U2.data();
-    const double* U3 = f.U3.data();
     const std::span<double> r(work.r.data(), static_cast<std::size_t>(n));
     double* w = work.w.data();
     double* delta = work.delta.data();
@@ -110,32 +231,11 @@ void msi_solve(const model::StencilView& a, const MsiFactors& f, int Ny, int Nx,
     // when the correction is the last one the limit allows; they are skipped then.
     const double r0 = (limit > 1) ? euclidean_norm(r) : 0.0;
     for (int m = 1;; ++m) {
-        // Forward substitution L w = r, leaving out the terms below node 1.
-        w[0] = r[0] / L1[0];
-        for (std::ptrdiff_t k = 1; k < nx - 1; ++k) w[k] = (r[k] - L2[k] * w[k - 1]) / L1[k];
-        if (nx - 1 >= 1) {
-            const std::ptrdiff_t k = nx - 1;
-            w[k] = ((r[k] - L2[k] * w[k - 1]) - L3[k] * w[k - nx + 1]) / L1[k];
-        }
-        for (std::ptrdiff_t k = nx; k < n; ++k)
-            w[k] = (((r[k] - L2[k] * w[k - 1]) - L3[k] * w[k - nx + 1]) - L4[k] * w[k - nx]) / L1[k];
-
-        // Back substitution U delta = w, adding each correction to T as soon as it is known.
-        delta[n - 1] = w[n - 1];
-        t[n - 1] = t[n - 1] + delta[n - 1];
-        for (std::ptrdiff_t k = n - 2; k > n - nx; --k) {
-            delta[k] = w[k] - U1[k] * delta[k + 1];
-            t[k] = t[k] + delta[k];
-        }
-        if (n - nx >= 0 && n - nx < n - 1) {
-            const std::ptrdiff_t k = n - nx;
-            delta[k] = (w[k] - U1[k] * delta[k + 1]) - U2[k] * delta[k + nx - 1];
-            t[k] = t[k] + delta[k];
-        }
-        for (std::ptrdiff_t k = n - nx - 1; k >= 0; --k) {
-            delta[k] = ((w[k] - U1[k] * delta[k + 1]) - U2[k] * delta[k + nx - 1]) - U3[k] * delta[k + nx];
-            t[k] = t[k] + delta[k];
-        }
+        forward_substitution(f, nx, n, r.data(), w);
+        back_substitution(f, nx, n, w, delta);
+        // Each correction is added as soon as it is known; it does not depend on T, so adding
+        // them all once the substitution is done gives the same field.
+        for (std::ptrdiff_t k = 0; k < n; ++k) t[k] = t[k] + delta[k];
 
         if (m >= limit) break;
         msi_residual(a, Nx, N, T, b, r);
