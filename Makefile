@@ -1,12 +1,12 @@
 # Wraps the CMake build. `make` builds, `make run` runs a bundled example, `make test` runs every
-# test, `make bench` runs the benchmarks.
+# test, `make study` runs the bundled parameter study, `make bench` runs the benchmarks.
 BUILD_DIR ?= build
 JOBS ?= 2
 EXAMPLE ?= multigrid-gs-65
 WINDOW ?= 10
 CMAKE_FLAGS ?=
 
-.PHONY: all build run test bench clean
+.PHONY: all build run test bench study clean
 
 all: build
 
@@ -23,6 +23,10 @@ run: build
 
 test: build
 	@bash scripts/run_tests.sh $(BUILD_DIR)
+
+# Runs the bundled multigrid-versus-single-grid study; results, plots and summary in build/study.
+study: build
+	tools/sweep/advdiff2d-sweep --study tools/sweep/studies/multigrid-vs-singlegrid/study.json --bin-dir $(BUILD_DIR) -o $(BUILD_DIR)/study --force
 
 bench:
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DADVDIFF_BENCH=ON $(CMAKE_FLAGS)

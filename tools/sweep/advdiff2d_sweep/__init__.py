@@ -1,0 +1,1 @@
+"""Parameter studies over advdiff2d runs: planning, running, report reading, tables, plots."""

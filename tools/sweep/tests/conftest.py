@@ -1,0 +1,30 @@
+import os
+import pathlib
+import shutil
+import stat
+import sys
+
+import pytest
+
+SWEEP_DIR = pathlib.Path(__file__).resolve().parents[1]
+REPO = SWEEP_DIR.parents[1]
+GOLDEN = REPO / "tests" / "end_to_end" / "golden"
+SCRIPT = SWEEP_DIR / "advdiff2d-sweep"
+sys.path.insert(0, str(SWEEP_DIR))
+
+
+@pytest.fixture(scope="session")
+def build_dir():
+    folder = pathlib.Path(os.environ.get("ADVDIFF_BUILD_DIR", REPO / "build"))
+    for name in ("advdiff2d", "advdiff2d-reference"):
+        if not os.access(folder / name, os.X_OK):
+            pytest.fail(f"{folder / name} is missing: build the project or set ADVDIFF_BUILD_DIR")
+    return folder
+
+
+def copy_case(source, target):
+    """Copies a (read-only) case folder into a writable one."""
+    shutil.copytree(source, target)
+    for path in [target, *target.iterdir()]:
+        path.chmod(path.stat().st_mode | stat.S_IWUSR)
+    return target
