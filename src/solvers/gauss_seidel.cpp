@@ -1,5 +1,6 @@
 #include "solvers/gauss_seidel.hpp"
 
+#include <algorithm>
 #include <cstddef>
 
 namespace advdiff::solvers {
@@ -12,15 +13,17 @@ inline void update(double* t, const double* f, const double* aS, const double* a
     t[k] = ((((f[k] - aS[k] * t[k - nx]) - aW[k] * t[k - 1]) - aE[k] * t[k + 1]) - aN[k] * t[k + nx]) / aP[k];
 }
 
+// The interior nodes of rows j_begin .. j_end - 1 (1-based rows, 2 <= j_begin, j_end <= Ny), for
+// a sweep whose row j_begin - 1 is already final and whose row j_end is still the old one.
 void interior_wavefront(double* t, const double* f, const double* aS, const double* aW, const double* aP,
-                        const double* aE, const double* aN, std::ptrdiff_t nx, int Ny) {
+                        const double* aE, const double* aN, std::ptrdiff_t nx, int j_begin, int j_end) {
     // Enough rows in flight to cover the latency of one update (a multiply, three subtractions
     // and a division in a chain through the west neighbour) with the other rows' updates.
     constexpr int kRows = 8;
     const std::ptrdiff_t m = nx - 2;  // interior nodes per row
     if (m <= 0) return;
-    int j0 = 2;
-    for (; j0 + kRows - 1 <= Ny - 1; j0 += kRows) {
+    int j0 = j_begin;
+    for (; j0 + kRows <= j_end; j0 += kRows) {
         // Interior node i of band row r (both 0-based) is updated at step s = i + r.
         const std::ptrdiff_t first = static_cast<std::ptrdiff_t>(j0 - 1) * nx + 1;  // node (2, j0)
         const std::ptrdiff_t steps = m + kRows - 1;
@@ -35,7 +38,7 @@ void interior_wavefront(double* t, const double* f, const double* aS, const doub
         }
     }
     // Rows left over after the last full band: one after the other.
-    for (int j = j0; j <= Ny - 1; ++j) {
+    for (int j = j0; j < j_end; ++j) {
         const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(j - 1) * nx;
         for (std::ptrdiff_t k = row + 1; k < row + nx - 1; ++k) update(t, f, aS, aW, aP, aE, aN, nx, k);
     }
@@ -55,25 +58,61 @@ void gauss_seidel_sweeps(int Nx, int Ny, int N, int sweep_count, const model::St
     const std::ptrdiff_t nx = Nx;
     const std::ptrdiff_t n = N;
 
-    for (int sweep = 0; sweep < sweep_count; ++sweep) {
-        // Node 1 and the rest of the south row. At k = Nx the east value is the first node of
-        // the second row; its coefficient is zero in every assembled system.
+    // Node 1 and the rest of the south row. At k = Nx the east value is the first node of the
+    // second row; its coefficient is zero in every assembled system.
+    auto south_row = [&] {
         t[0] = ((f[0] - aE[0] * t[1]) - aN[0] * t[nx]) / aP[0];
         for (std::ptrdiff_t k = 1; k < nx; ++k)
             t[k] = (((f[k] - aW[k] * t[k - 1]) - aE[k] * t[k + 1]) - aN[k] * t[k + nx]) / aP[k];
-
-        // Interior nodes. The method defines this pass column by column; the pass below gives
-        // the same bits, because every interior node still reads its west and south neighbours
-        // after their update in this sweep and its east and north neighbours before it, and the
-        // west and east boundary columns are not updated by the pass at all. It sweeps bands of
-        // eight rows as a skewed wavefront: row j+1 runs one node behind row j, so that the eight
-        // updates of a step are independent and their divisions overlap.
-        interior_wavefront(t, f, aS, aW, aP, aE, aN, nx, Ny);
-
-        // North row except its last node; its first node's west value is node (Nx, Ny-1).
+    };
+    // Interior nodes. The method defines this pass column by column; the passes below give the
+    // same bits, because every interior node still reads its west and south neighbours after
+    // their update in this sweep and its east and north neighbours before it, and the west and
+    // east boundary columns are not updated by the pass at all. Rows are swept in bands of eight
+    // as a skewed wavefront: row j+1 runs one node behind row j, so that the eight updates of a
+    // step are independent and their divisions overlap.
+    auto interior = [&](int j_begin, int j_end) { interior_wavefront(t, f, aS, aW, aP, aE, aN, nx, j_begin, j_end); };
+    // North row except its last node (its first node's west value is node (Nx, Ny-1)), then node N.
+    auto north_row = [&] {
         for (std::ptrdiff_t k = n - nx; k < n - 1; ++k)
             t[k] = (((f[k] - aS[k] * t[k - nx]) - aW[k] * t[k - 1]) - aE[k] * t[k + 1]) / aP[k];
         t[n - 1] = ((f[n - 1] - aS[n - 1] * t[n - 1 - nx]) - aW[n - 1] * t[n - 2]) / aP[n - 1];
+    };
+
+    int sweep = 0;
+    // Two sweeps at a time, the second running a few rows behind the first, so that each row is
+    // brought into the cache once for both. The second sweep updates row j only once the first
+    // has finished row j+1 (the values the second sweep reads as north neighbours) and the first
+    // no longer needs row j (it reads row j only as south neighbour of row j+1): every node reads
+    // exactly the values it reads when the sweeps run one after the other.
+    constexpr int kLeadRows = 8;
+    for (; sweep + 2 <= sweep_count; sweep += 2) {
+        south_row();
+        int first = 2;        // next interior row of the first sweep
+        int second = 2;       // next interior row of the second sweep
+        bool second_started = false;
+        while (first <= Ny - 1) {
+            const int end = std::min(first + kLeadRows, Ny);
+            interior(first, end);
+            first = end;
+            if (!second_started) {  // the first sweep has finished row 2
+                south_row();
+                second_started = true;
+            }
+            if (first - 1 > second) {
+                interior(second, first - 1);
+                second = first - 1;
+            }
+        }
+        north_row();
+        if (!second_started) south_row();
+        interior(second, Ny);
+        north_row();
+    }
+    for (; sweep < sweep_count; ++sweep) {
+        south_row();
+        interior(2, Ny);
+        north_row();
     }
 }
 
