@@ -42,7 +42,7 @@ std::string format_f(double value, int width, int decimals) {
     if (!std::isfinite(value)) return non_finite(value, width);
     // The C library rounds the exact binary value to nearest, ties to even, and keeps the sign of
     // a negative value that rounds to zero (and of a negative zero).
-    std::string text = print("%.*f", decimals, value);
+    std::string text = print("%#.*f", decimals, value);
     if (static_cast<int>(text.size()) == width + 1) {
         const std::size_t zero = (text[0] == '-') ? 1 : 0;
         if (text.size() > zero + 1 && text[zero] == '0' && text[zero + 1] == '.') text.erase(zero, 1);
@@ -54,7 +54,7 @@ std::string format_e(double value, int width, int decimals) {
     if (!std::isfinite(value)) return non_finite(value, width);
     // "%.*E" gives d.dddE+xx with the mantissa rounded on the exact binary value (ties to even)
     // and the exponent already adjusted when the rounding reaches 10; zero gives 0.000E+00.
-    const std::string text = print("%.*E", decimals, value);
+    const std::string text = print("%#.*E", decimals, value);
     const std::size_t e = text.find('E');
     const std::string mantissa = text.substr(0, e);
     const char sign = text[e + 1];

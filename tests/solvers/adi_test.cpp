@@ -1,0 +1,116 @@
+// ADI against its plain definition. The production kernel walks the column half-sweep row by row,
+// the definition column by column; both perform the same operations on the same values.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "solvers/adi.hpp"
+#include "solvers/test_systems.hpp"
+
+namespace advdiff::testing {
+namespace {
+
+void plain_adi(int Nx, int Ny, int count, const model::StencilCoefficients& a, std::vector<double>& T) {
+    const int N = Nx * Ny;
+    std::vector<double> P(T.size()), Q(T.size());
+    auto t = [&](int k) -> double& { return T[static_cast<std::size_t>(k - 1)]; };
+    auto p = [&](int k) -> double& { return P[static_cast<std::size_t>(k - 1)]; };
+    auto q = [&](int k) -> double& { return Q[static_cast<std::size_t>(k - 1)]; };
+    auto c = [](const Field& f, int k) { return f[static_cast<std::size_t>(k - 1)]; };
+    for (int iteration = 1; iteration <= count; ++iteration) {
+        // Row half-sweep: south row, middle rows, north row; then back substitution of each row.
+        p(1) = -c(a.aE, 1) / c(a.aP, 1);
+        q(1) = (c(a.b, 1) - c(a.aN, 1) * t(1 + Nx)) / c(a.aP, 1);
+        for (int k = 2; k <= Nx; ++k) {
+            const double d = c(a.aP, k) + c(a.aW, k) * p(k - 1);
+            p(k) = -c(a.aE, k) / d;
+            q(k) = (c(a.b, k) - c(a.aN, k) * t(k + Nx) - c(a.aW, k) * q(k - 1)) / d;
+        }
+        for (int k = Nx + 1; k <= N; ++k) {
+            const bool north = k > N - Nx;
+            const double d = c(a.aW, k) * p(k - 1) + c(a.aP, k);
+            p(k) = -c(a.aE, k) / d;
+            const double sn = north ? c(a.aS, k) * t(k - Nx) : c(a.aS, k) * t(k - Nx) + c(a.aN, k) * t(k + Nx);
+            q(k) = (c(a.b, k) - sn - c(a.aW, k) * q(k - 1)) / d;
+        }
+        for (int j = 1; j <= Ny; ++j) t(j * Nx) = q(j * Nx);
+        for (int j = 1; j <= Ny; ++j)
+            for (int k = j * Nx - 1; k >= (j - 1) * Nx + 1; --k) t(k) = p(k) * t(k + 1) + q(k);
+
+        // Column half-sweep, column by column.
+        p(1) = -c(a.aN, 1) / c(a.aP, 1);
+        q(1) = (c(a.b, 1) - c(a.aE, 1) * t(2)) / c(a.aP, 1);
+        for (int k = 2; k <= Nx; ++k) {
+            p(k) = -c(a.aN, k) / c(a.aP, k);
+            q(k) = (c(a.b, k) - (c(a.aW, k) * t(k - 1) + c(a.aE, k) * t(k + 1))) / c(a.aP, k);
+        }
+        for (int i = 1; i <= Nx; ++i)
+            for (int j = 2; j <= Ny; ++j) {
+                const int k = (j - 1) * Nx + i;
+                const double d = c(a.aS, k) * p(k - Nx) + c(a.aP, k);
+                p(k) = -c(a.aN, k) / d;
+                const double we = k == N ? c(a.aW, k) * t(k - 1) : c(a.aW, k) * t(k - 1) + c(a.aE, k) * t(k + 1);
+                q(k) = (c(a.b, k) - we - c(a.aS, k) * q(k - Nx)) / d;
+            }
+        for (int i = 1; i <= Nx; ++i) t(N - Nx + i) = q(N - Nx + i);
+        for (int i = 1; i <= Nx; ++i)
+            for (int j = Ny - 1; j >= 1; --j) {
+                const int k = (j - 1) * Nx + i;
+                t(k) = p(k) * t(k + Nx) + q(k);
+            }
+    }
+}
+
+std::vector<double> adi(int Nx, int Ny, int count, const model::StencilCoefficients& a, std::vector<double> T) {
+    solvers::AdiWork work;
+    work.resize(T.size());
+    solvers::adi_solve(Nx, Ny, Nx * Ny, count, model::StencilView(a), a.b, T, work);
+    return T;
+}
+
+TEST(AdiIteration, RowByRowColumnSweepEqualsColumnByColumn) {
+    const std::pair<int, int> grids[] = {{2, 2}, {2, 6}, {6, 2}, {3, 3}, {4, 9}, {10, 3}, {17, 17}, {33, 9}, {5, 40}, {23, 30}};
+    for (auto [Nx, Ny] : grids) {
+        std::vector<std::pair<std::string, model::StencilCoefficients>> systems = {
+            {"random", random_system(Nx, Ny, 5u * Nx + Ny)}};
+        for (const CaseChoice& choice : all_cases())
+            systems.emplace_back(choice.name, assemble(make_case(choice, 0.01), Nx, Ny));
+        for (const auto& [name, a] : systems) {
+            SCOPED_TRACE(name + " " + std::to_string(Nx) + "x" + std::to_string(Ny));
+            std::vector<double> expected = Lcg(31u * Nx + Ny).field(a.b.size());
+            const std::vector<double> actual = adi(Nx, Ny, 2, a, expected);
+            plain_adi(Nx, Ny, 2, a, expected);
+            EXPECT_EQ(bit_difference(expected, actual), "");
+        }
+    }
+}
+
+TEST(AdiIteration, SolvesSystemWithoutSouthNorthCouplingInOneIteration) {
+    const int Nx = 12, Ny = 7;
+    model::StencilCoefficients a = random_system(Nx, Ny, 99);
+    for (int j = 1; j <= Ny; ++j) {
+        a.aW[node(1, j, Nx)] = a.aE[node(Nx, j, Nx)] = 0.0;  // rows independent of each other
+        for (int i = 1; i <= Nx; ++i) a.aS[node(i, j, Nx)] = a.aN[node(i, j, Nx)] = 0.0;
+    }
+    const std::vector<double> T = adi(Nx, Ny, 1, a, Lcg(4).field(a.b.size(), -50.0, 50.0));
+    for (std::size_t k = 0; k < T.size(); ++k) {
+        double r = a.b[k] - a.aP[k] * T[k];
+        if (k % Nx != 0) r -= a.aW[k] * T[k - 1];
+        if (k % Nx != Nx - 1) r -= a.aE[k] * T[k + 1];
+        EXPECT_NEAR(r, 0.0, 1e-14) << "node " << k;
+    }
+}
+
+TEST(AdiIteration, CountTwoEqualsTwoCallsOfOneAndCountZeroDoesNothing) {
+    const int Nx = 9, Ny = 17;
+    const model::StencilCoefficients a = assemble(make_case(kRotating, 0.1), Nx, Ny);
+    const std::vector<double> T = Lcg(8).field(a.b.size());
+    const std::vector<double> once = adi(Nx, Ny, 1, a, T);
+    EXPECT_EQ(bit_difference(adi(Nx, Ny, 2, a, T), adi(Nx, Ny, 1, a, once)), "");
+    EXPECT_EQ(adi(Nx, Ny, 0, a, T), T);
+}
+
+}  // namespace
+}  // namespace advdiff::testing

@@ -1,0 +1,80 @@
+// Gauss-Seidel against its plain definition: node 1, the rest of the south row, the interior
+// column by column, the north row but its last node, node N. The production kernel walks the
+// interior row by row; the two must agree to the last bit.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "solvers/gauss_seidel.hpp"
+#include "solvers/test_systems.hpp"
+
+namespace advdiff::testing {
+namespace {
+
+void plain_gauss_seidel(int Nx, int Ny, int sweeps, const model::StencilCoefficients& a, std::vector<double>& T) {
+    const int N = Nx * Ny;
+    auto t = [&](int k) -> double& { return T[static_cast<std::size_t>(k - 1)]; };
+    auto c = [](const Field& f, int k) { return f[static_cast<std::size_t>(k - 1)]; };
+    for (int sweep = 1; sweep <= sweeps; ++sweep) {
+        t(1) = (c(a.b, 1) - c(a.aE, 1) * t(2) - c(a.aN, 1) * t(1 + Nx)) / c(a.aP, 1);
+        for (int k = 2; k <= Nx; ++k)
+            t(k) = (c(a.b, k) - c(a.aW, k) * t(k - 1) - c(a.aE, k) * t(k + 1) - c(a.aN, k) * t(k + Nx)) / c(a.aP, k);
+        for (int i = 2; i <= Nx - 1; ++i)
+            for (int j = 2; j <= Ny - 1; ++j) {
+                const int k = (j - 1) * Nx + i;
+                t(k) = (c(a.b, k) - c(a.aS, k) * t(k - Nx) - c(a.aW, k) * t(k - 1) - c(a.aE, k) * t(k + 1) -
+                        c(a.aN, k) * t(k + Nx)) /
+                       c(a.aP, k);
+            }
+        for (int k = (Ny - 1) * Nx + 1; k <= N - 1; ++k)
+            t(k) = (c(a.b, k) - c(a.aS, k) * t(k - Nx) - c(a.aW, k) * t(k - 1) - c(a.aE, k) * t(k + 1)) / c(a.aP, k);
+        t(N) = (c(a.b, N) - c(a.aS, N) * t(N - Nx) - c(a.aW, N) * t(N - 1)) / c(a.aP, N);
+    }
+}
+
+std::vector<double> sweep(int Nx, int Ny, int sweeps, const model::StencilCoefficients& a, std::vector<double> T) {
+    solvers::gauss_seidel_sweeps(Nx, Ny, Nx * Ny, sweeps, model::StencilView(a), a.b, T);
+    return T;
+}
+
+TEST(GaussSeidelSweep, RowOrderEqualsColumnOrderOnCoupledSystemsAndEveryTestCase) {
+    const std::pair<int, int> grids[] = {{2, 2}, {2, 7}, {7, 2}, {3, 3}, {3, 8}, {9, 4}, {17, 17}, {16, 33}, {5, 70}, {40, 45}};
+    for (auto [Nx, Ny] : grids) {
+        std::vector<std::pair<std::string, model::StencilCoefficients>> systems = {
+            {"random", random_system(Nx, Ny, 7u * Nx + Ny)}};
+        for (const CaseChoice& choice : all_cases())
+            systems.emplace_back(choice.name, assemble(make_case(choice, 0.1), Nx, Ny));
+        for (const auto& [name, a] : systems) {
+            SCOPED_TRACE(name + " " + std::to_string(Nx) + "x" + std::to_string(Ny));
+            std::vector<double> expected = Lcg(100u * Nx + Ny).field(a.b.size());
+            const std::vector<double> actual = sweep(Nx, Ny, 3, a, expected);
+            plain_gauss_seidel(Nx, Ny, 3, a, expected);
+            EXPECT_EQ(bit_difference(expected, actual), "");
+        }
+    }
+}
+
+TEST(GaussSeidelSweep, VisitsThreeByThreeNodesInOrderAndSkipsNodesFourAndSix) {
+    // Each node reads only its west neighbour (aW = -1, b = 1): T(k) = 1 + T(k-1) shows the value
+    // that neighbour had when k was updated. The west neighbour of node 7 is node 6.
+    model::StencilCoefficients a;
+    a.resize(9);
+    a.aP.assign(9, 1.0);
+    a.aW.assign(9, -1.0);
+    a.b.assign(9, 1.0);
+    const std::vector<double> T = {0, 0, 0, 100, 0, 1000, 0, 0, 0};
+    EXPECT_EQ(sweep(3, 3, 1, a, T), (std::vector<double>{1, 2, 3, 100, 101, 1000, 1001, 1002, 1003}));
+}
+
+TEST(GaussSeidelSweep, SweepCountsAddUpAndZeroSweepsChangeNothing) {
+    const model::StencilCoefficients a = assemble(make_case(kRotating, 1.0), 9, 13);
+    const std::vector<double> T = Lcg(5).field(a.b.size());
+    EXPECT_EQ(bit_difference(sweep(9, 13, 2, a, T), sweep(9, 13, 1, a, sweep(9, 13, 1, a, T))), "");
+    EXPECT_EQ(sweep(9, 13, 0, a, T), T);
+    EXPECT_EQ(sweep(9, 13, -3, a, T), T);
+}
+
+}  // namespace
+}  // namespace advdiff::testing

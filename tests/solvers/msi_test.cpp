@@ -1,0 +1,203 @@
+// MSI against its plain definition: the incomplete factorisation with partial cancellation, the
+// residual with each node's terms summed in a fixed order (node 1: N, P, E; rest of the first row:
+// W, N, P, E; middle rows: S, W, N, P, E; last row but node N: S, W, P, E; node N: W, P, S), and
+// the residual-correction iteration.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "solvers/msi.hpp"
+#include "solvers/test_systems.hpp"
+
+namespace advdiff::testing {
+namespace {
+
+// 1-based view of a field.
+struct At {
+    Field& f;
+    double& operator()(int k) const { return f[static_cast<std::size_t>(k - 1)]; }
+};
+
+solvers::MsiFactors plain_factorise(const model::StencilCoefficients& a, int Nx, int Ny) {
+    solvers::MsiFactors f;
+    f.resize(a.b.size());
+    const At L1{f.L1}, L2{f.L2}, L3{f.L3}, L4{f.L4}, U1{f.U1}, U2{f.U2}, U3{f.U3};
+    for (int j = 1; j <= Ny; ++j)
+        for (int i = 1; i <= Nx; ++i) {
+            const int k = (j - 1) * Nx + i;
+            const auto q = static_cast<std::size_t>(k - 1);
+            const double S = a.aS[q], W = a.aW[q], P = a.aP[q], E = a.aE[q], Nn = a.aN[q];
+            const double alpha = (j == 1 || j == Ny || i == 1 || i == Nx) ? 0.0 : 0.5;
+            if (k == 1) {
+                L4(k) = S, L3(k) = 0, L2(k) = W, L1(k) = P, U1(k) = E / L1(k), U2(k) = 0, U3(k) = Nn / L1(k);
+            } else if (k <= Nx) {
+                L4(k) = S;
+                L3(k) = 0;
+                L2(k) = W / (1 + 2 * alpha * U2(k - 1));
+                L1(k) = P - L2(k) * U1(k - 1) + 2 * alpha * L2(k) * U2(k - 1);
+                U1(k) = E / L1(k);
+                U2(k) = -L2(k) * U3(k - 1) / L1(k);
+                U3(k) = (Nn - alpha * L2(k) * U2(k - 1)) / L1(k);
+            } else {
+                L4(k) = S / (1 - alpha * U1(k - Nx) * U1(k - Nx + 1));
+                L3(k) = -L4(k) * U1(k - Nx);
+                L2(k) = (W - L4(k) * U2(k - Nx)) / (1 + 2 * alpha * U2(k - 1));
+                L1(k) = P - L4(k) * U3(k - Nx) - L3(k) * U2(k - Nx + 1) - L2(k) * U1(k - 1) +
+                        alpha * (2 * L3(k) * U1(k - Nx + 1) + 2 * L2(k) * U2(k - 1));
+                U1(k) = (E - L3(k) * U3(k - Nx + 1) - 2 * alpha * L3(k) * U1(k - Nx + 1)) / L1(k);
+                U2(k) = -L2(k) * U3(k - 1) / L1(k);
+                U3(k) = (Nn - alpha * L2(k) * U2(k - 1)) / L1(k);
+            }
+        }
+    return f;
+}
+
+std::vector<double> plain_residual(const model::StencilCoefficients& a, int Nx, std::vector<double>& T) {
+    const int N = static_cast<int>(T.size());
+    std::vector<double> r(T.size());
+    const At t{T};
+    for (int k = 1; k <= N; ++k) {
+        const auto q = static_cast<std::size_t>(k - 1);
+        const double S = a.aS[q], W = a.aW[q], P = a.aP[q], E = a.aE[q], Nn = a.aN[q];
+        double sum;
+        if (k == 1) sum = Nn * t(k + Nx) + P * t(k) + E * t(k + 1);
+        else if (k <= Nx) sum = W * t(k - 1) + Nn * t(k + Nx) + P * t(k) + E * t(k + 1);
+        else if (k <= N - Nx) sum = S * t(k - Nx) + W * t(k - 1) + Nn * t(k + Nx) + P * t(k) + E * t(k + 1);
+        else if (k < N) sum = S * t(k - Nx) + W * t(k - 1) + P * t(k) + E * t(k + 1);
+        else sum = W * t(k - 1) + P * t(k) + S * t(k - Nx);
+        r[q] = a.b[q] - sum;
+    }
+    return r;
+}
+
+double norm2(const std::vector<double>& r) {
+    double sum = 0.0;
+    for (double v : r) sum += v * v;
+    return std::sqrt(sum);
+}
+
+void plain_msi_solve(const model::StencilCoefficients& a, solvers::MsiFactors& f, int Nx, std::vector<double>& T,
+                     double tolerance, int limit) {
+    const int N = static_cast<int>(T.size());
+    std::vector<double> r = plain_residual(a, Nx, T), w(T.size()), d(T.size());
+    const At L1{f.L1}, L2{f.L2}, L3{f.L3}, L4{f.L4}, U1{f.U1}, U2{f.U2}, U3{f.U3}, R{r}, Wv{w}, D{d}, t{T};
+    const double r0 = norm2(r);
+    for (int m = 1;; ++m) {
+        for (int k = 1; k <= N; ++k) {
+            double v = R(k);
+            if (k - 1 >= 1) v = v - L2(k) * Wv(k - 1);
+            if (k - Nx + 1 >= 1) v = v - L3(k) * Wv(k - Nx + 1);
+            if (k - Nx >= 1) v = v - L4(k) * Wv(k - Nx);
+            Wv(k) = v / L1(k);
+        }
+        for (int k = N; k >= 1; --k) {
+            double v = Wv(k);
+            if (k + 1 <= N) v = v - U1(k) * D(k + 1);
+            if (k + Nx - 1 <= N) v = v - U2(k) * D(k + Nx - 1);
+            if (k + Nx <= N) v = v - U3(k) * D(k + Nx);
+            D(k) = v;
+            t(k) = t(k) + v;
+        }
+        r = plain_residual(a, Nx, T);
+        if (m == limit || norm2(r) <= r0 * tolerance) break;
+    }
+}
+
+std::vector<double> msi(const model::StencilCoefficients& a, int Nx, int Ny, std::vector<double> T, double tolerance,
+                        int limit, solvers::MsiFactors* factors = nullptr) {
+    solvers::MsiFactors f;
+    f.resize(T.size());
+    solvers::msi_factorise(model::StencilView(a), f, Nx * Ny, Nx, Ny);
+    solvers::MsiWork work;
+    work.resize(T.size());
+    solvers::msi_solve(model::StencilView(a), f, Ny, Nx, Nx * Ny, T, tolerance, limit, a.b, work);
+    if (factors) *factors = f;
+    return T;
+}
+
+const std::pair<int, int> kGrids[] = {{2, 2}, {2, 5}, {5, 2}, {3, 3}, {4, 9}, {11, 4}, {17, 17}, {5, 40}, {23, 30}};
+
+TEST(MsiSolver, FactorsAndIteratesMatchThePlainDefinition) {
+    for (auto [Nx, Ny] : kGrids) {
+        std::vector<std::pair<std::string, model::StencilCoefficients>> systems = {
+            {"random", random_system(Nx, Ny, 17u * Nx + Ny)}};
+        for (const CaseChoice& choice : all_cases())
+            systems.emplace_back(choice.name, assemble(make_case(choice, 0.1), Nx, Ny));
+        for (const auto& [name, a] : systems) {
+            SCOPED_TRACE(name + " " + std::to_string(Nx) + "x" + std::to_string(Ny));
+            solvers::MsiFactors plain = plain_factorise(a, Nx, Ny), f;
+            for (int limit : {1, 3, 10})
+                for (double tolerance : {0.0, 1e-3}) {
+                    std::vector<double> expected = Lcg(limit).field(a.b.size());
+                    const std::vector<double> actual = msi(a, Nx, Ny, expected, tolerance, limit, &f);
+                    plain_msi_solve(a, plain, Nx, expected, tolerance, limit);
+                    EXPECT_EQ(bit_difference(expected, actual), "") << "limit " << limit << " tolerance " << tolerance;
+                }
+            for (auto [mine, theirs] : {std::pair{&plain.L1, &f.L1}, std::pair{&plain.L2, &f.L2},
+                                        std::pair{&plain.L3, &f.L3}, std::pair{&plain.L4, &f.L4},
+                                        std::pair{&plain.U1, &f.U1}, std::pair{&plain.U2, &f.U2},
+                                        std::pair{&plain.U3, &f.U3}})
+                EXPECT_EQ(bit_difference(*mine, *theirs), "");
+        }
+    }
+}
+
+TEST(MsiSolver, DiagonalSystemFactorsToItsDiagonalAndOneIterationGivesBOverP) {
+    model::StencilCoefficients a;
+    a.resize(30);
+    a.aP = Lcg(12).field(30, 0.5, 8.0);
+    a.b = Lcg(13).field(30, -3.0, 3.0);
+    solvers::MsiFactors f;
+    const std::vector<double> T = msi(a, 6, 5, std::vector<double>(30, 0.0), 0.0, 1, &f);
+    for (std::size_t k = 0; k < 30; ++k) {
+        EXPECT_EQ(f.L1[k], a.aP[k]);
+        for (const Field* zero : {&f.L2, &f.L3, &f.L4, &f.U1, &f.U2, &f.U3}) EXPECT_EQ((*zero)[k], 0.0);
+        EXPECT_EQ(T[k], a.b[k] / a.aP[k]);
+    }
+}
+
+TEST(MsiSolver, OneIterationSolvesAllBoundaryGrids) {
+    for (auto [Nx, Ny] : {std::pair{2, 9}, std::pair{9, 2}, std::pair{2, 2}}) {
+        const model::StencilCoefficients a = assemble(make_case(kPe2, 1.0), Nx, Ny);
+        EXPECT_EQ(msi(a, Nx, Ny, std::vector<double>(a.b.size(), 0.0), 0.0, 1), a.b);
+        const std::vector<double> T = msi(a, Nx, Ny, Lcg(2).field(a.b.size()), 0.0, 1);
+        for (std::size_t k = 0; k < T.size(); ++k) EXPECT_NEAR(T[k], a.b[k], 1e-15);
+    }
+}
+
+TEST(MsiSolver, LimitOneAppliesOneCorrectionWhateverTheToleranceAndLimitZeroActsAsOne) {
+    const model::StencilCoefficients a = assemble(make_case(kRotating, 1.0), 9, 9);
+    const std::vector<double> start = Lcg(6).field(81);
+    const std::vector<double> one = msi(a, 9, 9, start, 0.0, 1);
+    EXPECT_NE(one, start);
+    for (double tolerance : {-1.0, 1e-12, 1.0, 1e300})
+        EXPECT_EQ(bit_difference(one, msi(a, 9, 9, start, tolerance, 1)), "");
+    EXPECT_EQ(bit_difference(one, msi(a, 9, 9, start, 0.0, 0)), "");
+    EXPECT_EQ(bit_difference(one, msi(a, 9, 9, start, 0.0, -4)), "");
+    EXPECT_NE(bit_difference(one, msi(a, 9, 9, start, 0.0, 2)), "");
+}
+
+TEST(MsiSolver, ExactSolutionHasZeroResidualAndStaysUnchanged) {
+    // Diagonal 2, couplings -1/2 and small integers: every product and sum is exact.
+    const int Nx = 5, Ny = 4, N = 20;
+    model::StencilCoefficients a;
+    a.resize(N);
+    std::vector<double> T(N);
+    for (int j = 1; j <= Ny; ++j)
+        for (int i = 1; i <= Nx; ++i) {
+            const std::size_t k = node(i, j, Nx);
+            T[k] = static_cast<double>(k % 7) - 3.0;
+            a.aP[k] = 2.0;
+            if (i > 1 && j > 1 && i < Nx && j < Ny) a.aW[k] = a.aE[k] = a.aS[k] = a.aN[k] = -0.5;
+        }
+    const std::vector<double> minus_AT = plain_residual(a, Nx, T);  // b is still 0
+    for (int k = 0; k < N; ++k) a.b[static_cast<std::size_t>(k)] = -minus_AT[static_cast<std::size_t>(k)];
+    EXPECT_EQ(plain_residual(a, Nx, T), std::vector<double>(N, 0.0));
+    EXPECT_EQ(msi(a, Nx, Ny, T, 1e-3, 10), T);
+}
+
+}  // namespace
+}  // namespace advdiff::testing
