@@ -14,7 +14,6 @@ cd "$work"
 "$build/advdiff2d-reference"
 echo "running advdiff2d in $work (timing window ${window} s) ..."
 "$build/advdiff2d" --no-edit --window "$window"
-param=$(ls MG2D_000.ent SG2D_000.ent 2>/dev/null | head -n 1)
 mode=$(sed -n 2p dados1.ent | awk '{print $1}')
 [[ $mode == 1 ]] && param=MG2D_000.ent || param=SG2D_000.ent
 report=$(sed -n 2p "$param" | sed -E "s/^[[:space:]]*['\"]([^'\"]*)['\"].*/\1/; t; s/^[[:space:]]*([^[:space:],\/]*).*/\1/")
