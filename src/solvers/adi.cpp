@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace advdiff::solvers {
 
 namespace {
@@ -27,9 +31,17 @@ struct Coefficients {
 inline void row_node(const Coefficients& c, const double* t, double* p, double* q, std::ptrdiff_t nx, std::ptrdiff_t k,
                      bool top, double p_west, double q_west) {
     const double d = c.aW[k] * p_west + c.aP[k];
-    p[k] = -c.aE[k] / d;
     const double coupling = top ? c.aS[k] * t[k - nx] : c.aS[k] * t[k - nx] + c.aN[k] * t[k + nx];
-    q[k] = ((c.f[k] - coupling) - c.aW[k] * q_west) / d;
+    const double numerator = (c.f[k] - coupling) - c.aW[k] * q_west;
+#if defined(__SSE2__)
+    // Both divisions by d in one instruction: each lane is an ordinary IEEE division.
+    const __m128d quotients = _mm_div_pd(_mm_set_pd(numerator, -c.aE[k]), _mm_set1_pd(d));
+    p[k] = _mm_cvtsd_f64(quotients);
+    q[k] = _mm_cvtsd_f64(_mm_unpackhi_pd(quotients, quotients));
+#else
+    p[k] = -c.aE[k] / d;
+    q[k] = numerator / d;
+#endif
 }
 
 // Row half-sweep forward pass of rows 1..Ny-1 (0-based). Rows are independent lines except
