@@ -139,8 +139,7 @@ void run_multigrid(ProblemState& state) {
     state.TNum.assign(static_cast<std::size_t>(finest.N), 0.0);
     state.T_Analitica.assign(static_cast<std::size_t>(finest.N), 0.0);
     model::initialise_field(model_case, s.initial_estimate, finest.Nx, finest.Ny, state.TNum, state.T_Analitica);
-    std::vector<double>& norm_history = state.stats.norm_history;
-    norm_history[0] = model::l1_mean_difference(finest.Nx, finest.Ny, finest.N, state.TNum, state.reference_solution);
+    state.stats.norm_entry(0) = model::l1_mean_difference(finest.Nx, finest.Ny, finest.N, state.TNum, state.reference_solution);
     const std::span<double> X = fas.finest_solution();
     std::copy(state.TNum.begin(), state.TNum.end(), X.begin());
 
@@ -151,7 +150,7 @@ void run_multigrid(ProblemState& state) {
     for (int remaining = s.max_iterations; remaining >= 1; --remaining) {
         fas.cycle();
         const double norm = model::l1_mean_difference(finest.Nx, finest.Ny, finest.N, X, state.reference_solution);
-        norm_history[static_cast<std::size_t>(iteration_count)] = norm;
+        state.stats.norm_entry(iteration_count) = norm;
         if (iteration_count >= s.max_iterations || norm <= s.tolerance) break;
         ++iteration_count;
     }

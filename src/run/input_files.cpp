@@ -159,19 +159,13 @@ void read_single_grid_file(ProblemState& state, FreeFormatReader& file) {
     require_at_least(state, "max_iterations", s.max_iterations, 0);
 }
 
+// The iteration norms of a run: room for the first iterations now, more as a run needs it
+// (RunStatistics::norm_entry), so that a huge max_iterations costs nothing up front.
 void allocate_norm_history(ProblemState& state) {
+    constexpr std::size_t kInitialEntries = 1 << 16;
     const int max_iterations = state.settings.max_iterations;
     const std::size_t entries = max_iterations < 0 ? 0 : static_cast<std::size_t>(max_iterations) + 1;
-    const SettingSource source = state.source_of("max_iterations");
-    platform::require_memory(entries * sizeof(double),
-                             "a list of " + std::to_string(entries) + " iteration norms", source.file,
-                             source.line, "max_iterations");
-    try {
-        state.stats.norm_history.assign(entries, 0.0);
-    } catch (const std::bad_alloc&) {
-        throw RunError(source.file, source.line, "max_iterations",
-                       "not enough memory for a list of " + std::to_string(entries) + " iteration norms");
-    }
+    state.stats.norm_history.assign(std::min(entries, kInitialEntries), 0.0);
 }
 
 }  // namespace

@@ -38,7 +38,7 @@ void print_help() {
 }
 
 int usage_error(const std::string& message) {
-    std::fprintf(stderr, "advdiff2d: %s\n%s\n", message.c_str(), kUsage);
+    std::fprintf(stderr, "advdiff2d: error: %s\n%s\n", message.c_str(), kUsage);
     return 2;
 }
 

@@ -1,5 +1,6 @@
 #include "run/program.hpp"
 
+#include <limits>
 #include <string>
 
 #include "multigrid/fas_cycle.hpp"
@@ -69,7 +70,15 @@ std::uint64_t bytes_needed(const ProblemState& state) {
         case kMsi: bytes += 7 * all_levels * d + 3 * finest * d; break;
         case kAdi: bytes += 2 * finest * d; break;
         case kElimGauss:
-            if (s.run_mode != kMultigrid) bytes += solvers::band_elimination_bytes(finest, finest_nx);
+            if (s.run_mode != kMultigrid) {
+                // The band of a grid near the 32-bit node limit can pass 2^64 bytes: such a size
+                // stands as the largest figure rather than wrapping round to a small one.
+                constexpr std::uint64_t most = std::numeric_limits<std::uint64_t>::max();
+                const std::uint64_t row_bytes = (2 * finest_nx + 2) * d;
+                const std::uint64_t band =
+                    finest > most / row_bytes ? most : solvers::band_elimination_bytes(finest, finest_nx);
+                bytes = band > most - bytes ? most : bytes + band;
+            }
             break;
         default: break;
     }

@@ -36,7 +36,7 @@ void run_single_grid(ProblemState& state) {
     auto iteration_error = [&] {
         return model::l1_mean_difference(Nx, Ny, N, state.TNum, state.reference_solution);
     };
-    norm_history[0] = iteration_error();
+    state.stats.norm_entry(0) = iteration_error();
 
     solvers::SolverWorkspace work;
     if (s.solver_kind == kMsi || s.solver_kind == kAdi) work.resize(n);
@@ -62,7 +62,7 @@ void run_single_grid(ProblemState& state) {
             // No solver step: the field, and so its norm, stay as they were.
             norm = norm_history[static_cast<std::size_t>(iteration_count - 1)];
         }
-        norm_history[static_cast<std::size_t>(iteration_count)] = norm;
+        state.stats.norm_entry(iteration_count) = norm;
         if (norm <= s.tolerance) break;
         ++iteration_count;
     }

@@ -7,6 +7,7 @@
 // k = (j-1)*Nx + i. node(i, j, Nx) converts 1-based (i, j) to the 0-based storage index so that a
 // line of code can be read against its formula.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -70,8 +71,16 @@ struct RunStatistics {
     double elapsed_seconds = 0.0;          // last reading of the elapsed-time clock
     double seconds_per_run = 0.0;          // elapsed_seconds / repetition_count
     int iteration_count = 0;               // outer iterations or cycles of the last run
-    std::vector<double> norm_history;      // index 0..max_iterations: L1 mean iteration error
+    std::vector<double> norm_history;      // index 0..iteration_count: L1 mean iteration error
     double average_convergence_rate = 0.0; // printed, never assigned by any step
+
+    // Entry `index` of norm_history, for writing. The list starts short and grows as a run needs
+    // it: a limit of two billion iterations must not cost 16 GiB before the first one.
+    double& norm_entry(int index) {
+        const auto i = static_cast<std::size_t>(index);
+        if (i >= norm_history.size()) norm_history.resize(std::max(i + 1, 2 * norm_history.size()), 0.0);
+        return norm_history[i];
+    }
 };
 
 // Node counts of the multigrid hierarchy, level 1 (finest) first; index 0 holds level 1.

@@ -36,7 +36,7 @@ void print_help() {
 }
 
 int usage_error(const std::string& message) {
-    std::fprintf(stderr, "advdiff2d-reference: %s\n%s\n", message.c_str(), kUsage);
+    std::fprintf(stderr, "advdiff2d-reference: error: %s\n%s\n", message.c_str(), kUsage);
     return 2;
 }
 
