@@ -19,22 +19,6 @@ namespace {
 
 std::string error_text(int error) { return std::strerror(error); }
 
-// A name as an error message shows it: quoted, control bytes (a tab or CR the input file put
-// into the name) as \xNN, so that the message stays one line on the console.
-std::string quoted(const std::string& text) {
-    std::string shown = "\"";
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7F) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned>(c));
-            shown += hex;
-        } else {
-            shown += ch;
-        }
-    }
-    return shown + "\"";
-}
 
 struct PathParts {
     std::string folder;  // "." for a bare name

@@ -27,25 +27,8 @@ std::string_view first_item(std::string_view rest) {
     return rest.substr(0, n);
 }
 
-// The item as the message shows it: quoted, long items cut, control bytes (a tab, a form feed or
-// a CR inside an unclosed text) as \xNN, so that the console line stays one line.
-std::string quoted(std::string_view item) {
-    constexpr std::size_t kShown = 40;
-    std::string text = "\"";
-    for (const char ch : item.substr(0, kShown)) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7F) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned>(c));
-            text += hex;
-        } else {
-            text += ch;
-        }
-    }
-    if (item.size() > kShown) text += "...";
-    text += '"';
-    return text;
-}
+// The item as the message shows it: long items cut.
+std::string quoted(std::string_view item) { return advdiff::quoted(item, 40); }
 
 bool is_null_value(std::string_view rest) { return rest.front() == ',' || rest.front() == '/'; }
 

@@ -23,24 +23,8 @@ std::int64_t node_total(int Nx, int Ny) {
     return static_cast<std::int64_t>(Nx) * Ny;
 }
 
-// The item as an error message shows it: quoted, long items cut, control bytes as \xNN (the
-// console line must stay one line).
-std::string quoted(std::string_view item) {
-    constexpr std::size_t kShown = 40;
-    std::string text = "\"";
-    for (const char ch : item.substr(0, kShown)) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7F) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned>(c));
-            text += hex;
-        } else {
-            text += ch;
-        }
-    }
-    if (item.size() > kShown) text += "...";
-    return text + "\"";
-}
+// The item as an error message shows it: long items cut.
+std::string quoted(std::string_view item) { return advdiff::quoted(item, 40); }
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace advdiff {
 
@@ -51,5 +52,25 @@ private:
     std::string setting_;
     std::string message_;
 };
+
+// A text as an error message shows it: in quotation marks, cut after `shown` characters (with
+// "..."), control bytes (a tab, a CR) as \xNN, so that the message stays one line on the console.
+inline std::string quoted(std::string_view text, std::size_t shown = std::string_view::npos) {
+    std::string result = "\"";
+    for (const char ch : text.substr(0, shown)) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7F) {
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            result += "\\x";
+            result += kHex[c >> 4];
+            result += kHex[c & 0xF];
+        } else {
+            result += ch;
+        }
+    }
+    if (text.size() > shown) result += "...";
+    result += '"';
+    return result;
+}
 
 }  // namespace advdiff
