@@ -3,12 +3,10 @@
 #include <charconv>
 #include <cstdint>
 #include <limits>
-#include <new>
 #include <string>
 
 #include "multigrid/hierarchy.hpp"
 #include "platform/editor.hpp"
-#include "platform/memory.hpp"
 #include "run/free_format.hpp"
 #include "state/run_error.hpp"
 
