@@ -41,6 +41,11 @@ void run_single_grid(ProblemState& state) {
     solvers::SolverWorkspace work;
     if (s.solver_kind == kMsi || s.solver_kind == kAdi) work.resize(n);
     solvers::BandWork band;
+    if (s.solver_kind == kElimGauss) {
+        // Sized here so that the iteration loop allocates nothing.
+        band.band.resize(n * (2 * static_cast<std::size_t>(Nx) + 1));
+        band.rhs.resize(n);
+    }
 
     int& iteration_count = state.stats.iteration_count;
     iteration_count = 1;
