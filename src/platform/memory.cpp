@@ -1,6 +1,9 @@
 #include "platform/memory.hpp"
 
 #include <malloc.h>
+#include <sys/mman.h>
+
+#include <cstdlib>
 
 #include <cstdio>
 #include <fstream>
@@ -14,6 +17,19 @@ namespace advdiff::platform {
 void keep_freed_memory_for_reuse() {
     mallopt(M_MMAP_MAX, 0);
     mallopt(M_TRIM_THRESHOLD, -1);
+}
+
+void prepare_heap(std::uint64_t bytes) {
+    constexpr std::uint64_t kHugePage = std::uint64_t{2} << 20;
+    if (bytes < 64 * kHugePage) return;
+    // With mappings disabled, this block extends the heap; freed again, it stays there (trimming
+    // is off) and the run's arrays are carved out of it.
+    void* block = std::malloc(static_cast<std::size_t>(bytes));
+    if (block == nullptr) return;
+    const auto first = (reinterpret_cast<std::uintptr_t>(block) + kHugePage - 1) & ~(kHugePage - 1);
+    const auto last = (reinterpret_cast<std::uintptr_t>(block) + bytes) & ~(kHugePage - 1);
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    std::free(block);
 }
 
 std::optional<std::uint64_t> available_memory_bytes() {

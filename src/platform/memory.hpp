@@ -21,6 +21,12 @@ void require_memory(std::uint64_t bytes_needed, const std::string& what, const s
 // would cost a page fault each on first touch.
 void keep_freed_memory_for_reuse();
 
+// Prepares the heap for a run that will allocate about `bytes` in all: the memory is reserved at
+// once and the system is asked to back it with huge pages, so that first touching a large grid's
+// arrays costs a few thousand page faults instead of hundreds of thousands. Requires
+// keep_freed_memory_for_reuse() first; does nothing for small runs or where it is not supported.
+void prepare_heap(std::uint64_t bytes);
+
 // Human-readable byte count: "812 MiB", "12.4 GiB".
 std::string format_bytes(std::uint64_t bytes);
 

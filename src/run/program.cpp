@@ -99,8 +99,9 @@ void run_program(const ProgramOptions& options) {
     std::string what = multigrid ? "a multigrid run of " + std::to_string(s.level_count) + " levels"
                                  : "a " + std::to_string(s.Nx) + " x " + std::to_string(s.Ny) + " grid";
     if (!multigrid && s.solver_kind == kElimGauss) what += " solved by Gauss elimination";
-    platform::require_memory(bytes_needed(state), what, size_source.file, size_source.line,
-                             multigrid ? "coarsest_nx" : "Nx");
+    const std::uint64_t bytes = bytes_needed(state);
+    platform::require_memory(bytes, what, size_source.file, size_source.line, multigrid ? "coarsest_nx" : "Nx");
+    platform::prepare_heap(bytes);
 
     RunStatistics& stats = state.stats;
     stats.repetition_count = 0;
