@@ -6,14 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <exception>
-#include <new>
 #include <string>
 
 #include "platform/memory.hpp"
 #include "platform/signals.hpp"
 #include "run/program.hpp"
-#include "state/run_error.hpp"
+#include "run/command_line.hpp"
 
 namespace {
 
@@ -37,10 +35,8 @@ void print_help() {
         kUsage);
 }
 
-int usage_error(const std::string& message) {
-    std::fprintf(stderr, "advdiff2d: error: %s\n%s\n", message.c_str(), kUsage);
-    return 2;
-}
+
+int misuse(const std::string& message) { return advdiff::run::usage_error("advdiff2d", message, kUsage); }
 
 }  // namespace
 
@@ -61,7 +57,7 @@ int main(int argc, char** argv) {
         } else if (arg == "--window" || arg.rfind("--window=", 0) == 0) {
             std::string value;
             if (arg == "--window") {
-                if (i + 1 >= argc) return usage_error("--window needs a number of seconds");
+                if (i + 1 >= argc) return misuse("--window needs a number of seconds");
                 value = argv[++i];
             } else {
                 value = arg.substr(9);
@@ -70,26 +66,14 @@ int main(int argc, char** argv) {
             errno = 0;
             const double seconds = std::strtod(value.c_str(), &end);
             if (value.empty() || *end != '\0' || errno != 0 || !std::isfinite(seconds) || seconds < 0)
-                return usage_error("--window needs a non-negative number of seconds, not \"" + value + "\"");
+                return misuse("--window needs a non-negative number of seconds, not \"" + value + "\"");
             options.window_seconds = seconds;
         } else {
-            return usage_error("unknown argument \"" + arg + "\"");
+            return misuse("unknown argument \"" + arg + "\"");
         }
     }
 
     advdiff::platform::install_interrupt_handlers();
     advdiff::platform::keep_freed_memory_for_reuse();
-    try {
-        advdiff::run::run_program(options);
-    } catch (const advdiff::RunError& e) {
-        std::fprintf(stderr, "advdiff2d: error: %s\n", e.what());
-        return 1;
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "advdiff2d: error: out of memory\n");
-        return 1;
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "advdiff2d: error: %s\n", e.what());
-        return 1;
-    }
-    return 0;
+    return advdiff::run::run_reporting_errors("advdiff2d", [&] { advdiff::run::run_program(options); });
 }

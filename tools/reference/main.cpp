@@ -2,13 +2,11 @@
 // This file holds the command line only; the work is reference::make_reference_file.
 
 #include <cstdio>
-#include <exception>
-#include <new>
 #include <string>
 
 #include "platform/signals.hpp"
 #include "reference_tool.hpp"
-#include "state/run_error.hpp"
+#include "run/command_line.hpp"
 
 namespace {
 
@@ -35,10 +33,6 @@ void print_help() {
         kUsage);
 }
 
-int usage_error(const std::string& message) {
-    std::fprintf(stderr, "advdiff2d-reference: error: %s\n%s\n", message.c_str(), kUsage);
-    return 2;
-}
 
 }  // namespace
 
@@ -61,22 +55,13 @@ int main(int argc, char** argv) {
         } else if (arg == "--method=iterative") {
             method = Method::iterative;
         } else {
-            return usage_error("unknown argument \"" + arg + "\"");
+            return advdiff::run::usage_error("advdiff2d-reference", "unknown argument \"" + arg + "\"",
+                                             kUsage);
         }
     }
 
-    try {
+    return advdiff::run::run_reporting_errors("advdiff2d-reference", [&] {
         const std::string line = advdiff::reference::make_reference_file(method);
         std::printf("%s\n", line.c_str());
-    } catch (const advdiff::RunError& e) {
-        std::fprintf(stderr, "advdiff2d-reference: error: %s\n", e.what());
-        return 1;
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "advdiff2d-reference: error: out of memory\n");
-        return 1;
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "advdiff2d-reference: error: %s\n", e.what());
-        return 1;
-    }
-    return 0;
+    });
 }
