@@ -5,6 +5,7 @@
 //   aP(k) T(k) + aW(k) T(k-1) + aE(k) T(k+1) + aS(k) T(k-Nx) + aN(k) T(k+Nx) = b(k).
 
 #include <cstddef>
+#include <optional>
 #include <span>
 
 #include "model/model_problem.hpp"
@@ -30,7 +31,15 @@ struct StencilView {
                 std::span<const double> e, std::span<const double> n)
         : aS(s), aW(w), aP(p), aE(e), aN(n) {}
     explicit StencilView(const StencilCoefficients& c) : aS(c.aS), aW(c.aW), aP(c.aP), aE(c.aE), aN(c.aN) {}
+
+    // When set, every interior node's aE (aN) is this value, bit for bit: a kernel may read it
+    // once instead of from the array (diffusion makes them uniform in every test case).
+    std::optional<double> interior_aE, interior_aN;
 };
+
+// The value that every interior node of an Nx x Ny grid holds in `a`, bit for bit, if there is
+// one (and the grid has interior nodes).
+std::optional<double> uniform_interior_value(std::span<const double> a, int Nx, int Ny);
 
 // Fills every entry of `out` (already sized Nx*Ny) for an Nx x Ny grid of the case.
 void assemble_coefficients(const ModelCase& c, int Nx, int Ny, StencilCoefficients& out);

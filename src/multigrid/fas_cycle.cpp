@@ -71,6 +71,7 @@ FasCycle::FasCycle(const GridHierarchy& h, const model::ModelCase& model_case, i
         sys.N = l.n;
         sys.coefficients.resize(static_cast<std::size_t>(l.n));
         model::assemble_coefficients(model_case_, l.nx, l.ny, sys.coefficients);
+        sys.find_uniform_coefficients();
     }
     for (Field* f : {&solution_, &rhs_, &residual_, &correction_}) f->assign(total, 0.0);
     work_.resize(static_cast<std::size_t>(level(1).n));

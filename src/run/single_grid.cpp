@@ -28,6 +28,7 @@ void run_single_grid(ProblemState& state) {
     // The coefficients do not depend on the field: they are assembled once; reassembling them
     // after every outer iteration would rewrite the same values.
     model::assemble_coefficients(model_case, Nx, Ny, system.coefficients);
+    system.find_uniform_coefficients();
     state.hx = model::spacing(Nx);
     state.hy = model::spacing(Ny);
     model::initialise_field(model_case, s.initial_estimate, Nx, Ny, state.TNum, state.T_Analitica);

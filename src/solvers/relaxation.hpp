@@ -3,6 +3,7 @@
 // solver_kind to the iterative solver that relaxes it.
 
 #include <cstddef>
+#include <optional>
 #include <span>
 
 #include "model/coefficients.hpp"
@@ -19,7 +20,22 @@ struct LinearSystem {
     MsiFactors msi;
     bool msi_factorised = false;
 
-    model::StencilView view() const { return model::StencilView(coefficients); }
+    // Coefficients found uniform over the interior (find_uniform_coefficients).
+    std::optional<double> interior_aE, interior_aN;
+
+    // Looks for coefficients that are the same value at every interior node; call once the
+    // coefficients are assembled.
+    void find_uniform_coefficients() {
+        interior_aE = model::uniform_interior_value(coefficients.aE, Nx, Ny);
+        interior_aN = model::uniform_interior_value(coefficients.aN, Nx, Ny);
+    }
+
+    model::StencilView view() const {
+        model::StencilView v(coefficients);
+        v.interior_aE = interior_aE;
+        v.interior_aN = interior_aN;
+        return v;
+    }
 };
 
 // Work vectors shared by the solver calls of a run, sized for its largest grid.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "solvers/gauss_seidel.hpp"
+#include "solvers/relaxation.hpp"
 #include "solvers/test_systems.hpp"
 
 namespace advdiff::testing {
@@ -54,6 +55,39 @@ TEST(GaussSeidelSweep, RowOrderEqualsColumnOrderOnCoupledSystemsAndEveryTestCase
             EXPECT_EQ(bit_difference(expected, actual), "");
         }
     }
+}
+
+TEST(GaussSeidelSweep, UniformEastAndNorthCoefficientsHeldAsNumbersGiveTheSameBits) {
+    for (auto [Nx, Ny] : {std::pair{3, 3}, std::pair{5, 70}, std::pair{40, 45}, std::pair{70, 12}}) {
+        for (const CaseChoice& choice : all_cases()) {
+            SCOPED_TRACE(std::string(choice.name) + " " + std::to_string(Nx) + "x" + std::to_string(Ny));
+            solvers::LinearSystem system;
+            system.Nx = Nx;
+            system.Ny = Ny;
+            system.N = Nx * Ny;
+            system.coefficients = assemble(make_case(choice, 0.1), Nx, Ny);
+            system.find_uniform_coefficients();
+            ASSERT_TRUE(system.interior_aE && system.interior_aN);  // gamma / h^2 everywhere
+            std::vector<double> expected = Lcg(3u * Nx + Ny).field(system.coefficients.b.size());
+            std::vector<double> actual = expected;
+            solvers::gauss_seidel_sweeps(Nx, Ny, Nx * Ny, 3, system.view(), system.coefficients.b, actual);
+            plain_gauss_seidel(Nx, Ny, 3, system.coefficients, expected);
+            EXPECT_EQ(bit_difference(expected, actual), "");
+        }
+    }
+}
+
+TEST(GaussSeidelSweep, UniformValuesAreFoundBitForBitOverTheInteriorOnly) {
+    // Boundary values do not matter; a negative zero is not the same value as a zero.
+    std::vector<double> a(5 * 4, 7.0);
+    for (int i = 0; i < 5; ++i) a[static_cast<std::size_t>(i)] = -1.0;
+    EXPECT_EQ(model::uniform_interior_value(a, 5, 4), 7.0);
+    a[static_cast<std::size_t>(2 * 5 + 3)] = 7.000000000000001;
+    EXPECT_FALSE(model::uniform_interior_value(a, 5, 4));
+    std::vector<double> zeros(3 * 4, 0.0);
+    zeros[static_cast<std::size_t>(2 * 3 + 1)] = -0.0;
+    EXPECT_FALSE(model::uniform_interior_value(zeros, 3, 4));
+    EXPECT_FALSE(model::uniform_interior_value(zeros, 2, 4));  // no interior nodes
 }
 
 TEST(GaussSeidelSweep, VisitsThreeByThreeNodesInOrderAndSkipsNodesFourAndSix) {
