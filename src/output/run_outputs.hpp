@@ -1,0 +1,30 @@
+#pragma once
+// The outputs a run writes beside its report on request: the JSON summary (--summary) and the
+// fields file (--fields). Neither is written unless asked for.
+
+#include <cstdint>
+#include <string>
+
+#include "report/run_results.hpp"
+#include "state/problem_state.hpp"
+
+namespace advdiff::output {
+
+struct OutputRequest {
+    std::string summary_path;  // --summary FILE; empty: none
+    std::string fields_path;   // --fields FILE; empty: none
+};
+
+// Checks, before any computing, that each requested file can be written and that no two of the
+// run's outputs (the report included) name the same file. Throws RunError naming the option.
+void check_output_targets(const OutputRequest& request, const std::string& report_path);
+
+// Bytes the requested outputs hold in memory while they are written, for a finest grid of
+// `nodes` nodes.
+std::uint64_t output_bytes(const OutputRequest& request, std::uint64_t nodes);
+
+// Writes the requested files, each atomically, from the state of the finished run.
+void write_outputs(const OutputRequest& request, const ProblemState& state, const report::RunResults& results,
+                   const std::string& report_path, double window_seconds);
+
+}  // namespace advdiff::output
