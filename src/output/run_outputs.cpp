@@ -8,7 +8,7 @@
 
 namespace advdiff::output {
 
-void check_output_targets(const OutputRequest& request, const std::string& report_path) {
+void check_output_targets(const OutputRequest& request, const std::vector<RunFile>& run_files) {
     struct Target {
         const char* option;
         const std::string& path;
@@ -17,8 +17,9 @@ void check_output_targets(const OutputRequest& request, const std::string& repor
     for (const Target& t : targets) {
         if (t.path.empty()) continue;
         platform::check_writable_target(t.path, t.option, 0, "");
-        if (platform::same_target(t.path, report_path))
-            throw RunError(t.option, 0, "", quoted(t.path) + " is the report file; name another file");
+        for (const RunFile& file : run_files)
+            if (platform::same_target(t.path, file.path))
+                throw RunError(t.option, 0, "", quoted(t.path) + " is " + file.role + " of the run; name another file");
     }
     if (!request.summary_path.empty() && !request.fields_path.empty() &&
         platform::same_target(request.summary_path, request.fields_path))

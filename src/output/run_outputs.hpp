@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "report/run_results.hpp"
 #include "state/problem_state.hpp"
@@ -15,9 +16,16 @@ struct OutputRequest {
     std::string fields_path;   // --fields FILE; empty: none
 };
 
-// Checks, before any computing, that each requested file can be written and that no two of the
-// run's outputs (the report included) name the same file. Throws RunError naming the option.
-void check_output_targets(const OutputRequest& request, const std::string& report_path);
+// A file of the run that an output must not replace, and what it is ("the report file").
+struct RunFile {
+    std::string path;
+    std::string role;
+};
+
+// Checks, before any computing, that each requested file can be written, is none of `run_files`
+// (the report, the input files, the reference file) and is not the other requested file.
+// Throws RunError naming the option.
+void check_output_targets(const OutputRequest& request, const std::vector<RunFile>& run_files);
 
 // Bytes the requested outputs hold in memory while they are written, for a finest grid of
 // `nodes` nodes.

@@ -94,7 +94,11 @@ void run_program(const ProgramOptions& options) {
     const SettingSource name_source = state.source_of("report_file_name");
     platform::check_writable_target(report::report_path(state.settings), name_source.file, name_source.line,
                                     "report_file_name");
-    output::check_output_targets(options.outputs, report::report_path(state.settings));
+    output::check_output_targets(options.outputs,
+                                 {{report::report_path(state.settings), "the report file"},
+                                  {"dados1.ent", "an input file"},
+                                  {state.source_of("solver_kind").file, "an input file"},
+                                  {reference_file_name(state.settings.reference_file_index), "the reference file"}});
     const SimulationSettings& s = state.settings;
     const bool multigrid = s.run_mode == kMultigrid;
     const SettingSource size_source = state.source_of(multigrid ? "coarsest_nx" : "Nx");
