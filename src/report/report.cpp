@@ -1,7 +1,9 @@
 #include "report/report.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 
 #include "platform/editor.hpp"
 #include "platform/text_file.hpp"
@@ -17,6 +19,16 @@ public:
     // A line made of fixed text (UTF-8) and already formatted fields (ASCII).
     ReportText& line(std::string_view utf8 = {}, std::string_view field = {}) {
         bytes_ += platform::utf8_to_latin1(utf8);
+        bytes_ += field;
+        bytes_ += '\n';
+        return *this;
+    }
+    // A label (UTF-8) blank-padded to `width` characters, ": ", then the field.
+    ReportText& labelled(std::string_view utf8, std::size_t width, std::string_view field) {
+        std::string label = platform::utf8_to_latin1(utf8);
+        label.resize(std::max(width, label.size()), ' ');
+        bytes_ += label;
+        bytes_ += ": ";
         bytes_ += field;
         bytes_ += '\n';
         return *this;
@@ -65,11 +77,146 @@ std::string solver_name(int solver_kind) {
 std::string e13(double v) { return format_e(v, 13, 4); }
 std::string i13(long long v) { return format_i(v, 13); }
 std::string f13(double v) { return format_f(v, 13, 6); }
+std::string e25(double v) { return format_e(v, 25, 16); }
 
-// The rate of the last iteration (run_results.hpp); with fewer than two earlier entries the field
-// shows asterisks.
-std::string last_iteration_rate(const RunResults& results) {
-    return results.last_iteration_rate ? e13(*results.last_iteration_rate) : std::string(13, '*');
+// Table A: the simulation's name (the 35 characters of the name, trailing blanks included, in an
+// A50 field) and the date and time it ended.
+void opening_lines(ReportText& r, const std::string& report_file_name, const platform::LocalDateTime& when) {
+    r.line();
+    r.raw_line("Simulacao : " + format_a(blank_padded(report_file_name, kReportNameWidth), 50));
+    r.line();
+    r.line("Data da simulacao: " + simulation_date(when) + "     as " + simulation_time(when));
+}
+
+// Table B: the mathematical model, the same texts whatever case was run.
+void model_lines(ReportText& r) {
+    r.line().line();
+    r.line("***** Dados do Modelo Matemático ***** ");
+    r.line(" ");
+    r.line("Equacao de Advecção Difusão 2D : Pex * d(T)/dx + Pey * d(T)/dy = d^2(T)/dx^2 + d^2(T)/dy^2 + S");
+    r.line(" ");
+    r.line("Termo Fonte para a Equacao de Advecção Difusão 2D : S = "
+           "pi*((sen(pi*x)*pi-Pex*cos(pi*x))*(exp(Pex*x)-1)-2*Pex*cos(pi*x))*(exp(Pey*y)-1)/((exp(Pex)-1)*(exp(Pey)-1))");
+    r.line(" ");
+}
+
+// Table C: boundary condition, initial estimate (iterative solvers only) and numerical model.
+void numerical_model_lines(ReportText& r, bool iterative, int initial_estimate) {
+    r.line("Condicao contorno       :TS(x,1)=0, TW(1,y)=0, TE(Nx,y)=0 e TN(x,Ny)=sen(pi*x)*(exp(Pex*x)-1)/(exp(Pex)-1)");
+    r.line();
+    if (iterative) {
+        r.line("Estimativa inicial      : ", format_i(initial_estimate, 3));
+        r.line("             OBS:  Se  1: c.i. TNum = 0");
+        r.line("                       2: c.i. TNum = ?? ");
+        r.line();
+    }
+    r.line("***** Dados do Modelo Numérico ***** ");
+    r.line("Método                       : MDF ");
+}
+
+// Table D: discretisation, solver and its tolerances. The two tests are independent: an unlisted
+// solver code prints "Elim_Gauss" and still the tolerance.
+void solver_lines(ReportText& r, int solver_kind, double tolerance, double msi_tolerance) {
+    r.line("Aproximação                  : UDS/CDS (Advecção/Difusão)");
+    r.line("Solver                       : " + solver_name(solver_kind));
+    if (solver_kind != kElimGauss) r.line("Tolerancia                   :", e13(tolerance));
+    if (solver_kind == kMsi) r.line("Tolerancia para o MSI        :", e13(msi_tolerance));
+}
+
+// Table E, first part: the multigrid data.
+void multigrid_lines(ReportText& r, double coarsening_p, double coarsening_q) {
+    r.line().line();
+    r.line("***** Dados do Multigrid *****");
+    r.line("Algoritmo                    :  FAS (algor. não-linear)");
+    r.line("Ciclo                        :                   V");
+    r.line("Razão de engrossamento : p/q :      ", format_f(coarsening_p, 9, 1) + "/" + format_f(coarsening_q, 4, 1));
+    r.line("Restrição                    :             Injeção");
+    r.line("Prolongação                  : Interpol. Bi-linear");
+}
+
+// How the run statistics of a mode are laid out: the two modes print the same lines under their
+// own heading, with the colon one column apart and the grid and iteration groups in either order.
+struct StatisticsLayout {
+    std::string_view heading;
+    std::size_t label_width;      // the colon follows the label blank-padded to this width
+    bool grid_before_iterations;  // single grid: grid sizes first; multigrid: iterations first
+};
+
+constexpr StatisticsLayout kMultigridStatistics{"*********** Saidas ***********", 52, false};
+constexpr StatisticsLayout kSingleGridStatistics{"***** Saidas: Singlegrid ************ ", 51, true};
+
+struct GridCounts {
+    int Nx, Ny;
+    long long N;
+};
+
+// The multigrid run's coarsest grid and level count, printed after the finest grid.
+struct HierarchyCounts {
+    int coarsest_nx, coarsest_ny, level_count;
+};
+
+// Table E, second part (multigrid), or table F (single grid): the run statistics.
+void run_statistics_lines(ReportText& r, const StatisticsLayout& layout, const RunStatistics& stats,
+                          int inner_iterations, const GridCounts& grid, const std::optional<HierarchyCounts>& hierarchy,
+                          const RunResults& results) {
+    auto row = [&](std::string_view label, std::string_view field) { r.labelled(label, layout.label_width, field); };
+    auto grid_rows = [&] {
+        row("Numero de incognitas da malha em x", i13(grid.Nx));
+        row("Numero de incognitas da malha em y", i13(grid.Ny));
+        row("Numero de incognitas total da malha", i13(grid.N));
+    };
+    auto iteration_rows = [&] {
+        row("Iterações externas", i13(stats.iteration_count));
+        row("Iterações internas", i13(inner_iterations));
+    };
+
+    r.line().line();
+    r.line(layout.heading);
+    row("Tempo de processamento (s)", f13(stats.elapsed_seconds));
+    row("Número de vezes que a simulação foi repetida", i13(stats.repetition_count));
+    row("Tempo de cada simulação", f13(stats.seconds_per_run));
+    r.line();
+    if (layout.grid_before_iterations) grid_rows();
+    else iteration_rows();
+    r.line();
+    if (layout.grid_before_iterations) iteration_rows();
+    else grid_rows();
+    r.line();
+    if (hierarchy) {
+        row("Numero de incognitas da malha mais grossa em x", i13(hierarchy->coarsest_nx));
+        row("Numero de incognitas da malha mais grossa em y", i13(hierarchy->coarsest_ny));
+        r.line();
+        row("Número de niveis em x e y", i13(hierarchy->level_count));
+        r.line();
+    }
+    row("Norma L1 média do erro de it com base na est inic", e13(results.initial_norm));
+    row("Convergiu com a norma L1 média do erro de iteração", e13(results.final_norm));
+    if (results.rate_printed) {
+        // With fewer than two earlier entries there is no rate: the field shows asterisks.
+        row("Taxa de convergência na ultima iteracao",
+            results.last_iteration_rate ? e13(*results.last_iteration_rate) : std::string(13, '*'));
+        row("Taxa de Convergencia média", e13(stats.average_convergence_rate));
+    }
+}
+
+// Accuracy of TNum against the analytic solution (the colon after 51 columns, as in table F).
+void accuracy_lines(ReportText& r, const RunResults& results) {
+    r.line();
+    r.labelled("Erro de discretização na malha mais fina", 51, e25(std::fabs(results.discretisation_error)));
+    r.line();
+    r.labelled("Norma infinita (T_Analitica - T_Numerica)", 51, e25(results.linf_error));
+}
+
+// Iteration-norm table: iteration 1, every multiple of the interval (a negative interval acts as
+// its absolute value; 0 lists only the first and the last), and the last iteration.
+void history_lines(ReportText& r, const RunStatistics& stats, int history_interval) {
+    r.line();
+    r.line("  Iteração       Norma");
+    const long long interval = std::llabs(static_cast<long long>(history_interval));
+    for (int n = 1; n <= stats.iteration_count; ++n) {
+        const bool listed = n == 1 || n == stats.iteration_count || (interval != 0 && n % interval == 0);
+        if (listed) r.line(format_i(n, 8) + e25(stats.norm_history[static_cast<std::size_t>(n)]));
+    }
 }
 
 }  // namespace
@@ -87,117 +234,23 @@ std::string compose_report(const ProblemState& state, const platform::LocalDateT
 std::string compose_report(const ProblemState& state, const RunResults& results,
                            const platform::LocalDateTime& when) {
     const SimulationSettings& s = state.settings;
-    const RunStatistics& stats = state.stats;
-    const bool direct = s.solver_kind == kElimGauss;
+    const bool iterative = s.solver_kind != kElimGauss;
     ReportText r;
-
-    // Opening lines.
-    r.line();
-    r.raw_line("Simulacao : " + format_a(blank_padded(s.report_file_name, kReportNameWidth), 50));
-    r.line();
-    r.line("Data da simulacao: " + simulation_date(when) + "     as " + simulation_time(when));
-
-    // Mathematical model (fixed texts).
-    r.line().line();
-    r.line("***** Dados do Modelo Matemático ***** ");
-    r.line(" ");
-    r.line("Equacao de Advecção Difusão 2D : Pex * d(T)/dx + Pey * d(T)/dy = d^2(T)/dx^2 + d^2(T)/dy^2 + S");
-    r.line(" ");
-    r.line("Termo Fonte para a Equacao de Advecção Difusão 2D : S = "
-           "pi*((sen(pi*x)*pi-Pex*cos(pi*x))*(exp(Pex*x)-1)-2*Pex*cos(pi*x))*(exp(Pey*y)-1)/((exp(Pex)-1)*(exp(Pey)-1))");
-    r.line(" ");
-
-    // Boundary condition, initial estimate, numerical model.
-    r.line("Condicao contorno       :TS(x,1)=0, TW(1,y)=0, TE(Nx,y)=0 e TN(x,Ny)=sen(pi*x)*(exp(Pex*x)-1)/(exp(Pex)-1)");
-    r.line();
-    if (!direct) {
-        r.line("Estimativa inicial      : ", format_i(s.initial_estimate, 3));
-        r.line("             OBS:  Se  1: c.i. TNum = 0");
-        r.line("                       2: c.i. TNum = ?? ");
-        r.line();
-    }
-    r.line("***** Dados do Modelo Numérico ***** ");
-    r.line("Método                       : MDF ");
-
-    // Discretisation and solver.
-    r.line("Aproximação                  : UDS/CDS (Advecção/Difusão)");
-    r.line("Solver                       : " + solver_name(s.solver_kind));
-    if (!direct) r.line("Tolerancia                   :", e13(s.tolerance));
-    if (s.solver_kind == kMsi) r.line("Tolerancia para o MSI        :", e13(s.msi_tolerance));
-
-    const double first_norm = results.initial_norm;
-    const double final_norm = results.final_norm;
+    opening_lines(r, s.report_file_name, when);
+    model_lines(r);
+    numerical_model_lines(r, iterative, s.initial_estimate);
+    solver_lines(r, s.solver_kind, s.tolerance, s.msi_tolerance);
     if (s.run_mode == kMultigrid) {
-        r.line().line();
-        r.line("***** Dados do Multigrid *****");
-        r.line("Algoritmo                    :  FAS (algor. não-linear)");
-        r.line("Ciclo                        :                   V");
-        r.line("Razão de engrossamento : p/q :      ",
-               format_f(s.coarsening_p, 9, 1) + "/" + format_f(s.coarsening_q, 4, 1));
-        r.line("Restrição                    :             Injeção");
-        r.line("Prolongação                  : Interpol. Bi-linear");
-        r.line().line();
-        r.line("*********** Saidas ***********");
-        r.line("Tempo de processamento (s)                          : ", f13(stats.elapsed_seconds));
-        r.line("Número de vezes que a simulação foi repetida        : ", i13(stats.repetition_count));
-        r.line("Tempo de cada simulação                             : ", f13(stats.seconds_per_run));
-        r.line();
-        r.line("Iterações externas                                  : ", i13(stats.iteration_count));
-        r.line("Iterações internas                                  : ", i13(s.inner_iterations));
-        r.line();
-        r.line("Numero de incognitas da malha em x                  : ", i13(state.Nx));
-        r.line("Numero de incognitas da malha em y                  : ", i13(state.Ny));
-        r.line("Numero de incognitas total da malha                 : ", i13(state.N));
-        r.line();
-        r.line("Numero de incognitas da malha mais grossa em x      : ", i13(s.coarsest_nx));
-        r.line("Numero de incognitas da malha mais grossa em y      : ", i13(s.coarsest_ny));
-        r.line();
-        r.line("Número de niveis em x e y                           : ", i13(s.level_count));
-        r.line();
-        r.line("Norma L1 média do erro de it com base na est inic   : ", e13(first_norm));
-        r.line("Convergiu com a norma L1 média do erro de iteração  : ", e13(final_norm));
+        multigrid_lines(r, s.coarsening_p, s.coarsening_q);
+        run_statistics_lines(r, kMultigridStatistics, state.stats, s.inner_iterations, {state.Nx, state.Ny, state.N},
+                             HierarchyCounts{s.coarsest_nx, s.coarsest_ny, s.level_count}, results);
     } else if (s.run_mode == kSingleGrid) {
-        r.line().line();
-        r.line("***** Saidas: Singlegrid ************ ");
-        r.line("Tempo de processamento (s)                         : ", f13(stats.elapsed_seconds));
-        r.line("Número de vezes que a simulação foi repetida       : ", i13(stats.repetition_count));
-        r.line("Tempo de cada simulação                            : ", f13(stats.seconds_per_run));
-        r.line();
-        r.line("Numero de incognitas da malha em x                 : ", i13(state.Nx));
-        r.line("Numero de incognitas da malha em y                 : ", i13(state.Ny));
-        r.line("Numero de incognitas total da malha                : ",
-               i13(static_cast<long long>(state.Nx) * state.Ny));
-        r.line();
-        r.line("Iterações externas                                 : ", i13(stats.iteration_count));
-        r.line("Iterações internas                                 : ", i13(s.inner_iterations));
-        r.line();
-        r.line("Norma L1 média do erro de it com base na est inic  : ", e13(first_norm));
-        r.line("Convergiu com a norma L1 média do erro de iteração : ", e13(final_norm));
-        if (!direct) {
-            r.line("Taxa de convergência na ultima iteracao            : ", last_iteration_rate(results));
-            r.line("Taxa de Convergencia média                         : ", e13(stats.average_convergence_rate));
-        }
+        // The node count is the product of the grid sizes, formed here.
+        run_statistics_lines(r, kSingleGridStatistics, state.stats, s.inner_iterations,
+                             {state.Nx, state.Ny, static_cast<long long>(state.Nx) * state.Ny}, std::nullopt, results);
     }
-
-    // Accuracy.
-    r.line();
-    r.line("Erro de discretização na malha mais fina           : ",
-           format_e(std::fabs(results.discretisation_error), 25, 16));
-    r.line();
-    r.line("Norma infinita (T_Analitica - T_Numerica)          : ", format_e(results.linf_error, 25, 16));
-
-    // Iteration-norm table: iteration 1, every multiple of the interval (a negative interval acts
-    // as its absolute value; 0 lists only the first and the last), and the last iteration.
-    if (!direct && s.print_history == 1) {
-        r.line();
-        r.line("  Iteração       Norma");
-        const long long interval = std::llabs(static_cast<long long>(s.history_interval));
-        for (int n = 1; n <= stats.iteration_count; ++n) {
-            const bool listed = n == 1 || n == stats.iteration_count || (interval != 0 && n % interval == 0);
-            if (listed)
-                r.line(format_i(n, 8) + format_e(stats.norm_history[static_cast<std::size_t>(n)], 25, 16));
-        }
-    }
+    accuracy_lines(r, results);
+    if (iterative && s.print_history == 1) history_lines(r, state.stats, s.history_interval);
     return r.take();
 }
 
