@@ -10,6 +10,7 @@
 #include "model/coefficients.hpp"
 #include "multigrid/hierarchy.hpp"
 #include "platform/memory.hpp"
+#include "platform/text_file.hpp"
 #include "run/input_files.hpp"
 #include "run/reference_file.hpp"
 #include "state/run_error.hpp"
@@ -172,6 +173,11 @@ std::string make_reference_file(Method method) {
     ProblemState state;
     run::read_input_files(state, false);
     const SimulationSettings& s = state.settings;
+    // A target that cannot be written is reported now, not after the solve.
+    const std::string file = run::reference_file_name(s.reference_file_index);
+    const SettingSource index_source = state.source_of("reference_file_index");
+    platform::check_writable_target(file, index_source.file, index_source.line, "reference_file_index");
+
     const GridSize grid = finest_grid(s);
     const std::string grid_setting = s.run_mode == kMultigrid ? "level_count" : "Ny";
     const SettingSource where = state.source_of(grid_setting);
@@ -179,7 +185,6 @@ std::string make_reference_file(Method method) {
 
     const ReferenceSolution solution =
         solve_reference(model::make_model_case(s), grid.nx, grid.ny, method, source);
-    const std::string file = run::reference_file_name(s.reference_file_index);
     run::write_reference_values(file, grid.nx, grid.ny, solution.T);
 
     char residual_text[32];
