@@ -135,35 +135,29 @@ ReferenceSolution solve_reference(const model::ModelCase& c, int Nx, int Ny, Met
     // misses the residual bound ends the list: no iteration does better than the exact method.
     std::string failure;
     for (std::size_t k = 0; k < ways.size(); ++k) {
+        const bool band = ways[k] == Way::band;
         if (k > 0) refuse_unless_it_fits(ways[k]);
-        if (ways[k] == Way::band) {
-            try {
+        const std::string what = (band ? "the banded LU of " : "the iterative solution of ") + grid;
+        try {
+            if (band) {
                 const BandResult r = solve_band(coefficients, Nx, Ny, solution.T);
                 solution.method = band_text(r);
                 solution.max_residual = r.max_residual;
-                if (converged(r.max_residual)) return solution;
-                failure = "the banded LU of " + grid + " is inaccurate (" + solution.method + ", " +
-                          residual_text(r.max_residual) + ")";
-                break;
-            } catch (const std::bad_alloc&) {
-                if (failure.empty())
-                    failure = "not enough memory for the banded LU of " + grid + " (" +
-                              platform::format_bytes(band_total) + ")";
-            }
-        } else {
-            try {
+            } else {
                 const IterativeResult r = solve_iterative(c, coefficients, Nx, Ny, solution.T, options);
                 solution.method = iterative_text(r);
                 solution.max_residual = r.max_residual;
-                if (converged(r.max_residual)) return solution;
-                failure = "the iterative solution of " + grid + " did not converge (" + solution.method + ", " +
-                          residual_text(r.max_residual) + ")";
-                if (method == Method::automatic && !band_offered)
-                    failure += "; the banded LU would need " + platform::format_bytes(band_total) + " of memory";
-            } catch (const std::bad_alloc&) {
-                failure = "not enough memory for the iterative solution of " + grid + " (" +
-                          platform::format_bytes(iterative_total) + ")";
             }
+            if (converged(solution.max_residual)) return solution;
+            failure = what + (band ? " is inaccurate (" : " did not converge (") + solution.method + ", " +
+                      residual_text(solution.max_residual) + ")";
+            if (band) break;
+            if (method == Method::automatic && !band_offered)
+                failure += "; the banded LU would need " + platform::format_bytes(band_total) + " of memory";
+        } catch (const std::bad_alloc&) {
+            if (!band || failure.empty())
+                failure = "not enough memory for " + what + " (" +
+                          platform::format_bytes(band ? band_total : iterative_total) + ")";
         }
     }
     throw RunError(source.file, source.line, source.setting, failure);
