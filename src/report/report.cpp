@@ -79,7 +79,7 @@ std::string i13(long long v) { return format_i(v, 13); }
 std::string f13(double v) { return format_f(v, 13, 6); }
 std::string e25(double v) { return format_e(v, 25, 16); }
 
-// Table A: the simulation's name (the 35 characters of the name, trailing blanks included, in an
+// Opening lines: the simulation's name (the 35 characters of the name, trailing blanks included, in an
 // A50 field) and the date and time it ended.
 void opening_lines(ReportText& r, const std::string& report_file_name, const platform::LocalDateTime& when) {
     r.line();
@@ -88,7 +88,7 @@ void opening_lines(ReportText& r, const std::string& report_file_name, const pla
     r.line("Data da simulacao: " + simulation_date(when) + "     as " + simulation_time(when));
 }
 
-// Table B: the mathematical model, the same texts whatever case was run.
+// The mathematical model: the same texts whatever case was run.
 void model_lines(ReportText& r) {
     r.line().line();
     r.line("***** Dados do Modelo Matemático ***** ");
@@ -100,7 +100,7 @@ void model_lines(ReportText& r) {
     r.line(" ");
 }
 
-// Table C: boundary condition, initial estimate (iterative solvers only) and numerical model.
+// Boundary condition, initial estimate (iterative solvers only) and numerical model.
 void numerical_model_lines(ReportText& r, bool iterative, int initial_estimate) {
     r.line("Condicao contorno       :TS(x,1)=0, TW(1,y)=0, TE(Nx,y)=0 e TN(x,Ny)=sen(pi*x)*(exp(Pex*x)-1)/(exp(Pex)-1)");
     r.line();
@@ -114,7 +114,7 @@ void numerical_model_lines(ReportText& r, bool iterative, int initial_estimate) 
     r.line("Método                       : MDF ");
 }
 
-// Table D: discretisation, solver and its tolerances. The two tests are independent: an unlisted
+// Discretisation, solver and its tolerances. The two tests are independent: an unlisted
 // solver code prints "Elim_Gauss" and still the tolerance.
 void solver_lines(ReportText& r, int solver_kind, double tolerance, double msi_tolerance) {
     r.line("Aproximação                  : UDS/CDS (Advecção/Difusão)");
@@ -123,7 +123,7 @@ void solver_lines(ReportText& r, int solver_kind, double tolerance, double msi_t
     if (solver_kind == kMsi) r.line("Tolerancia para o MSI        :", e13(msi_tolerance));
 }
 
-// Table E, first part: the multigrid data.
+// The multigrid data.
 void multigrid_lines(ReportText& r, double coarsening_p, double coarsening_q) {
     r.line().line();
     r.line("***** Dados do Multigrid *****");
@@ -155,7 +155,7 @@ struct HierarchyCounts {
     int coarsest_nx, coarsest_ny, level_count;
 };
 
-// Table E, second part (multigrid), or table F (single grid): the run statistics.
+// The run statistics ("Saidas") of either mode.
 void run_statistics_lines(ReportText& r, const StatisticsLayout& layout, const RunStatistics& stats,
                           int inner_iterations, const GridCounts& grid, const std::optional<HierarchyCounts>& hierarchy,
                           const RunResults& results) {
@@ -199,7 +199,8 @@ void run_statistics_lines(ReportText& r, const StatisticsLayout& layout, const R
     }
 }
 
-// Accuracy of TNum against the analytic solution (the colon after 51 columns, as in table F).
+// Accuracy of TNum against the analytic solution (the colon after 51 columns, as in the
+// single-grid statistics).
 void accuracy_lines(ReportText& r, const RunResults& results) {
     r.line();
     r.labelled("Erro de discretização na malha mais fina", 51, e25(std::fabs(results.discretisation_error)));

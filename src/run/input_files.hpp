@@ -4,9 +4,10 @@
 // line of every setting in state.setting_sources, validates the values the program cannot run
 // with, and allocates state.stats.norm_history (max_iterations + 1 entries, zero-filled).
 //
-// Each file is described once, as a table of its lines (kInputFiles below); one routine reads
-// every file from its table, and the error messages, the recorded sources and the list of
-// settings that other outputs print all take the setting names from there.
+// Each file is described once, as a table of its values (kModeFile and the two parameter files
+// below, defined in input_files.cpp); one routine reads every file from its table, and the error
+// messages, the recorded sources and the list of settings that other outputs print all take the
+// setting names from there.
 
 #include <span>
 #include <string>
