@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <optional>
 
 #include "platform/editor.hpp"
 #include "platform/text_file.hpp"
@@ -135,39 +134,33 @@ void multigrid_lines(ReportText& r, double coarsening_p, double coarsening_q) {
 }
 
 // How the run statistics of a mode are laid out: the two modes print the same lines under their
-// own heading, with the colon one column apart and the grid and iteration groups in either order.
+// own heading, with the colon one column apart; the multigrid block lists the iterations before
+// the grid and adds the coarsest grid and the level count, the single-grid block lists the grid
+// first, with the node count formed here as Nx * Ny.
 struct StatisticsLayout {
     std::string_view heading;
-    std::size_t label_width;      // the colon follows the label blank-padded to this width
-    bool grid_before_iterations;  // single grid: grid sizes first; multigrid: iterations first
+    std::size_t label_width;  // the colon follows the label blank-padded to this width
+    bool multigrid;
 };
 
-constexpr StatisticsLayout kMultigridStatistics{"*********** Saidas ***********", 52, false};
-constexpr StatisticsLayout kSingleGridStatistics{"***** Saidas: Singlegrid ************ ", 51, true};
-
-struct GridCounts {
-    int Nx, Ny;
-    long long N;
-};
-
-// The multigrid run's coarsest grid and level count, printed after the finest grid.
-struct HierarchyCounts {
-    int coarsest_nx, coarsest_ny, level_count;
-};
+constexpr StatisticsLayout kMultigridStatistics{"*********** Saidas ***********", 52, true};
+constexpr StatisticsLayout kSingleGridStatistics{"***** Saidas: Singlegrid ************ ", 51, false};
 
 // The run statistics ("Saidas") of either mode.
-void run_statistics_lines(ReportText& r, const StatisticsLayout& layout, const RunStatistics& stats,
-                          int inner_iterations, const GridCounts& grid, const std::optional<HierarchyCounts>& hierarchy,
+void run_statistics_lines(ReportText& r, const StatisticsLayout& layout, const ProblemState& state,
                           const RunResults& results) {
+    const SimulationSettings& s = state.settings;
+    const RunStatistics& stats = state.stats;
     auto row = [&](std::string_view label, std::string_view field) { r.labelled(label, layout.label_width, field); };
     auto grid_rows = [&] {
-        row("Numero de incognitas da malha em x", i13(grid.Nx));
-        row("Numero de incognitas da malha em y", i13(grid.Ny));
-        row("Numero de incognitas total da malha", i13(grid.N));
+        row("Numero de incognitas da malha em x", i13(state.Nx));
+        row("Numero de incognitas da malha em y", i13(state.Ny));
+        row("Numero de incognitas total da malha",
+            i13(layout.multigrid ? state.N : static_cast<long long>(state.Nx) * state.Ny));
     };
     auto iteration_rows = [&] {
         row("Iterações externas", i13(stats.iteration_count));
-        row("Iterações internas", i13(inner_iterations));
+        row("Iterações internas", i13(s.inner_iterations));
     };
 
     r.line().line();
@@ -176,17 +169,17 @@ void run_statistics_lines(ReportText& r, const StatisticsLayout& layout, const R
     row("Número de vezes que a simulação foi repetida", i13(stats.repetition_count));
     row("Tempo de cada simulação", f13(stats.seconds_per_run));
     r.line();
-    if (layout.grid_before_iterations) grid_rows();
-    else iteration_rows();
-    r.line();
-    if (layout.grid_before_iterations) iteration_rows();
+    if (layout.multigrid) iteration_rows();
     else grid_rows();
     r.line();
-    if (hierarchy) {
-        row("Numero de incognitas da malha mais grossa em x", i13(hierarchy->coarsest_nx));
-        row("Numero de incognitas da malha mais grossa em y", i13(hierarchy->coarsest_ny));
+    if (layout.multigrid) grid_rows();
+    else iteration_rows();
+    r.line();
+    if (layout.multigrid) {
+        row("Numero de incognitas da malha mais grossa em x", i13(s.coarsest_nx));
+        row("Numero de incognitas da malha mais grossa em y", i13(s.coarsest_ny));
         r.line();
-        row("Número de niveis em x e y", i13(hierarchy->level_count));
+        row("Número de niveis em x e y", i13(s.level_count));
         r.line();
     }
     row("Norma L1 média do erro de it com base na est inic", e13(results.initial_norm));
@@ -243,12 +236,9 @@ std::string compose_report(const ProblemState& state, const RunResults& results,
     solver_lines(r, s.solver_kind, s.tolerance, s.msi_tolerance);
     if (s.run_mode == kMultigrid) {
         multigrid_lines(r, s.coarsening_p, s.coarsening_q);
-        run_statistics_lines(r, kMultigridStatistics, state.stats, s.inner_iterations, {state.Nx, state.Ny, state.N},
-                             HierarchyCounts{s.coarsest_nx, s.coarsest_ny, s.level_count}, results);
+        run_statistics_lines(r, kMultigridStatistics, state, results);
     } else if (s.run_mode == kSingleGrid) {
-        // The node count is the product of the grid sizes, formed here.
-        run_statistics_lines(r, kSingleGridStatistics, state.stats, s.inner_iterations,
-                             {state.Nx, state.Ny, static_cast<long long>(state.Nx) * state.Ny}, std::nullopt, results);
+        run_statistics_lines(r, kSingleGridStatistics, state, results);
     }
     accuracy_lines(r, results);
     if (iterative && s.print_history == 1) history_lines(r, state.stats, s.history_interval);
