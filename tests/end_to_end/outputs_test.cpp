@@ -13,6 +13,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -104,6 +105,8 @@ struct Case {
     const char* report;
     bool multigrid;
 };
+
+void PrintTo(const Case& c, std::ostream* out) { *out << c.folder; }
 
 class SummaryAgreesWithReport : public ::testing::TestWithParam<Case> {};
 
