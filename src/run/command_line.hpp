@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <exception>
 #include <initializer_list>
+#include <optional>
 #include <new>
 #include <span>
 #include <stdexcept>
@@ -55,6 +56,16 @@ void survive_broken_pipes();
 // Flushes standard output; a write that was lost (a full disk, a closed pipe) is an error line on
 // stderr and exit status 1. Returns the exit status `status` otherwise.
 int finish_standard_output(const char* program, int status = 0);
+
+// --help prints the help text (`print_help`), --version "<program> <version>"; either returns the
+// exit status once standard output has taken it all. Empty for any other option.
+template <typename PrintHelp>
+std::optional<int> answer_help_or_version(const GivenOption& option, const char* program, PrintHelp&& print_help) {
+    if (option.name == "--help") print_help();
+    else if (option.name == "--version") std::printf("%s %s\n", program, ADVDIFF_VERSION);
+    else return std::nullopt;
+    return finish_standard_output(program);
+}
 
 // Runs `body`; a failure becomes one line "<program>: error: <what>" on stderr and exit status 1.
 template <typename Body>
