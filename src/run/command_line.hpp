@@ -18,13 +18,13 @@
 namespace advdiff::run {
 
 // One option a program accepts.
-struct OptionSpec {
+struct AcceptedOption {
     std::string_view name;        // "--window"
     std::string_view value_name;  // "SECONDS" for an option that takes a value; empty for a flag
     std::string_view alias = {};  // another spelling ("-h"), or empty
 };
 
-// One option as given, by its spec's name; `value` empty for a flag.
+// One option as given, by its accepted name; `value` empty for a flag.
 struct GivenOption {
     std::string_view name;
     std::string value;
@@ -36,10 +36,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Reads argv[1..] against `specs`, in order. An option that takes a value accepts it as the next
+// Reads argv[1..] against `accepted_options`, in order. An option that takes a value accepts it as the next
 // argument ("--window 5") or after '=' ("--window=5"); a flag accepts no value. Throws UsageError
 // for an unknown argument, a missing or empty value, or a value given to a flag.
-std::vector<GivenOption> parse_command_line(int argc, const char* const* argv, std::span<const OptionSpec> specs);
+std::vector<GivenOption> parse_command_line(int argc, const char* const* argv, std::span<const AcceptedOption> accepted_options);
 
 // `value` when it is one of `accepted`; otherwise UsageError listing the accepted values.
 std::string_view choose_value(const GivenOption& option, std::initializer_list<std::string_view> accepted);

@@ -17,7 +17,7 @@ constexpr const char* kProgram = "advdiff2d";
 constexpr const char* kUsage =
     "usage: advdiff2d [--window SECONDS] [--no-edit] [--summary FILE] [--fields FILE.vti] [--help] [--version]";
 
-constexpr advdiff::run::OptionSpec kOptions[] = {
+constexpr advdiff::run::AcceptedOption kOptions[] = {
     {"--window", "SECONDS"}, {"--no-edit", ""},  {"--summary", "FILE"},
     {"--fields", "FILE.vti"}, {"--help", "", "-h"}, {"--version", ""},
 };

@@ -28,6 +28,14 @@ def build_dir():
     return folder
 
 
+def set_values(path, values):
+    """Replaces the values on the given 0-based lines of a parameter file."""
+    lines = path.read_text().splitlines(keepends=True)
+    for index, value in values.items():
+        lines[index] = f"{value}        edited\n"
+    path.write_text("".join(lines))
+
+
 def report_field(report, label):
     """The number at the end of the report line that starts with `label`."""
     for line in report.splitlines():
@@ -36,11 +44,14 @@ def report_field(report, label):
     raise AssertionError(f"no report line {label!r}")
 
 
-def run_example(build_dir, tmp_path, example, *options):
+def run_example(build_dir, tmp_path, example, *options, grid=None):
+    """Runs a bundled example; `grid` = (Nx, Ny) replaces a single-grid example's grid."""
     work = tmp_path / example
     work.mkdir()
     for source in (EXAMPLES / example).glob("*.ent"):
         shutil.copy(source, work / source.name)
+    if grid:
+        set_values(work / "SG2D_000.ent", {2: grid[0], 3: grid[1]})
     subprocess.run([build_dir / "advdiff2d-reference"], cwd=work, check=True, capture_output=True)
     before = sorted(p.name for p in work.iterdir())
     run = subprocess.run([build_dir / "advdiff2d", "--window", "0", "--no-edit", *options],
@@ -61,9 +72,13 @@ def read_fields(path):
     return image, arrays
 
 
-@pytest.mark.parametrize("example", ["single-grid-gs-33", "multigrid-gs-65"])
-def test_fields_and_summary_hold_the_runs_own_values(build_dir, tmp_path, example):
-    work, before = run_example(build_dir, tmp_path, example, "--summary", "run.json", "--fields=run.vti")
+# A grid of unlike sides and spacings that are not binary fractions shows x fastest and the
+# spacing read back exactly.
+@pytest.mark.parametrize("example,sides", [("single-grid-gs-33", None), ("single-grid-gs-33", (30, 7)),
+                                          ("multigrid-gs-65", None)])
+def test_fields_and_summary_hold_the_runs_own_values(build_dir, tmp_path, example, sides):
+    work, before = run_example(build_dir, tmp_path, example, "--summary", "run.json", "--fields=run.vti",
+                               grid=sides)
     with open(work / "run.json", encoding="utf-8") as f:
         summary = json.load(f)
     report = (work / summary["report_file"]).read_text(encoding="latin-1")
@@ -80,6 +95,8 @@ def test_fields_and_summary_hold_the_runs_own_values(build_dir, tmp_path, exampl
     nx, ny = grid["Nx"], grid["Ny"]
 
     image, arrays = read_fields(work / "run.vti")
+    if sides:
+        assert (nx, ny) == sides
     assert image.GetDimensions() == (nx, ny, 1)
     assert image.GetOrigin() == (0.0, 0.0, 0.0)
     assert image.GetSpacing() == (grid["hx"], grid["hy"], 1.0)
@@ -123,10 +140,7 @@ def test_without_options_only_the_report_is_written(build_dir, tmp_path):
 def prepared_single_grid(build_dir, tmp_path, max_iterations):
     work = tmp_path / "case"
     shutil.copytree(EXAMPLES / "single-grid-gs-33", work)
-    parameters = work / "SG2D_000.ent"
-    lines = parameters.read_text().splitlines(keepends=True)
-    lines[9] = f"{max_iterations}        max_iterations\n"
-    parameters.write_text("".join(lines))
+    set_values(work / "SG2D_000.ent", {9: max_iterations})
     subprocess.run([build_dir / "advdiff2d-reference"], cwd=work, check=True, capture_output=True)
     return work
 

@@ -11,13 +11,13 @@
 namespace advdiff::run {
 namespace {
 
-constexpr OptionSpec kSpecs[] = {
+constexpr AcceptedOption kAccepted[] = {
     {"--window", "SECONDS"}, {"--no-edit", ""}, {"--summary", "FILE"}, {"--help", "", "-h"},
 };
 
 std::vector<GivenOption> parse(std::vector<const char*> args) {
     args.insert(args.begin(), "program");
-    return parse_command_line(static_cast<int>(args.size()), args.data(), kSpecs);
+    return parse_command_line(static_cast<int>(args.size()), args.data(), kAccepted);
 }
 
 std::string misuse(std::vector<const char*> args) {

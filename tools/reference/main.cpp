@@ -13,7 +13,7 @@ namespace {
 constexpr const char* kProgram = "advdiff2d-reference";
 constexpr const char* kUsage = "usage: advdiff2d-reference [--method band|iterative] [--help] [--version]";
 
-constexpr advdiff::run::OptionSpec kOptions[] = {
+constexpr advdiff::run::AcceptedOption kOptions[] = {
     {"--method", "band|iterative"}, {"--help", "", "-h"}, {"--version", ""},
 };
 
