@@ -191,7 +191,6 @@ def main(argv=None):
 
     out = args.out
     progress = Progress(len(runs), sys.stderr.isatty())
-    cache = runner.ReferenceCache(os.path.join(out, "references"))
     rows, histories = [], {}
     interrupted = False
     for run in runs:
@@ -201,8 +200,8 @@ def main(argv=None):
             continue
         progress.begin(run)
         try:
-            status, error, parsed, wall = runner.timed_run(
-                run, os.path.join(out, folder), binaries, window, timeout, cache)
+            status, error, parsed, wall = runner.run_one(
+                run, os.path.join(out, folder), binaries, window, timeout)
         except KeyboardInterrupt:
             interrupted = True
             progress.note("interrupted")

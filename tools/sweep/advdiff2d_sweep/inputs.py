@@ -194,10 +194,15 @@ def render(layout, values):
     return "".join(out)
 
 
+def run_files(mode, values, title):
+    """The text of dados1.ent and of the parameter file of the mode, by file name."""
+    name, layout = LAYOUTS[mode]
+    return {MODE_FILE: f"{title}\n{mode:<16} run_mode (1 multigrid, 2 single-grid)\n",
+            name: render(layout, values)}
+
+
 def write_run_files(folder, mode, values, title):
     """Writes dados1.ent and the parameter file of the mode into a run folder."""
-    name, layout = LAYOUTS[mode]
-    with open(os.path.join(folder, MODE_FILE), "w", encoding="latin-1") as f:
-        f.write(f"{title}\n{mode:<16} run_mode (1 multigrid, 2 single-grid)\n")
-    with open(os.path.join(folder, name), "w", encoding="latin-1") as f:
-        f.write(render(layout, values))
+    for name, text in run_files(mode, values, title).items():
+        with open(os.path.join(folder, name), "w", encoding="latin-1") as f:
+            f.write(text)
