@@ -97,7 +97,7 @@ def _number_text(v):
 
 def _log_ticks(axis, values=None, labels=None):
     """Readable ticks on a log axis: the data's own values when given (at most ten), else
-    1-2-5 steps where the axis spans less than two decades, plain decades otherwise."""
+    1-2-5 steps where the axis spans less than three decades, plain decades otherwise."""
     if values is not None and 1 < len(values) <= 10:
         axis.set_major_locator(ticker.FixedLocator(values))
         axis.set_major_formatter(ticker.FixedFormatter(labels or [_number_text(v)
@@ -105,32 +105,35 @@ def _log_ticks(axis, values=None, labels=None):
         axis.set_minor_locator(ticker.NullLocator())
         return
     low, high = axis.get_view_interval()
-    if low > 0 and high / low < 100:
+    if low > 0 and high / low < 1000:
         axis.set_major_locator(ticker.LogLocator(base=10, subs=(1.0, 2.0, 5.0)))
         axis.set_major_formatter(ticker.FuncFormatter(lambda v, _: _number_text(v)))
         axis.set_minor_formatter(ticker.NullFormatter())
 
 
-def _legend(fig, styles, rows, extra=()):
+def _legend(fig, styles, rows, suffix=None, title=None):
+    """The figure's one legend, outside the panels: a line per series."""
     handles, seen = [], set()
     for row in rows:
         key = styles.key(row)
         if key in seen:
             continue
         seen.add(key)
-        handles.append(Line2D([], [], label=styles.label(row), **styles.look(row)))
+        label = styles.label(row) + (suffix(key) if suffix else "")
+        handles.append(Line2D([], [], label=label, **styles.look(row)))
     if any(r["converged"] is not True for r in rows):
         handles.append(Line2D([], [], color="0.3", marker="o", linestyle="none",
                               markerfacecolor="none", label="did not converge (not fitted)"))
-    handles.extend(extra)
     fig.legend(handles=handles, loc="upper left", bbox_to_anchor=(1.0, 0.92),
-               fontsize="small", frameon=False)
+               fontsize="small", frameon=False, title=title, title_fontsize="small",
+               alignment="left")
 
 
 def _reference_slopes(ax, xs, ys, exponents):
-    """Lines N^k through the panel's lowest point at its smallest N, labelled at the end."""
+    """Lines N^k from half the panel's lowest time at its smallest N (below the data, so
+    that they do not hide a series of the same slope), labelled where they end."""
     x0, x1 = min(xs), max(xs)
-    y0 = min(y for x, y in zip(xs, ys) if x == x0)
+    y0 = 0.5 * min(ys)
     low, high = ax.get_ylim()
     for k in exponents:
         xe = x1
@@ -141,7 +144,7 @@ def _reference_slopes(ax, xs, ys, exponents):
         ax.plot([x0, xe], [y0, ye], color="0.55", linestyle=":", linewidth=1, zorder=0)
         ax.annotate(f"$N^{k}$", (xe, ye), xytext=(2, -10 if ye >= high else 0),
                     textcoords="offset points", fontsize="x-small", color="0.4")
-    ax.set_ylim(low, high)
+    ax.set_ylim(min(low, 0.8 * y0), high)
 
 
 def _xy_plot(rows, x, y, fit_symbol, xlabel, ylabel, title, slopes=False, h_ticks=False):
@@ -152,6 +155,7 @@ def _xy_plot(rows, x, y, fit_symbol, xlabel, ylabel, title, slopes=False, h_tick
     styles = Styles(usable)
     cases = list(dict.fromkeys(r["case"] for r in usable))
     fig, axes = _panels(cases)
+    fitted = {}  # series -> test case -> fitted exponent
     for ax, case in zip(axes, cases):
         in_case = [r for r in usable if r["case"] == case]
         for _, members in results.group_series(in_case):
@@ -172,10 +176,7 @@ def _xy_plot(rows, x, y, fit_symbol, xlabel, ylabel, title, slopes=False, h_tick
                 fy = [math.exp(f[1]) * v ** f[0] for v in fx]
                 ax.plot(fx, fy, color=look["color"], linewidth=0.8, alpha=0.6,
                         linestyle=(0, (6, 3)))
-                end = fx.index(max(fx)) if x != "h" else fx.index(min(fx))
-                ax.annotate(f"{fit_symbol} = {f[0]:.2f}", (fx[end], fy[end]),
-                            xytext=(4, 0), textcoords="offset points",
-                            fontsize="x-small", color=look["color"], va="center")
+                fitted.setdefault(styles.key(members[0]), {})[case] = f[0]
         ax.set_xscale("log")
         ax.set_yscale("log")
         xs = sorted({r[x] for r in in_case})
@@ -193,7 +194,14 @@ def _xy_plot(rows, x, y, fit_symbol, xlabel, ylabel, title, slopes=False, h_tick
         ax.set_ylabel(ylabel)
         ax.set_title(f"test case: {case}", fontsize="medium")
         ax.grid(True, which="major", alpha=0.3)
-    _legend(fig, styles, usable)
+    def exponents(key):
+        got = fitted.get(key, {})
+        return f"   {fit_symbol} = " + " | ".join(
+            f"{got[c]:.2f}" if c in got else "-" for c in cases)
+
+    heading = (f"series   (fitted {fit_symbol}" +
+               (f" for {' | '.join(cases)})" if len(cases) > 1 else ")"))
+    _legend(fig, styles, usable, exponents, heading)
     fig.suptitle(_wrapped(title, len(axes)))
     fig.tight_layout()
     return fig
@@ -201,26 +209,26 @@ def _xy_plot(rows, x, y, fit_symbol, xlabel, ylabel, title, slopes=False, h_tick
 
 def _history_plot(rows, histories):
     """Norm against iteration, a panel per test case and run mode (each its own x range:
-    multigrid needs a handful of cycles where single-grid needs thousands of sweeps). The
-    colour says the grid, the line style the series."""
+    multigrid needs a handful of cycles where single-grid needs thousands of sweeps). A
+    series looks as in the other plots; the finer the grid, the wider and darker its line."""
     with_history = [r for r in rows if histories.get(r["run"])]
     if not with_history:
         return None
     keys = list(dict.fromkeys((r["case"], r["mode"]) for r in with_history))
     grids = sorted({r["unknowns"] or 0 for r in with_history})
-    cmap = plt.get_cmap("viridis")
-    colour = {g: cmap(0.85 * i / max(1, len(grids) - 1)) for i, g in enumerate(grids)}
+    rank = {g: i / max(1, len(grids) - 1) for i, g in enumerate(grids)}
     styles = Styles(with_history)
-    series = list(dict.fromkeys(styles.key(r) for r in with_history))
     fig, axes = _panels(keys)
     for ax, (case, mode) in zip(axes, keys):
         for r in (r for r in with_history if (r["case"], r["mode"]) == (case, mode)):
             points = [(i, v) for i, v in enumerate(histories[r["run"]]) if _positive(v)]
             if not points:
                 continue
-            ax.semilogy(*zip(*points), color=colour[r["unknowns"] or 0],
-                        linestyle=LINE_STYLES[series.index(styles.key(r)) % len(LINE_STYLES)],
-                        marker="." if len(points) < 30 else None)
+            look = styles.look(r)
+            weight = rank[r["unknowns"] or 0]
+            ax.semilogy(*zip(*points), color=look["color"], linestyle=look["linestyle"],
+                        marker=look["marker"] if len(points) < 30 else None, markersize=3,
+                        linewidth=0.7 + 1.6 * weight, alpha=0.35 + 0.65 * weight)
         ax.set_xlabel("V-cycle" if mode == 1 else "iteration")
         ax.set_ylabel("iteration-error norm (L1 mean)")
         ax.set_title(f"{case}, {'multigrid' if mode == 1 else 'single-grid'}",
@@ -228,14 +236,15 @@ def _history_plot(rows, histories):
         ax.xaxis.set_major_locator(ticker.MaxNLocator(integer=True))
         ax.grid(True, which="major", alpha=0.3)
     grid_text = {r["unknowns"] or 0: r["grid"] for r in with_history}
-    handles = [Line2D([], [], color=colour[g], label=f"grid {grid_text[g]}") for g in grids]
+    handles = []
     seen = set()
     for r in with_history:
-        key = styles.key(r)
-        if key not in seen and len(series) > 1:
-            seen.add(key)
-            handles.append(Line2D([], [], color="0.3", label=styles.label(r),
-                                  linestyle=LINE_STYLES[series.index(key) % len(LINE_STYLES)]))
+        if styles.key(r) not in seen:
+            seen.add(styles.key(r))
+            handles.append(Line2D([], [], label=styles.label(r), **styles.look(r)))
+    handles += [Line2D([], [], color="0.2", linewidth=0.7 + 1.6 * rank[g],
+                       alpha=0.35 + 0.65 * rank[g], label=f"grid {grid_text[g]}")
+                for g in grids]
     fig.legend(handles=handles, loc="upper left", bbox_to_anchor=(1.0, 0.92),
                fontsize="small", frameon=False)
     fig.suptitle(_wrapped("Convergence history (iteration 0: the initial estimate)", len(axes)))
