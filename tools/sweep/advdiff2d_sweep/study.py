@@ -42,7 +42,9 @@ class UsageError(Exception):
 def _integer(text, low=None, high=None):
     t = text.strip()
     if not re.fullmatch(r"[+-]?\d+", t):
-        raise ValueError(f"'{t}' is not an integer")
+        raise ValueError(f"'{t[:40]}' is not an integer")
+    if len(t) > _MAX_INTEGER_DIGITS:
+        raise ValueError(f"an integer of {len(t)} digits does not fit a 32-bit integer")
     v = int(t)
     if not INT32_MIN <= v <= INT32_MAX:
         raise ValueError(f"{t} does not fit a 32-bit integer")

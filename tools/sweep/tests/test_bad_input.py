@@ -33,9 +33,11 @@ def _refused(done, message):
     ('{"timeout": 1e400}', "out of range"),
     ('{"levels": ' + "7" * 5000 + "}", "an integer of 5000 digits"),
     ('{"levels": [3], "groups": [{"levels": 99999999999}]}', "32-bit"),
+    ('{"levels": "' + "7" * 5000 + '"}', "does not fit a 32-bit integer"),
     ('{"window": -1}', "window: must be a number of seconds from 0"),
     ('{"groups": {}}', "groups: must be a non-empty list"),
-], ids=["deep", "infinity", "overflow", "long-integer", "int32", "negative", "groups"])
+], ids=["deep", "infinity", "overflow", "long-integer", "int32", "long-text", "negative",
+        "groups"])
 def test_study_files_that_cannot_be_used(text, message, build_dir, tmp_path):
     study = tmp_path / "study.json"
     study.write_text(text)
