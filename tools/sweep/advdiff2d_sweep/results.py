@@ -308,7 +308,8 @@ def summary_text(rows, command, title, total_seconds, plots, planned=None):
         lines += ["", "Error between successive refinements (ratio of the coarser grid's error "
                       "to this one's, and the order log(ratio) / log(h ratio)); no order where "
                       "an error is at round-off or at the iteration error's level.", "",
-                  "| series | grid | h | disc. error | ratio | order |", "|---|---|---|---|---|---|"]
+                  "| series | grid | h | disc. error | ratio | order |",
+                  "|---|---|---|---|---|---|"]
         for label, steps in rates:
             for row, ratio, order, note in steps:
                 lines.append(f"| {label} | {row['grid']} | {_g(row['h'])} | "
