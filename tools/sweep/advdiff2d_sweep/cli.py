@@ -247,7 +247,8 @@ class Sweep:
         return f"runs/{run.slug()}"
 
     def record(self, run, task, result):
-        values, why = (None, "")
+        """Files a finished run (results may come in any order) and rewrites the tables."""
+        values = None
         if result["status"] == "ok":
             values, why = results.summary_values(result)
             if values is None:
@@ -256,6 +257,7 @@ class Sweep:
             runner.store_result(task, result, os.path.join(self.out, self.folder(run)))
         except OSError as e:
             result = dict(result, status="failed", error=f"files: {e.filename}: {e.strerror}")
+            values = None
         row = results.make_row(run, self.folder(run), self.window, result, values)
         self.rows[run.index] = row
         if values is not None and values["history"]:
