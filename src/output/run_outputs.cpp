@@ -31,10 +31,9 @@ std::uint64_t output_bytes(const OutputRequest& request, std::uint64_t nodes) {
 }
 
 void write_outputs(const OutputRequest& request, const ProblemState& state, const report::RunResults& results,
-                   const std::string& report_path, double window_seconds) {
+                   const SummaryContext& summary) {
     if (!request.summary_path.empty())
-        platform::write_file_atomically(request.summary_path,
-                                        compose_summary(state, results, {report_path, window_seconds}));
+        platform::write_file_atomically(request.summary_path, compose_summary(state, results, summary));
     if (!request.fields_path.empty())
         platform::write_file_atomically(request.fields_path, compose_fields_vti(state, results));
 }

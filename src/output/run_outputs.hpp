@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "output/summary.hpp"
 #include "report/run_results.hpp"
 #include "state/problem_state.hpp"
 
@@ -33,6 +34,6 @@ std::uint64_t output_bytes(const OutputRequest& request, std::uint64_t nodes);
 
 // Writes the requested files, each atomically, from the state of the finished run.
 void write_outputs(const OutputRequest& request, const ProblemState& state, const report::RunResults& results,
-                   const std::string& report_path, double window_seconds);
+                   const SummaryContext& summary);
 
 }  // namespace advdiff::output

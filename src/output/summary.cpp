@@ -46,58 +46,18 @@ std::string without_trailing_blanks(std::string text) {
     return text;
 }
 
-using Member = std::variant<int SimulationSettings::*, double SimulationSettings::*,
-                            std::string SimulationSettings::*>;
-
-struct NamedSetting {
-    std::string_view name;
-    Member member;
-};
-
-// Every setting the input files hold, by the name the files' tables use.
-constexpr NamedSetting kSettings[] = {
-    {"run_mode", &SimulationSettings::run_mode},
-    {"solver_kind", &SimulationSettings::solver_kind},
-    {"report_file_name", &SimulationSettings::report_file_name},
-    {"level_count", &SimulationSettings::level_count},
-    {"reference_file_index", &SimulationSettings::reference_file_index},
-    {"coarsest_nx", &SimulationSettings::coarsest_nx},
-    {"coarsest_ny", &SimulationSettings::coarsest_ny},
-    {"Nx", &SimulationSettings::Nx},
-    {"Ny", &SimulationSettings::Ny},
-    {"problem_kind", &SimulationSettings::problem_kind},
-    {"flow_angle", &SimulationSettings::flow_angle},
-    {"peclet_code", &SimulationSettings::peclet_code},
-    {"coarsening_p", &SimulationSettings::coarsening_p},
-    {"coarsening_q", &SimulationSettings::coarsening_q},
-    {"gamma", &SimulationSettings::gamma},
-    {"max_iterations", &SimulationSettings::max_iterations},
-    {"inner_iterations", &SimulationSettings::inner_iterations},
-    {"tolerance", &SimulationSettings::tolerance},
-    {"msi_tolerance", &SimulationSettings::msi_tolerance},
-    {"initial_estimate", &SimulationSettings::initial_estimate},
-    {"print_history", &SimulationSettings::print_history},
-    {"history_interval", &SimulationSettings::history_interval},
-};
-
-// The settings the run read, in the order of its files (the values a file reads and does not use
-// are left out).
-void write_settings(JsonWriter& json, const ProblemState& state) {
+void write_settings(JsonWriter& json, const std::vector<NamedSetting>& settings) {
     json.begin_object();
-    for (const auto& [name, source] : state.setting_sources) {
-        for (const NamedSetting& setting : kSettings) {
-            if (setting.name != name) continue;
-            json.key(name);
-            std::visit(
-                [&](auto member) {
-                    const auto& value = state.settings.*member;
-                    using T = std::decay_t<decltype(value)>;
-                    if constexpr (std::is_same_v<T, int>) json.integer(value);
-                    else if constexpr (std::is_same_v<T, double>) json.number(value);
-                    else json.string(file_name_text(without_trailing_blanks(value)));
-                },
-                setting.member);
-        }
+    for (const NamedSetting& setting : settings) {
+        json.key(setting.name);
+        std::visit(
+            [&](const auto& value) {
+                using T = std::decay_t<decltype(value)>;
+                if constexpr (std::is_same_v<T, int>) json.integer(value);
+                else if constexpr (std::is_same_v<T, double>) json.number(value);
+                else json.string(file_name_text(without_trailing_blanks(value)));
+            },
+            setting.value);
     }
     json.end_object();
 }
@@ -154,7 +114,7 @@ std::string compose_summary(const ProblemState& state, const report::RunResults&
     json.key("solver_name").string(solver_name(s));
     json.key("test_case").string(test_case_name(s));
     json.key("settings");
-    write_settings(json, state);
+    write_settings(json, context.settings);
 
     json.key("grid").begin_object();
     json.key("Nx").integer(state.Nx);

@@ -3,16 +3,25 @@
 // and the accuracy of a finished run, for programs to read. The README lists every field.
 
 #include <string>
+#include <variant>
+#include <vector>
 
 #include "report/run_results.hpp"
 #include "state/problem_state.hpp"
 
 namespace advdiff::output {
 
+// A setting as the input files gave it (a text setting as stored: blank-padded).
+struct NamedSetting {
+    std::string name;
+    std::variant<int, double, std::string> value;
+};
+
 // What the summary states beyond the problem state.
 struct SummaryContext {
-    std::string report_file;      // the report's file name as written
-    double window_seconds = 0.0;  // length of the timing window
+    std::string report_file;             // the report's file name as written
+    double window_seconds = 0.0;         // length of the timing window
+    std::vector<NamedSetting> settings;  // the run's settings in file order, named as the input tables name them
 };
 
 // The test case in words: "rotating flow", "pure diffusion", "constant velocity, 30 degrees",

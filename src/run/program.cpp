@@ -124,8 +124,11 @@ void run_program(const ProgramOptions& options) {
     // once every file is in place.
     const report::RunResults results = report::derive_run_results(state);
     report::write_report(state, results, false);
-    output::write_outputs(options.outputs, state, results, report::report_path(state.settings),
-                          options.window_seconds);
+    output::SummaryContext summary{report::report_path(state.settings), options.window_seconds, {}};
+    for_each_setting(state.settings, [&](std::string_view name, const auto& value) {
+        summary.settings.push_back({std::string(name), value});
+    });
+    output::write_outputs(options.outputs, state, results, summary);
     platform::open_in_editor(report::report_path(state.settings), options.edit);
 }
 

@@ -51,7 +51,17 @@ ProblemState single_grid_run(std::string report_name) {
 }
 
 std::string summary_of(const ProblemState& s) {
-    return compose_summary(s, report::derive_run_results(s), {report::report_path(s.settings), 0.0});
+    // The settings as the run layer hands them over (run::for_each_setting in a real run).
+    std::vector<NamedSetting> settings;
+    for (const auto& [name, source] : s.setting_sources) {
+        if (name == "run_mode") settings.push_back({name, s.settings.run_mode});
+        if (name == "solver_kind") settings.push_back({name, s.settings.solver_kind});
+        if (name == "report_file_name") settings.push_back({name, s.settings.report_file_name});
+        if (name == "Nx") settings.push_back({name, s.settings.Nx});
+        if (name == "Ny") settings.push_back({name, s.settings.Ny});
+        if (name == "gamma") settings.push_back({name, s.settings.gamma});
+    }
+    return compose_summary(s, report::derive_run_results(s), {report::report_path(s.settings), 0.0, settings});
 }
 
 TEST(Summary, ListsTheSettingsReadByNameInFileOrder) {
