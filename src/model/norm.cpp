@@ -28,9 +28,16 @@ constexpr std::size_t kColumns = 32;
 }  // namespace
 
 double l1_mean_difference(int Nx, int Ny, int N, std::span<const double> A, std::span<const double> B) {
+    const std::size_t nodes = static_cast<std::size_t>(Nx > 0 ? Nx : 0) * static_cast<std::size_t>(Ny > 0 ? Ny : 0);
+    if (nodes <= kCachedNodes) return detail::l1_mean_difference_plain(Nx, Ny, N, A, B);
+    return detail::l1_mean_difference_blocked(Nx, Ny, N, A, B);
+}
+
+double detail::l1_mean_difference_blocked(int Nx, int Ny, int N, std::span<const double> A,
+                                          std::span<const double> B) {
     const std::size_t nx = Nx > 0 ? static_cast<std::size_t>(Nx) : 0;
     const std::size_t ny = Ny > 0 ? static_cast<std::size_t>(Ny) : 0;
-    if (nx * ny <= kCachedNodes) return detail::l1_mean_difference_plain(Nx, Ny, N, A, B);
+    if (nx == 0 || ny == 0) return 0.0 / N;
     // On a large grid the column walk jumps a row length at every node, touching a new page each
     // time. Instead the differences of a block of columns are taken row by row, in storage order,
     // into a buffer of ny x kColumns that stays in the cache, and then added column after column. The same

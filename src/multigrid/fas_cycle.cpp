@@ -1,7 +1,6 @@
 #include "multigrid/fas_cycle.hpp"
 
 #include <algorithm>
-#include <chrono>
 #include <cstddef>
 #include <span>
 #include <vector>
@@ -10,69 +9,12 @@
 #include "model/model_problem.hpp"
 #include "model/norm.hpp"
 #include "multigrid/transfer.hpp"
-#include "solvers/five_point.hpp"
+#include "solvers/kernels.hpp"
 #include "solvers/relaxation.hpp"
 
 namespace advdiff::multigrid {
 
 namespace {
-
-// f(k) = (A X)(k) + r(k) for every node of the coarse level, where r is the finer level's residual
-// at the coincident node (its injection) and each neighbour term is present only when its index
-// lies inside the level, west and east terms wrapping across row ends with whatever coefficient
-// the node carries. The interior nodes of a row have all four neighbours inside, and there the
-// stencil's applied value (the same sum in the same order) serves, reading the uniform
-// coefficients as numbers.
-template <class S>
-void fas_right_hand_side_with(const S& interior, const solvers::GridSystem& level, std::span<const double> X,
-                         std::span<const double> fine_residual, int nf, std::span<double> f) {
-    const model::StencilCoefficients& a = level.coefficients;
-    const std::ptrdiff_t nx = level.Nx, n = level.N;
-    const double* x = X.data();
-    auto edge = [&](int ic, int jc) {
-        const std::ptrdiff_t k = static_cast<std::ptrdiff_t>(node(ic, jc, level.Nx));
-        double value = a.aP[k] * x[k];
-        if (k >= 1) value = value + a.aW[k] * x[k - 1];
-        if (k + 1 < n) value = value + a.aE[k] * x[k + 1];
-        if (k >= nx) value = value + a.aS[k] * x[k - nx];
-        if (k + nx < n) value = value + a.aN[k] * x[k + nx];
-        f[k] = value + fine_residual[node(2 * ic - 1, 2 * jc - 1, nf)];
-    };
-    for (int jc = 1; jc <= level.Ny; ++jc) {
-        if (jc == 1 || jc == level.Ny) {
-            for (int ic = 1; ic <= level.Nx; ++ic) edge(ic, jc);
-            continue;
-        }
-        edge(1, jc);
-        const double* r = fine_residual.data() + node(1, 2 * jc - 1, nf);
-        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(jc - 1) * nx;
-        for (std::ptrdiff_t i = 1; i < nx - 1; ++i)
-            f[row + i] = solvers::applied_value(interior, x, nx, row + i) + r[2 * i];
-        if (level.Nx > 1) edge(level.Nx, jc);
-    }
-}
-
-// r = f - aS X(k-Nx) - aW X(k-1) - aP X(k) - aE X(k+1) - aN X(k+Nx), subtracted in this order, from
-// the first interior node (2, 2) to the last (Nx-1, Ny-1) in node order; that range includes the
-// west and east boundary nodes of the rows between, whose coefficients come from the arrays.
-// Positions outside it keep their zero. Each position is written once from values the pass does
-// not write, so the order of the visits has no effect.
-template <class S>
-void level_residual_with(const S& interior, const solvers::GridSystem& level, std::span<const double> X,
-                    std::span<const double> f, std::span<double> r) {
-    const solvers::ArrayStencil arrays = solvers::array_stencil(level.view());
-    const std::ptrdiff_t nx = level.Nx, n = level.N;
-    const double* x = X.data();
-    const double* b = f.data();
-    const std::ptrdiff_t first = nx + 1, last = n - nx - 2;
-    for (int j = 2; j <= level.Ny - 1; ++j) {
-        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(j - 1) * nx;
-        for (std::ptrdiff_t k = row + 1; k < row + nx - 1; ++k) r[k] = solvers::residual_value(interior, b, x, nx, k);
-        // The east node of this row and the west node of the next, where they lie in the range.
-        for (std::ptrdiff_t k : {row + nx - 1, row + nx})
-            if (k >= first && k <= last) r[k] = solvers::residual_value(arrays, b, x, nx, k);
-    }
-}
 
 // e := X - e, node by node: the correction u - R u once a level is finished.
 void subtract_from(std::span<const double> X, std::span<double> e) {
@@ -80,20 +22,6 @@ void subtract_from(std::span<const double> X, std::span<double> e) {
 }
 
 }  // namespace
-
-void fas_right_hand_side(const solvers::GridSystem& level, std::span<const double> X, std::span<const double> fine_residual,
-                         int nf, std::span<double> f, bool uniform_values) {
-    const solvers::UniformInterior none;
-    solvers::with_stencil(level.view(), uniform_values ? level.uniform : none,
-                          [&](const auto& s) { fas_right_hand_side_with(s, level, X, fine_residual, nf, f); });
-}
-
-void level_residual(const solvers::GridSystem& level, std::span<const double> X, std::span<const double> f,
-                    std::span<double> r, bool uniform_values) {
-    const solvers::UniformInterior none;
-    solvers::with_stencil(level.view(), uniform_values ? level.uniform : none,
-                          [&](const auto& s) { level_residual_with(s, level, X, f, r); });
-}
 
 FasCycle::FasCycle(const GridHierarchy& h, const model::ModelCase& model_case, int solver_kind, int inner_iterations,
                    double msi_tolerance)
@@ -140,14 +68,13 @@ void FasCycle::cycle(CycleTimes* times) {
     if (times != nullptr && times->seconds.size() < levels_.size()) times->seconds.resize(levels_.size(), {});
     // Runs one step of the cycle, timing it when asked to.
     auto step = [times](int lev, CycleTimes::Kernel kernel, auto&& body) {
-        if (times == nullptr) {
+        if (times == nullptr || times->clock == nullptr) {
             body();
             return;
         }
-        const auto t0 = std::chrono::steady_clock::now();
+        const double t0 = times->clock();
         body();
-        times->seconds[static_cast<std::size_t>(lev - 1)][kernel] +=
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        times->seconds[static_cast<std::size_t>(lev - 1)][kernel] += times->clock() - t0;
     };
     for (int lev = 1; lev <= L; ++lev) {
         Level& l = level(lev);
@@ -156,7 +83,8 @@ void FasCycle::cycle(CycleTimes* times) {
             Level& fine = level(lev - 1);
             step(lev, CycleTimes::kInject, [&] { inject(l.nx, l.ny, fine.segment(solution_), fine.nx, X); });
             step(lev, CycleTimes::kFasRhs, [&] {
-                fas_right_hand_side(l.system, X, fine.segment(residual_), fine.nx, l.segment(rhs_));
+                solvers::fas_right_hand_side(l.nx, l.ny, l.n, l.system.view(), l.system.uniform, X,
+                                             fine.segment(residual_), fine.nx, l.segment(rhs_));
                 const std::span<double> injected = l.segment(correction_);
                 std::copy(X.begin(), X.end(), injected.begin());
             });
@@ -166,7 +94,10 @@ void FasCycle::cycle(CycleTimes* times) {
         if (lev < L) {
             // The coarsest level's residual would never be read.
             step(lev, CycleTimes::kResidual,
-                 [&] { level_residual(l.system, X, l.segment(rhs_), l.segment(residual_)); });
+                 [&] {
+                     solvers::level_residual(l.nx, l.ny, l.n, l.system.view(), l.system.uniform, X, l.segment(rhs_),
+                                             l.segment(residual_));
+                 });
         } else {
             step(lev, CycleTimes::kCorrection, [&] { subtract_from(X, l.segment(correction_)); });
         }

@@ -16,23 +16,10 @@
 
 namespace advdiff::multigrid {
 
-// The FAS right-hand side of a coarse level: f(k) = (A X)(k) + r(k) at every node, r the finer
-// level's residual (row length nf) at the coincident node, (((aP X(k) + aW X(k-1)) + aE X(k+1))
-// + aS X(k-Nx)) + aN X(k+Nx) summed in this order, each neighbour term only where its index lies
-// inside the level. With uniform_values the interior nodes read the level's uniform coefficients
-// as numbers (same bits); without, every coefficient comes from its array (the plain loop).
-void fas_right_hand_side(const solvers::GridSystem& level, std::span<const double> X,
-                         std::span<const double> fine_residual, int nf, std::span<double> f, bool uniform_values = true);
-
-// The residual r = ((((f - aS X(k-Nx)) - aW X(k-1)) - aP X(k)) - aE X(k+1)) - aN X(k+Nx) from the
-// first interior node (2, 2) to the last (Nx-1, Ny-1) in node order (west and east boundary nodes
-// of the rows between included); the other positions of r are not written. uniform_values as above.
-void level_residual(const solvers::GridSystem& level, std::span<const double> X, std::span<const double> f,
-                    std::span<double> r, bool uniform_values = true);
-
 // Where one V-cycle's time goes, by level (index 0 = level 1) and by kernel; filled only when a
-// caller asks (the benchmark's level table), seconds of the steady clock.
+// caller asks (the benchmark's level table), in seconds of the caller's clock.
 struct CycleTimes {
+    double (*clock)() = nullptr;  // seconds; the benchmark passes the thread's CPU clock
     enum Kernel { kInject, kFasRhs, kSmooth, kBoundary, kResidual, kCorrection, kProlongate, kKernelCount };
     static constexpr const char* kNames[kKernelCount] = {"inject", "fas_rhs", "smooth", "boundary",
                                                          "residual", "correction", "prolongate"};
