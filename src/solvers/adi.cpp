@@ -8,12 +8,111 @@
 
 namespace advdiff::solvers {
 
+// ---------------------------------------------------------------------------------------------
+// The plain row half-sweep, node by node in the defining order: the forward pass of every row
+// (k = 1..N, each row's first node taking p and q of the last node of the row below, whose
+// coefficient aW is zero), then T(Nx, j) = q and T(k) = p(k) T(k+1) + q(k) westwards, row after
+// row. It is the production path on grids where the banded pass does not win, and the twin the
+// tests and benchmarks compare the banded one with.
+// ---------------------------------------------------------------------------------------------
+
+void adi_row_sweep_plain(int Nx, int Ny, const model::StencilView& a, std::span<const double> b,
+                         std::span<double> T, AdiWork& work) {
+    const double* aS = a.aS.data();
+    const double* aW = a.aW.data();
+    const double* aP = a.aP.data();
+    const double* aE = a.aE.data();
+    const double* aN = a.aN.data();
+    const double* f = b.data();
+    double* t = T.data();
+    double* p = work.p.data();
+    double* q = work.q.data();
+    const std::ptrdiff_t nx = Nx, ny = Ny, n = nx * ny;
+
+    // South row: north neighbours only.
+    p[0] = -aE[0] / aP[0];
+    q[0] = (f[0] - aN[0] * t[nx]) / aP[0];
+    for (std::ptrdiff_t k = 1; k < nx; ++k) {
+        const double d = aP[k] + aW[k] * p[k - 1];
+        p[k] = -aE[k] / d;
+        q[k] = ((f[k] - aN[k] * t[k + nx]) - aW[k] * q[k - 1]) / d;
+    }
+    // Middle rows: south and north neighbours.
+    for (std::ptrdiff_t k = nx; k < n - nx; ++k) {
+        const double d = aW[k] * p[k - 1] + aP[k];
+        p[k] = -aE[k] / d;
+        q[k] = ((f[k] - (aS[k] * t[k - nx] + aN[k] * t[k + nx])) - aW[k] * q[k - 1]) / d;
+    }
+    // North row: south neighbours only.
+    for (std::ptrdiff_t k = n - nx; k < n; ++k) {
+        const double d = aW[k] * p[k - 1] + aP[k];
+        p[k] = -aE[k] / d;
+        q[k] = ((f[k] - aS[k] * t[k - nx]) - aW[k] * q[k - 1]) / d;
+    }
+    for (std::ptrdiff_t row = 0; row < ny; ++row) {
+        const std::ptrdiff_t last = row * nx + nx - 1;
+        t[last] = q[last];
+        for (std::ptrdiff_t k = last - 1; k >= row * nx; --k) t[k] = p[k] * t[k + 1] + q[k];
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The column half-sweep. The columns are independent lines, so the forward pass walks the rows in
+// storage order, every node of a row at once, and so does the back substitution: each node sees
+// the same operations on the same values as column by column.
+// ---------------------------------------------------------------------------------------------
+
+void adi_column_sweep(int Nx, int Ny, const model::StencilView& a, std::span<const double> b,
+                      std::span<double> T, AdiWork& work) {
+    const double* __restrict aS = a.aS.data();
+    const double* __restrict aW = a.aW.data();
+    const double* __restrict aP = a.aP.data();
+    const double* __restrict aE = a.aE.data();
+    const double* __restrict aN = a.aN.data();
+    const double* __restrict f = b.data();
+    double* t = T.data();
+    double* __restrict p = work.p.data();
+    double* __restrict q = work.q.data();
+    const std::ptrdiff_t nx = Nx, ny = Ny, n = nx * ny;
+
+    // The south row starts every column.
+    p[0] = -aN[0] / aP[0];
+    q[0] = (f[0] - aE[0] * t[1]) / aP[0];
+    for (std::ptrdiff_t k = 1; k < nx; ++k) {
+        p[k] = -aN[k] / aP[k];
+        q[k] = (f[k] - (aW[k] * t[k - 1] + aE[k] * t[k + 1])) / aP[k];
+    }
+    for (std::ptrdiff_t row = 1; row < ny; ++row) {
+        const std::ptrdiff_t begin = row * nx;
+        const std::ptrdiff_t end = (row == ny - 1) ? n - 1 : begin + nx;
+#pragma GCC ivdep
+        for (std::ptrdiff_t k = begin; k < end; ++k) {
+            const double d = aS[k] * p[k - nx] + aP[k];
+            p[k] = -aN[k] / d;
+            q[k] = ((f[k] - (aW[k] * t[k - 1] + aE[k] * t[k + 1])) - aS[k] * q[k - nx]) / d;
+        }
+    }
+    {
+        // Node N has no east neighbour: its bracket is aW T(N-1) alone.
+        const std::ptrdiff_t k = n - 1;
+        const double d = aS[k] * p[k - nx] + aP[k];
+        p[k] = -aN[k] / d;
+        q[k] = ((f[k] - aW[k] * t[k - 1]) - aS[k] * q[k - nx]) / d;
+    }
+    for (std::ptrdiff_t k = n - nx; k < n; ++k) t[k] = q[k];
+    for (std::ptrdiff_t row = ny - 2; row >= 0; --row) {
+#pragma GCC ivdep
+        for (std::ptrdiff_t k = row * nx; k < row * nx + nx; ++k) t[k] = p[k] * t[k + nx] + q[k];
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The banded row half-sweep: the same node operations, several rows in flight at once.
+// ---------------------------------------------------------------------------------------------
+
 namespace {
 
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
-// Rows whose forward passes run interleaved, so that their division chains overlap.
-constexpr int kBandRows = 8;
 
 struct Coefficients {
     const double* __restrict aS;
@@ -51,6 +150,7 @@ inline void row_node(const Coefficients& c, const double* t, double* p, double* 
 // each row's first p and q are compared bit for bit with the values from the true p and q of the
 // row below, and from the first row where they differ, the band's rows are computed again in
 // order. The result is that of the plain node-by-node pass.
+template <int kBandRows>
 void row_forward_passes(const Coefficients& c, const double* t, double* p, double* q, std::ptrdiff_t nx,
                         std::ptrdiff_t ny) {
     auto row_in_order = [&](std::ptrdiff_t row) {
@@ -84,6 +184,7 @@ void row_forward_passes(const Coefficients& c, const double* t, double* p, doubl
 
 // Back substitution of every row: T(Nx, j) = q, then T(k) = p(k) T(k+1) + q(k) westwards. Rows are
 // independent; bands of rows are interleaved.
+template <int kBandRows>
 void row_back_substitutions(double* t, const double* p, const double* q, std::ptrdiff_t nx, std::ptrdiff_t ny) {
     for (std::ptrdiff_t j = 0; j < ny; ++j) t[j * nx + nx - 1] = q[j * nx + nx - 1];
     std::ptrdiff_t row0 = 0;
@@ -100,66 +201,47 @@ void row_back_substitutions(double* t, const double* p, const double* q, std::pt
         for (std::ptrdiff_t k = row * nx + nx - 2; k >= row * nx; --k) t[k] = p[k] * t[k + 1] + q[k];
 }
 
+// Rows the banded pass keeps in flight: enough to overlap the division chain of one row with the
+// others, few enough that the band's streams stay in the cache.
+constexpr int kAdiBandRows = 4;
+
 }  // namespace
+
+void adi_row_sweep_banded(int Nx, int Ny, const model::StencilView& a, std::span<const double> b,
+                          std::span<double> T, AdiWork& work) {
+    const Coefficients c{a.aS.data(), a.aW.data(), a.aP.data(), a.aE.data(), a.aN.data(), b.data()};
+    double* t = T.data();
+    double* p = work.p.data();
+    double* q = work.q.data();
+    const std::ptrdiff_t nx = Nx, ny = Ny;
+    // South row: north neighbours only.
+    p[0] = -c.aE[0] / c.aP[0];
+    q[0] = (c.f[0] - c.aN[0] * t[nx]) / c.aP[0];
+    for (std::ptrdiff_t k = 1; k < nx; ++k) {
+        const double d = c.aP[k] + c.aW[k] * p[k - 1];
+        p[k] = -c.aE[k] / d;
+        q[k] = ((c.f[k] - c.aN[k] * t[k + nx]) - c.aW[k] * q[k - 1]) / d;
+    }
+    row_forward_passes<kAdiBandRows>(c, t, p, q, nx, ny);
+    row_back_substitutions<kAdiBandRows>(t, p, q, nx, ny);
+}
+
+bool adi_banded_pays(int Nx, int Ny) { return Nx >= kAdiBandedMinNx && Ny >= 2; }
+
+void adi_row_sweep(int Nx, int Ny, const model::StencilView& a, std::span<const double> b, std::span<double> T,
+                   AdiWork& work) {
+    if (adi_banded_pays(Nx, Ny))
+        adi_row_sweep_banded(Nx, Ny, a, b, T, work);
+    else
+        adi_row_sweep_plain(Nx, Ny, a, b, T, work);
+}
 
 void adi_solve(int Nx, int Ny, int N, int count, const model::StencilView& a, std::span<const double> b,
                std::span<double> T, AdiWork& work) {
-    const Coefficients c{a.aS.data(), a.aW.data(), a.aP.data(), a.aE.data(), a.aN.data(), b.data()};
-    const double* __restrict aS = c.aS;
-    const double* __restrict aW = c.aW;
-    const double* __restrict aP = c.aP;
-    const double* __restrict aE = c.aE;
-    const double* __restrict aN = c.aN;
-    const double* __restrict f = c.f;
-    double* t = T.data();
-    double* __restrict p = work.p.data();
-    double* __restrict q = work.q.data();
-    const std::ptrdiff_t nx = Nx, ny = Ny, n = N;
-
+    (void)N;
     for (int iteration = 0; iteration < count; ++iteration) {
-        // Row half-sweep: the forward pass of every row is done before T changes.
-        p[0] = -aE[0] / aP[0];
-        q[0] = (f[0] - aN[0] * t[nx]) / aP[0];
-        for (std::ptrdiff_t k = 1; k < nx; ++k) {
-            const double d = aP[k] + aW[k] * p[k - 1];
-            p[k] = -aE[k] / d;
-            q[k] = ((f[k] - aN[k] * t[k + nx]) - aW[k] * q[k - 1]) / d;
-        }
-        row_forward_passes(c, t, p, q, nx, ny);
-        row_back_substitutions(t, p, q, nx, ny);
-
-        // Column half-sweep: the south row starts every column. The columns are independent
-        // lines, so the forward pass walks the rows in storage order, every node of a row at once
-        // (the same operations on the same values as column by column).
-        const double* tc = t;
-        p[0] = -aN[0] / aP[0];
-        q[0] = (f[0] - aE[0] * tc[1]) / aP[0];
-        for (std::ptrdiff_t k = 1; k < nx; ++k) {
-            p[k] = -aN[k] / aP[k];
-            q[k] = (f[k] - (aW[k] * tc[k - 1] + aE[k] * tc[k + 1])) / aP[k];
-        }
-        for (std::ptrdiff_t row = 1; row < ny; ++row) {
-            const std::ptrdiff_t begin = row * nx;
-            const std::ptrdiff_t end = (row == ny - 1) ? n - 1 : begin + nx;
-#pragma GCC ivdep
-            for (std::ptrdiff_t k = begin; k < end; ++k) {
-                const double d = aS[k] * p[k - nx] + aP[k];
-                p[k] = -aN[k] / d;
-                q[k] = ((f[k] - (aW[k] * tc[k - 1] + aE[k] * tc[k + 1])) - aS[k] * q[k - nx]) / d;
-            }
-        }
-        {
-            // Node N has no east neighbour: its bracket is aW T(N-1) alone.
-            const std::ptrdiff_t k = n - 1;
-            const double d = aS[k] * p[k - nx] + aP[k];
-            p[k] = -aN[k] / d;
-            q[k] = ((f[k] - aW[k] * tc[k - 1]) - aS[k] * q[k - nx]) / d;
-        }
-        for (std::ptrdiff_t k = n - nx; k < n; ++k) t[k] = q[k];
-        for (std::ptrdiff_t row = ny - 2; row >= 0; --row) {
-#pragma GCC ivdep
-            for (std::ptrdiff_t k = row * nx; k < row * nx + nx; ++k) t[k] = p[k] * t[k + nx] + q[k];
-        }
+        adi_row_sweep(Nx, Ny, a, b, T, work);
+        adi_column_sweep(Nx, Ny, a, b, T, work);
     }
 }
 

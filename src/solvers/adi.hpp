@@ -21,6 +21,27 @@ struct AdiWork {
     }
 };
 
+// The row half-sweep: every row solved as a tridiagonal system with its south and north neighbours
+// taken from T as it was before the half-sweep. adi_row_sweep_plain walks the nodes one by one in
+// the defining order; adi_row_sweep_banded keeps several rows in flight and gives the same bits;
+// adi_row_sweep picks the one that is faster for the grid (adi_banded_pays). Grids of at least
+// 2 x 2.
+void adi_row_sweep_plain(int Nx, int Ny, const model::StencilView& a, std::span<const double> b,
+                         std::span<double> T, AdiWork& work);
+void adi_row_sweep_banded(int Nx, int Ny, const model::StencilView& a, std::span<const double> b,
+                          std::span<double> T, AdiWork& work);
+void adi_row_sweep(int Nx, int Ny, const model::StencilView& a, std::span<const double> b, std::span<double> T,
+                   AdiWork& work);
+
+// Narrowest grid on which the banded row half-sweep beats the plain one.
+constexpr int kAdiBandedMinNx = 2;
+bool adi_banded_pays(int Nx, int Ny);
+
+// The column half-sweep: every column solved with its west and east neighbours taken from T as
+// the row half-sweep left it.
+void adi_column_sweep(int Nx, int Ny, const model::StencilView& a, std::span<const double> b,
+                      std::span<double> T, AdiWork& work);
+
 // `count` iterations on T (nothing when below 1).
 void adi_solve(int Nx, int Ny, int N, int count, const model::StencilView& a, std::span<const double> b,
                std::span<double> T, AdiWork& work);

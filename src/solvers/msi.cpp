@@ -5,6 +5,54 @@
 
 namespace advdiff::solvers {
 
+// ---------------------------------------------------------------------------------------------
+// The plain substitutions, node by node in the defining order. They are the production path on
+// grids where the banded one below does not win, and the twin the tests and benchmarks compare
+// the banded one with.
+//
+// The correction is added to T inside the back substitution as soon as delta(k) is known: delta
+// does not depend on T, and T(k) is read nowhere else in the pass.
+// ---------------------------------------------------------------------------------------------
+
+void msi_substitute_plain(const MsiFactors& f, int Nx, int N, std::span<const double> r, std::span<double> w,
+                          std::span<double> delta, std::span<double> T) {
+    const double* L1 = f.L1.data();
+    const double* L2 = f.L2.data();
+    const double* L3 = f.L3.data();
+    const double* L4 = f.L4.data();
+    const double* U1 = f.U1.data();
+    const double* U2 = f.U2.data();
+    const double* U3 = f.U3.data();
+    const std::ptrdiff_t nx = Nx, n = N;
+    double* x = w.data();
+    double* d = delta.data();
+    double* t = T.data();
+
+    // L w = r, k = 1..N, leaving out the terms whose index is below 1.
+    x[0] = r[0] / L1[0];
+    for (std::ptrdiff_t k = 1; k < nx - 1 && k < n; ++k) x[k] = (r[k] - L2[k] * x[k - 1]) / L1[k];
+    if (nx >= 2 && nx <= n) x[nx - 1] = ((r[nx - 1] - L2[nx - 1] * x[nx - 2]) - L3[nx - 1] * x[0]) / L1[nx - 1];
+    for (std::ptrdiff_t k = nx; k < n; ++k)
+        x[k] = (((r[k] - L2[k] * x[k - 1]) - L3[k] * x[k - nx + 1]) - L4[k] * x[k - nx]) / L1[k];
+
+    // U delta = w, k = N..1, leaving out the terms whose index exceeds N.
+    d[n - 1] = x[n - 1];
+    t[n - 1] = t[n - 1] + d[n - 1];
+    for (std::ptrdiff_t k = n - 2; k > n - nx && k >= 0; --k) {
+        d[k] = x[k] - U1[k] * d[k + 1];
+        t[k] = t[k] + d[k];
+    }
+    if (nx >= 2 && n - nx >= 0) {
+        const std::ptrdiff_t k = n - nx;
+        d[k] = (x[k] - U1[k] * d[k + 1]) - U2[k] * d[n - 1];
+        t[k] = t[k] + d[k];
+    }
+    for (std::ptrdiff_t k = n - nx - 1; k >= 0; --k) {
+        d[k] = ((x[k] - U1[k] * d[k + 1]) - U2[k] * d[k + nx - 1]) - U3[k] * d[k + nx];
+        t[k] = t[k] + d[k];
+    }
+}
+
 void msi_factorise(const model::StencilView& a, MsiFactors& f, int N, int Nx, int Ny) {
     double* L1 = f.L1.data();
     double* L2 = f.L2.data();
@@ -79,21 +127,15 @@ void msi_residual(const model::StencilView& a, int Nx, int N, std::span<const do
     res[n - 1] = f[n - 1] - ((aW[n - 1] * t[n - 2] + aP[n - 1] * t[n - 1]) + aS[n - 1] * t[n - 1 - nx]);
 }
 
-namespace {
+// ---------------------------------------------------------------------------------------------
+// The banded substitutions: the same node operations, several rows in flight at once.
+// ---------------------------------------------------------------------------------------------
 
-double euclidean_norm(std::span<const double> r) {
-    double sum = 0.0;
-    for (double value : r) sum += value * value;
-    return std::sqrt(sum);
-}
+namespace {
 
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-// Rows processed together by the substitutions: enough to overlap the latency of one node's
-// chain (three multiply-subtract pairs and a division) with the other rows' nodes.
-constexpr int kBandRows = 8;
-
-// Forward substitution L w = r.
+// Forward substitution L w = r, kBandRows rows at a time.
 //
 // Within a row, w(k) needs w(k-1); row j also needs w(k-Nx) and w(k-Nx+1) of row j-1, so row j
 // can run two nodes behind row j-1 in a skewed wavefront. The only other link is the first node
@@ -104,7 +146,8 @@ constexpr int kBandRows = 8;
 // compares it bit for bit with the one computed from the true w(k-1); from the first row where
 // they differ, the rows of the band are computed again one after the other. Every w(k) is
 // therefore the value of the plain node-by-node substitution.
-void forward_substitution(const MsiFactors& f, std::ptrdiff_t nx, std::ptrdiff_t n, const double* r, double* w) {
+template <int kBandRows>
+void forward_banded(const MsiFactors& f, std::ptrdiff_t nx, std::ptrdiff_t n, const double* r, double* w) {
     const double* L1 = f.L1.data();
     const double* L2 = f.L2.data();
     const double* L3 = f.L3.data();
@@ -120,7 +163,7 @@ void forward_substitution(const MsiFactors& f, std::ptrdiff_t nx, std::ptrdiff_t
     // First row: the terms below node 1 are left out.
     w[0] = r[0] / L1[0];
     for (std::ptrdiff_t k = 1; k < nx - 1; ++k) w[k] = (r[k] - L2[k] * w[k - 1]) / L1[k];
-    if (nx >= 2) w[nx - 1] = ((r[nx - 1] - L2[nx - 1] * w[nx - 2]) - L3[nx - 1] * w[0]) / L1[nx - 1];
+    w[nx - 1] = ((r[nx - 1] - L2[nx - 1] * w[nx - 2]) - L3[nx - 1] * w[0]) / L1[nx - 1];
 
     std::ptrdiff_t row0 = 1;
     for (; row0 + kBandRows <= ny; row0 += kBandRows) {
@@ -158,10 +201,16 @@ void forward_substitution(const MsiFactors& f, std::ptrdiff_t nx, std::ptrdiff_t
     for (std::ptrdiff_t row = row0; row < ny; ++row) row_in_order(row);
 }
 
-// Back substitution U delta = w, the mirror image of the forward pass: rows from the top, each
-// row from its east end, row j two nodes behind row j+1; the east term U1(k) delta(k+1) of a
-// row's last node reaches the first node of the row above and is checked the same way.
-void back_substitution(const MsiFactors& f, std::ptrdiff_t nx, std::ptrdiff_t n, const double* w, double* delta) {
+// Back substitution U delta = w with T(k) += delta(k), the mirror image of the forward pass: rows
+// from the top, each row from its east end, row j two nodes behind row j+1; the east term
+// U1(k) delta(k+1) of a row's last node reaches the first node of the row above and is checked
+// the same way. A row recomputed after a failed check adds its corrections again, so T is only
+// updated once the band's check has passed: the band's corrections are added in a last sweep
+// over its rows (T(k) is read nowhere else in the pass, so the time of the addition does not
+// matter).
+template <int kBandRows>
+void back_banded(const MsiFactors& f, std::ptrdiff_t nx, std::ptrdiff_t n, const double* w, double* delta,
+                 double* t) {
     const double* U1 = f.U1.data();
     const double* U2 = f.U2.data();
     const double* U3 = f.U3.data();
@@ -172,11 +221,15 @@ void back_substitution(const MsiFactors& f, std::ptrdiff_t nx, std::ptrdiff_t n,
     auto row_in_order = [&](std::ptrdiff_t row) {
         for (std::ptrdiff_t k = (row + 1) * nx - 1; k >= row * nx; --k) node(k, w[k] - U1[k] * delta[k + 1]);
     };
+    auto add_rows = [&](std::ptrdiff_t low, std::ptrdiff_t high) {  // rows low..high
+        for (std::ptrdiff_t k = low * nx; k < (high + 1) * nx; ++k) t[k] = t[k] + delta[k];
+    };
 
     // Top row: the terms beyond node N are left out.
     delta[n - 1] = w[n - 1];
     for (std::ptrdiff_t k = n - 2; k > n - nx; --k) delta[k] = w[k] - U1[k] * delta[k + 1];
-    if (nx >= 2) delta[n - nx] = (w[n - nx] - U1[n - nx] * delta[n - nx + 1]) - U2[n - nx] * delta[n - 1];
+    delta[n - nx] = (w[n - nx] - U1[n - nx] * delta[n - nx + 1]) - U2[n - nx] * delta[n - 1];
+    add_rows(ny - 1, ny - 1);
 
     std::ptrdiff_t top = ny - 2;  // highest row of the next band
     for (; top - kBandRows + 1 >= 0; top -= kBandRows) {
@@ -210,33 +263,56 @@ void back_substitution(const MsiFactors& f, std::ptrdiff_t nx, std::ptrdiff_t n,
                 break;
             }
         }
+        add_rows(top - kBandRows + 1, top);
     }
-    for (std::ptrdiff_t row = top; row >= 0; --row) row_in_order(row);
+    for (std::ptrdiff_t row = top; row >= 0; --row) {
+        row_in_order(row);
+        add_rows(row, row);
+    }
+}
+
+double euclidean_norm(std::span<const double> r) {
+    double sum = 0.0;
+    for (double value : r) sum += value * value;
+    return std::sqrt(sum);
 }
 
 }  // namespace
+
+// Rows the banded substitutions keep in flight: enough to overlap the latency of one node's chain
+// (a multiply and up to three subtractions, and in the forward pass a division) with the other
+// rows' nodes, few enough that the band's streams of factors stay in the cache.
+constexpr int kMsiBandRows = 4;
+
+void msi_substitute_banded(const MsiFactors& f, int Nx, int N, std::span<const double> r, std::span<double> w,
+                           std::span<double> delta, std::span<double> T) {
+    forward_banded<kMsiBandRows>(f, Nx, N, r.data(), w.data());
+    back_banded<kMsiBandRows>(f, Nx, N, w.data(), delta.data(), T.data());
+}
+
+bool msi_banded_pays(int Nx, int Ny) { return Nx >= kMsiBandedMinNx && Ny > kMsiBandRows + 1; }
+
+void msi_substitute(const MsiFactors& f, int Nx, int N, std::span<const double> r, std::span<double> w,
+                    std::span<double> delta, std::span<double> T) {
+    if (msi_banded_pays(Nx, N / Nx))
+        msi_substitute_banded(f, Nx, N, r, w, delta, T);
+    else
+        msi_substitute_plain(f, Nx, N, r, w, delta, T);
+}
 
 void msi_solve(const model::StencilView& a, const MsiFactors& f, int Ny, int Nx, int N, std::span<double> T,
                double msi_tolerance, int limit, std::span<const double> b, MsiWork& work) {
     (void)Ny;
     if (limit < 1) limit = 1;
-    const std::ptrdiff_t nx = Nx, n = N;
-    const std::span<double> r(work.r.data(), static_cast<std::size_t>(n));
-    double* w = work.w.data();
-    double* delta = work.delta.data();
-    double* t = T.data();
+    const auto n = static_cast<std::size_t>(N);
+    const std::span<double> r(work.r.data(), n), w(work.w.data(), n), delta(work.delta.data(), n);
 
     msi_residual(a, Nx, N, T, b, r);
     // r0 and the residual after a correction only serve the tolerance test, which is not reached
     // when the correction is the last one the limit allows; they are skipped then.
     const double r0 = (limit > 1) ? euclidean_norm(r) : 0.0;
     for (int m = 1;; ++m) {
-        forward_substitution(f, nx, n, r.data(), w);
-        back_substitution(f, nx, n, w, delta);
-        // Each correction is added as soon as it is known; it does not depend on T, so adding
-        // them all once the substitution is done gives the same field.
-        for (std::ptrdiff_t k = 0; k < n; ++k) t[k] = t[k] + delta[k];
-
+        msi_substitute(f, Nx, N, r, w, delta, T);
         if (m >= limit) break;
         msi_residual(a, Nx, N, T, b, r);
         const double rho = euclidean_norm(r);

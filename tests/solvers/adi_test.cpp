@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -110,6 +111,56 @@ TEST(AdiIteration, CountTwoEqualsTwoCallsOfOneAndCountZeroDoesNothing) {
     const std::vector<double> once = adi(Nx, Ny, 1, a, T);
     EXPECT_EQ(bit_difference(adi(Nx, Ny, 2, a, T), adi(Nx, Ny, 1, a, once)), "");
     EXPECT_EQ(adi(Nx, Ny, 0, a, T), T);
+}
+
+// One row half-sweep, banded against plain: same p, q and T.
+void expect_banded_row_sweep_equals_plain(const model::StencilCoefficients& a, int Nx, int Ny, std::uint64_t seed) {
+    const auto n = static_cast<std::size_t>(Nx * Ny);
+    const std::vector<double> start = Lcg(seed).field(n, -2.0, 2.0);
+    solvers::AdiWork plain, banded;
+    plain.resize(n);
+    banded.resize(n);
+    std::vector<double> T_plain = start, T_banded = start;
+    solvers::adi_row_sweep_plain(Nx, Ny, model::StencilView(a), a.b, T_plain, plain);
+    solvers::adi_row_sweep_banded(Nx, Ny, model::StencilView(a), a.b, T_banded, banded);
+    EXPECT_EQ(bit_difference(plain.p, banded.p), "") << "p";
+    EXPECT_EQ(bit_difference(plain.q, banded.q), "") << "q";
+    EXPECT_EQ(bit_difference(T_plain, T_banded), "") << "T";
+}
+
+// Grids narrower and wider than a band of rows, with rows left over after the last band.
+const std::pair<int, int> kBandGrids[] = {{2, 2},  {2, 13}, {13, 2}, {3, 3},   {3, 40},  {40, 3},
+                                          {4, 5},  {5, 6},  {7, 9},  {16, 21}, {33, 17}, {9, 64}};
+
+TEST(AdiRowSweep, BandedEqualsPlainOnFullyCoupledSystems) {
+    // aW of every row's first node is non-zero: the banded pass must notice and redo the band.
+    for (auto [Nx, Ny] : kBandGrids) {
+        SCOPED_TRACE(std::to_string(Nx) + "x" + std::to_string(Ny));
+        expect_banded_row_sweep_equals_plain(random_system(Nx, Ny, 13u * Nx + Ny), Nx, Ny, 7u * Nx + Ny);
+    }
+}
+
+TEST(AdiRowSweep, BandedEqualsPlainOnAssembledSystemsAndSingleCoupledRowStarts) {
+    for (auto [Nx, Ny] : kBandGrids)
+        for (const CaseChoice& choice : all_cases()) {
+            SCOPED_TRACE(std::string(choice.name) + " " + std::to_string(Nx) + "x" + std::to_string(Ny));
+            model::StencilCoefficients a = assemble(make_case(choice, 0.1), Nx, Ny);
+            expect_banded_row_sweep_equals_plain(a, Nx, Ny, 3u * Nx + Ny);
+            if (Ny >= 4) {
+                // One row start in the middle of a band coupled to the row below.
+                a.aW[node(1, Ny / 2 + 1, Nx)] = -0.75;
+                expect_banded_row_sweep_equals_plain(a, Nx, Ny, 5u * Nx + Ny);
+            }
+        }
+}
+
+TEST(AdiRowSweep, BandedEqualsPlainWhenTheRowBelowEndsInANonFiniteValue) {
+    // 0 * p(k-1) of a row's first node is NaN when the last node of the row below has an infinite
+    // p or q: the banded pass starts from zeros and must find that out.
+    const int Nx = 6, Ny = 15;
+    model::StencilCoefficients a = assemble(make_case(kAngle30, 0.1), Nx, Ny);
+    a.aP[node(Nx, 4, Nx)] = 0.0;  // d = 0 at the end of row 4
+    expect_banded_row_sweep_equals_plain(a, Nx, Ny, 17);
 }
 
 }  // namespace

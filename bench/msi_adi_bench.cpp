@@ -1,0 +1,144 @@
+// The MSI, ADI and band-elimination kernels on the rotating-flow system, each production kernel
+// beside the plain node-by-node loop it must agree with to the last bit (the plain loops are the
+// ones the solvers themselves fall back to). Counters: ns_per_node, thread CPU nanoseconds per
+// node and call; bytes_per_node, the bytes of the arrays one call streams per node (each array
+// element read or written once, caches aside), so that ns_per_node x bandwidth can be set against
+// bytes_per_node.
+
+#include <benchmark/benchmark.h>
+
+#include <cstddef>
+#include <span>
+
+#include "bench_support.hpp"
+#include "solvers/adi.hpp"
+#include "solvers/gauss_elimination.hpp"
+#include "solvers/msi.hpp"
+
+namespace advdiff::bench {
+namespace {
+
+constexpr int kSizes[] = {33, 65, 129, 257, 513, 1025, 2049};
+// Band elimination costs O(N Nx^2): 257 x 257 would take seconds per solve.
+constexpr int kEliminationSizes[] = {33, 65, 129};
+
+constexpr double kDouble = sizeof(double);
+// Factorisation: five coefficients read, seven factors written.
+constexpr double kFactoriseBytes = 12 * kDouble;
+// Correction: forward r, L1..L4 read, w written; back w, U1..U3, T read, delta and T written.
+constexpr double kCorrectionBytes = 13 * kDouble;
+// Half-sweep: forward five coefficients, b, T read, p and q written; back p, q read, T written.
+constexpr double kHalfSweepBytes = 12 * kDouble;
+
+int size_of(const benchmark::State& state) { return static_cast<int>(state.range(0)); }
+
+void set_counters(benchmark::State& state, double nodes_per_call, double cpu_seconds, double bytes_per_node) {
+    const double nodes = nodes_per_call * static_cast<double>(state.iterations());
+    if (nodes <= 0.0) return;
+    state.counters["ns_per_node"] = benchmark::Counter(cpu_seconds * 1e9 / nodes);
+    state.counters["bytes_per_node"] = benchmark::Counter(bytes_per_node);
+}
+
+void msi_factorise_bench(benchmark::State& state) {
+    const RotatingFlowGrid& g = rotating_flow_grid(size_of(state));
+    solvers::MsiFactors f;
+    f.resize(static_cast<std::size_t>(g.N));
+    const model::StencilView a = g.view();
+    const double t0 = thread_cpu_seconds();
+    for (auto _ : state) {
+        solvers::msi_factorise(a, f, g.N, g.Nx, g.Ny);
+        benchmark::ClobberMemory();
+    }
+    set_counters(state, g.N, thread_cpu_seconds() - t0, kFactoriseBytes);
+}
+
+// One correction, both substitutions, on the residual of the initial field.
+template <auto Substitute>
+void msi_correction_bench(benchmark::State& state) {
+    const RotatingFlowGrid& g = rotating_flow_grid(size_of(state));
+    const model::StencilView a = g.view();
+    const auto n = static_cast<std::size_t>(g.N);
+    solvers::MsiFactors f;
+    f.resize(n);
+    solvers::msi_factorise(a, f, g.N, g.Nx, g.Ny);
+    solvers::MsiWork work;
+    work.resize(n);
+    Field T = g.initial;
+    solvers::msi_residual(a, g.Nx, g.N, T, g.coefficients.b, work.r);
+    const double t0 = thread_cpu_seconds();
+    for (auto _ : state) {
+        Substitute(f, g.Nx, g.N, work.r, work.w, work.delta, T);
+        benchmark::ClobberMemory();
+    }
+    set_counters(state, g.N, thread_cpu_seconds() - t0, kCorrectionBytes);
+}
+
+using HalfSweep = void (*)(int, int, const model::StencilView&, std::span<const double>, std::span<double>,
+                           solvers::AdiWork&);
+
+template <HalfSweep... Sweeps>
+void adi_bench(benchmark::State& state, double bytes_per_node) {
+    const RotatingFlowGrid& g = rotating_flow_grid(size_of(state));
+    const model::StencilView a = g.view();
+    solvers::AdiWork work;
+    work.resize(static_cast<std::size_t>(g.N));
+    Field T = g.initial;
+    const std::span<const double> b(g.coefficients.b);
+    const double t0 = thread_cpu_seconds();
+    for (auto _ : state) {
+        (Sweeps(g.Nx, g.Ny, a, b, T, work), ...);
+        benchmark::ClobberMemory();
+    }
+    set_counters(state, g.N, thread_cpu_seconds() - t0, bytes_per_node);
+}
+
+// A whole direct solve per call (band assembly, elimination, back substitution); bytes_per_node
+// is the band storage per node, which the elimination sweeps Nx times.
+void band_elimination_bench(benchmark::State& state) {
+    const RotatingFlowGrid& g = rotating_flow_grid(size_of(state));
+    const model::StencilView a = g.view();
+    solvers::BandWork work;
+    Field T = g.initial;
+    const std::span<const double> b(g.coefficients.b);
+    const double t0 = thread_cpu_seconds();
+    for (auto _ : state) {
+        solvers::gauss_elimination(g.N, g.Nx, a, b, T, work);
+        benchmark::ClobberMemory();
+    }
+    set_counters(state, g.N, thread_cpu_seconds() - t0,
+                 static_cast<double>(solvers::band_elimination_bytes(g.N, g.Nx)) / g.N);
+}
+
+void add(const char* name, auto function, int n, benchmark::TimeUnit unit = benchmark::kMicrosecond) {
+    benchmark::RegisterBenchmark(name, function)->Arg(n)->Unit(unit);
+}
+
+const bool registered = [] {
+    using namespace solvers;
+    for (int n : kSizes) add("msi_factorise", msi_factorise_bench, n);
+    for (int n : kSizes) {
+        add("msi_correction", msi_correction_bench<&msi_substitute>, n);
+        add("msi_correction_plain", msi_correction_bench<&msi_substitute_plain>, n);
+        add("msi_correction_banded", msi_correction_bench<&msi_substitute_banded>, n);
+    }
+    for (int n : kSizes) {
+        add("adi_row_pass", [](benchmark::State& s) { adi_bench<&adi_row_sweep>(s, kHalfSweepBytes); }, n);
+        add("adi_row_pass_plain", [](benchmark::State& s) { adi_bench<&adi_row_sweep_plain>(s, kHalfSweepBytes); }, n);
+        add("adi_row_pass_banded", [](benchmark::State& s) { adi_bench<&adi_row_sweep_banded>(s, kHalfSweepBytes); },
+            n);
+    }
+    for (int n : kSizes)
+        add("adi_column_pass", [](benchmark::State& s) { adi_bench<&adi_column_sweep>(s, kHalfSweepBytes); }, n);
+    for (int n : kSizes) {
+        add("adi_iteration",
+            [](benchmark::State& s) { adi_bench<&adi_row_sweep, &adi_column_sweep>(s, 2 * kHalfSweepBytes); }, n);
+        add("adi_iteration_plain",
+            [](benchmark::State& s) { adi_bench<&adi_row_sweep_plain, &adi_column_sweep>(s, 2 * kHalfSweepBytes); },
+            n);
+    }
+    for (int n : kEliminationSizes) add("band_elimination", band_elimination_bench, n, benchmark::kMillisecond);
+    return true;
+}();
+
+}  // namespace
+}  // namespace advdiff::bench
