@@ -62,6 +62,11 @@ void msi_factorise(const model::StencilView& a, MsiFactors& f, int N, int Nx, in
     double* U2 = f.U2.data();
     double* U3 = f.U3.data();
     (void)N;
+    f.interior_aS = model::uniform_interior_value(a.aS, Nx, Ny);
+    f.interior_aW = model::uniform_interior_value(a.aW, Nx, Ny);
+    f.interior_aP = model::uniform_interior_value(a.aP, Nx, Ny);
+    f.interior_aE = model::uniform_interior_value(a.aE, Nx, Ny);
+    f.interior_aN = model::uniform_interior_value(a.aN, Nx, Ny);
     const std::ptrdiff_t nx = Nx;
     for (int j = 1; j <= Ny; ++j) {
         for (int i = 1; i <= Nx; ++i) {
@@ -130,6 +135,11 @@ void msi_residual(const model::StencilView& a, int Nx, int N, std::span<const do
 // ---------------------------------------------------------------------------------------------
 // The banded substitutions: the same node operations, several rows in flight at once.
 // ---------------------------------------------------------------------------------------------
+
+// Rows the banded substitutions keep in flight: enough to overlap the latency of one node's chain
+// (a multiply and up to three subtractions, and in the forward pass a division) with the other
+// rows' nodes, few enough that the band's streams of factors stay in the cache.
+constexpr int kMsiBandRows = 4;
 
 namespace {
 
@@ -271,6 +281,163 @@ void back_banded(const MsiFactors& f, std::ptrdiff_t nx, std::ptrdiff_t n, const
     }
 }
 
+
+// Which coefficients the residual of a middle row holds as numbers at interior nodes.
+enum class Held { kNone, kEastNorth, kAll };
+
+// The residual b - A T at the nodes of the middle rows (S, W, N, P, E summed in this order), and
+// at interior nodes with the coefficients that are uniform there held as numbers: the values are
+// the arrays' own, so both give the same bits.
+template <Held H>
+struct MiddleResidual {
+    const double* aS;
+    const double* aW;
+    const double* aP;
+    const double* aE;
+    const double* aN;
+    const double* f;
+    const double* t;
+    double S, W, P, E, Nn;
+
+    template <bool Interior>
+    double at(std::ptrdiff_t nx, std::ptrdiff_t k) const {
+        constexpr bool all = Interior && H == Held::kAll;
+        constexpr bool east_north = Interior && H != Held::kNone;
+        const double s = all ? S : aS[k];
+        const double w = all ? W : aW[k];
+        const double p = all ? P : aP[k];
+        const double e = east_north ? E : aE[k];
+        const double n = east_north ? Nn : aN[k];
+        return f[k] - ((((s * t[k - nx] + w * t[k - 1]) + n * t[k + nx]) + p * t[k]) + e * t[k + 1]);
+    }
+};
+
+// The residual and the forward substitution in one pass: r(k) is computed where the forward
+// substitution needs it, from T, which the pass does not change, so it is the value of the
+// separate residual pass; the substitution is that of forward_banded (the same bands, the same
+// check of each row's first node). When Norm is set, r is also stored and the sum of r(k)^2 is
+// accumulated in node order, each band's rows once the band is done; the sum is returned.
+template <int kBandRows, Held H, bool Norm>
+double residual_and_forward(const MiddleResidual<H>& c, const MsiFactors& f, std::ptrdiff_t nx, std::ptrdiff_t n,
+                            double* r, double* w) {
+    const double* L1 = f.L1.data();
+    const double* L2 = f.L2.data();
+    const double* L3 = f.L3.data();
+    const double* L4 = f.L4.data();
+    const double* aS = c.aS;
+    const double* aW = c.aW;
+    const double* aP = c.aP;
+    const double* aE = c.aE;
+    const double* aN = c.aN;
+    const double* b = c.f;
+    const double* t = c.t;
+    const std::ptrdiff_t ny = n / nx;
+    double sum = 0.0;
+    auto keep = [&](std::ptrdiff_t k, double value) {
+        if constexpr (Norm) r[k] = value;
+        return value;
+    };
+    auto add_squares = [&](std::ptrdiff_t first_row, std::ptrdiff_t end_row) {
+        if constexpr (Norm)
+            for (std::ptrdiff_t k = first_row * nx; k < end_row * nx; ++k) sum += r[k] * r[k];
+    };
+    auto node = [&](std::ptrdiff_t k, double partial) {
+        w[k] = ((partial - L3[k] * w[k - nx + 1]) - L4[k] * w[k - nx]) / L1[k];
+    };
+    auto middle_row_in_order = [&](std::ptrdiff_t row) {
+        for (std::ptrdiff_t k = row * nx; k < (row + 1) * nx; ++k)
+            node(k, keep(k, c.template at<false>(nx, k)) - L2[k] * w[k - 1]);
+    };
+
+    // First row: node 1 N, P, E, the others W, N, P, E; the terms below node 1 are left out.
+    {
+        const double r0 = keep(0, b[0] - ((aN[0] * t[nx] + aP[0] * t[0]) + aE[0] * t[1]));
+        w[0] = r0 / L1[0];
+        auto first_row_residual = [&](std::ptrdiff_t k) {
+            return keep(k, b[k] - (((aW[k] * t[k - 1] + aN[k] * t[k + nx]) + aP[k] * t[k]) + aE[k] * t[k + 1]));
+        };
+        for (std::ptrdiff_t k = 1; k < nx - 1; ++k) w[k] = (first_row_residual(k) - L2[k] * w[k - 1]) / L1[k];
+        const std::ptrdiff_t k = nx - 1;
+        w[k] = ((first_row_residual(k) - L2[k] * w[k - 1]) - L3[k] * w[0]) / L1[k];
+        add_squares(0, 1);
+    }
+
+    // Middle rows, in bands.
+    std::ptrdiff_t row0 = 1;
+    for (; row0 + kBandRows <= ny - 1; row0 += kBandRows) {
+        double start_r[kBandRows];
+        for (int band_row = 0; band_row < kBandRows; ++band_row) {
+            const std::ptrdiff_t k = (row0 + band_row) * nx;
+            start_r[band_row] = keep(k, c.template at<false>(nx, k));
+        }
+        const std::ptrdiff_t steps = nx + 2 * (kBandRows - 1);
+        for (std::ptrdiff_t s = 0; s < steps; ++s) {
+            if (s >= 2 * (kBandRows - 1) + 1 && s < nx - 1) {
+                // Every node of this step is an interior node.
+#pragma GCC unroll 8
+                for (int band_row = 0; band_row < kBandRows; ++band_row) {
+                    const std::ptrdiff_t k = (row0 + band_row) * nx + s - 2 * band_row;
+                    node(k, keep(k, c.template at<true>(nx, k)) - L2[k] * w[k - 1]);
+                }
+            } else {
+                for (int band_row = 0; band_row < kBandRows; ++band_row) {
+                    const std::ptrdiff_t i = s - 2 * band_row;
+                    if (i < 0 || i >= nx) continue;
+                    const std::ptrdiff_t k = (row0 + band_row) * nx + i;
+                    if (i == 0)
+                        node(k, start_r[band_row] - L2[k] * 0.0);
+                    else
+                        node(k, keep(k, c.template at<false>(nx, k)) - L2[k] * w[k - 1]);
+                }
+            }
+        }
+        for (int band_row = 0; band_row < kBandRows; ++band_row) {
+            const std::ptrdiff_t k = (row0 + band_row) * nx;
+            if (!same_bits(start_r[band_row] - L2[k] * 0.0, start_r[band_row] - L2[k] * w[k - 1])) {
+                for (std::ptrdiff_t row = row0 + band_row; row < row0 + kBandRows; ++row) middle_row_in_order(row);
+                break;
+            }
+        }
+        add_squares(row0, row0 + kBandRows);
+    }
+    for (std::ptrdiff_t row = row0; row < ny - 1; ++row) {
+        middle_row_in_order(row);
+        add_squares(row, row + 1);
+    }
+
+    // Last row: S, W, P, E, and node N W, P, S.
+    for (std::ptrdiff_t k = n - nx; k < n - 1; ++k) {
+        const double rk = keep(k, b[k] - (((aS[k] * t[k - nx] + aW[k] * t[k - 1]) + aP[k] * t[k]) + aE[k] * t[k + 1]));
+        node(k, rk - L2[k] * w[k - 1]);
+    }
+    {
+        const std::ptrdiff_t k = n - 1;
+        const double rk = keep(k, b[k] - ((aW[k] * t[k - 1] + aP[k] * t[k]) + aS[k] * t[k - nx]));
+        node(k, rk - L2[k] * w[k - 1]);
+    }
+    add_squares(ny - 1, ny);
+    return sum;
+}
+
+// One correction by the fused pass; returns the sum of the squared residuals when Norm is set.
+template <Held H, bool Norm>
+double fused_forward(const model::StencilView& a, const MsiFactors& f, int Nx, int N, const double* T,
+                     const double* b, double* r, double* w) {
+    const MiddleResidual<H> c{a.aS.data(), a.aW.data(), a.aP.data(), a.aE.data(), a.aN.data(), b, T,
+                              f.interior_aS.value_or(0.0), f.interior_aW.value_or(0.0), f.interior_aP.value_or(0.0),
+                              f.interior_aE.value_or(0.0), f.interior_aN.value_or(0.0)};
+    return residual_and_forward<kMsiBandRows, H, Norm>(c, f, Nx, N, r, w);
+}
+
+template <bool Norm>
+double fused_forward(const model::StencilView& a, const MsiFactors& f, int Nx, int N, const double* T,
+                     const double* b, double* r, double* w) {
+    if (f.interior_aS && f.interior_aW && f.interior_aP && f.interior_aE && f.interior_aN)
+        return fused_forward<Held::kAll, Norm>(a, f, Nx, N, T, b, r, w);
+    if (f.interior_aE && f.interior_aN) return fused_forward<Held::kEastNorth, Norm>(a, f, Nx, N, T, b, r, w);
+    return fused_forward<Held::kNone, Norm>(a, f, Nx, N, T, b, r, w);
+}
+
 double euclidean_norm(std::span<const double> r) {
     double sum = 0.0;
     for (double value : r) sum += value * value;
@@ -278,11 +445,6 @@ double euclidean_norm(std::span<const double> r) {
 }
 
 }  // namespace
-
-// Rows the banded substitutions keep in flight: enough to overlap the latency of one node's chain
-// (a multiply and up to three subtractions, and in the forward pass a division) with the other
-// rows' nodes, few enough that the band's streams of factors stay in the cache.
-constexpr int kMsiBandRows = 4;
 
 void msi_substitute_banded(const MsiFactors& f, int Nx, int N, std::span<const double> r, std::span<double> w,
                            std::span<double> delta, std::span<double> T) {
@@ -300,9 +462,8 @@ void msi_substitute(const MsiFactors& f, int Nx, int N, std::span<const double> 
         msi_substitute_plain(f, Nx, N, r, w, delta, T);
 }
 
-void msi_solve(const model::StencilView& a, const MsiFactors& f, int Ny, int Nx, int N, std::span<double> T,
-               double msi_tolerance, int limit, std::span<const double> b, MsiWork& work) {
-    (void)Ny;
+void msi_solve_plain(const model::StencilView& a, const MsiFactors& f, int Nx, int N, std::span<double> T,
+                     double msi_tolerance, int limit, std::span<const double> b, MsiWork& work) {
     if (limit < 1) limit = 1;
     const auto n = static_cast<std::size_t>(N);
     const std::span<double> r(work.r.data(), n), w(work.w.data(), n), delta(work.delta.data(), n);
@@ -312,10 +473,34 @@ void msi_solve(const model::StencilView& a, const MsiFactors& f, int Ny, int Nx,
     // when the correction is the last one the limit allows; they are skipped then.
     const double r0 = (limit > 1) ? euclidean_norm(r) : 0.0;
     for (int m = 1;; ++m) {
-        msi_substitute(f, Nx, N, r, w, delta, T);
+        msi_substitute_plain(f, Nx, N, r, w, delta, T);
         if (m >= limit) break;
         msi_residual(a, Nx, N, T, b, r);
         const double rho = euclidean_norm(r);
+        if (rho <= r0 * msi_tolerance) break;
+    }
+}
+
+void msi_solve(const model::StencilView& a, const MsiFactors& f, int Ny, int Nx, int N, std::span<double> T,
+               double msi_tolerance, int limit, std::span<const double> b, MsiWork& work) {
+    if (!msi_banded_pays(Nx, Ny)) {
+        msi_solve_plain(a, f, Nx, N, T, msi_tolerance, limit, b, work);
+        return;
+    }
+    if (limit < 1) limit = 1;
+    double* r = work.r.data();
+    double* w = work.w.data();
+    // The residual of each correction is computed inside its forward substitution. The residual
+    // after correction m serves the tolerance test and, if the iteration goes on, correction m+1:
+    // the forward substitution of m+1 is therefore done before the test, and its result dropped
+    // when the test ends the iteration (it has not touched T). r0 and the norms are sums in node
+    // order, as in the plain iteration; they are skipped when the limit allows one correction.
+    const double r0 = (limit > 1) ? std::sqrt(fused_forward<true>(a, f, Nx, N, T.data(), b.data(), r, w))
+                                  : (fused_forward<false>(a, f, Nx, N, T.data(), b.data(), r, w), 0.0);
+    for (int m = 1;; ++m) {
+        back_banded<kMsiBandRows>(f, Nx, N, w, work.delta.data(), T.data());
+        if (m >= limit) break;
+        const double rho = std::sqrt(fused_forward<true>(a, f, Nx, N, T.data(), b.data(), r, w));
         if (rho <= r0 * msi_tolerance) break;
     }
 }

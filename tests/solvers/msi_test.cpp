@@ -278,5 +278,37 @@ TEST(MsiSubstitution, BandedEqualsPlainWhenRowStartsMeetZerosAndNonFiniteValues)
     }
 }
 
+TEST(MsiSolver, FusedIterationEqualsThePlainStepByStepOne) {
+    // The residual computed inside the forward substitution, with the uniform coefficients held as
+    // numbers (assembled systems) or read from the arrays (random ones), the norms summed band by
+    // band, and the forward substitution done ahead of a tolerance test that may drop it.
+    for (auto [Nx, Ny] : kBandGrids) {
+        std::vector<std::pair<std::string, model::StencilCoefficients>> systems = {
+            {"random", random_system(Nx, Ny, 29u * Nx + Ny)},
+            {"rotating", assemble(make_case(kRotating, 0.1), Nx, Ny)},
+            {"angle45pe1", assemble(make_case(kPe1, 0.1), Nx, Ny)},
+            {"diffusion", assemble(make_case(kDiffusion, 1.0), Nx, Ny)}};
+        for (const auto& [name, a] : systems) {
+            SCOPED_TRACE(name + " " + std::to_string(Nx) + "x" + std::to_string(Ny));
+            const auto n = static_cast<std::size_t>(Nx * Ny);
+            solvers::MsiFactors f;
+            f.resize(n);
+            solvers::msi_factorise(model::StencilView(a), f, Nx * Ny, Nx, Ny);
+            for (int limit : {1, 2, 5})
+                for (double tolerance : {0.0, 0.5, 1e300}) {
+                    std::vector<double> fused = Lcg(limit + 3u * Nx).field(n), plain = fused;
+                    solvers::MsiWork work_fused, work_plain;
+                    work_fused.resize(n);
+                    work_plain.resize(n);
+                    solvers::msi_solve(model::StencilView(a), f, Ny, Nx, Nx * Ny, fused, tolerance, limit, a.b,
+                                       work_fused);
+                    solvers::msi_solve_plain(model::StencilView(a), f, Nx, Nx * Ny, plain, tolerance, limit, a.b,
+                                             work_plain);
+                    EXPECT_EQ(bit_difference(plain, fused), "") << "limit " << limit << " tolerance " << tolerance;
+                }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace advdiff::testing
