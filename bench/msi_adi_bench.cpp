@@ -8,6 +8,8 @@
 #include <benchmark/benchmark.h>
 
 #include <cstddef>
+#include <map>
+#include <memory>
 #include <span>
 
 #include "bench_support.hpp"
@@ -42,6 +44,39 @@ void set_counters(benchmark::State& state, double nodes_per_call, double cpu_sec
     if (nodes <= 0.0) return;
     state.counters["ns_per_node"] = benchmark::Counter(cpu_seconds * 1e9 / nodes);
     state.counters["bytes_per_node"] = benchmark::Counter(bytes_per_node);
+}
+
+// The constant-velocity case of 30 degrees, gamma 0.1, on an n x n grid from the zero field: every
+// coefficient is one value over the interior, which the production kernels exploit.
+struct ConstantVelocityGrid {
+    int Nx = 0, Ny = 0, N = 0;
+    model::StencilCoefficients coefficients;
+    Field initial;
+    model::StencilView view() const {
+        model::StencilView v(coefficients);
+        v.interior_aE = model::uniform_interior_value(coefficients.aE, Nx, Ny);
+        v.interior_aN = model::uniform_interior_value(coefficients.aN, Nx, Ny);
+        return v;
+    }
+};
+
+const ConstantVelocityGrid& constant_velocity_grid(int n) {
+    static std::map<int, std::unique_ptr<ConstantVelocityGrid>> grids;
+    auto& slot = grids[n];
+    if (!slot) {
+        auto g = std::make_unique<ConstantVelocityGrid>();
+        g->Nx = g->Ny = n;
+        g->N = n * n;
+        SimulationSettings s;
+        s.problem_kind = 1;
+        s.flow_angle = 30;
+        s.gamma = 0.1;
+        g->coefficients.resize(static_cast<std::size_t>(g->N));
+        model::assemble_coefficients(model::make_model_case(s), n, n, g->coefficients);
+        g->initial.assign(static_cast<std::size_t>(g->N), 0.0);
+        slot = std::move(g);
+    }
+    return *slot;
 }
 
 void msi_factorise_bench(benchmark::State& state) {
@@ -127,6 +162,26 @@ void adi_bench(benchmark::State& state, double bytes_per_node) {
     set_counters(state, g.N, thread_cpu_seconds() - t0, bytes_per_node);
 }
 
+// One ADI iteration on the constant-velocity grid: production (adi_solve) or plain.
+template <bool Production>
+void adi_constant_velocity_bench(benchmark::State& state, double bytes_per_node) {
+    const ConstantVelocityGrid& g = constant_velocity_grid(size_of(state));
+    const model::StencilView a = g.view();
+    solvers::AdiWork work;
+    work.resize(static_cast<std::size_t>(g.N));
+    Field T = g.initial;
+    const std::span<const double> b(g.coefficients.b);
+    const double t0 = thread_cpu_seconds();
+    for (auto _ : state) {
+        if constexpr (Production)
+            solvers::adi_solve(g.Nx, g.Ny, g.N, 1, a, b, T, work);
+        else
+            solvers::adi_solve_plain(g.Nx, g.Ny, 1, a, b, T, work);
+        benchmark::ClobberMemory();
+    }
+    set_counters(state, g.N, thread_cpu_seconds() - t0, bytes_per_node);
+}
+
 // A whole direct solve per call (band assembly, elimination, back substitution); bytes_per_node
 // is the band storage per node, which the elimination sweeps Nx times.
 void band_elimination_bench(benchmark::State& state) {
@@ -173,6 +228,14 @@ const bool registered = [] {
         add("adi_iteration_plain",
             [](benchmark::State& s) { adi_bench<&adi_row_sweep_plain, &adi_column_sweep>(s, 2 * kHalfSweepBytes); },
             n);
+    }
+    for (int n : kSizes) {
+        // Production: the uniformity check (aS, aW, aP read), then b and T read and q written in
+        // the forward passes, q read and T written in the back substitutions.
+        add("adi_iteration_constant_velocity",
+            [](benchmark::State& s) { adi_constant_velocity_bench<true>(s, 3 * kDouble + 2 * 4 * kDouble); }, n);
+        add("adi_iteration_constant_velocity_plain",
+            [](benchmark::State& s) { adi_constant_velocity_bench<false>(s, 2 * kHalfSweepBytes); }, n);
     }
     for (int n : kEliminationSizes) add("band_elimination", band_elimination_bench, n, benchmark::kMillisecond);
     return true;

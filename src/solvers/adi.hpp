@@ -15,6 +15,12 @@ namespace advdiff::solvers {
 // Forward-pass coefficients: after a line's forward pass T(k) = p(k) T(next) + q(k).
 struct AdiWork {
     Field p, q;
+    // Grids whose middle rows are alike (adi_rows_alike): the equations of a middle row by column,
+    // and p and d by column (row half-sweep) or by row (column half-sweep).
+    struct MiddleRows {
+        Field S, W, P, E, Nn;
+    } middle_rows;
+    Field row_p, row_d, column_p;
     void resize(std::size_t n) {
         p.assign(n, 0.0);
         q.assign(n, 0.0);
@@ -42,7 +48,18 @@ bool adi_banded_pays(int Nx, int Ny);
 void adi_column_sweep(int Nx, int Ny, const model::StencilView& a, std::span<const double> b,
                       std::span<double> T, AdiWork& work);
 
-// `count` iterations on T (nothing when below 1).
+// Whether all middle rows of the grid carry the same equations (every coefficient one value over
+// the interior, the same boundary equations at the ends of every middle row): then the
+// half-sweeps' p and d depend on the column (row half-sweep) or the row (column half-sweep) alone.
+bool adi_rows_alike(int Nx, int Ny, const model::StencilView& a);
+
+// `count` iterations of the plain half-sweeps (the twin adi_solve is compared with).
+void adi_solve_plain(int Nx, int Ny, int count, const model::StencilView& a, std::span<const double> b,
+                     std::span<double> T, AdiWork& work);
+
+// `count` iterations on T (nothing when below 1). Where adi_rows_alike holds, p and d are computed
+// once per half-sweep (falling back to the general half-sweeps wherever that would not give the
+// same bits).
 void adi_solve(int Nx, int Ny, int N, int count, const model::StencilView& a, std::span<const double> b,
                std::span<double> T, AdiWork& work);
 
