@@ -39,8 +39,10 @@ void adi_row_sweep_banded(int Nx, int Ny, const model::StencilView& a, std::span
 void adi_row_sweep(int Nx, int Ny, const model::StencilView& a, std::span<const double> b, std::span<double> T,
                    AdiWork& work);
 
-// Narrowest grid on which the banded row half-sweep beats the plain one.
+// Narrowest grid on which the banded row half-sweep beats the plain one, and the widest on which
+// it keeps eight rows in flight rather than four.
 constexpr int kAdiBandedMinNx = 2;
+constexpr int kAdiEightRowsMaxNx = 160;
 bool adi_banded_pays(int Nx, int Ny);
 
 // The column half-sweep: every column solved with its west and east neighbours taken from T as

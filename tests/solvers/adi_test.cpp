@@ -129,9 +129,11 @@ void expect_banded_row_sweep_equals_plain(const model::StencilCoefficients& a, i
     EXPECT_EQ(bit_difference(T_plain, T_banded), "") << "T";
 }
 
-// Grids narrower and wider than a band of rows, with rows left over after the last band.
-const std::pair<int, int> kBandGrids[] = {{2, 2},  {2, 13}, {13, 2}, {3, 3},   {3, 40},  {40, 3},
-                                          {4, 5},  {5, 6},  {7, 9},  {16, 21}, {33, 17}, {9, 64}};
+// Grids narrower and wider than a band of rows, with rows left over after the last band; the
+// banded pass keeps eight rows in flight up to kAdiEightRowsMaxNx nodes a row and four beyond.
+const std::pair<int, int> kBandGrids[] = {{2, 2},  {2, 13},  {13, 2},  {3, 3},   {3, 40},
+                                          {40, 3}, {4, 5},   {5, 6},   {7, 9},   {16, 21},
+                                          {33, 17}, {9, 64}, {solvers::kAdiEightRowsMaxNx + 1, 11}};
 
 TEST(AdiRowSweep, BandedEqualsPlainOnFullyCoupledSystems) {
     // aW of every row's first node is non-zero: the banded pass must notice and redo the band.
