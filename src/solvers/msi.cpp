@@ -315,11 +315,13 @@ struct MiddleResidual {
 // The residual and the forward substitution in one pass: r(k) is computed where the forward
 // substitution needs it, from T, which the pass does not change, so it is the value of the
 // separate residual pass; the substitution is that of forward_banded (the same bands, the same
-// check of each row's first node). When Norm is set, r is also stored and the sum of r(k)^2 is
-// accumulated in node order, each band's rows once the band is done; the sum is returned.
+// check of each row's first node). When Norm is set, the sum of r(k)^2 is accumulated in node
+// order and returned: each band keeps its residuals in one half of `ring` (2 * kBandRows * Nx
+// values), and the squares of the previous band are added while the band runs, kBandRows per
+// step, so that the chain of additions overlaps the substitution's chains.
 template <int kBandRows, Held H, bool Norm>
 double residual_and_forward(const MiddleResidual<H>& c, const MsiFactors& f, std::ptrdiff_t nx, std::ptrdiff_t n,
-                            double* r, double* w) {
+                            double* ring, double* w) {
     const double* L1 = f.L1.data();
     const double* L2 = f.L2.data();
     const double* L3 = f.L3.data();
@@ -332,52 +334,62 @@ double residual_and_forward(const MiddleResidual<H>& c, const MsiFactors& f, std
     const double* b = c.f;
     const double* t = c.t;
     const std::ptrdiff_t ny = n / nx;
+    const std::ptrdiff_t band_size = kBandRows * nx;
     double sum = 0.0;
-    auto keep = [&](std::ptrdiff_t k, double value) {
-        if constexpr (Norm) r[k] = value;
+    auto square = [&](double value) {
+        if constexpr (Norm) sum += value * value;
         return value;
-    };
-    auto add_squares = [&](std::ptrdiff_t first_row, std::ptrdiff_t end_row) {
-        if constexpr (Norm)
-            for (std::ptrdiff_t k = first_row * nx; k < end_row * nx; ++k) sum += r[k] * r[k];
     };
     auto node = [&](std::ptrdiff_t k, double partial) {
         w[k] = ((partial - L3[k] * w[k - nx + 1]) - L4[k] * w[k - nx]) / L1[k];
     };
-    auto middle_row_in_order = [&](std::ptrdiff_t row) {
-        for (std::ptrdiff_t k = row * nx; k < (row + 1) * nx; ++k)
-            node(k, keep(k, c.template at<false>(nx, k)) - L2[k] * w[k - 1]);
-    };
 
     // First row: node 1 N, P, E, the others W, N, P, E; the terms below node 1 are left out.
     {
-        const double r0 = keep(0, b[0] - ((aN[0] * t[nx] + aP[0] * t[0]) + aE[0] * t[1]));
+        const double r0 = square(b[0] - ((aN[0] * t[nx] + aP[0] * t[0]) + aE[0] * t[1]));
         w[0] = r0 / L1[0];
         auto first_row_residual = [&](std::ptrdiff_t k) {
-            return keep(k, b[k] - (((aW[k] * t[k - 1] + aN[k] * t[k + nx]) + aP[k] * t[k]) + aE[k] * t[k + 1]));
+            return square(b[k] - (((aW[k] * t[k - 1] + aN[k] * t[k + nx]) + aP[k] * t[k]) + aE[k] * t[k + 1]));
         };
         for (std::ptrdiff_t k = 1; k < nx - 1; ++k) w[k] = (first_row_residual(k) - L2[k] * w[k - 1]) / L1[k];
         const std::ptrdiff_t k = nx - 1;
         w[k] = ((first_row_residual(k) - L2[k] * w[k - 1]) - L3[k] * w[0]) / L1[k];
-        add_squares(0, 1);
     }
 
     // Middle rows, in bands.
     std::ptrdiff_t row0 = 1;
-    for (; row0 + kBandRows <= ny - 1; row0 += kBandRows) {
+    const double* previous = nullptr;  // the previous band's residuals, node order
+    for (int band = 0; row0 + kBandRows <= ny - 1; row0 += kBandRows, ++band) {
+        double* current = ring + (band % 2) * band_size;
+        std::ptrdiff_t summed = 0;
+        const std::ptrdiff_t to_sum = previous ? band_size : 0;
+        auto sum_previous = [&] {
+            if constexpr (Norm)
+                for (int u = 0; u < kBandRows && summed < to_sum; ++u, ++summed)
+                    sum += previous[summed] * previous[summed];
+        };
+        auto residual = [&](std::ptrdiff_t band_row, std::ptrdiff_t i, double value) {
+            if constexpr (Norm) current[band_row * nx + i] = value;
+            return value;
+        };
+        auto row_in_order = [&](std::ptrdiff_t band_row) {
+            const std::ptrdiff_t begin = (row0 + band_row) * nx;
+            for (std::ptrdiff_t i = 0; i < nx; ++i)
+                node(begin + i, residual(band_row, i, c.template at<false>(nx, begin + i)) - L2[begin + i] * w[begin + i - 1]);
+        };
+
         double start_r[kBandRows];
-        for (int band_row = 0; band_row < kBandRows; ++band_row) {
-            const std::ptrdiff_t k = (row0 + band_row) * nx;
-            start_r[band_row] = keep(k, c.template at<false>(nx, k));
-        }
+        for (int band_row = 0; band_row < kBandRows; ++band_row)
+            start_r[band_row] = residual(band_row, 0, c.template at<false>(nx, (row0 + band_row) * nx));
         const std::ptrdiff_t steps = nx + 2 * (kBandRows - 1);
         for (std::ptrdiff_t s = 0; s < steps; ++s) {
             if (s >= 2 * (kBandRows - 1) + 1 && s < nx - 1) {
                 // Every node of this step is an interior node.
 #pragma GCC unroll 8
                 for (int band_row = 0; band_row < kBandRows; ++band_row) {
-                    const std::ptrdiff_t k = (row0 + band_row) * nx + s - 2 * band_row;
-                    node(k, keep(k, c.template at<true>(nx, k)) - L2[k] * w[k - 1]);
+                    const std::ptrdiff_t i = s - 2 * band_row;
+                    const std::ptrdiff_t k = (row0 + band_row) * nx + i;
+                    node(k, residual(band_row, i, c.template at<true>(nx, k)) - L2[k] * w[k - 1]);
                 }
             } else {
                 for (int band_row = 0; band_row < kBandRows; ++band_row) {
@@ -387,55 +399,57 @@ double residual_and_forward(const MiddleResidual<H>& c, const MsiFactors& f, std
                     if (i == 0)
                         node(k, start_r[band_row] - L2[k] * 0.0);
                     else
-                        node(k, keep(k, c.template at<false>(nx, k)) - L2[k] * w[k - 1]);
+                        node(k, residual(band_row, i, c.template at<false>(nx, k)) - L2[k] * w[k - 1]);
                 }
             }
+            sum_previous();
         }
+        while (summed < to_sum) sum_previous();
         for (int band_row = 0; band_row < kBandRows; ++band_row) {
             const std::ptrdiff_t k = (row0 + band_row) * nx;
             if (!same_bits(start_r[band_row] - L2[k] * 0.0, start_r[band_row] - L2[k] * w[k - 1])) {
-                for (std::ptrdiff_t row = row0 + band_row; row < row0 + kBandRows; ++row) middle_row_in_order(row);
+                for (int row = band_row; row < kBandRows; ++row) row_in_order(row);
                 break;
             }
         }
-        add_squares(row0, row0 + kBandRows);
+        previous = current;
     }
-    for (std::ptrdiff_t row = row0; row < ny - 1; ++row) {
-        middle_row_in_order(row);
-        add_squares(row, row + 1);
-    }
+    if constexpr (Norm)
+        if (previous)
+            for (std::ptrdiff_t u = 0; u < band_size; ++u) sum += previous[u] * previous[u];
+    for (std::ptrdiff_t k = row0 * nx; k < (ny - 1) * nx; ++k)
+        node(k, square(c.template at<false>(nx, k)) - L2[k] * w[k - 1]);
 
     // Last row: S, W, P, E, and node N W, P, S.
     for (std::ptrdiff_t k = n - nx; k < n - 1; ++k) {
-        const double rk = keep(k, b[k] - (((aS[k] * t[k - nx] + aW[k] * t[k - 1]) + aP[k] * t[k]) + aE[k] * t[k + 1]));
+        const double rk = square(b[k] - (((aS[k] * t[k - nx] + aW[k] * t[k - 1]) + aP[k] * t[k]) + aE[k] * t[k + 1]));
         node(k, rk - L2[k] * w[k - 1]);
     }
     {
         const std::ptrdiff_t k = n - 1;
-        const double rk = keep(k, b[k] - ((aW[k] * t[k - 1] + aP[k] * t[k]) + aS[k] * t[k - nx]));
+        const double rk = square(b[k] - ((aW[k] * t[k - 1] + aP[k] * t[k]) + aS[k] * t[k - nx]));
         node(k, rk - L2[k] * w[k - 1]);
     }
-    add_squares(ny - 1, ny);
     return sum;
 }
 
 // One correction by the fused pass; returns the sum of the squared residuals when Norm is set.
 template <Held H, bool Norm>
 double fused_forward(const model::StencilView& a, const MsiFactors& f, int Nx, int N, const double* T,
-                     const double* b, double* r, double* w) {
+                     const double* b, double* ring, double* w) {
     const MiddleResidual<H> c{a.aS.data(), a.aW.data(), a.aP.data(), a.aE.data(), a.aN.data(), b, T,
                               f.interior_aS.value_or(0.0), f.interior_aW.value_or(0.0), f.interior_aP.value_or(0.0),
                               f.interior_aE.value_or(0.0), f.interior_aN.value_or(0.0)};
-    return residual_and_forward<kMsiBandRows, H, Norm>(c, f, Nx, N, r, w);
+    return residual_and_forward<kMsiBandRows, H, Norm>(c, f, Nx, N, ring, w);
 }
 
 template <bool Norm>
 double fused_forward(const model::StencilView& a, const MsiFactors& f, int Nx, int N, const double* T,
-                     const double* b, double* r, double* w) {
+                     const double* b, double* ring, double* w) {
     if (f.interior_aS && f.interior_aW && f.interior_aP && f.interior_aE && f.interior_aN)
-        return fused_forward<Held::kAll, Norm>(a, f, Nx, N, T, b, r, w);
-    if (f.interior_aE && f.interior_aN) return fused_forward<Held::kEastNorth, Norm>(a, f, Nx, N, T, b, r, w);
-    return fused_forward<Held::kNone, Norm>(a, f, Nx, N, T, b, r, w);
+        return fused_forward<Held::kAll, Norm>(a, f, Nx, N, T, b, ring, w);
+    if (f.interior_aE && f.interior_aN) return fused_forward<Held::kEastNorth, Norm>(a, f, Nx, N, T, b, ring, w);
+    return fused_forward<Held::kNone, Norm>(a, f, Nx, N, T, b, ring, w);
 }
 
 double euclidean_norm(std::span<const double> r) {
@@ -488,6 +502,10 @@ void msi_solve(const model::StencilView& a, const MsiFactors& f, int Ny, int Nx,
         return;
     }
     if (limit < 1) limit = 1;
+    // Two bands' residuals, for the norms; r of the work vectors holds them when the grid has as
+    // many rows.
+    const auto ring_size = static_cast<std::size_t>(2 * kMsiBandRows) * static_cast<std::size_t>(Nx);
+    if (work.r.size() < ring_size) work.r.resize(ring_size);
     double* r = work.r.data();
     double* w = work.w.data();
     // The residual of each correction is computed inside its forward substitution. The residual

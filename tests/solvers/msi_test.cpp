@@ -310,5 +310,39 @@ TEST(MsiSolver, FusedIterationEqualsThePlainStepByStepOne) {
     }
 }
 
+TEST(MsiSolver, FusedNormsDecideTheToleranceTestToTheLastBit) {
+    // The tolerance is set at the exact boundary of the first test, rho1 <= r0 * tolerance: one
+    // unit in the last place of either norm would change how many corrections are applied.
+    for (auto [Nx, Ny] : {std::pair{9, 7}, std::pair{16, 21}, std::pair{33, 17}, std::pair{12, 40}})
+        for (bool random : {true, false}) {
+            SCOPED_TRACE(std::to_string(Nx) + "x" + std::to_string(Ny) + (random ? " random" : " angle45pe1"));
+            const model::StencilCoefficients a =
+                random ? random_system(Nx, Ny, 41u * Nx + Ny) : assemble(make_case(kPe1, 0.1), Nx, Ny);
+            const auto n = static_cast<std::size_t>(Nx * Ny);
+            solvers::MsiFactors f;
+            f.resize(n);
+            solvers::msi_factorise(model::StencilView(a), f, Nx * Ny, Nx, Ny);
+            const std::vector<double> start = Lcg(Nx + 5u * Ny).field(n);
+            std::vector<double> once = start;
+            solvers::MsiWork work;
+            work.resize(n);
+            solvers::msi_solve_plain(model::StencilView(a), f, Nx, Nx * Ny, once, 0.0, 1, a.b, work);
+            std::vector<double> T0 = start;
+            const double r0 = norm2(plain_residual(a, Nx, T0)), rho1 = norm2(plain_residual(a, Nx, once));
+            double boundary = rho1 / r0;
+            while (rho1 <= r0 * boundary) boundary = std::nextafter(boundary, 0.0);
+            while (!(rho1 <= r0 * boundary)) boundary = std::nextafter(boundary, 1.0);
+            for (double tolerance : {boundary, std::nextafter(boundary, 0.0)}) {
+                std::vector<double> fused = start, plain = start;
+                solvers::msi_solve(model::StencilView(a), f, Ny, Nx, Nx * Ny, fused, tolerance, 5, a.b, work);
+                solvers::msi_solve_plain(model::StencilView(a), f, Nx, Nx * Ny, plain, tolerance, 5, a.b, work);
+                EXPECT_EQ(bit_difference(plain, fused), "") << "tolerance " << tolerance;
+            }
+            std::vector<double> stopped = start;
+            solvers::msi_solve(model::StencilView(a), f, Ny, Nx, Nx * Ny, stopped, boundary, 5, a.b, work);
+            EXPECT_EQ(bit_difference(once, stopped), "") << "stops after one correction at the boundary";
+        }
+}
+
 }  // namespace
 }  // namespace advdiff::testing
