@@ -16,6 +16,7 @@
 #include <map>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench_support.hpp"
@@ -24,7 +25,8 @@ namespace {
 
 using namespace advdiff::bench;
 
-// Benchmarks are named KERNEL/PATH and take the grid side as their argument.
+// Benchmarks are named KERNEL/PATH, or KERNEL_plain, KERNEL_banded and KERNEL for the plain, banded
+// and production paths, and take the grid side as their argument.
 class KernelTableReporter : public benchmark::ConsoleReporter {
 public:
     explicit KernelTableReporter(OutputOptions options) : ConsoleReporter(options) {}
@@ -33,12 +35,11 @@ public:
         for (const Run& run : runs) {
             if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
             const std::string& name = run.run_name.function_name;
-            const auto slash = name.find('/');
             const auto ns = run.counters.find("ns_per_node");
             const auto bytes = run.counters.find("bytes_per_node");
-            if (slash == std::string::npos || ns == run.counters.end() || bytes == run.counters.end()) continue;
-            Kernel& kernel = kernels_[name.substr(0, slash)];
-            const std::string path = name.substr(slash + 1);
+            if (ns == run.counters.end() || bytes == run.counters.end()) continue;
+            auto [kernel_name, path] = split_name(name);
+            Kernel& kernel = kernels_[kernel_name];
             if (std::find(kernel.paths.begin(), kernel.paths.end(), path) == kernel.paths.end())
                 kernel.paths.push_back(path);
             kernel.cells[std::stoi(run.run_name.args)][path] = {ns->second.value, bytes->second.value};
@@ -92,6 +93,17 @@ public:
     }
 
 private:
+    static std::pair<std::string, std::string> split_name(const std::string& name) {
+        if (const auto slash = name.find('/'); slash != std::string::npos)
+            return {name.substr(0, slash), name.substr(slash + 1)};
+        for (const char* suffix : {"_plain", "_banded"}) {
+            const std::string s = suffix;
+            if (name.size() > s.size() && name.compare(name.size() - s.size(), s.size(), s) == 0)
+                return {name.substr(0, name.size() - s.size()), s.substr(1)};
+        }
+        return {name, "production"};
+    }
+
     struct Cell {
         double ns = 0.0, bytes = 0.0;
     };

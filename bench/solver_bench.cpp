@@ -1,6 +1,7 @@
-// Linear-solver kernels. Each benchmark is named KERNEL/PATH (PATH "plain" is the kernel's plain
-// loop, "production" what the drivers call) and takes the grid side as its argument, so that the
-// tables list the paths of a kernel next to each other size by size.
+// The Gauss-Seidel kernel (MSI, ADI and the band elimination are in msi_adi_bench.cpp). Each
+// benchmark is named KERNEL/PATH (PATH "plain" is the kernel's plain loop, "production" what the
+// drivers call) and takes the grid side as its argument, so that the tables list the paths of a
+// kernel next to each other size by size.
 //
 // Gauss-Seidel runs two sweeps per call (what a multigrid visit does with two inner iterations)
 // on two systems: the rotating flow, whose east and north coefficients are one value, and the
@@ -9,10 +10,7 @@
 #include <string>
 
 #include "bench_support.hpp"
-#include "solvers/adi.hpp"
-#include "solvers/gauss_elimination.hpp"
 #include "solvers/gauss_seidel.hpp"
-#include "solvers/msi.hpp"
 
 namespace advdiff::bench {
 
@@ -54,76 +52,6 @@ void gauss_seidel_bench(benchmark::State& state) {
     set_kernel_counters(state, static_cast<double>(g.N) * kSweeps, bytes, thread_cpu_seconds() - t0);
 }
 
-void msi_factorise_bench(benchmark::State& state) {
-    const RotatingFlowGrid& g = rotating_flow_grid(size_of(state));
-    solvers::MsiFactors f;
-    f.resize(static_cast<std::size_t>(g.N));
-    const model::StencilView a = g.view();
-    const double t0 = thread_cpu_seconds();
-    for (auto _ : state) {
-        solvers::msi_factorise(a, f, g.N, g.Nx, g.Ny);
-        benchmark::ClobberMemory();
-    }
-    set_kernel_counters(state, g.N, 8.0 * (5 + 7), thread_cpu_seconds() - t0);
-}
-
-// One correction per call (limit 1), as the single-grid driver calls it.
-void msi_solve_bench(benchmark::State& state) {
-    const RotatingFlowGrid& g = rotating_flow_grid(size_of(state));
-    const model::StencilView a = g.view();
-    solvers::MsiFactors f;
-    f.resize(static_cast<std::size_t>(g.N));
-    solvers::msi_factorise(a, f, g.N, g.Nx, g.Ny);
-    solvers::MsiWork work;
-    work.resize(static_cast<std::size_t>(g.N));
-    Field T = g.initial;
-    const std::span<const double> b(g.coefficients.b);
-    const double t0 = thread_cpu_seconds();
-    for (auto _ : state) {
-        solvers::msi_solve(a, f, g.Ny, g.Nx, g.N, T, 1.0e-3, 1, b, work);
-        benchmark::ClobberMemory();
-    }
-    // Residual (5 coefficients, b, T, r), forward (L1..L4, r, w), backward (U1..U3, w, delta), update.
-    set_kernel_counters(state, g.N, 8.0 * (8 + 6 + 5 + 3), thread_cpu_seconds() - t0);
-}
-
-// One iteration (a row half-sweep and a column half-sweep) per call.
-void adi_iteration_bench(benchmark::State& state) {
-    const RotatingFlowGrid& g = rotating_flow_grid(size_of(state));
-    const model::StencilView a = g.view();
-    solvers::AdiWork work;
-    work.resize(static_cast<std::size_t>(g.N));
-    Field T = g.initial;
-    const std::span<const double> b(g.coefficients.b);
-    const double t0 = thread_cpu_seconds();
-    for (auto _ : state) {
-        solvers::adi_solve(g.Nx, g.Ny, g.N, 1, a, b, T, work);
-        benchmark::ClobberMemory();
-    }
-    // Each half-sweep: forward (5 coefficients, b, T, p, q written), backward (p, q, T).
-    set_kernel_counters(state, g.N, 2 * 8.0 * (10 + 4), thread_cpu_seconds() - t0);
-}
-
-// A whole direct solve per call (band assembly, elimination, back substitution).
-void band_elimination_bench(benchmark::State& state) {
-    const RotatingFlowGrid& g = rotating_flow_grid(size_of(state));
-    const model::StencilView a = g.view();
-    solvers::BandWork work;
-    Field T = g.initial;
-    const std::span<const double> b(g.coefficients.b);
-    const double t0 = thread_cpu_seconds();
-    for (auto _ : state) {
-        solvers::gauss_elimination(g.N, g.Nx, a, b, T, work);
-        benchmark::ClobberMemory();
-    }
-    set_kernel_counters(state, g.N, 8.0 * (2 * g.Nx + 2), thread_cpu_seconds() - t0);
-}
-
-template <class F>
-void each_size(const char* name, F f, benchmark::TimeUnit unit = benchmark::kMicrosecond) {
-    for (int n : kAllSizes) benchmark::RegisterBenchmark(name, f)->Arg(n)->Unit(unit);
-}
-
 }  // namespace
 
 void register_solver_benchmarks() {
@@ -138,11 +66,6 @@ void register_solver_benchmarks() {
         add("gauss_seidel_constant/wavefront_paired", gauss_seidel_bench<constant_flow_grid, Path::wavefront_paired>);
         add("gauss_seidel_constant/production", gauss_seidel_bench<constant_flow_grid, Path::production>);
     }
-    each_size("msi_factorise/production", msi_factorise_bench);
-    each_size("msi_correction/production", msi_solve_bench);
-    each_size("adi_iteration/production", adi_iteration_bench);
-    for (int n : kBandSizes)
-        benchmark::RegisterBenchmark("band_elimination/production", band_elimination_bench)->Arg(n)->Unit(benchmark::kMillisecond);
 }
 
 }  // namespace advdiff::bench
