@@ -56,7 +56,7 @@ void print_cycle_level_table(std::ostream& out, int n) {
 
     char line[256];
     std::snprintf(line, sizeof line, "\nOne V-cycle, multigrid Gauss-Seidel, 2 sweeps per visit, %d x %d, %d levels "
-                  "(mean of %d cycles, CPU ms; ns per node of the level in brackets)\n", n, n, levels, kCycles, kCycles);
+                  "(mean of %d cycles, CPU ms; ns per node of the level in brackets)\n", n, n, levels, kCycles);
     out << line;
     std::snprintf(line, sizeof line, "%5s %11s", "level", "grid");
     out << line;

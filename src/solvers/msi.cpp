@@ -1,5 +1,7 @@
 #include "solvers/msi.hpp"
 
+#include "solvers/five_point.hpp"
+
 #include <cmath>
 #include <cstring>
 
@@ -122,9 +124,8 @@ void msi_residual(const model::StencilView& a, int Nx, int N, std::span<const do
     for (std::ptrdiff_t k = 1; k < nx; ++k)
         res[k] = f[k] - (((aW[k] * t[k - 1] + aN[k] * t[k + nx]) + aP[k] * t[k]) + aE[k] * t[k + 1]);
     // Middle rows: S, W, N, P, E.
-    for (std::ptrdiff_t k = nx; k < n - nx; ++k)
-        res[k] = f[k] -
-                 ((((aS[k] * t[k - nx] + aW[k] * t[k - 1]) + aN[k] * t[k + nx]) + aP[k] * t[k]) + aE[k] * t[k + 1]);
+    const ArrayStencil stencil = array_stencil(a);
+    for (std::ptrdiff_t k = nx; k < n - nx; ++k) res[k] = msi_residual_value(stencil, f, t, nx, k);
     // Last row but its last node: S, W, P, E.
     for (std::ptrdiff_t k = n - nx; k < n - 1; ++k)
         res[k] = f[k] - (((aS[k] * t[k - nx] + aW[k] * t[k - 1]) + aP[k] * t[k]) + aE[k] * t[k + 1]);
@@ -303,12 +304,8 @@ struct MiddleResidual {
     double at(std::ptrdiff_t nx, std::ptrdiff_t k) const {
         constexpr bool all = Interior && H == Held::kAll;
         constexpr bool east_north = Interior && H != Held::kNone;
-        const double s = all ? S : aS[k];
-        const double w = all ? W : aW[k];
-        const double p = all ? P : aP[k];
-        const double e = east_north ? E : aE[k];
-        const double n = east_north ? Nn : aN[k];
-        return f[k] - ((((s * t[k - nx] + w * t[k - 1]) + n * t[k + nx]) + p * t[k]) + e * t[k + 1]);
+        const Stencil<all, all, all, east_north, east_north> a{{aS, S}, {aW, W}, {aP, P}, {aE, E}, {aN, Nn}};
+        return msi_residual_value(a, f, t, nx, k);
     }
 };
 
