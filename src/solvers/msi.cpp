@@ -214,35 +214,48 @@ void forward_banded(const MsiFactors& f, std::ptrdiff_t nx, std::ptrdiff_t n, co
 // Back substitution U delta = w with T(k) += delta(k), the mirror image of the forward pass: rows
 // from the top, each row from its east end, row j two nodes behind row j+1; the east term
 // U1(k) delta(k+1) of a row's last node reaches the first node of the row above and is checked
-// the same way. A row recomputed after a failed check adds its corrections again, so T is only
-// updated once the band's check has passed: the band's corrections are added in a last sweep
-// over its rows (T(k) is read nowhere else in the pass, so the time of the addition does not
-// matter).
+// the same way.
+//
+// delta(k) is read only by the nodes of its own row and of the row below, so it is kept for the
+// rows of one band and the row above it only, in `buffer` (kBandRows + 1 rows, the lowest row
+// first). T is updated once the band's check has passed: a row recomputed after a failed check
+// would otherwise add its correction twice (T(k) is read nowhere else in the pass, so the time of
+// the addition does not matter).
 template <int kBandRows>
-void back_banded(const MsiFactors& f, std::ptrdiff_t nx, std::ptrdiff_t n, const double* w, double* delta,
+void back_banded(const MsiFactors& f, std::ptrdiff_t nx, std::ptrdiff_t n, const double* w, double* buffer,
                  double* t) {
     const double* U1 = f.U1.data();
     const double* U2 = f.U2.data();
     const double* U3 = f.U3.data();
     const std::ptrdiff_t ny = n / nx;
+    // The rows low..high are in hand: row r at buffer row r - low, row high + 1 above them.
+    std::ptrdiff_t low = ny - 1;
+    auto d = [&](std::ptrdiff_t k) -> double& { return buffer[k - low * nx]; };
     auto node = [&](std::ptrdiff_t k, double partial) {
-        delta[k] = (partial - U2[k] * delta[k + nx - 1]) - U3[k] * delta[k + nx];
+        d(k) = (partial - U2[k] * d(k + nx - 1)) - U3[k] * d(k + nx);
     };
     auto row_in_order = [&](std::ptrdiff_t row) {
-        for (std::ptrdiff_t k = (row + 1) * nx - 1; k >= row * nx; --k) node(k, w[k] - U1[k] * delta[k + 1]);
+        for (std::ptrdiff_t k = (row + 1) * nx - 1; k >= row * nx; --k) node(k, w[k] - U1[k] * d(k + 1));
     };
-    auto add_rows = [&](std::ptrdiff_t low, std::ptrdiff_t high) {  // rows low..high
-        for (std::ptrdiff_t k = low * nx; k < (high + 1) * nx; ++k) t[k] = t[k] + delta[k];
+    auto add_rows = [&](std::ptrdiff_t first, std::ptrdiff_t last) {  // rows first..last
+        for (std::ptrdiff_t k = first * nx; k < (last + 1) * nx; ++k) t[k] = t[k] + d(k);
+    };
+    // Moves the lowest row in hand to where the next group of rows, new_low.. low - 1, finds the
+    // row above it.
+    auto hand_down = [&](std::ptrdiff_t new_low) {
+        std::memcpy(buffer + (low - new_low) * nx, buffer, static_cast<std::size_t>(nx) * sizeof(double));
+        low = new_low;
     };
 
     // Top row: the terms beyond node N are left out.
-    delta[n - 1] = w[n - 1];
-    for (std::ptrdiff_t k = n - 2; k > n - nx; --k) delta[k] = w[k] - U1[k] * delta[k + 1];
-    delta[n - nx] = (w[n - nx] - U1[n - nx] * delta[n - nx + 1]) - U2[n - nx] * delta[n - 1];
+    d(n - 1) = w[n - 1];
+    for (std::ptrdiff_t k = n - 2; k > n - nx; --k) d(k) = w[k] - U1[k] * d(k + 1);
+    d(n - nx) = (w[n - nx] - U1[n - nx] * d(n - nx + 1)) - U2[n - nx] * d(n - 1);
     add_rows(ny - 1, ny - 1);
 
     std::ptrdiff_t top = ny - 2;  // highest row of the next band
     for (; top - kBandRows + 1 >= 0; top -= kBandRows) {
+        hand_down(top - kBandRows + 1);
         double start[kBandRows];
         for (int b = 0; b < kBandRows; ++b) {
             const std::ptrdiff_t k = (top - b + 1) * nx - 1;
@@ -255,20 +268,20 @@ void back_banded(const MsiFactors& f, std::ptrdiff_t nx, std::ptrdiff_t n, const
                 for (int b = 0; b < kBandRows; ++b) {
                     const std::ptrdiff_t i = nx - 1 - (s - 2 * b);
                     const std::ptrdiff_t k = (top - b) * nx + i;
-                    node(k, i == nx - 1 ? start[b] : w[k] - U1[k] * delta[k + 1]);
+                    node(k, i == nx - 1 ? start[b] : w[k] - U1[k] * d(k + 1));
                 }
             } else {
                 for (int b = 0; b < kBandRows; ++b) {
                     const std::ptrdiff_t i = nx - 1 - (s - 2 * b);
                     if (i < 0 || i >= nx) continue;
                     const std::ptrdiff_t k = (top - b) * nx + i;
-                    node(k, i == nx - 1 ? start[b] : w[k] - U1[k] * delta[k + 1]);
+                    node(k, i == nx - 1 ? start[b] : w[k] - U1[k] * d(k + 1));
                 }
             }
         }
         for (int b = 0; b < kBandRows; ++b) {
             const std::ptrdiff_t k = (top - b + 1) * nx - 1;
-            if (!same_bits(start[b], w[k] - U1[k] * delta[k + 1])) {
+            if (!same_bits(start[b], w[k] - U1[k] * d(k + 1))) {
                 for (std::ptrdiff_t row = top - b; row > top - kBandRows; --row) row_in_order(row);
                 break;
             }
@@ -276,11 +289,11 @@ void back_banded(const MsiFactors& f, std::ptrdiff_t nx, std::ptrdiff_t n, const
         add_rows(top - kBandRows + 1, top);
     }
     for (std::ptrdiff_t row = top; row >= 0; --row) {
+        hand_down(row);
         row_in_order(row);
         add_rows(row, row);
     }
 }
-
 
 // Which coefficients the residual of a middle row holds as numbers at interior nodes.
 enum class Held { kNone, kEastNorth, kAll };
