@@ -56,8 +56,6 @@ struct ConstantVelocityGrid {
     Field initial;
     model::StencilView view() const {
         model::StencilView v(coefficients);
-        v.interior_aE = model::uniform_interior_value(coefficients.aE, Nx, Ny);
-        v.interior_aN = model::uniform_interior_value(coefficients.aN, Nx, Ny);
         return v;
     }
 };

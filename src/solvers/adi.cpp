@@ -275,11 +275,11 @@ bool interior_is(const double* a, std::ptrdiff_t nx, std::ptrdiff_t ny, double v
 using MiddleRows = AdiWork::MiddleRows;
 
 bool middle_rows_alike(const model::StencilView& a, std::ptrdiff_t nx, std::ptrdiff_t ny, MiddleRows& rows) {
-    if (nx < 3 || ny < 3 || !a.interior_aE || !a.interior_aN) return false;
+    if (nx < 3 || ny < 3) return false;
     const double* arrays[] = {a.aS.data(), a.aW.data(), a.aP.data(), a.aE.data(), a.aN.data()};
-    const double interior[] = {a.aS[nx + 1], a.aW[nx + 1], a.aP[nx + 1], *a.interior_aE, *a.interior_aN};
-    // aE and aN are known to be uniform; aS, aW and aP are checked.
-    for (int c = 0; c < 3; ++c)
+    const double interior[] = {a.aS[nx + 1], a.aW[nx + 1], a.aP[nx + 1], a.aE[nx + 1], a.aN[nx + 1]};
+    // Every coefficient is checked: uniform over the interior.
+    for (int c = 0; c < 5; ++c)
         if (!interior_is(arrays[c], nx, ny, interior[c])) return false;
     // Both boundary ends of every middle row equal those of the first middle row.
     for (const double* coefficient : arrays)
