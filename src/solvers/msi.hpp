@@ -8,6 +8,7 @@
 #include <span>
 
 #include "model/coefficients.hpp"
+#include "solvers/five_point.hpp"
 #include "state/problem_state.hpp"
 
 namespace advdiff::solvers {
@@ -21,7 +22,7 @@ struct MsiFactors {
     Field U1, U2, U3;
     // The coefficients that msi_factorise found to be one value at every interior node, bit for
     // bit: the residual of msi_solve then holds them as numbers instead of reading the arrays.
-    std::optional<double> interior_aS, interior_aW, interior_aP, interior_aE, interior_aN;
+    UniformInterior uniform;
     void resize(std::size_t n) {
         for (Field* f : {&L1, &L2, &L3, &L4, &U1, &U2, &U3}) f->assign(n, 0.0);
     }
