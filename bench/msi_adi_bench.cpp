@@ -146,9 +146,10 @@ void msi_substitution_bench(benchmark::State& state) {
 using HalfSweep = void (*)(int, int, const model::StencilView&, std::span<const double>, std::span<double>,
                            solvers::AdiWork&);
 
-template <HalfSweep... Sweeps>
-void adi_bench(benchmark::State& state, double bytes_per_node) {
-    const RotatingFlowGrid& g = rotating_flow_grid(size_of(state));
+// `Iteration` once per call on the grid `Grid` returns (the rotating flow or a constant velocity).
+template <auto Grid, class Iteration>
+void adi_run(benchmark::State& state, double bytes_per_node, Iteration iteration) {
+    const auto& g = Grid(size_of(state));
     const model::StencilView a = g.view();
     solvers::AdiWork work;
     work.resize(static_cast<std::size_t>(g.N));
@@ -156,30 +157,29 @@ void adi_bench(benchmark::State& state, double bytes_per_node) {
     const std::span<const double> b(g.coefficients.b);
     const double t0 = thread_cpu_seconds();
     for (auto _ : state) {
-        (Sweeps(g.Nx, g.Ny, a, b, T, work), ...);
+        iteration(g, a, b, T, work);
         benchmark::ClobberMemory();
     }
     set_counters(state, g.N, thread_cpu_seconds() - t0, bytes_per_node);
 }
 
+template <HalfSweep... Sweeps>
+void adi_bench(benchmark::State& state, double bytes_per_node) {
+    adi_run<&rotating_flow_grid>(state, bytes_per_node, [](const auto& g, const auto& a, auto b, auto& T, auto& work) {
+        (Sweeps(g.Nx, g.Ny, a, b, T, work), ...);
+    });
+}
+
 // One ADI iteration on the constant-velocity grid: production (adi_solve) or plain.
 template <bool Production>
 void adi_constant_velocity_bench(benchmark::State& state, double bytes_per_node) {
-    const ConstantVelocityGrid& g = constant_velocity_grid(size_of(state));
-    const model::StencilView a = g.view();
-    solvers::AdiWork work;
-    work.resize(static_cast<std::size_t>(g.N));
-    Field T = g.initial;
-    const std::span<const double> b(g.coefficients.b);
-    const double t0 = thread_cpu_seconds();
-    for (auto _ : state) {
-        if constexpr (Production)
-            solvers::adi_solve(g.Nx, g.Ny, g.N, 1, a, b, T, work);
-        else
-            solvers::adi_solve_plain(g.Nx, g.Ny, 1, a, b, T, work);
-        benchmark::ClobberMemory();
-    }
-    set_counters(state, g.N, thread_cpu_seconds() - t0, bytes_per_node);
+    adi_run<&constant_velocity_grid>(state, bytes_per_node,
+                                     [](const auto& g, const auto& a, auto b, auto& T, auto& work) {
+                                         if constexpr (Production)
+                                             solvers::adi_solve(g.Nx, g.Ny, g.N, 1, a, b, T, work);
+                                         else
+                                             solvers::adi_solve_plain(g.Nx, g.Ny, 1, a, b, T, work);
+                                     });
 }
 
 // A whole direct solve per call (band assembly, elimination, back substitution); bytes_per_node

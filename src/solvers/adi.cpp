@@ -64,6 +64,20 @@ void adi_row_sweep_plain(int Nx, int Ny, const model::StencilView& a, std::span<
 // the same operations on the same values as column by column.
 // ---------------------------------------------------------------------------------------------
 
+namespace {
+
+// The column half-sweep's forward pass at node N, which has no east neighbour: its bracket is
+// aW T(N-1) alone.
+inline void column_last_node(const double* aS, const double* aW, const double* aP, const double* aN, const double* f,
+                             const double* t, double* p, double* q, std::ptrdiff_t nx, std::ptrdiff_t n) {
+    const std::ptrdiff_t k = n - 1;
+    const double d = aS[k] * p[k - nx] + aP[k];
+    p[k] = -aN[k] / d;
+    q[k] = ((f[k] - aW[k] * t[k - 1]) - aS[k] * q[k - nx]) / d;
+}
+
+}  // namespace
+
 void adi_column_sweep(int Nx, int Ny, const model::StencilView& a, std::span<const double> b,
                       std::span<double> T, AdiWork& work) {
     const double* __restrict aS = a.aS.data();
@@ -94,13 +108,7 @@ void adi_column_sweep(int Nx, int Ny, const model::StencilView& a, std::span<con
             q[k] = ((f[k] - (aW[k] * t[k - 1] + aE[k] * t[k + 1])) - aS[k] * q[k - nx]) / d;
         }
     }
-    {
-        // Node N has no east neighbour: its bracket is aW T(N-1) alone.
-        const std::ptrdiff_t k = n - 1;
-        const double d = aS[k] * p[k - nx] + aP[k];
-        p[k] = -aN[k] / d;
-        q[k] = ((f[k] - aW[k] * t[k - 1]) - aS[k] * q[k - nx]) / d;
-    }
+    column_last_node(aS, aW, aP, aN, f, t, p, q, nx, n);
     for (std::ptrdiff_t k = n - nx; k < n; ++k) t[k] = q[k];
     for (std::ptrdiff_t row = ny - 2; row >= 0; --row) {
 #pragma GCC ivdep
@@ -430,13 +438,7 @@ bool column_sweep_alike(std::ptrdiff_t nx, std::ptrdiff_t ny, const model::Stenc
     }
     for (std::ptrdiff_t k = n - 2 * nx + 1; k < n - nx - 1; ++k) p[k] = pc[ny - 2];
     for (std::ptrdiff_t k = n - nx; k < n - 1; ++k) boundary_node(k);
-    {
-        // Node N has no east neighbour: its bracket is aW T(N-1) alone.
-        const std::ptrdiff_t k = n - 1;
-        const double d = aS[k] * p[k - nx] + aP[k];
-        p[k] = -aN[k] / d;
-        q[k] = ((f[k] - aW[k] * t[k - 1]) - aS[k] * q[k - nx]) / d;
-    }
+    column_last_node(aS, aW, aP, aN, f, t, p, q, nx, n);
 
     for (std::ptrdiff_t k = n - nx; k < n; ++k) t[k] = q[k];
     for (std::ptrdiff_t row = ny - 2; row >= 1; --row) {
