@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "bench_support.hpp"
 #include "solvers/adi.hpp"
@@ -199,6 +200,22 @@ void band_elimination_bench(benchmark::State& state) {
                  static_cast<double>(solvers::band_elimination_bytes(g.N, g.Nx)) / g.N);
 }
 
+// The dense algorithm the band elimination reproduces, on the grids where its N^2 matrix and N^3
+// work stay small.
+void dense_elimination_bench(benchmark::State& state) {
+    const RotatingFlowGrid& g = rotating_flow_grid(size_of(state));
+    const model::StencilView a = g.view();
+    std::vector<double> matrix;
+    Field T = g.initial;
+    const std::span<const double> b(g.coefficients.b);
+    const double t0 = thread_cpu_seconds();
+    for (auto _ : state) {
+        solvers::gauss_elimination_dense(g.N, g.Nx, a, b, T, matrix);
+        benchmark::ClobberMemory();
+    }
+    set_counters(state, g.N, thread_cpu_seconds() - t0, (g.N + 1.0) * kDouble);
+}
+
 void add(const char* name, auto function, int n, benchmark::TimeUnit unit = benchmark::kMicrosecond) {
     benchmark::RegisterBenchmark(name, function)->Arg(n)->Unit(unit);
 }
@@ -238,6 +255,9 @@ const bool registered = [] {
             [](benchmark::State& s) { adi_constant_velocity_bench<false>(s, 2 * kHalfSweepBytes); }, n);
     }
     for (int n : kEliminationSizes) add("band_elimination", band_elimination_bench, n, benchmark::kMillisecond);
+    add("band_elimination_plain", dense_elimination_bench, 17, benchmark::kMillisecond);
+    add("band_elimination", band_elimination_bench, 17, benchmark::kMillisecond);
+    add("band_elimination_plain", dense_elimination_bench, 33, benchmark::kMillisecond);
     return true;
 }();
 
