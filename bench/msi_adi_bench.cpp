@@ -172,12 +172,19 @@ void adi_bench(benchmark::State& state, double bytes_per_node) {
 }
 
 // One ADI iteration on the constant-velocity grid: production (adi_solve) or plain.
-template <bool Production>
+// Production with the grid's uniform values found once beforehand (as the drivers hold them), or
+// finding them itself on every call.
+enum class Adi { kPlain, kProduction, kProductionKnownUniform };
+template <Adi Kind>
 void adi_constant_velocity_bench(benchmark::State& state, double bytes_per_node) {
+    const ConstantVelocityGrid& grid = constant_velocity_grid(size_of(state));
+    const solvers::UniformInterior uniform = solvers::UniformInterior::find(grid.view(), grid.Nx, grid.Ny);
     adi_run<&constant_velocity_grid>(state, bytes_per_node,
-                                     [](const auto& g, const auto& a, auto b, auto& T, auto& work) {
-                                         if constexpr (Production)
+                                     [&](const auto& g, const auto& a, auto b, auto& T, auto& work) {
+                                         if constexpr (Kind == Adi::kProduction)
                                              solvers::adi_solve(g.Nx, g.Ny, g.N, 1, a, b, T, work);
+                                         else if constexpr (Kind == Adi::kProductionKnownUniform)
+                                             solvers::adi_solve(g.Nx, g.Ny, g.N, 1, a, uniform, b, T, work);
                                          else
                                              solvers::adi_solve_plain(g.Nx, g.Ny, 1, a, b, T, work);
                                      });
@@ -247,12 +254,16 @@ const bool registered = [] {
             n);
     }
     for (int n : kSizes) {
-        // Production: the uniformity check (aS, aW, aP read), then b and T read and q written in
-        // the forward passes, q read and T written in the back substitutions.
+        // Production: the uniformity check (five coefficients read), then b and T read and q
+        // written in the forward passes, q read and T written in the back substitutions; with the
+        // uniform values given, no check.
         add("adi_iteration_constant_velocity",
-            [](benchmark::State& s) { adi_constant_velocity_bench<true>(s, 3 * kDouble + 2 * 4 * kDouble); }, n);
+            [](benchmark::State& s) { adi_constant_velocity_bench<Adi::kProduction>(s, 5 * kDouble + 8 * kDouble); },
+            n);
+        add("adi_iteration_constant_velocity_known_uniform",
+            [](benchmark::State& s) { adi_constant_velocity_bench<Adi::kProductionKnownUniform>(s, 8 * kDouble); }, n);
         add("adi_iteration_constant_velocity_plain",
-            [](benchmark::State& s) { adi_constant_velocity_bench<false>(s, 2 * kHalfSweepBytes); }, n);
+            [](benchmark::State& s) { adi_constant_velocity_bench<Adi::kPlain>(s, 2 * kHalfSweepBytes); }, n);
     }
     for (int n : kEliminationSizes) add("band_elimination", band_elimination_bench, n, benchmark::kMillisecond);
     add("band_elimination_plain", dense_elimination_bench, 17, benchmark::kMillisecond);
