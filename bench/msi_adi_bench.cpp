@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "bench_support.hpp"
 #include "solvers/adi.hpp"
@@ -27,13 +28,15 @@ constexpr int kEliminationSizes[] = {33, 65, 129};
 constexpr double kDouble = sizeof(double);
 // Factorisation: five coefficients read, seven factors written.
 constexpr double kFactoriseBytes = 12 * kDouble;
-// Substitutions: forward r, L1..L4 read, w written; back w, U1..U3, T read, delta and T written.
-constexpr double kSubstitutionBytes = 13 * kDouble;
+// Plain substitutions: forward r, L1..L4 read, w written; back w, U1..U3, T read, delta and T
+// written. The banded ones keep delta for the rows in hand only.
+constexpr double kPlainSubstitutionBytes = 13 * kDouble;
+constexpr double kBandedSubstitutionBytes = 11 * kDouble;
 // Plain correction: the residual pass (five coefficients, b, T read, r written) and the above.
-constexpr double kPlainCorrectionBytes = 8 * kDouble + kSubstitutionBytes;
+constexpr double kPlainCorrectionBytes = 8 * kDouble + kPlainSubstitutionBytes;
 // Production correction on the rotating flow (aE, aN held as numbers): the forward pass reads aS,
-// aW, aP, b, T and L1..L4 and writes w, no r; the back substitution as above.
-constexpr double kCorrectionBytes = 10 * kDouble + 7 * kDouble;
+// aW, aP, b, T and L1..L4 and writes w, no r; the back substitution w, U1..U3, T read, T written.
+constexpr double kCorrectionBytes = 10 * kDouble + 6 * kDouble;
 // Half-sweep: forward five coefficients, b, T read, p and q written; back p, q read, T written.
 constexpr double kHalfSweepBytes = 12 * kDouble;
 
@@ -121,7 +124,7 @@ void msi_correction_plain(const model::StencilView& a, const solvers::MsiFactors
 }
 
 // Both substitutions alone, on the residual of the initial field.
-template <auto Substitute>
+template <auto Substitute, double kBytes>
 void msi_substitution_bench(benchmark::State& state) {
     const RotatingFlowGrid& g = rotating_flow_grid(size_of(state));
     const model::StencilView a = g.view();
@@ -138,15 +141,16 @@ void msi_substitution_bench(benchmark::State& state) {
         Substitute(f, g.Nx, g.N, work.r, work.w, work.delta, T);
         benchmark::ClobberMemory();
     }
-    set_counters(state, g.N, thread_cpu_seconds() - t0, kSubstitutionBytes);
+    set_counters(state, g.N, thread_cpu_seconds() - t0, kBytes);
 }
 
 using HalfSweep = void (*)(int, int, const model::StencilView&, std::span<const double>, std::span<double>,
                            solvers::AdiWork&);
 
-template <HalfSweep... Sweeps>
-void adi_bench(benchmark::State& state, double bytes_per_node) {
-    const RotatingFlowGrid& g = rotating_flow_grid(size_of(state));
+// `Iteration` once per call on the grid `Grid` returns (the rotating flow or a constant velocity).
+template <auto Grid, class Iteration>
+void adi_run(benchmark::State& state, double bytes_per_node, Iteration iteration) {
+    const auto& g = Grid(size_of(state));
     const model::StencilView a = g.view();
     solvers::AdiWork work;
     work.resize(static_cast<std::size_t>(g.N));
@@ -154,30 +158,36 @@ void adi_bench(benchmark::State& state, double bytes_per_node) {
     const std::span<const double> b(g.coefficients.b);
     const double t0 = thread_cpu_seconds();
     for (auto _ : state) {
-        (Sweeps(g.Nx, g.Ny, a, b, T, work), ...);
+        iteration(g, a, b, T, work);
         benchmark::ClobberMemory();
     }
     set_counters(state, g.N, thread_cpu_seconds() - t0, bytes_per_node);
 }
 
+template <HalfSweep... Sweeps>
+void adi_bench(benchmark::State& state, double bytes_per_node) {
+    adi_run<&rotating_flow_grid>(state, bytes_per_node, [](const auto& g, const auto& a, auto b, auto& T, auto& work) {
+        (Sweeps(g.Nx, g.Ny, a, b, T, work), ...);
+    });
+}
+
 // One ADI iteration on the constant-velocity grid: production (adi_solve) or plain.
-template <bool Production>
+// Production with the grid's uniform values found once beforehand (as the drivers hold them), or
+// finding them itself on every call.
+enum class Adi { kPlain, kProduction, kProductionKnownUniform };
+template <Adi Kind>
 void adi_constant_velocity_bench(benchmark::State& state, double bytes_per_node) {
-    const ConstantVelocityGrid& g = constant_velocity_grid(size_of(state));
-    const model::StencilView a = g.view();
-    solvers::AdiWork work;
-    work.resize(static_cast<std::size_t>(g.N));
-    Field T = g.initial;
-    const std::span<const double> b(g.coefficients.b);
-    const double t0 = thread_cpu_seconds();
-    for (auto _ : state) {
-        if constexpr (Production)
-            solvers::adi_solve(g.Nx, g.Ny, g.N, 1, a, b, T, work);
-        else
-            solvers::adi_solve_plain(g.Nx, g.Ny, 1, a, b, T, work);
-        benchmark::ClobberMemory();
-    }
-    set_counters(state, g.N, thread_cpu_seconds() - t0, bytes_per_node);
+    const ConstantVelocityGrid& grid = constant_velocity_grid(size_of(state));
+    const solvers::UniformInterior uniform = solvers::UniformInterior::find(grid.view(), grid.Nx, grid.Ny);
+    adi_run<&constant_velocity_grid>(state, bytes_per_node,
+                                     [&](const auto& g, const auto& a, auto b, auto& T, auto& work) {
+                                         if constexpr (Kind == Adi::kProduction)
+                                             solvers::adi_solve(g.Nx, g.Ny, g.N, 1, a, b, T, work);
+                                         else if constexpr (Kind == Adi::kProductionKnownUniform)
+                                             solvers::adi_solve(g.Nx, g.Ny, g.N, 1, a, uniform, b, T, work);
+                                         else
+                                             solvers::adi_solve_plain(g.Nx, g.Ny, 1, a, b, T, work);
+                                     });
 }
 
 // A whole direct solve per call (band assembly, elimination, back substitution); bytes_per_node
@@ -197,6 +207,22 @@ void band_elimination_bench(benchmark::State& state) {
                  static_cast<double>(solvers::band_elimination_bytes(g.N, g.Nx)) / g.N);
 }
 
+// The dense algorithm the band elimination reproduces, on the grids where its N^2 matrix and N^3
+// work stay small.
+void dense_elimination_bench(benchmark::State& state) {
+    const RotatingFlowGrid& g = rotating_flow_grid(size_of(state));
+    const model::StencilView a = g.view();
+    std::vector<double> matrix;
+    Field T = g.initial;
+    const std::span<const double> b(g.coefficients.b);
+    const double t0 = thread_cpu_seconds();
+    for (auto _ : state) {
+        solvers::gauss_elimination_dense(g.N, g.Nx, a, b, T, matrix);
+        benchmark::ClobberMemory();
+    }
+    set_counters(state, g.N, thread_cpu_seconds() - t0, (g.N + 1.0) * kDouble);
+}
+
 void add(const char* name, auto function, int n, benchmark::TimeUnit unit = benchmark::kMicrosecond) {
     benchmark::RegisterBenchmark(name, function)->Arg(n)->Unit(unit);
 }
@@ -209,8 +235,8 @@ const bool registered = [] {
             msi_correction_bench<&msi_correction_production>(s, kCorrectionBytes); }, n);
         add("msi_correction_plain", [](benchmark::State& s) {
             msi_correction_bench<&msi_correction_plain>(s, kPlainCorrectionBytes); }, n);
-        add("msi_substitutions_plain", msi_substitution_bench<&msi_substitute_plain>, n);
-        add("msi_substitutions_banded", msi_substitution_bench<&msi_substitute_banded>, n);
+        add("msi_substitutions_plain", msi_substitution_bench<&msi_substitute_plain, kPlainSubstitutionBytes>, n);
+        add("msi_substitutions_banded", msi_substitution_bench<&msi_substitute_banded, kBandedSubstitutionBytes>, n);
     }
     for (int n : kSizes) {
         add("adi_row_pass", [](benchmark::State& s) { adi_bench<&adi_row_sweep>(s, kHalfSweepBytes); }, n);
@@ -228,14 +254,21 @@ const bool registered = [] {
             n);
     }
     for (int n : kSizes) {
-        // Production: the uniformity check (aS, aW, aP read), then b and T read and q written in
-        // the forward passes, q read and T written in the back substitutions.
+        // Production: the uniformity check (five coefficients read), then b and T read and q
+        // written in the forward passes, q read and T written in the back substitutions; with the
+        // uniform values given, no check.
         add("adi_iteration_constant_velocity",
-            [](benchmark::State& s) { adi_constant_velocity_bench<true>(s, 3 * kDouble + 2 * 4 * kDouble); }, n);
+            [](benchmark::State& s) { adi_constant_velocity_bench<Adi::kProduction>(s, 5 * kDouble + 8 * kDouble); },
+            n);
+        add("adi_iteration_constant_velocity_known_uniform",
+            [](benchmark::State& s) { adi_constant_velocity_bench<Adi::kProductionKnownUniform>(s, 8 * kDouble); }, n);
         add("adi_iteration_constant_velocity_plain",
-            [](benchmark::State& s) { adi_constant_velocity_bench<false>(s, 2 * kHalfSweepBytes); }, n);
+            [](benchmark::State& s) { adi_constant_velocity_bench<Adi::kPlain>(s, 2 * kHalfSweepBytes); }, n);
     }
     for (int n : kEliminationSizes) add("band_elimination", band_elimination_bench, n, benchmark::kMillisecond);
+    add("band_elimination_plain", dense_elimination_bench, 17, benchmark::kMillisecond);
+    add("band_elimination", band_elimination_bench, 17, benchmark::kMillisecond);
+    add("band_elimination_plain", dense_elimination_bench, 33, benchmark::kMillisecond);
     return true;
 }();
 

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "solvers/five_point.hpp"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -64,6 +66,20 @@ void adi_row_sweep_plain(int Nx, int Ny, const model::StencilView& a, std::span<
 // the same operations on the same values as column by column.
 // ---------------------------------------------------------------------------------------------
 
+namespace {
+
+// The column half-sweep's forward pass at node N, which has no east neighbour: its bracket is
+// aW T(N-1) alone.
+inline void column_last_node(const double* aS, const double* aW, const double* aP, const double* aN, const double* f,
+                             const double* t, double* p, double* q, std::ptrdiff_t nx, std::ptrdiff_t n) {
+    const std::ptrdiff_t k = n - 1;
+    const double d = aS[k] * p[k - nx] + aP[k];
+    p[k] = -aN[k] / d;
+    q[k] = ((f[k] - aW[k] * t[k - 1]) - aS[k] * q[k - nx]) / d;
+}
+
+}  // namespace
+
 void adi_column_sweep(int Nx, int Ny, const model::StencilView& a, std::span<const double> b,
                       std::span<double> T, AdiWork& work) {
     const double* __restrict aS = a.aS.data();
@@ -94,13 +110,7 @@ void adi_column_sweep(int Nx, int Ny, const model::StencilView& a, std::span<con
             q[k] = ((f[k] - (aW[k] * t[k - 1] + aE[k] * t[k + 1])) - aS[k] * q[k - nx]) / d;
         }
     }
-    {
-        // Node N has no east neighbour: its bracket is aW T(N-1) alone.
-        const std::ptrdiff_t k = n - 1;
-        const double d = aS[k] * p[k - nx] + aP[k];
-        p[k] = -aN[k] / d;
-        q[k] = ((f[k] - aW[k] * t[k - 1]) - aS[k] * q[k - nx]) / d;
-    }
+    column_last_node(aS, aW, aP, aN, f, t, p, q, nx, n);
     for (std::ptrdiff_t k = n - nx; k < n; ++k) t[k] = q[k];
     for (std::ptrdiff_t row = ny - 2; row >= 0; --row) {
 #pragma GCC ivdep
@@ -274,13 +284,19 @@ bool interior_is(const double* a, std::ptrdiff_t nx, std::ptrdiff_t ny, double v
 
 using MiddleRows = AdiWork::MiddleRows;
 
-bool middle_rows_alike(const model::StencilView& a, std::ptrdiff_t nx, std::ptrdiff_t ny, MiddleRows& rows) {
+// `known`, when given, says which coefficients are uniform over the interior (found for the grid
+// once, after assembly); otherwise every coefficient is checked here.
+bool middle_rows_alike(const model::StencilView& a, std::ptrdiff_t nx, std::ptrdiff_t ny, MiddleRows& rows,
+                       const UniformInterior* known = nullptr) {
     if (nx < 3 || ny < 3) return false;
     const double* arrays[] = {a.aS.data(), a.aW.data(), a.aP.data(), a.aE.data(), a.aN.data()};
     const double interior[] = {a.aS[nx + 1], a.aW[nx + 1], a.aP[nx + 1], a.aE[nx + 1], a.aN[nx + 1]};
-    // Every coefficient is checked: uniform over the interior.
-    for (int c = 0; c < 5; ++c)
-        if (!interior_is(arrays[c], nx, ny, interior[c])) return false;
+    if (known) {
+        if (!known->all()) return false;
+    } else {
+        for (int c = 0; c < 5; ++c)
+            if (!interior_is(arrays[c], nx, ny, interior[c])) return false;
+    }
     // Both boundary ends of every middle row equal those of the first middle row.
     for (const double* coefficient : arrays)
         for (std::ptrdiff_t row = 2; row < ny - 1; ++row)
@@ -430,13 +446,7 @@ bool column_sweep_alike(std::ptrdiff_t nx, std::ptrdiff_t ny, const model::Stenc
     }
     for (std::ptrdiff_t k = n - 2 * nx + 1; k < n - nx - 1; ++k) p[k] = pc[ny - 2];
     for (std::ptrdiff_t k = n - nx; k < n - 1; ++k) boundary_node(k);
-    {
-        // Node N has no east neighbour: its bracket is aW T(N-1) alone.
-        const std::ptrdiff_t k = n - 1;
-        const double d = aS[k] * p[k - nx] + aP[k];
-        p[k] = -aN[k] / d;
-        q[k] = ((f[k] - aW[k] * t[k - 1]) - aS[k] * q[k - nx]) / d;
-    }
+    column_last_node(aS, aW, aP, aN, f, t, p, q, nx, n);
 
     for (std::ptrdiff_t k = n - nx; k < n; ++k) t[k] = q[k];
     for (std::ptrdiff_t row = ny - 2; row >= 1; --row) {
@@ -467,11 +477,12 @@ void adi_solve_plain(int Nx, int Ny, int count, const model::StencilView& a, std
     }
 }
 
-void adi_solve(int Nx, int Ny, int N, int count, const model::StencilView& a, std::span<const double> b,
-               std::span<double> T, AdiWork& work) {
-    (void)N;
+namespace {
+
+void adi_iterations(int Nx, int Ny, int count, const model::StencilView& a, const UniformInterior* known,
+                    std::span<const double> b, std::span<double> T, AdiWork& work) {
     if (count < 1) return;
-    const bool alike = middle_rows_alike(a, Nx, Ny, work.middle_rows);
+    const bool alike = middle_rows_alike(a, Nx, Ny, work.middle_rows, known);
     double* t = T.data();
     double* p = work.p.data();
     double* q = work.q.data();
@@ -481,6 +492,20 @@ void adi_solve(int Nx, int Ny, int N, int count, const model::StencilView& a, st
         if (!alike || !column_sweep_alike(Nx, Ny, a, b.data(), t, p, q, work.column_p))
             adi_column_sweep(Nx, Ny, a, b, T, work);
     }
+}
+
+}  // namespace
+
+void adi_solve(int Nx, int Ny, int N, int count, const model::StencilView& a, std::span<const double> b,
+               std::span<double> T, AdiWork& work) {
+    (void)N;
+    adi_iterations(Nx, Ny, count, a, nullptr, b, T, work);
+}
+
+void adi_solve(int Nx, int Ny, int N, int count, const model::StencilView& a, const UniformInterior& uniform,
+               std::span<const double> b, std::span<double> T, AdiWork& work) {
+    (void)N;
+    adi_iterations(Nx, Ny, count, a, &uniform, b, T, work);
 }
 
 }  // namespace advdiff::solvers

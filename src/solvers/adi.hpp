@@ -8,6 +8,7 @@
 #include <span>
 
 #include "model/coefficients.hpp"
+#include "solvers/five_point.hpp"
 #include "state/problem_state.hpp"
 
 namespace advdiff::solvers {
@@ -64,5 +65,9 @@ void adi_solve_plain(int Nx, int Ny, int count, const model::StencilView& a, std
 // same bits).
 void adi_solve(int Nx, int Ny, int N, int count, const model::StencilView& a, std::span<const double> b,
                std::span<double> T, AdiWork& work);
+// The same, with the coefficients found uniform over the interior for this grid (after assembly):
+// spares the check of every coefficient array that the call above makes on each call.
+void adi_solve(int Nx, int Ny, int N, int count, const model::StencilView& a, const UniformInterior& uniform,
+               std::span<const double> b, std::span<double> T, AdiWork& work);
 
 }  // namespace advdiff::solvers

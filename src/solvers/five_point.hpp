@@ -74,14 +74,6 @@ inline double applied_value(const S& a, const double* X, std::ptrdiff_t nx, std:
     return (((q.p + q.w) + q.e) + q.s) + q.n;
 }
 
-// MSI's residual of a node whose four neighbours lie inside:
-// f - ((((aS X(k-Nx) + aW X(k-1)) + aN X(k+Nx)) + aP X(k)) + aE X(k+1)).
-template <class S>
-inline double msi_residual_value(const S& a, const double* f, const double* X, std::ptrdiff_t nx, std::ptrdiff_t k) {
-    const Products q = products(a, X, nx, k);
-    return f[k] - ((((q.s + q.w) + q.n) + q.p) + q.e);
-}
-
 // The arrays of a grid as an ArrayStencil.
 inline ArrayStencil array_stencil(const model::StencilView& a) {
     return {{a.aS.data()}, {a.aW.data()}, {a.aP.data()}, {a.aE.data()}, {a.aN.data()}};

@@ -1,11 +1,26 @@
 #include "solvers/msi.hpp"
 
-#include "solvers/five_point.hpp"
-
 #include <cmath>
 #include <cstring>
+#include <type_traits>
+
+#include "solvers/five_point.hpp"
 
 namespace advdiff::solvers {
+
+namespace {
+
+// The residual b - A T of a node of a middle row, its products (five_point.hpp) summed in the
+// order S, W, N, P, E. With a stencil that holds uniform coefficients as numbers it serves the
+// interior nodes only: the values are the arrays' own there, so both give the same bits.
+template <class Stencil>
+inline double middle_residual(const Stencil& a, const double* f, const double* t, std::ptrdiff_t nx,
+                              std::ptrdiff_t k) {
+    const Products q = products(a, t, nx, k);
+    return f[k] - ((((q.s + q.w) + q.n) + q.p) + q.e);
+}
+
+}  // namespace
 
 // ---------------------------------------------------------------------------------------------
 // The plain substitutions, node by node in the defining order. They are the production path on
@@ -64,11 +79,7 @@ void msi_factorise(const model::StencilView& a, MsiFactors& f, int N, int Nx, in
     double* U2 = f.U2.data();
     double* U3 = f.U3.data();
     (void)N;
-    f.interior_aS = model::uniform_interior_value(a.aS, Nx, Ny);
-    f.interior_aW = model::uniform_interior_value(a.aW, Nx, Ny);
-    f.interior_aP = model::uniform_interior_value(a.aP, Nx, Ny);
-    f.interior_aE = model::uniform_interior_value(a.aE, Nx, Ny);
-    f.interior_aN = model::uniform_interior_value(a.aN, Nx, Ny);
+    f.uniform = UniformInterior::find(a, Nx, Ny);
     const std::ptrdiff_t nx = Nx;
     for (int j = 1; j <= Ny; ++j) {
         for (int i = 1; i <= Nx; ++i) {
@@ -124,8 +135,8 @@ void msi_residual(const model::StencilView& a, int Nx, int N, std::span<const do
     for (std::ptrdiff_t k = 1; k < nx; ++k)
         res[k] = f[k] - (((aW[k] * t[k - 1] + aN[k] * t[k + nx]) + aP[k] * t[k]) + aE[k] * t[k + 1]);
     // Middle rows: S, W, N, P, E.
-    const ArrayStencil stencil = array_stencil(a);
-    for (std::ptrdiff_t k = nx; k < n - nx; ++k) res[k] = msi_residual_value(stencil, f, t, nx, k);
+    const ArrayStencil arrays = array_stencil(a);
+    for (std::ptrdiff_t k = nx; k < n - nx; ++k) res[k] = middle_residual(arrays, f, t, nx, k);
     // Last row but its last node: S, W, P, E.
     for (std::ptrdiff_t k = n - nx; k < n - 1; ++k)
         res[k] = f[k] - (((aS[k] * t[k - nx] + aW[k] * t[k - 1]) + aP[k] * t[k]) + aE[k] * t[k + 1]);
@@ -215,35 +226,48 @@ void forward_banded(const MsiFactors& f, std::ptrdiff_t nx, std::ptrdiff_t n, co
 // Back substitution U delta = w with T(k) += delta(k), the mirror image of the forward pass: rows
 // from the top, each row from its east end, row j two nodes behind row j+1; the east term
 // U1(k) delta(k+1) of a row's last node reaches the first node of the row above and is checked
-// the same way. A row recomputed after a failed check adds its corrections again, so T is only
-// updated once the band's check has passed: the band's corrections are added in a last sweep
-// over its rows (T(k) is read nowhere else in the pass, so the time of the addition does not
-// matter).
+// the same way.
+//
+// delta(k) is read only by the nodes of its own row and of the row below, so it is kept for the
+// rows of one band and the row above it only, in `buffer` (kBandRows + 1 rows, the lowest row
+// first). T is updated once the band's check has passed: a row recomputed after a failed check
+// would otherwise add its correction twice (T(k) is read nowhere else in the pass, so the time of
+// the addition does not matter).
 template <int kBandRows>
-void back_banded(const MsiFactors& f, std::ptrdiff_t nx, std::ptrdiff_t n, const double* w, double* delta,
+void back_banded(const MsiFactors& f, std::ptrdiff_t nx, std::ptrdiff_t n, const double* w, double* buffer,
                  double* t) {
     const double* U1 = f.U1.data();
     const double* U2 = f.U2.data();
     const double* U3 = f.U3.data();
     const std::ptrdiff_t ny = n / nx;
+    // The rows low..high are in hand: row r at buffer row r - low, row high + 1 above them.
+    std::ptrdiff_t low = ny - 1;
+    auto d = [&](std::ptrdiff_t k) -> double& { return buffer[k - low * nx]; };
     auto node = [&](std::ptrdiff_t k, double partial) {
-        delta[k] = (partial - U2[k] * delta[k + nx - 1]) - U3[k] * delta[k + nx];
+        d(k) = (partial - U2[k] * d(k + nx - 1)) - U3[k] * d(k + nx);
     };
     auto row_in_order = [&](std::ptrdiff_t row) {
-        for (std::ptrdiff_t k = (row + 1) * nx - 1; k >= row * nx; --k) node(k, w[k] - U1[k] * delta[k + 1]);
+        for (std::ptrdiff_t k = (row + 1) * nx - 1; k >= row * nx; --k) node(k, w[k] - U1[k] * d(k + 1));
     };
-    auto add_rows = [&](std::ptrdiff_t low, std::ptrdiff_t high) {  // rows low..high
-        for (std::ptrdiff_t k = low * nx; k < (high + 1) * nx; ++k) t[k] = t[k] + delta[k];
+    auto add_rows = [&](std::ptrdiff_t first, std::ptrdiff_t last) {  // rows first..last
+        for (std::ptrdiff_t k = first * nx; k < (last + 1) * nx; ++k) t[k] = t[k] + d(k);
+    };
+    // Moves the lowest row in hand to where the next group of rows, new_low.. low - 1, finds the
+    // row above it.
+    auto hand_down = [&](std::ptrdiff_t new_low) {
+        std::memcpy(buffer + (low - new_low) * nx, buffer, static_cast<std::size_t>(nx) * sizeof(double));
+        low = new_low;
     };
 
     // Top row: the terms beyond node N are left out.
-    delta[n - 1] = w[n - 1];
-    for (std::ptrdiff_t k = n - 2; k > n - nx; --k) delta[k] = w[k] - U1[k] * delta[k + 1];
-    delta[n - nx] = (w[n - nx] - U1[n - nx] * delta[n - nx + 1]) - U2[n - nx] * delta[n - 1];
+    d(n - 1) = w[n - 1];
+    for (std::ptrdiff_t k = n - 2; k > n - nx; --k) d(k) = w[k] - U1[k] * d(k + 1);
+    d(n - nx) = (w[n - nx] - U1[n - nx] * d(n - nx + 1)) - U2[n - nx] * d(n - 1);
     add_rows(ny - 1, ny - 1);
 
     std::ptrdiff_t top = ny - 2;  // highest row of the next band
     for (; top - kBandRows + 1 >= 0; top -= kBandRows) {
+        hand_down(top - kBandRows + 1);
         double start[kBandRows];
         for (int b = 0; b < kBandRows; ++b) {
             const std::ptrdiff_t k = (top - b + 1) * nx - 1;
@@ -256,20 +280,20 @@ void back_banded(const MsiFactors& f, std::ptrdiff_t nx, std::ptrdiff_t n, const
                 for (int b = 0; b < kBandRows; ++b) {
                     const std::ptrdiff_t i = nx - 1 - (s - 2 * b);
                     const std::ptrdiff_t k = (top - b) * nx + i;
-                    node(k, i == nx - 1 ? start[b] : w[k] - U1[k] * delta[k + 1]);
+                    node(k, i == nx - 1 ? start[b] : w[k] - U1[k] * d(k + 1));
                 }
             } else {
                 for (int b = 0; b < kBandRows; ++b) {
                     const std::ptrdiff_t i = nx - 1 - (s - 2 * b);
                     if (i < 0 || i >= nx) continue;
                     const std::ptrdiff_t k = (top - b) * nx + i;
-                    node(k, i == nx - 1 ? start[b] : w[k] - U1[k] * delta[k + 1]);
+                    node(k, i == nx - 1 ? start[b] : w[k] - U1[k] * d(k + 1));
                 }
             }
         }
         for (int b = 0; b < kBandRows; ++b) {
             const std::ptrdiff_t k = (top - b + 1) * nx - 1;
-            if (!same_bits(start[b], w[k] - U1[k] * delta[k + 1])) {
+            if (!same_bits(start[b], w[k] - U1[k] * d(k + 1))) {
                 for (std::ptrdiff_t row = top - b; row > top - kBandRows; --row) row_in_order(row);
                 break;
             }
@@ -277,37 +301,11 @@ void back_banded(const MsiFactors& f, std::ptrdiff_t nx, std::ptrdiff_t n, const
         add_rows(top - kBandRows + 1, top);
     }
     for (std::ptrdiff_t row = top; row >= 0; --row) {
+        hand_down(row);
         row_in_order(row);
         add_rows(row, row);
     }
 }
-
-
-// Which coefficients the residual of a middle row holds as numbers at interior nodes.
-enum class Held { kNone, kEastNorth, kAll };
-
-// The residual b - A T at the nodes of the middle rows (S, W, N, P, E summed in this order), and
-// at interior nodes with the coefficients that are uniform there held as numbers: the values are
-// the arrays' own, so both give the same bits.
-template <Held H>
-struct MiddleResidual {
-    const double* aS;
-    const double* aW;
-    const double* aP;
-    const double* aE;
-    const double* aN;
-    const double* f;
-    const double* t;
-    double S, W, P, E, Nn;
-
-    template <bool Interior>
-    double at(std::ptrdiff_t nx, std::ptrdiff_t k) const {
-        constexpr bool all = Interior && H == Held::kAll;
-        constexpr bool east_north = Interior && H != Held::kNone;
-        const Stencil<all, all, all, east_north, east_north> a{{aS, S}, {aW, W}, {aP, P}, {aE, E}, {aN, Nn}};
-        return msi_residual_value(a, f, t, nx, k);
-    }
-};
 
 // The residual and the forward substitution in one pass: r(k) is computed where the forward
 // substitution needs it, from T, which the pass does not change, so it is the value of the
@@ -316,20 +314,19 @@ struct MiddleResidual {
 // order and returned: each band keeps its residuals in one half of `ring` (2 * kBandRows * Nx
 // values), and the squares of the previous band are added while the band runs, kBandRows per
 // step, so that the chain of additions overlaps the substitution's chains.
-template <int kBandRows, Held H, bool Norm>
-double residual_and_forward(const MiddleResidual<H>& c, const MsiFactors& f, std::ptrdiff_t nx, std::ptrdiff_t n,
-                            double* ring, double* w) {
+template <int kBandRows, class Held, bool Norm>
+double residual_and_forward(const Held& held, const model::StencilView& view, const MsiFactors& f, std::ptrdiff_t nx,
+                            std::ptrdiff_t n, const double* t, const double* b, double* ring, double* w) {
     const double* L1 = f.L1.data();
     const double* L2 = f.L2.data();
     const double* L3 = f.L3.data();
     const double* L4 = f.L4.data();
-    const double* aS = c.aS;
-    const double* aW = c.aW;
-    const double* aP = c.aP;
-    const double* aE = c.aE;
-    const double* aN = c.aN;
-    const double* b = c.f;
-    const double* t = c.t;
+    const ArrayStencil arrays = array_stencil(view);
+    const double* aS = view.aS.data();
+    const double* aW = view.aW.data();
+    const double* aP = view.aP.data();
+    const double* aE = view.aE.data();
+    const double* aN = view.aN.data();
     const std::ptrdiff_t ny = n / nx;
     const std::ptrdiff_t band_size = kBandRows * nx;
     double sum = 0.0;
@@ -372,12 +369,12 @@ double residual_and_forward(const MiddleResidual<H>& c, const MsiFactors& f, std
         auto row_in_order = [&](std::ptrdiff_t band_row) {
             const std::ptrdiff_t begin = (row0 + band_row) * nx;
             for (std::ptrdiff_t i = 0; i < nx; ++i)
-                node(begin + i, residual(band_row, i, c.template at<false>(nx, begin + i)) - L2[begin + i] * w[begin + i - 1]);
+                node(begin + i, residual(band_row, i, middle_residual(arrays, b, t, nx, begin + i)) - L2[begin + i] * w[begin + i - 1]);
         };
 
         double start_r[kBandRows];
         for (int band_row = 0; band_row < kBandRows; ++band_row)
-            start_r[band_row] = residual(band_row, 0, c.template at<false>(nx, (row0 + band_row) * nx));
+            start_r[band_row] = residual(band_row, 0, middle_residual(arrays, b, t, nx, (row0 + band_row) * nx));
         const std::ptrdiff_t steps = nx + 2 * (kBandRows - 1);
         for (std::ptrdiff_t s = 0; s < steps; ++s) {
             if (s >= 2 * (kBandRows - 1) + 1 && s < nx - 1) {
@@ -386,7 +383,7 @@ double residual_and_forward(const MiddleResidual<H>& c, const MsiFactors& f, std
                 for (int band_row = 0; band_row < kBandRows; ++band_row) {
                     const std::ptrdiff_t i = s - 2 * band_row;
                     const std::ptrdiff_t k = (row0 + band_row) * nx + i;
-                    node(k, residual(band_row, i, c.template at<true>(nx, k)) - L2[k] * w[k - 1]);
+                    node(k, residual(band_row, i, middle_residual(held, b, t, nx, k)) - L2[k] * w[k - 1]);
                 }
             } else {
                 for (int band_row = 0; band_row < kBandRows; ++band_row) {
@@ -396,7 +393,7 @@ double residual_and_forward(const MiddleResidual<H>& c, const MsiFactors& f, std
                     if (i == 0)
                         node(k, start_r[band_row] - L2[k] * 0.0);
                     else
-                        node(k, residual(band_row, i, c.template at<false>(nx, k)) - L2[k] * w[k - 1]);
+                        node(k, residual(band_row, i, middle_residual(arrays, b, t, nx, k)) - L2[k] * w[k - 1]);
                 }
             }
             sum_previous();
@@ -415,7 +412,7 @@ double residual_and_forward(const MiddleResidual<H>& c, const MsiFactors& f, std
         if (previous)
             for (std::ptrdiff_t u = 0; u < band_size; ++u) sum += previous[u] * previous[u];
     for (std::ptrdiff_t k = row0 * nx; k < (ny - 1) * nx; ++k)
-        node(k, square(c.template at<false>(nx, k)) - L2[k] * w[k - 1]);
+        node(k, square(middle_residual(arrays, b, t, nx, k)) - L2[k] * w[k - 1]);
 
     // Last row: S, W, P, E, and node N W, P, S.
     for (std::ptrdiff_t k = n - nx; k < n - 1; ++k) {
@@ -430,23 +427,16 @@ double residual_and_forward(const MiddleResidual<H>& c, const MsiFactors& f, std
     return sum;
 }
 
-// One correction by the fused pass; returns the sum of the squared residuals when Norm is set.
-template <Held H, bool Norm>
-double fused_forward(const model::StencilView& a, const MsiFactors& f, int Nx, int N, const double* T,
-                     const double* b, double* ring, double* w) {
-    const MiddleResidual<H> c{a.aS.data(), a.aW.data(), a.aP.data(), a.aE.data(), a.aN.data(), b, T,
-                              f.interior_aS.value_or(0.0), f.interior_aW.value_or(0.0), f.interior_aP.value_or(0.0),
-                              f.interior_aE.value_or(0.0), f.interior_aN.value_or(0.0)};
-    return residual_and_forward<kMsiBandRows, H, Norm>(c, f, Nx, N, ring, w);
-}
-
+// The fused pass with the narrowest stencil the uniform coefficients allow; returns the sum of the
+// squared residuals when Norm is set.
 template <bool Norm>
 double fused_forward(const model::StencilView& a, const MsiFactors& f, int Nx, int N, const double* T,
                      const double* b, double* ring, double* w) {
-    if (f.interior_aS && f.interior_aW && f.interior_aP && f.interior_aE && f.interior_aN)
-        return fused_forward<Held::kAll, Norm>(a, f, Nx, N, T, b, ring, w);
-    if (f.interior_aE && f.interior_aN) return fused_forward<Held::kEastNorth, Norm>(a, f, Nx, N, T, b, ring, w);
-    return fused_forward<Held::kNone, Norm>(a, f, Nx, N, T, b, ring, w);
+    double sum = 0.0;
+    with_stencil(a, f.uniform, [&](const auto& held) {
+        sum = residual_and_forward<kMsiBandRows, std::decay_t<decltype(held)>, Norm>(held, a, f, Nx, N, T, b, ring, w);
+    });
+    return sum;
 }
 
 double euclidean_norm(std::span<const double> r) {

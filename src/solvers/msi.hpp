@@ -8,6 +8,7 @@
 #include <span>
 
 #include "model/coefficients.hpp"
+#include "solvers/five_point.hpp"
 #include "state/problem_state.hpp"
 
 namespace advdiff::solvers {
@@ -21,7 +22,7 @@ struct MsiFactors {
     Field U1, U2, U3;
     // The coefficients that msi_factorise found to be one value at every interior node, bit for
     // bit: the residual of msi_solve then holds them as numbers instead of reading the arrays.
-    std::optional<double> interior_aS, interior_aW, interior_aP, interior_aE, interior_aN;
+    UniformInterior uniform;
     void resize(std::size_t n) {
         for (Field* f : {&L1, &L2, &L3, &L4, &U1, &U2, &U3}) f->assign(n, 0.0);
     }
@@ -56,8 +57,9 @@ void msi_residual(const model::StencilView& a, int Nx, int N, std::span<const do
 // One correction: the forward substitution L w = r (k = 1..N), then the back substitution
 // U delta = w (k = N..1) with T(k) := T(k) + delta(k). Grids of at least 2 x 2.
 //
-// msi_substitute_plain walks the nodes one by one in that order; msi_substitute_banded keeps
-// several rows in flight and gives the same bits; msi_substitute picks the one that is faster for
+// msi_substitute_plain walks the nodes one by one in that order and leaves delta in `delta`;
+// msi_substitute_banded keeps several rows in flight, gives the same w and T, and uses `delta`
+// as scratch space for the rows in hand; msi_substitute picks the one that is faster for
 // the grid (msi_banded_pays).
 void msi_substitute_plain(const MsiFactors& f, int Nx, int N, std::span<const double> r, std::span<double> w,
                           std::span<double> delta, std::span<double> T);

@@ -193,9 +193,16 @@ TEST(AdiIteration, AlikeMiddleRowsGiveThePlainBitsAndOnlyConstantVelocityCasesQu
             const bool one_node = Nx == 3 && Ny == 3;
             EXPECT_EQ(solvers::adi_rows_alike(Nx, Ny, view), interior && (choice.problem_kind == 1 || one_node));
             const std::vector<double> start = Lcg(7u * Nx + Ny).field(a.b.size());
-            for (int count : {1, 2})
-                EXPECT_EQ(bit_difference(adi_plain(Nx, Ny, count, a, start), adi_viewed(Nx, Ny, count, a, start)), "")
-                    << "count " << count;
+            const solvers::UniformInterior uniform = solvers::UniformInterior::find(view, Nx, Ny);
+            for (int count : {1, 2}) {
+                const std::vector<double> plain = adi_plain(Nx, Ny, count, a, start);
+                EXPECT_EQ(bit_difference(plain, adi_viewed(Nx, Ny, count, a, start)), "") << "count " << count;
+                std::vector<double> T = start;
+                solvers::AdiWork work;
+                work.resize(T.size());
+                solvers::adi_solve(Nx, Ny, Nx * Ny, count, view, uniform, a.b, T, work);
+                EXPECT_EQ(bit_difference(plain, T), "") << "uniform values given, count " << count;
+            }
         }
 }
 
