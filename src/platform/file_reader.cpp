@@ -12,7 +12,11 @@
 namespace advdiff::platform {
 
 FileReader::FileReader(const std::string& path, const std::string& display_name, std::size_t chunk_bytes)
-    : display_name_(display_name), capacity_(chunk_bytes < 4096 ? 4096 : chunk_bytes) {
+    : display_name_(display_name),
+      capacity_(chunk_bytes < 4096 ? 4096 : chunk_bytes),
+      buffer_(new char[capacity_]),  // before the open, so that nothing can throw with it open
+      begin_(buffer_.get()),
+      end_(buffer_.get()) {
     auto fail = [&](const std::string& message) {
         if (fd_ >= 0) close(fd_);
         throw RunError(display_name_, 0, "", message);
@@ -30,8 +34,6 @@ FileReader::FileReader(const std::string& path, const std::string& display_name,
     if (fstat(fd_, &info) != 0) fail(std::string("cannot be read: ") + std::strerror(errno));
     if (S_ISDIR(info.st_mode)) fail("is a directory, not a file");
     if (!S_ISREG(info.st_mode)) fail("cannot be read: not a regular file");
-    buffer_.reset(new char[capacity_]);
-    begin_ = end_ = buffer_.get();
 }
 
 FileReader::~FileReader() {

@@ -20,14 +20,13 @@ void interior_rows(const S& a, const double* f, double* t, std::ptrdiff_t nx, in
     }
 }
 
-// The same rows as a skewed wavefront of eight: row j+1 runs one node behind row j, so the eight
-// updates of a step are independent and their divisions overlap. Each node still reads its west
-// and south neighbours after, its east and north neighbours before their update in this sweep.
-template <class S>
-void interior_wavefront(const S& a, const double* f, double* t, std::ptrdiff_t nx, int j_begin, int j_end) {
-    constexpr int kRows = 8;
+// The same rows as skewed wavefronts: in a band of kRows rows, row j+1 runs one node behind row j,
+// so the kRows updates of a step are independent and their divisions overlap. Each node still
+// reads its west and south neighbours after, its east and north neighbours before their update in
+// this sweep. Bands of eight, then of four and two for the rows left over, then single rows.
+template <int kRows, class S>
+int wavefront_bands(const S& a, const double* f, double* t, std::ptrdiff_t nx, int j_begin, int j_end) {
     const std::ptrdiff_t m = nx - 2;  // interior nodes per row
-    if (m <= 0) return;
     int j0 = j_begin;
     for (; j0 + kRows <= j_end; j0 += kRows) {
         // Interior node i of band row r (both 0-based) is updated at step s = i + r.
@@ -49,7 +48,16 @@ void interior_wavefront(const S& a, const double* f, double* t, std::ptrdiff_t n
             }
         }
     }
-    interior_rows(a, f, t, nx, j0, j_end);
+    return j0;
+}
+
+template <class S>
+void interior_wavefront(const S& a, const double* f, double* t, std::ptrdiff_t nx, int j_begin, int j_end) {
+    if (nx - 2 <= 0) return;
+    int j = wavefront_bands<8>(a, f, t, nx, j_begin, j_end);
+    j = wavefront_bands<4>(a, f, t, nx, j, j_end);
+    j = wavefront_bands<2>(a, f, t, nx, j, j_end);
+    interior_rows(a, f, t, nx, j, j_end);
 }
 
 // Node 1 and the rest of the south row. At k = Nx the east value is the first node of the second
