@@ -50,7 +50,7 @@ public:
     void Finalize() override {
         ConsoleReporter::Finalize();
         std::ostream& out = GetOutputStream();
-        // The bandwidth: the copy's best rate over the sizes larger than the cache (its largest).
+        // The bandwidth: the copy's rate on its largest grid, which no cache holds.
         double bandwidth = 0.0;
         if (const auto copy = kernels_.find("memory_copy"); copy != kernels_.end() && !copy->second.cells.empty()) {
             const Cell& c = copy->second.cells.rbegin()->second.begin()->second;
@@ -58,10 +58,12 @@ public:
         }
         char line[256];
         if (bandwidth > 0.0) {
-            std::snprintf(line, sizeof line, "\nMemory bandwidth (copy, largest grid): %.1f GB/s\n", bandwidth);
+            std::snprintf(line, sizeof line, "\nMemory bandwidth (copy of %d x %d doubles, 16 bytes per node): %.1f GB/s\n",
+                          kernels_.at("memory_copy").cells.rbegin()->first, kernels_.at("memory_copy").cells.rbegin()->first,
+                          bandwidth);
             out << line;
         }
-        out << "Per kernel: ns per node | bytes per node | GB/s moved | share of the copy bandwidth\n";
+        out << "Per kernel and path: ns per node, bytes per node, GB/s moved, share of that bandwidth\n";
         for (const auto& [name, kernel] : kernels_) {
             out << "\n" << name << "\n";
             std::snprintf(line, sizeof line, "%6s", "n");

@@ -39,7 +39,9 @@ FasCycle::FasCycle(const GridHierarchy& h, const model::ModelCase& model_case, i
         l.system.assemble(model_case_, l.nx, l.ny);
     }
     const auto total = static_cast<std::size_t>(h.total_nodes());
-    for (Field* f : {&solution_, &rhs_, &residual_, &correction_}) f->assign(total, 0.0);
+    // new double[n] leaves the values unset: no pass over memory that is written before it is read.
+    for (LevelArray* a : {&solution_, &rhs_, &correction_}) a->reset(new double[total]);
+    residual_.reset(new double[total]());
     work_.resize(static_cast<std::size_t>(level(1).n), solver_kind);
     // The finest right-hand side is the source vector, the same in every cycle.
     const Field& source = level(1).system.coefficients.b;

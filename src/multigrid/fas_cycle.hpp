@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -50,12 +51,13 @@ public:
     void cycle(CycleTimes* times = nullptr);
 
 private:
+    using LevelArray = std::unique_ptr<double[]>;
     struct Level {
         int nx = 0, ny = 0, n = 0;
         std::size_t offset = 0;
         solvers::GridSystem system;
-        std::span<double> segment(Field& array) const {
-            return {array.data() + offset, static_cast<std::size_t>(n)};
+        std::span<double> segment(LevelArray& array) const {
+            return {array.get() + offset, static_cast<std::size_t>(n)};
         }
     };
 
@@ -65,11 +67,13 @@ private:
     model::ModelCase model_case_;
     solvers::Relaxation smoother_;
     std::vector<Level> levels_;
-    // Every level's segment one after the other, finest first.
-    Field solution_;    // u: level 1 carries the iterate from cycle to cycle
-    Field rhs_;         // f: level 1 the source vector, coarser levels the FAS right-hand side
-    Field residual_;    // f - A u after the down-going smoothing (0 outside the interior range)
-    Field correction_;  // coarser levels: first R u, then u - R u
+    // Every level's segment one after the other, finest first. Each array is written where it is
+    // read before it is read, except the residual's positions outside the interior range, which
+    // are read (injected) as zeros: only that array is cleared.
+    LevelArray solution_;    // u: level 1 set by the caller, coarser levels by the injection
+    LevelArray rhs_;         // f: level 1 the source vector, coarser levels the FAS right-hand side
+    LevelArray residual_;    // f - A u after the down-going smoothing (0 outside the interior range)
+    LevelArray correction_;  // coarser levels: first R u (a copy of the injected u), then u - R u
     solvers::SolverWorkspace work_;
 };
 

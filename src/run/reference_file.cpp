@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <stdexcept>
 #include <string_view>
 
@@ -174,7 +175,21 @@ void read_reference_values(const std::string& path, int Nx, int Ny, std::span<do
         if (static_cast<std::size_t>(file.end() - p) < want && !file.at_end_of_file()) p = file.refill(p, want);
     };
 
+    // The file lists the grid column by column, the array holds it row by row: a value per row
+    // would be written a whole row length from the last one. The values of kColumns columns are
+    // kept in `block` (column c at c * Ny) and stored a row of them at a time.
+    constexpr int kColumns = 8;
+    const std::size_t ny = Ny > 0 ? static_cast<std::size_t>(Ny) : 0;
+    const std::unique_ptr<double[]> block(new double[kColumns * ny]);  // written before it is read
+    auto store = [&](int first_column, int columns) {
+        for (std::size_t j = 0; j < ny; ++j) {
+            double* row = out.data() + j * static_cast<std::size_t>(Nx) + static_cast<std::size_t>(first_column);
+            for (int c = 0; c < columns; ++c) row[c] = block[static_cast<std::size_t>(c) * ny + j];
+        }
+    };
+
     for (int i = 0; i < Nx; ++i) {
+        if (i % kColumns == 0 && i > 0) store(i - kColumns, kColumns);
         for (int j = 0; j < Ny; ++j) {
             // The next line that is not blank.
             for (;;) {
@@ -218,10 +233,13 @@ void read_reference_values(const std::string& path, int Nx, int Ny, std::span<do
                     break;
                 }
             }
-            out[static_cast<std::size_t>(j) * static_cast<std::size_t>(Nx) + static_cast<std::size_t>(i)] = value;
+            block[static_cast<std::size_t>(i % kColumns) * ny + static_cast<std::size_t>(j)] = value;
 
             // The rest of the line is not read. After the last value nothing more is.
-            if (static_cast<std::int64_t>(i) * Ny + j + 1 == needed) return;
+            if (static_cast<std::int64_t>(i) * Ny + j + 1 == needed) {
+                store(i - i % kColumns, i % kColumns + 1);
+                return;
+            }
             if (p != file.end() && *p == '\n') {  // the usual line: nothing after the value
                 ++p;
                 ++line;

@@ -131,14 +131,16 @@ void gauss_seidel_sweeps_with(SweepPasses passes, int Nx, int Ny, int N, int swe
 }  // namespace detail
 
 // The benchmark (two sweeps per call, this machine type, 33 x 33 to 2049 x 2049): the wavefront
-// takes a quarter to a third of the plain loop's time at every size, because the row loop waits
-// for each division before the next node can start. Pairing the sweeps gains 10-15% once the
-// grid has left the second-level cache and costs about 5% before.
-constexpr std::ptrdiff_t kPairedFromNodes = std::ptrdiff_t{1} << 19;
+// takes a quarter to a half of the plain loop's time at every size, because the row loop waits
+// for each division before the next node can start. Pairing the sweeps pays from 257 x 257 on
+// where three coefficient arrays are read (the rotating flow: 2.35 against 2.66 ns per node at
+// 257 x 257, 5.4 against 6.8 at 2049 x 2049) and not where every coefficient is a number (1.75
+// against 1.62 at 1025 x 1025), nor on smaller grids.
+constexpr std::ptrdiff_t kPairedFromNodes = std::ptrdiff_t{1} << 16;
 
 void gauss_seidel_sweeps(int Nx, int Ny, int N, int sweep_count, const model::StencilView& a,
                          const UniformInterior& uniform, std::span<const double> b, std::span<double> T) {
-    const detail::SweepPasses passes{true, N >= kPairedFromNodes};
+    const detail::SweepPasses passes{true, N >= kPairedFromNodes && !uniform.all()};
     detail::gauss_seidel_sweeps_with(passes, Nx, Ny, N, sweep_count, a, uniform, b, T);
 }
 

@@ -52,7 +52,7 @@ bool relax(const Relaxation& r, GridSystem& system, std::span<const double> b, s
             return true;
         }
         case kAdi:
-            adi_solve(system.Nx, system.Ny, system.N, r.adi.iteration_count, a, b, X, work.adi);
+            adi_solve(system.Nx, system.Ny, system.N, r.adi.iteration_count, a, system.uniform, b, X, work.adi);
             return true;
         default:
             return false;

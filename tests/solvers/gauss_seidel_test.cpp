@@ -68,7 +68,9 @@ TEST(GaussSeidelSweep, UniformCoefficientsHeldAsNumbersGiveTheSameBitsOnEveryPas
             ASSERT_TRUE(system.uniform.aE && system.uniform.aN);  // gamma / h^2 everywhere
             // Constant velocity makes every interior coefficient one value; the rotating flow
             // only the diffusion ones (beyond a single interior node).
-            if (Nx > 3) EXPECT_EQ(system.uniform.all(), choice.problem_kind == 1);
+            if (Nx > 3) {
+                EXPECT_EQ(system.uniform.all(), choice.problem_kind == 1);
+            }
             std::vector<double> expected = Lcg(3u * Nx + Ny).field(system.coefficients.b.size());
             for (const solvers::detail::SweepPasses passes : kEveryPass) {
                 SCOPED_TRACE(std::string(passes.wavefront ? "wavefront" : "rows") + (passes.paired ? " paired" : ""));

@@ -72,7 +72,9 @@ TEST(StencilKernels, ResidualAndFasRightHandSideGiveTheDefinedBitsWithAndWithout
             const model::StencilCoefficients a = partly_uniform_system(Nx, Ny, mask, 13u * Nx + Ny + mask);
             const model::StencilView view(a);
             const solvers::UniformInterior uniform = solvers::UniformInterior::find(view, Nx, Ny);
-            if (Nx > 3 && Ny > 3) EXPECT_EQ(uniform.all(), mask == 0x1Fu);
+            if (Nx > 3 && Ny > 3) {
+                EXPECT_EQ(uniform.all(), mask == 0x1Fu);
+            }
             const std::vector<double> X = Lcg(5u * Nx + Ny).field(a.b.size());
             const std::vector<double> zeros(a.b.size(), 0.0);
 
