@@ -28,12 +28,9 @@ constexpr int kEliminationSizes[] = {33, 65, 129};
 constexpr double kDouble = sizeof(double);
 // Factorisation: five coefficients read, seven factors written.
 constexpr double kFactoriseBytes = 12 * kDouble;
-// Plain substitutions: forward r, L1..L4 read, w written; back w, U1..U3, T read, delta and T
-// written. The banded ones keep delta for the rows in hand only.
-constexpr double kPlainSubstitutionBytes = 13 * kDouble;
-constexpr double kBandedSubstitutionBytes = 11 * kDouble;
-// Plain correction: the residual pass (five coefficients, b, T read, r written) and the above.
-constexpr double kPlainCorrectionBytes = 8 * kDouble + kPlainSubstitutionBytes;
+// Plain correction: the residual pass (five coefficients, b, T read, r written); forward r,
+// L1..L4 read, w written; back w, U1..U3, T read, delta and T written.
+constexpr double kPlainCorrectionBytes = 8 * kDouble + 13 * kDouble;
 // Production correction on the rotating flow (aE, aN held as numbers): the forward pass reads aS,
 // aW, aP, b, T and L1..L4 and writes w, no r; the back substitution w, U1..U3, T read, T written.
 constexpr double kCorrectionBytes = 10 * kDouble + 6 * kDouble;
@@ -121,27 +118,6 @@ void msi_correction_production(const model::StencilView& a, const solvers::MsiFa
 void msi_correction_plain(const model::StencilView& a, const solvers::MsiFactors& f, int Nx, int N,
                           std::span<double> T, std::span<const double> b, solvers::MsiWork& work) {
     solvers::msi_solve_plain(a, f, Nx, N, T, 0.0, 1, b, work);
-}
-
-// Both substitutions alone, on the residual of the initial field.
-template <auto Substitute, double kBytes>
-void msi_substitution_bench(benchmark::State& state) {
-    const RotatingFlowGrid& g = rotating_flow_grid(size_of(state));
-    const model::StencilView a = g.view();
-    const auto n = static_cast<std::size_t>(g.N);
-    solvers::MsiFactors f;
-    f.resize(n);
-    solvers::msi_factorise(a, f, g.N, g.Nx, g.Ny);
-    solvers::MsiWork work;
-    work.resize(n);
-    Field T = g.initial;
-    solvers::msi_residual(a, g.Nx, g.N, T, g.coefficients.b, work.r);
-    const double t0 = thread_cpu_seconds();
-    for (auto _ : state) {
-        Substitute(f, g.Nx, g.N, work.r, work.w, work.delta, T);
-        benchmark::ClobberMemory();
-    }
-    set_counters(state, g.N, thread_cpu_seconds() - t0, kBytes);
 }
 
 using HalfSweep = void (*)(int, int, const model::StencilView&, std::span<const double>, std::span<double>,
@@ -235,8 +211,6 @@ const bool registered = [] {
             msi_correction_bench<&msi_correction_production>(s, kCorrectionBytes); }, n);
         add("msi_correction_plain", [](benchmark::State& s) {
             msi_correction_bench<&msi_correction_plain>(s, kPlainCorrectionBytes); }, n);
-        add("msi_substitutions_plain", msi_substitution_bench<&msi_substitute_plain, kPlainSubstitutionBytes>, n);
-        add("msi_substitutions_banded", msi_substitution_bench<&msi_substitute_banded, kBandedSubstitutionBytes>, n);
     }
     for (int n : kSizes) {
         add("adi_row_pass", [](benchmark::State& s) { adi_bench<&adi_row_sweep>(s, kHalfSweepBytes); }, n);

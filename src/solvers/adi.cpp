@@ -242,7 +242,7 @@ void adi_row_sweep_banded(int Nx, int Ny, const model::StencilView& a, std::span
     }
 }
 
-bool adi_banded_pays(int Nx, int Ny) { return Nx >= kAdiBandedMinNx && Ny >= 2; }
+bool adi_banded_pays(int Nx, int Ny) { return Nx >= kAdiBandedMinNx && Nx <= kAdiBandedMaxNx && Ny >= 2; }
 
 void adi_row_sweep(int Nx, int Ny, const model::StencilView& a, std::span<const double> b, std::span<double> T,
                    AdiWork& work) {

@@ -157,72 +157,6 @@ namespace {
 
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-// Forward substitution L w = r, kBandRows rows at a time.
-//
-// Within a row, w(k) needs w(k-1); row j also needs w(k-Nx) and w(k-Nx+1) of row j-1, so row j
-// can run two nodes behind row j-1 in a skewed wavefront. The only other link is the first node
-// of each row, whose west term L2(k) w(k-1) reaches back to the last node of the row below: its
-// coefficient is zero in every assembled system, so the term does not change the partial
-// difference r(k) - L2(k) w(k-1) unless that is a zero or w(k-1) is not finite. The wavefront
-// starts each row with the partial difference computed from w(k-1) = 0, and once the band is done
-// compares it bit for bit with the one computed from the true w(k-1); from the first row where
-// they differ, the rows of the band are computed again one after the other. Every w(k) is
-// therefore the value of the plain node-by-node substitution.
-template <int kBandRows>
-void forward_banded(const MsiFactors& f, std::ptrdiff_t nx, std::ptrdiff_t n, const double* r, double* w) {
-    const double* L1 = f.L1.data();
-    const double* L2 = f.L2.data();
-    const double* L3 = f.L3.data();
-    const double* L4 = f.L4.data();
-    const std::ptrdiff_t ny = n / nx;
-    auto node = [&](std::ptrdiff_t k, double partial) {
-        w[k] = ((partial - L3[k] * w[k - nx + 1]) - L4[k] * w[k - nx]) / L1[k];
-    };
-    auto row_in_order = [&](std::ptrdiff_t row) {
-        for (std::ptrdiff_t k = row * nx; k < (row + 1) * nx; ++k) node(k, r[k] - L2[k] * w[k - 1]);
-    };
-
-    // First row: the terms below node 1 are left out.
-    w[0] = r[0] / L1[0];
-    for (std::ptrdiff_t k = 1; k < nx - 1; ++k) w[k] = (r[k] - L2[k] * w[k - 1]) / L1[k];
-    w[nx - 1] = ((r[nx - 1] - L2[nx - 1] * w[nx - 2]) - L3[nx - 1] * w[0]) / L1[nx - 1];
-
-    std::ptrdiff_t row0 = 1;
-    for (; row0 + kBandRows <= ny; row0 += kBandRows) {
-        double start[kBandRows];
-        for (int b = 0; b < kBandRows; ++b) {
-            const std::ptrdiff_t k = (row0 + b) * nx;
-            start[b] = r[k] - L2[k] * 0.0;
-        }
-        const std::ptrdiff_t steps = nx + 2 * (kBandRows - 1);
-        for (std::ptrdiff_t s = 0; s < steps; ++s) {
-            if (s >= 2 * (kBandRows - 1) && s < nx) {
-#pragma GCC unroll 8
-                for (int b = 0; b < kBandRows; ++b) {
-                    const std::ptrdiff_t i = s - 2 * b;
-                    const std::ptrdiff_t k = (row0 + b) * nx + i;
-                    node(k, i == 0 ? start[b] : r[k] - L2[k] * w[k - 1]);
-                }
-            } else {
-                for (int b = 0; b < kBandRows; ++b) {
-                    const std::ptrdiff_t i = s - 2 * b;
-                    if (i < 0 || i >= nx) continue;
-                    const std::ptrdiff_t k = (row0 + b) * nx + i;
-                    node(k, i == 0 ? start[b] : r[k] - L2[k] * w[k - 1]);
-                }
-            }
-        }
-        for (int b = 0; b < kBandRows; ++b) {
-            const std::ptrdiff_t k = (row0 + b) * nx;
-            if (!same_bits(start[b], r[k] - L2[k] * w[k - 1])) {
-                for (std::ptrdiff_t row = row0 + b; row < row0 + kBandRows; ++row) row_in_order(row);
-                break;
-            }
-        }
-    }
-    for (std::ptrdiff_t row = row0; row < ny; ++row) row_in_order(row);
-}
-
 // Back substitution U delta = w with T(k) += delta(k), the mirror image of the forward pass: rows
 // from the top, each row from its east end, row j two nodes behind row j+1; the east term
 // U1(k) delta(k+1) of a row's last node reaches the first node of the row above and is checked
@@ -307,10 +241,22 @@ void back_banded(const MsiFactors& f, std::ptrdiff_t nx, std::ptrdiff_t n, const
     }
 }
 
-// The residual and the forward substitution in one pass: r(k) is computed where the forward
-// substitution needs it, from T, which the pass does not change, so it is the value of the
-// separate residual pass; the substitution is that of forward_banded (the same bands, the same
-// check of each row's first node). When Norm is set, the sum of r(k)^2 is accumulated in node
+// The residual and the forward substitution L w = r in one pass, kBandRows rows at a time.
+//
+// r(k) is computed where the substitution needs it, from T, which the pass does not change, so it
+// is the value of the separate residual pass.
+//
+// Within a row, w(k) needs w(k-1); row j also needs w(k-Nx) and w(k-Nx+1) of row j-1, so row j
+// can run two nodes behind row j-1 in a skewed wavefront. The only other link is the first node
+// of each row, whose west term L2(k) w(k-1) reaches back to the last node of the row below: its
+// coefficient is zero in every assembled system, so the term does not change the partial
+// difference r(k) - L2(k) w(k-1) unless that is a zero or w(k-1) is not finite. The wavefront
+// starts each row with the partial difference computed from w(k-1) = 0, and once the band is done
+// compares it bit for bit with the one computed from the true w(k-1); from the first row where
+// they differ, the rows of the band are computed again one after the other. Every w(k) is
+// therefore the value of the plain node-by-node substitution.
+//
+// When Norm is set, the sum of r(k)^2 is accumulated in node
 // order and returned: each band keeps its residuals in one half of `ring` (2 * kBandRows * Nx
 // values), and the squares of the previous band are added while the band runs, kBandRows per
 // step, so that the chain of additions overlaps the substitution's chains.
@@ -447,21 +393,7 @@ double euclidean_norm(std::span<const double> r) {
 
 }  // namespace
 
-void msi_substitute_banded(const MsiFactors& f, int Nx, int N, std::span<const double> r, std::span<double> w,
-                           std::span<double> delta, std::span<double> T) {
-    forward_banded<kMsiBandRows>(f, Nx, N, r.data(), w.data());
-    back_banded<kMsiBandRows>(f, Nx, N, w.data(), delta.data(), T.data());
-}
-
 bool msi_banded_pays(int Nx, int Ny) { return Nx >= kMsiBandedMinNx && Ny > kMsiBandRows + 1; }
-
-void msi_substitute(const MsiFactors& f, int Nx, int N, std::span<const double> r, std::span<double> w,
-                    std::span<double> delta, std::span<double> T) {
-    if (msi_banded_pays(Nx, N / Nx))
-        msi_substitute_banded(f, Nx, N, r, w, delta, T);
-    else
-        msi_substitute_plain(f, Nx, N, r, w, delta, T);
-}
 
 void msi_solve_plain(const model::StencilView& a, const MsiFactors& f, int Nx, int N, std::span<double> T,
                      double msi_tolerance, int limit, std::span<const double> b, MsiWork& work) {

@@ -54,21 +54,14 @@ void msi_solve_plain(const model::StencilView& a, const MsiFactors& f, int Nx, i
 void msi_residual(const model::StencilView& a, int Nx, int N, std::span<const double> T, std::span<const double> b,
                   std::span<double> r);
 
-// One correction: the forward substitution L w = r (k = 1..N), then the back substitution
-// U delta = w (k = N..1) with T(k) := T(k) + delta(k). Grids of at least 2 x 2.
-//
-// msi_substitute_plain walks the nodes one by one in that order and leaves delta in `delta`;
-// msi_substitute_banded keeps several rows in flight, gives the same w and T, and uses `delta`
-// as scratch space for the rows in hand; msi_substitute picks the one that is faster for
-// the grid (msi_banded_pays).
+// One correction, node by node in the defining order: the forward substitution L w = r
+// (k = 1..N), then the back substitution U delta = w (k = N..1) with T(k) := T(k) + delta(k).
+// The plain loop of msi_solve_plain. Grids of at least 2 x 2.
 void msi_substitute_plain(const MsiFactors& f, int Nx, int N, std::span<const double> r, std::span<double> w,
                           std::span<double> delta, std::span<double> T);
-void msi_substitute_banded(const MsiFactors& f, int Nx, int N, std::span<const double> r, std::span<double> w,
-                           std::span<double> delta, std::span<double> T);
-void msi_substitute(const MsiFactors& f, int Nx, int N, std::span<const double> r, std::span<double> w,
-                    std::span<double> delta, std::span<double> T);
 
-// Narrowest grid on which the banded substitutions beat the plain ones.
+// Whether msi_solve keeps several rows in flight (computing each residual inside the forward
+// substitution) rather than run msi_solve_plain: on every grid with enough rows for one band.
 constexpr int kMsiBandedMinNx = 2;
 bool msi_banded_pays(int Nx, int Ny);
 

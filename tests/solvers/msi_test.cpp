@@ -201,21 +201,25 @@ TEST(MsiSolver, ExactSolutionHasZeroResidualAndStaysUnchanged) {
     EXPECT_EQ(msi(a, Nx, Ny, T, 1e-3, 10), T);
 }
 
-// One correction of the banded substitutions against the plain node-by-node ones, on the residual
-// of a random field: same w, same T.
-void expect_banded_equals_plain(const model::StencilCoefficients& a, int Nx, int Ny, std::uint64_t seed) {
-    const int N = Nx * Ny;
-    const auto n = static_cast<std::size_t>(N);
+// msi_solve against msi_solve_plain from a random field: same T, for one and for several
+// corrections.
+void expect_solve_equals_plain(const model::StencilCoefficients& a, int Nx, int Ny, std::uint64_t seed,
+                               std::vector<double> start = {}) {
+    const auto n = static_cast<std::size_t>(Nx * Ny);
     solvers::MsiFactors f;
     f.resize(n);
-    solvers::msi_factorise(model::StencilView(a), f, N, Nx, Ny);
-    std::vector<double> r = Lcg(seed).field(n, -3.0, 3.0);
-    std::vector<double> T = Lcg(seed + 1).field(n);
-    std::vector<double> w_plain(n), d_plain(n), T_plain = T, w_banded(n), d_banded(n), T_banded = T;
-    solvers::msi_substitute_plain(f, Nx, N, r, w_plain, d_plain, T_plain);
-    solvers::msi_substitute_banded(f, Nx, N, r, w_banded, d_banded, T_banded);
-    EXPECT_EQ(bit_difference(w_plain, w_banded), "") << "w";
-    EXPECT_EQ(bit_difference(T_plain, T_banded), "") << "T";
+    solvers::msi_factorise(model::StencilView(a), f, Nx * Ny, Nx, Ny);
+    if (start.empty()) start = Lcg(seed).field(n);
+    for (int limit : {1, 3}) {
+        std::vector<double> fused = start, plain = start;
+        solvers::MsiWork work;
+        work.resize(n);
+        solvers::msi_solve(model::StencilView(a), f, Ny, Nx, Nx * Ny, fused, 0.0, limit, a.b, work);
+        solvers::msi_solve_plain(model::StencilView(a), f, Nx, Nx * Ny, plain, 0.0, limit, a.b, work);
+        EXPECT_EQ(bit_difference(plain, fused), "") << "limit " << limit;
+        for (std::size_t k = 0; k < n; ++k)
+            ASSERT_EQ(std::signbit(plain[k]), std::signbit(fused[k])) << "sign, node " << k << ", limit " << limit;
+    }
 }
 
 // Grids narrower and wider than a band of rows, with rows left over after the last band, and
@@ -223,57 +227,46 @@ void expect_banded_equals_plain(const model::StencilCoefficients& a, int Nx, int
 const std::pair<int, int> kBandGrids[] = {{2, 2},  {2, 13}, {13, 2}, {3, 3},   {3, 40},  {40, 3},
                                           {4, 5},  {5, 6},  {7, 9},  {16, 21}, {33, 17}, {9, 64}};
 
-TEST(MsiSubstitution, BandedEqualsPlainOnFullyCoupledSystems) {
-    // Every coefficient non-zero, also the west terms of the rows' first nodes that the banded
-    // pass assumes to vanish: it must notice and redo the band.
+TEST(MsiSolver, BandedPassesEqualThePlainOnesOnFullyCoupledSystems) {
+    // Every coefficient non-zero, also the west terms of the rows' first nodes (and the east terms
+    // of their last nodes) that the banded passes assume to vanish: they must notice and redo the
+    // band.
     for (auto [Nx, Ny] : kBandGrids) {
         SCOPED_TRACE(std::to_string(Nx) + "x" + std::to_string(Ny));
-        expect_banded_equals_plain(random_system(Nx, Ny, 3u * Nx + 7u * Ny), Nx, Ny, 11u * Nx + Ny);
+        expect_solve_equals_plain(random_system(Nx, Ny, 3u * Nx + 7u * Ny), Nx, Ny, 11u * Nx + Ny);
     }
 }
 
-TEST(MsiSubstitution, BandedEqualsPlainOnAssembledSystemsAndSingleCoupledRowStarts) {
+TEST(MsiSolver, BandedPassesEqualThePlainOnesOnAssembledSystemsAndSingleCoupledRowEnds) {
     for (auto [Nx, Ny] : kBandGrids)
         for (const CaseChoice& choice : all_cases()) {
             SCOPED_TRACE(std::string(choice.name) + " " + std::to_string(Nx) + "x" + std::to_string(Ny));
             model::StencilCoefficients a = assemble(make_case(choice, 0.1), Nx, Ny);
-            expect_banded_equals_plain(a, Nx, Ny, 5u * Nx + Ny);
+            expect_solve_equals_plain(a, Nx, Ny, 5u * Nx + Ny);
             // One row start in the middle of a band coupled to the row below (and one row end to
             // the row above): the rows before it keep their banded values, the rest are redone.
             if (Ny >= 4) {
                 a.aW[node(1, Ny / 2 + 1, Nx)] = -0.75;
                 a.aE[node(Nx, Ny / 2 - 1, Nx)] = -0.5;
-                expect_banded_equals_plain(a, Nx, Ny, 9u * Nx + Ny);
+                expect_solve_equals_plain(a, Nx, Ny, 9u * Nx + Ny);
             }
         }
 }
 
-TEST(MsiSubstitution, BandedEqualsPlainWhenRowStartsMeetZerosAndNonFiniteValues) {
+TEST(MsiSolver, BandedPassesEqualThePlainOnesWhenRowStartsMeetZerosAndNonFiniteValues) {
     // The skipped west term L2 w(k-1) is a signed zero times w(k-1): it can flip the sign of a zero
-    // residual, and a non-finite w(k-1) turns it into NaN.
+    // residual, and a non-finite w(k-1) turns it into NaN. From T = 0 the residual is b itself,
+    // signs of zeros included.
     const int Nx = 8, Ny = 19;
-    const model::StencilCoefficients a = assemble(make_case(kPe10, 0.1), Nx, Ny);
-    const auto n = static_cast<std::size_t>(Nx * Ny);
-    solvers::MsiFactors f;
-    f.resize(n);
-    solvers::msi_factorise(model::StencilView(a), f, Nx * Ny, Nx, Ny);
+    model::StencilCoefficients a = assemble(make_case(kPe10, 0.1), Nx, Ny);
     for (double last_of_row : {-1.0, 0.0, std::numeric_limits<double>::infinity(),
                                std::numeric_limits<double>::quiet_NaN()}) {
-        std::vector<double> r(n, 0.0);
+        SCOPED_TRACE(last_of_row);
         for (int j = 1; j <= Ny; ++j) {
-            r[node(1, j, Nx)] = (j % 2 == 0) ? -0.0 : 0.0;
-            r[node(Nx, j, Nx)] = last_of_row * j;
+            a.b[node(1, j, Nx)] = (j % 2 == 0) ? -0.0 : 0.0;
+            a.b[node(Nx, j, Nx)] = last_of_row * j;
         }
-        std::vector<double> wp(n), dp(n), Tp(n, 0.0), wb(n), db(n), Tb(n, 0.0);
-        solvers::msi_substitute_plain(f, Nx, Nx * Ny, r, wp, dp, Tp);
-        solvers::msi_substitute_banded(f, Nx, Nx * Ny, r, wb, db, Tb);
-        for (std::size_t k = 0; k < n; ++k) {
-            ASSERT_EQ(std::signbit(wp[k]), std::signbit(wb[k])) << "w, node " << k << ", " << last_of_row;
-            ASSERT_EQ(std::isnan(wp[k]), std::isnan(wb[k])) << "w, node " << k;
-            ASSERT_TRUE(std::isnan(wp[k]) || wp[k] == wb[k]) << "w, node " << k;
-            ASSERT_EQ(std::signbit(Tp[k]), std::signbit(Tb[k])) << "T, node " << k;
-            ASSERT_TRUE(std::isnan(Tp[k]) ? std::isnan(Tb[k]) : Tp[k] == Tb[k]) << "T, node " << k;
-        }
+        expect_solve_equals_plain(a, Nx, Ny, 0, std::vector<double>(a.b.size(), 0.0));
     }
 }
 
