@@ -4,16 +4,13 @@
 #include <utility>
 
 #include "platform/text_file.hpp"
+#include "run/free_format_chars.hpp"
 #include "run/number_syntax.hpp"
 #include "state/run_error.hpp"
 
 namespace advdiff::run {
 
 namespace {
-
-// Blanks separate items; a tab, a form feed and a stray CR count as blanks.
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f'; }
-bool ends_item(char c) { return is_blank(c) || c == ',' || c == '/'; }
 
 // Bytes a text file may hold below 0x20 (and DEL): tab, LF, form feed, CR.
 bool is_text_byte(unsigned char c) {
@@ -26,9 +23,6 @@ std::string_view first_item(std::string_view rest) {
     while (n < rest.size() && !ends_item(rest[n])) ++n;
     return rest.substr(0, n);
 }
-
-// The item as the message shows it: long items cut.
-std::string quoted(std::string_view item) { return advdiff::quoted(item, 40); }
 
 bool is_null_value(std::string_view rest) { return rest.front() == ',' || rest.front() == '/'; }
 
