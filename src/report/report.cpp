@@ -2,11 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <limits>
-#include <vector>
 
-#include "model/model_problem.hpp"
-#include "model/norm.hpp"
 #include "platform/editor.hpp"
 #include "platform/text_file.hpp"
 #include "report/field_format.hpp"
@@ -70,16 +66,10 @@ std::string e13(double v) { return format_e(v, 13, 4); }
 std::string i13(long long v) { return format_i(v, 13); }
 std::string f13(double v) { return format_f(v, 13, 6); }
 
-// Convergence rate of the last iteration: (n(k-1) - n(k-2)) / (n(k) - n(k-1)), evaluated as
-// d1 = n(k) - n(k-1), d2 = n(k-1) - n(k-2), d2 / d1. It needs two earlier entries; with fewer the
-// field shows asterisks.
-std::string last_iteration_rate(const RunStatistics& stats) {
-    const int k = stats.iteration_count;
-    if (k < 2) return std::string(13, '*');
-    const auto& n = stats.norm_history;
-    const double d1 = n[static_cast<std::size_t>(k)] - n[static_cast<std::size_t>(k - 1)];
-    const double d2 = n[static_cast<std::size_t>(k - 1)] - n[static_cast<std::size_t>(k - 2)];
-    return e13(d2 / d1);
+// The rate of the last iteration (run_results.hpp); with fewer than two earlier entries the field
+// shows asterisks.
+std::string last_iteration_rate(const RunResults& results) {
+    return results.last_iteration_rate ? e13(*results.last_iteration_rate) : std::string(13, '*');
 }
 
 }  // namespace
@@ -90,25 +80,12 @@ std::string report_path(const SimulationSettings& settings) {
     return name;
 }
 
-Accuracy compute_accuracy(const ProblemState& state) {
-    const int Nx = state.Nx, Ny = state.Ny, N = state.N;
-    const model::ModelCase c = model::make_model_case(state.settings);
-    std::vector<double> analytic(static_cast<std::size_t>(N > 0 ? N : 0));
-    for (int i = 1; i <= Nx; ++i)
-        for (int j = 1; j <= Ny; ++j)
-            analytic[node(i, j, Nx)] =
-                model::analytic_solution(c, model::coordinate(i, state.hx), model::coordinate(j, state.hy));
-    Accuracy a;
-    a.discretisation_error = model::l1_mean_difference(Nx, Ny, N, state.TNum, analytic);
-    a.linf_error = -std::numeric_limits<double>::max();
-    for (int k = 0; k < N; ++k) {
-        const double error = std::fabs(analytic[static_cast<std::size_t>(k)] - state.TNum[static_cast<std::size_t>(k)]);
-        if (k == 0 || error > a.linf_error) a.linf_error = error;
-    }
-    return a;
+std::string compose_report(const ProblemState& state, const platform::LocalDateTime& when) {
+    return compose_report(state, derive_run_results(state), when);
 }
 
-std::string compose_report(const ProblemState& state, const platform::LocalDateTime& when) {
+std::string compose_report(const ProblemState& state, const RunResults& results,
+                           const platform::LocalDateTime& when) {
     const SimulationSettings& s = state.settings;
     const RunStatistics& stats = state.stats;
     const bool direct = s.solver_kind == kElimGauss;
@@ -119,8 +96,6 @@ std::string compose_report(const ProblemState& state, const platform::LocalDateT
     r.raw_line("Simulacao : " + format_a(blank_padded(s.report_file_name, kReportNameWidth), 50));
     r.line();
     r.line("Data da simulacao: " + simulation_date(when) + "     as " + simulation_time(when));
-
-    const Accuracy accuracy = compute_accuracy(state);
 
     // Mathematical model (fixed texts).
     r.line().line();
@@ -150,11 +125,8 @@ std::string compose_report(const ProblemState& state, const platform::LocalDateT
     if (!direct) r.line("Tolerancia                   :", e13(s.tolerance));
     if (s.solver_kind == kMsi) r.line("Tolerancia para o MSI        :", e13(s.msi_tolerance));
 
-    const double first_norm = stats.norm_history.empty() ? 0.0 : stats.norm_history[0];
-    const double final_norm = (stats.iteration_count >= 0 &&
-                               static_cast<std::size_t>(stats.iteration_count) < stats.norm_history.size())
-                                  ? stats.norm_history[static_cast<std::size_t>(stats.iteration_count)]
-                                  : 0.0;
+    const double first_norm = results.initial_norm;
+    const double final_norm = results.final_norm;
     if (s.run_mode == kMultigrid) {
         r.line().line();
         r.line("***** Dados do Multigrid *****");
@@ -202,7 +174,7 @@ std::string compose_report(const ProblemState& state, const platform::LocalDateT
         r.line("Norma L1 média do erro de it com base na est inic  : ", e13(first_norm));
         r.line("Convergiu com a norma L1 média do erro de iteração : ", e13(final_norm));
         if (!direct) {
-            r.line("Taxa de convergência na ultima iteracao            : ", last_iteration_rate(stats));
+            r.line("Taxa de convergência na ultima iteracao            : ", last_iteration_rate(results));
             r.line("Taxa de Convergencia média                         : ", e13(stats.average_convergence_rate));
         }
     }
@@ -210,9 +182,9 @@ std::string compose_report(const ProblemState& state, const platform::LocalDateT
     // Accuracy.
     r.line();
     r.line("Erro de discretização na malha mais fina           : ",
-           format_e(std::fabs(accuracy.discretisation_error), 25, 16));
+           format_e(std::fabs(results.discretisation_error), 25, 16));
     r.line();
-    r.line("Norma infinita (T_Analitica - T_Numerica)          : ", format_e(accuracy.linf_error, 25, 16));
+    r.line("Norma infinita (T_Analitica - T_Numerica)          : ", format_e(results.linf_error, 25, 16));
 
     // Iteration-norm table: iteration 1, every multiple of the interval (a negative interval acts
     // as its absolute value; 0 lists only the first and the last), and the last iteration.
@@ -229,11 +201,13 @@ std::string compose_report(const ProblemState& state, const platform::LocalDateT
     return r.take();
 }
 
-void write_report(ProblemState& state, bool edit) {
+void write_report(ProblemState& state, bool edit) { write_report(state, derive_run_results(state), edit); }
+
+void write_report(ProblemState& state, const RunResults& results, bool edit) {
     if (state.settings.run_mode == kSingleGrid) state.settings.inner_iterations = 1;
     const platform::LocalDateTime when = platform::local_date_time();
     const std::string path = report_path(state.settings);
-    platform::write_file_atomically(path, compose_report(state, when));
+    platform::write_file_atomically(path, compose_report(state, results, when));
     platform::open_in_editor(path, edit);
 }
 

@@ -6,6 +6,7 @@
 #include "multigrid/fas_cycle.hpp"
 #include "multigrid/hierarchy.hpp"
 #include "platform/clock.hpp"
+#include "platform/editor.hpp"
 #include "platform/memory.hpp"
 #include "platform/text_file.hpp"
 #include "report/report.hpp"
@@ -93,6 +94,11 @@ void run_program(const ProgramOptions& options) {
     const SettingSource name_source = state.source_of("report_file_name");
     platform::check_writable_target(report::report_path(state.settings), name_source.file, name_source.line,
                                     "report_file_name");
+    output::check_output_targets(options.outputs,
+                                 {{report::report_path(state.settings), "the report file"},
+                                  {"dados1.ent", "an input file"},
+                                  {state.source_of("solver_kind").file, "an input file"},
+                                  {reference_file_name(state.settings.reference_file_index), "the reference file"}});
     const SimulationSettings& s = state.settings;
     const bool multigrid = s.run_mode == kMultigrid;
     const SettingSource size_source = state.source_of(multigrid ? "coarsest_nx" : "Nx");
@@ -114,7 +120,13 @@ void run_program(const ProgramOptions& options) {
         stats.seconds_per_run = stats.elapsed_seconds / stats.repetition_count;
     } while (stats.elapsed_seconds < options.window_seconds);
 
-    report::write_report(state, options.edit);
+    // The extra outputs follow the report and carry the same derived values; the editor opens
+    // once every file is in place.
+    const report::RunResults results = report::derive_run_results(state);
+    report::write_report(state, results, false);
+    output::write_outputs(options.outputs, state, results, report::report_path(state.settings),
+                          options.window_seconds);
+    platform::open_in_editor(report::report_path(state.settings), options.edit);
 }
 
 }  // namespace advdiff::run

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "output/run_outputs.hpp"
 #include "state/problem_state.hpp"
 
 namespace advdiff::run {
@@ -11,6 +12,7 @@ namespace advdiff::run {
 struct ProgramOptions {
     double window_seconds = 10.0;  // length of the timing window; at least one repetition runs
     bool edit = true;              // open the input files and the report in the user's editor
+    output::OutputRequest outputs; // files written beside the report on request
 };
 
 // Runs the program in the working directory. Throws RunError on any failure; nothing is
