@@ -1,6 +1,7 @@
 """Command line of advdiff2d-sweep."""
 
 import argparse
+import contextlib
 import json
 import os
 import shlex
@@ -8,7 +9,7 @@ import shutil
 import sys
 import time
 
-from . import inputs, report, results, runner
+from . import cluster, inputs, report, results, runner
 from . import study as study_mod
 
 PROG = "advdiff2d-sweep"
@@ -73,8 +74,9 @@ def build_parser():
     p.add_argument("--read", metavar="REPORT",
                    help="print the values of one advdiff2d report as JSON and exit "
                         "(NaN and infinities as the strings the report prints)")
-    p.add_argument("--bin-dir", metavar="DIR", default=default_bin,
-                   help="folder of advdiff2d and advdiff2d-reference (default: %(default)s)")
+    p.add_argument("--bin-dir", metavar="DIR",
+                   help=f"folder of advdiff2d and advdiff2d-reference (default: {default_bin}; "
+                        "with --scheduler: the folder on the workers, default their PATH)")
     p.add_argument("--window", metavar="W", type=float,
                    help=f"timing window of each run in seconds (default: the study file's, "
                         f"else {DEFAULT_WINDOW:g})")
@@ -85,6 +87,15 @@ def build_parser():
                    help="replace the results of an earlier sweep in OUT")
     p.add_argument("--dry-run", action="store_true",
                    help="list the runs and exit without running them")
+    w = p.add_argument_group("where the runs go (default: one after the other on this machine)")
+    w.add_argument("--jobs", metavar="N", type=int,
+                   help="run N at a time in local worker processes: they share this machine's "
+                        "cores, so the timings are for quick looks only")
+    w.add_argument("--scheduler", metavar="ADDRESS",
+                   help="send the runs to the workers of a Dask distributed scheduler, e.g. "
+                        "tcp://10.0.0.5:8786 (start workers with --nthreads 1, one per core "
+                        "at most; see README.md)")
+    p.set_defaults(default_bin=default_bin)
     g = p.add_argument_group("settings to vary (comma-separated lists; they replace the same "
                              "setting in every group of a study file)")
     g.add_argument("--nx", metavar="LIST", help="finest grids: N (N x N) or NxxNy")
@@ -157,6 +168,7 @@ def main(argv=None):
     args = build_parser().parse_args(argv)
     if args.read:
         return _read_command(args.read)
+    stack = contextlib.ExitStack()  # holds the executor (a pool, a scheduler connection)
     try:
         study = study_mod.load_study(args.study) if args.study else study_mod.Study()
         base_folder = args.base or study.base
@@ -179,36 +191,59 @@ def main(argv=None):
             return 0
         if not args.out:
             raise study_mod.UsageError("no output folder: give -o DIR")
-        binaries = runner.Binaries(args.bin_dir)
-        missing = binaries.missing()
+        if args.jobs is not None and args.jobs < 1:
+            raise study_mod.UsageError("--jobs must be at least 1")
+        if args.jobs is not None and args.scheduler:
+            raise study_mod.UsageError("--jobs and --scheduler exclude each other (the "
+                                       "scheduler's workers set how many runs go at once)")
+        binaries = runner.Binaries(args.bin_dir or args.default_bin)
+        missing = None if args.scheduler else binaries.missing()
         if missing:
             return _fail(1, missing)
+        executor = stack.enter_context(cluster.make_executor(
+            args.jobs, args.scheduler, args.bin_dir,
+            lambda text: print(f"{PROG}: warning: {text}", file=sys.stderr)))
         _prepare_out(args.out, args.force)
     except (study_mod.UsageError, inputs.InputError) as e:
+        stack.close()
         return _fail(2, str(e))
+    except cluster.ExecutorError as e:
+        return _fail(e.exit_code, str(e))
     except OSError as e:
+        stack.close()
         return _fail(1, f"{e.filename}: {e.strerror}")
 
     out = args.out
     progress = Progress(len(runs), sys.stderr.isatty())
-    rows, histories = [], {}
+    tasks = [runner.make_task(run, binaries, window, timeout) for run in runs]
+    if args.scheduler:
+        for task in tasks:
+            task["bin_dir"] = args.bin_dir  # a folder on the workers; None: their PATH
+    if isinstance(executor, cluster.LocalPool):
+        print(f"{PROG}: note: {executor.notes[0].rstrip('.')}", file=sys.stderr)
+    one_by_one = isinstance(executor, cluster.Sequential)
+    done = {}
     interrupted = False
-    for run in runs:
-        folder = f"runs/{run.slug()}"
-        if interrupted:
-            rows.append(results.make_row(run, folder, window, "not run", "interrupted", None, 0.0))
-            continue
-        progress.begin(run)
-        try:
-            status, error, parsed, wall = runner.run_one(
-                run, os.path.join(out, folder), binaries, window, timeout)
-        except KeyboardInterrupt:
-            interrupted = True
-            progress.note("interrupted")
-            rows.append(results.make_row(run, folder, window, "not run", "interrupted", None, 0.0))
-            continue
-        progress.end(status if status == "ok" else f"{status}: {error}", wall)
-        rows.append(results.make_row(run, folder, window, status, error, parsed, wall))
+    try:
+        with stack, contextlib.closing(executor.results(
+                tasks, started=lambda i: progress.begin(runs[i]))) as finished:
+            for i, result in finished:
+                run = runs[i]
+                status, error, parsed, wall = runner.file_result(
+                    run, tasks[i], result, os.path.join(out, f"runs/{run.slug()}"))
+                if not one_by_one:
+                    progress.begin(run)
+                progress.end(status if status == "ok" else f"{status}: {error}", wall)
+                done[i] = (status, error, parsed, wall, result.get("worker"), result.get("host"))
+    except KeyboardInterrupt:
+        interrupted = True
+        progress.note("interrupted")
+    rows, histories = [], {}
+    for i, run in enumerate(runs):
+        status, error, parsed, wall, worker, host = done.get(
+            i, ("not run", "interrupted", None, 0.0, None, None))
+        rows.append(results.make_row(run, f"runs/{run.slug()}", window, status, error, parsed,
+                                     wall, worker, host))
         if parsed is not None and parsed["history"]:
             histories[run.index] = parsed["history"]
 
@@ -223,7 +258,8 @@ def main(argv=None):
         print(f"{PROG}: warning: plots not written: {e}", file=sys.stderr)
         written = []
     results.write_summary(os.path.join(out, "summary.md"), rows, command,
-                          study.description or "advdiff2d sweep", progress.elapsed(), written)
+                          study.description or "advdiff2d sweep", progress.elapsed(), written,
+                          executor.notes + cluster.worker_notes(rows))
     ok = sum(r["status"] == "ok" for r in rows)
     progress.note(f"{len(rows)} runs, {ok} ok, {len(rows) - ok} not ok, in "
                   f"{progress.elapsed():.1f} s; results in {out}")

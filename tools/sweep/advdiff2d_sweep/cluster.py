@@ -36,14 +36,15 @@ import zipfile
 from . import tasks as tasks_mod
 
 CONNECT_TIMEOUT = 5.0     # seconds to reach the scheduler
+DEFAULT_PORT = 8786       # the port a scheduler listens on unless told otherwise
 WORKER_WAIT = 10.0        # seconds for a first worker to join a scheduler that has none
 NO_WORKER_TIMEOUT = 60.0  # a study whose scheduler has had no worker this long gives up
 POLL = 1.0                # seconds between checks on the cluster while waiting for results
 STOP_GRACE = 5.0          # seconds a local worker gets to stop its run before it is killed
 METADATA_ROOT = "advdiff2d-sweep"
 
-POOL_NOTE = ("runs {jobs} at a time on this machine: they share its cores, so their timings "
-             "are for quick looks only")
+POOL_NOTE = ("{jobs} runs at a time on this machine (--jobs {jobs}): they share its cores, so "
+             "their timings are for quick looks only")
 
 
 class ExecutorError(Exception):
@@ -94,8 +95,10 @@ class Sequential:
     def __exit__(self, *exc):
         return False
 
-    def results(self, task_list):
+    def results(self, task_list, started=None):
         for index, task in enumerate(task_list):
+            if started is not None:
+                started(index)
             yield index, _guarded(task, "local", socket.gethostname(), 1)
 
 
@@ -172,7 +175,7 @@ class LocalPool:
 
     def __init__(self, jobs):
         self.jobs = jobs
-        self.notes = (POOL_NOTE.format(jobs=jobs),)
+        self.notes = (POOL_NOTE.format(jobs=jobs) + ".",)
         self.slots = []
         self._started = 0
         method = "fork" if "fork" in multiprocessing.get_all_start_methods() else "spawn"
@@ -193,7 +196,7 @@ class LocalPool:
         self.slots = []
         return False
 
-    def results(self, task_list):
+    def results(self, task_list, started=None):
         waiting = list(range(len(task_list)))[::-1]
         busy = 0
         host = socket.gethostname()
@@ -359,6 +362,7 @@ class DaskCluster:
         # The client's own log lines (reconnect attempts, lost workers) would bury the
         # sweep's messages; what matters comes back in the results.
         logging.getLogger("distributed").setLevel(logging.CRITICAL)
+        self.address = _scheduler_address(self.address)
         try:
             self.client = distributed.Client(self.address, timeout=CONNECT_TIMEOUT,
                                              set_as_default=False)
@@ -394,7 +398,8 @@ class DaskCluster:
             os.rmdir(folder)
         workers = self.client.scheduler_info()["workers"]
         for address, info in workers.items():
-            self._check_threads(address, info.get("nthreads", 1))
+            # Named as in the results: by its name, which is its address unless it was given one.
+            self._check_threads(str(info.get("name", address)), info.get("nthreads", 1))
         missing = self.client.run(_programs_missing, self.bin_dir)
         bad = {w: m for w, m in missing.items() if m}
         if bad and len(bad) == len(missing):
@@ -404,7 +409,8 @@ class DaskCluster:
                                 "workers, or put them on their PATH)", 1)
         for w, m in bad.items():
             self.warn(f"worker {w}: {m}: its runs will fail")
-        self.notes = (f"{len(workers)} worker(s) of the scheduler {self.address}",)
+        self.notes = (f"Runs made by the workers of the Dask scheduler {self.address} "
+                      f"({len(workers)} when the study started).",)
 
     def _check_threads(self, worker, nthreads):
         if nthreads and nthreads > 1 and worker not in self._warned:
@@ -430,7 +436,7 @@ class DaskCluster:
 
     # -- running --------------------------------------------------------------------------
 
-    def results(self, task_list):
+    def results(self, task_list, started=None):
         finished = queue.Queue()
         futures = {}
         for index, task in enumerate(task_list):
@@ -521,9 +527,43 @@ class DaskCluster:
         return no_worker_since
 
 
+def _scheduler_address(text):
+    """The address in full (tcp://HOST:PORT); a text that is none is refused here, before a
+    client half made from it could linger."""
+    from distributed.comm.addressing import parse_address, parse_host_port
+
+    try:
+        scheme, location = parse_address(text.strip())
+        if scheme not in ("tcp", "tls"):
+            raise ValueError(f"the scheme is {scheme}://, not tcp:// or tls://")
+        host, port = parse_host_port(location, DEFAULT_PORT)
+        if not host or not 0 < port < 65536:
+            raise ValueError("give a host and a port")
+    except (ValueError, TypeError) as e:
+        raise ExecutorError(f"--scheduler {text}: not a scheduler address such as "
+                            f"tcp://10.0.0.5:{DEFAULT_PORT} ({_reason(e)})") from None
+    host = f"[{host}]" if ":" in host else host
+    return f"{scheme}://{host}:{port}"
+
+
 def _reason(error):
     text = str(error).strip().splitlines()
     return text[0] if text and text[0] else type(error).__name__
+
+
+def worker_notes(rows):
+    """A line for summary.md: how many runs each worker made, when they were not all made
+    here one by one."""
+    counts = {}
+    for row in rows:
+        if row.get("worker") and row["status"] != "not run":
+            key = (row["worker"], row.get("host") or "")
+            counts[key] = counts.get(key, 0) + 1
+    if not counts or set(counts) == {("local", socket.gethostname())}:
+        return ()
+    parts = [f"{worker} on {host or 'an unknown host'}: {n}"
+             for (worker, host), n in sorted(counts.items())]
+    return ("Runs per worker: " + ", ".join(parts) + ".",)
 
 
 def make_executor(jobs=None, scheduler=None, bin_dir=None, warn=print):

@@ -14,7 +14,8 @@ SETTING_COLUMNS = ("run", "group", "folder", "status", "error", "mode", "solver"
 REPORT_COLUMNS = ("seconds_per_run", "repetitions", "elapsed_seconds", "outer_iterations",
                   "inner_iterations", "nx", "ny", "unknowns", "initial_norm", "final_norm",
                   "last_rate", "average_rate", "discretisation_error", "linf_error")
-DERIVED_COLUMNS = ("mean_seconds", "h", "reduction_factor", "history_rows", "wall_seconds")
+DERIVED_COLUMNS = ("mean_seconds", "h", "reduction_factor", "history_rows", "wall_seconds",
+                   "worker", "host")
 COLUMNS = SETTING_COLUMNS + REPORT_COLUMNS + DERIVED_COLUMNS
 
 # Settings that separate one series of runs (a line in a plot) from another; the grid is
@@ -23,7 +24,7 @@ SERIES_COLUMNS = ("case", "mode", "solver", "coarsest_nx", "coarsest_ny", "inner
                   "tolerance", "msi_tolerance", "initial_estimate", "gamma", "max_iterations")
 
 
-def make_row(run, folder, window, status, error, parsed, wall_seconds):
+def make_row(run, folder, window, status, error, parsed, wall_seconds, worker=None, host=None):
     p = run.params
     row = dict.fromkeys(COLUMNS)
     row.update(run=run.index, group=run.group, folder=folder, status=status, error=error,
@@ -34,7 +35,7 @@ def make_row(run, folder, window, status, error, parsed, wall_seconds):
                grid=run.grid_text(), nx=run.nx, ny=run.ny, unknowns=run.nx * run.ny,
                tolerance=p["tolerance"], initial_estimate=p["initial_estimate"],
                max_iterations=p["max_iterations"], window=window,
-               wall_seconds=round(wall_seconds, 3))
+               wall_seconds=round(wall_seconds, 3), worker=worker, host=host)
     if run.solver == 2:
         row["msi_tolerance"] = p["msi_tolerance"]
     if run.mode == 1:
@@ -177,11 +178,12 @@ def _g(value, digits=4):
     return str(value)
 
 
-def write_summary(path, rows, command, title, total_seconds, plots):
+def write_summary(path, rows, command, title, total_seconds, plots, notes=()):
     ok = sum(r["status"] == "ok" for r in rows)
     lines = [f"# {title}", "",
              f"Command: `{command}`", "",
              f"{len(rows)} runs, {ok} ok, {len(rows) - ok} not ok; {total_seconds:.1f} s in all.",
+             *[line for note in notes for line in ("", note)],
              "", "| # | mode | solver | case | grid | levels | status | s/run | reps | "
              "outer it | unknowns | final norm | disc. error | max error |",
              "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"]

@@ -64,7 +64,12 @@ def store_result(task, result, folder):
 def run_one(run, folder, binaries, window, timeout):
     """Runs a simulation; returns (status, error message, parsed report or None, seconds)."""
     task = make_task(run, binaries, window, timeout)
-    result = tasks.run_task(task)
+    return file_result(run, task, tasks.run_task(task), folder)
+
+
+def file_result(run, task, result, folder):
+    """Reads and files the result of a run's task, wherever it ran; returns (status, error
+    message, parsed report or None, seconds)."""
     parsed = None
     if result["status"] == "ok":
         try:
