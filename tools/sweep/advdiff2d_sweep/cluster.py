@@ -361,7 +361,9 @@ class DaskCluster:
         self.distributed = distributed
         # The client's own log lines (reconnect attempts, lost workers) would bury the
         # sweep's messages; what matters comes back in the results.
-        logging.getLogger("distributed").setLevel(logging.CRITICAL)
+        for name in ["distributed", *logging.root.manager.loggerDict]:
+            if name.startswith("distributed"):
+                logging.getLogger(name).setLevel(logging.CRITICAL)
         self.address = _scheduler_address(self.address)
         try:
             self.client = distributed.Client(self.address, timeout=CONNECT_TIMEOUT,
@@ -401,7 +403,8 @@ class DaskCluster:
             # Named as in the results: by its name, which is its address unless it was given one.
             self._check_threads(str(info.get("name", address)), info.get("nthreads", 1))
         missing = self.client.run(_programs_missing, self.bin_dir)
-        bad = {w: m for w, m in missing.items() if m}
+        names = {a: str(info.get("name", a)) for a, info in workers.items()}
+        bad = {names.get(a, a): m for a, m in missing.items() if m}
         if bad and len(bad) == len(missing):
             w, m = next(iter(bad.items()))
             raise ExecutorError(f"--scheduler {self.address}: no worker can run the "
@@ -487,8 +490,7 @@ class DaskCluster:
                                if hasattr(e, "last_worker") else "its worker died while "
                                "running it")
         except d.CancelledError:
-            return lost_result(task, "cancelled by the scheduler (it restarted or lost this "
-                                     "client)")
+            return lost_result(task, "cancelled: the scheduler went away or was restarted")
         except Exception as e:  # noqa: BLE001 - an error outside run_task (import, pickling)
             result = lost_result(task, f"{type(e).__name__}: {e}")
             result["status"] = "failed"

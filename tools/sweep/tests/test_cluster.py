@@ -350,3 +350,25 @@ def test_the_code_sent_to_workers_imports_on_its_own_and_names_its_version(tmp_p
                           capture_output=True, text=True, timeout=60)
     assert done.returncode == 0, done.stderr
     assert done.stdout.strip() == digest
+
+
+def test_a_worker_holding_older_code_imports_the_version_a_task_was_sent_with(tmp_path):
+    new, new_digest = cluster.package_zip()
+    (tmp_path / "new.zip").write_bytes(new)
+    with zipfile.ZipFile(tmp_path / "old.zip", "w") as old:  # the same code plus one file
+        for name in zipfile.ZipFile(tmp_path / "new.zip").namelist():
+            old.writestr(name, zipfile.ZipFile(tmp_path / "new.zip").read(name))
+        old.writestr("advdiff2d_sweep/extra.py", "# an older version\n")
+    # As on a worker: the old archive imported by an earlier study, then the new one put
+    # first on the path as the worker does with what it is sent.
+    probe = ("import sys; sys.path.insert(0, sys.argv[1]); "
+             "from advdiff2d_sweep import cluster as old; "
+             "sys.path.insert(0, sys.argv[2]); "
+             "fresh = old._reimported(sys.argv[3]); "
+             "print(old.CODE_DIGEST != sys.argv[3], fresh.__file__.startswith(sys.argv[2]), "
+             "fresh.CODE_DIGEST == sys.argv[3], old._reimported('0' * 16))")
+    done = subprocess.run([sys.executable, "-I", "-c", probe, str(tmp_path / "old.zip"),
+                           str(tmp_path / "new.zip"), new_digest], cwd=tmp_path,
+                          capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.split() == ["True", "True", "True", "None"]
