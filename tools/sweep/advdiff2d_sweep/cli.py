@@ -42,12 +42,14 @@ EPILOG = """\
 examples:
   advdiff2d-sweep examples/multigrid-gs-65 -o /tmp/sweep --mode 1,2 --levels 3,4,5 --window 0.5
   advdiff2d-sweep --study tools/sweep/studies/multigrid-vs-singlegrid/study.json -o /tmp/study
+  advdiff2d-sweep --study study.json -o /tmp/study --scheduler tcp://10.0.0.5:8786
   advdiff2d-sweep --read report.txt
 
 Progress goes to stderr when it is a terminal. Exit status: 0 when the sweep ran and at
 least one run completed (failed runs are recorded in results.csv), 1 when nothing could run
 (binaries missing, every run failed, unreadable report for --read), 2 for bad usage
-(options, study file, base case files, output folder not empty without --force).
+(options, study file, base case files, output folder not empty without --force, a
+scheduler that cannot be reached).
 """
 
 

@@ -48,33 +48,28 @@ def _settled(out):
     return outcome
 
 
-def _children(pid):
-    """Processes whose parent is pid."""
+def _processes(keep):
+    """The processes for which keep(pid text) holds; one that ends while being read does not."""
     found = []
     for entry in os.listdir("/proc"):
-        if entry.isdigit():
-            try:
-                with open(f"/proc/{entry}/stat") as f:
-                    fields = f.read().rsplit(")", 1)[1].split()
-            except OSError:
-                continue
-            if int(fields[1]) == pid:
+        try:
+            if entry.isdigit() and keep(entry):
                 found.append(int(entry))
+        except OSError:
+            pass
     return found
+
+
+def _children(pid):
+    def parent(entry):
+        with open(f"/proc/{entry}/stat") as f:
+            return int(f.read().rsplit(")", 1)[1].split()[1])
+    return _processes(lambda entry: parent(entry) == pid)
 
 
 def _processes_in(folder):
     """Processes whose working folder is inside folder."""
-    found = []
-    for entry in os.listdir("/proc"):
-        if entry.isdigit():
-            try:
-                cwd = os.readlink(f"/proc/{entry}/cwd")
-            except OSError:
-                continue
-            if cwd.startswith(str(folder)):
-                found.append(int(entry))
-    return found
+    return _processes(lambda entry: os.readlink(f"/proc/{entry}/cwd").startswith(str(folder)))
 
 
 def _wait_for(condition, what, timeout=30):
