@@ -3,11 +3,11 @@
 import json
 import os
 
-from . import inputs, report, tasks
+from . import inputs, tasks
 
 PROGRAM = tasks.PROGRAM
 REFERENCE = tasks.REFERENCE
-REPORT_FILE = "report.txt"
+REPORT_FILE = inputs.REPORT_NAME
 
 
 class Binaries:
@@ -28,57 +28,32 @@ class Binaries:
 def reference_key(run):
     """Runs on the same grid and test case share their reference solution (the exact solution
     of the discrete system does not depend on the solver or the run mode)."""
-    p = run.params
-    return (f"{run.nx}x{run.ny}-{p['problem_kind']}_{p['flow_angle']}_{p['peclet_code']}"
-            f"-gamma{p['gamma']!r}")
+    return (f"{run.nx}x{run.ny}-{run.case[0]}_{run.case[1]}_{run.case[2]}"
+            f"-gamma{run.value('gamma')!r}-exata{run.value('reference_file_index')}")
 
 
-def make_task(run, binaries, window, timeout, fields=False):
+def make_task(run, bin_dir, window, timeout, fields=False):
     """The self-contained task of one run (see tasks.py)."""
-    files = inputs.run_files(run.mode, run.params,
-                             f"advdiff2d-sweep run {run.index}: {run.label()}")
-    return {"name": run.slug(), "files": files, "reference_key": reference_key(run),
-            "reference_file": f"exata{run.params['reference_file_index']}",
+    return {"name": run.slug(), "files": run.files(), "reference_key": reference_key(run),
+            "reference_file": f"exata{run.value('reference_file_index')}",
             "window": float(window), "timeout": float(window + timeout), "fields": fields,
-            "bin_dir": binaries.bin_dir}
+            "bin_dir": bin_dir}
+
+
+def _write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
 
 
 def store_result(task, result, folder):
     """Writes a run's input files and what the run brought back into its folder."""
     os.makedirs(folder, exist_ok=True)
     for name, text in task["files"].items():
-        with open(os.path.join(folder, name), "w", encoding="latin-1", newline="") as f:
-            f.write(text)
+        _write(os.path.join(folder, name), text.encode("latin-1"))
     if result.get("report_text") is not None:
-        with open(os.path.join(folder, REPORT_FILE), "w", encoding="latin-1",
-                  newline="") as f:
-            f.write(result["report_text"])
+        _write(os.path.join(folder, REPORT_FILE), result["report_text"].encode("latin-1"))
     if result.get("summary") is not None:
-        with open(os.path.join(folder, tasks.SUMMARY_FILE), "w", encoding="utf-8") as f:
-            json.dump(result["summary"], f, indent=1)
+        _write(os.path.join(folder, tasks.SUMMARY_FILE),
+               (json.dumps(result["summary"], indent=1) + "\n").encode("utf-8"))
     if result.get("fields_vti") is not None:
-        with open(os.path.join(folder, tasks.FIELDS_FILE), "wb") as f:
-            f.write(result["fields_vti"])
-
-
-def run_one(run, folder, binaries, window, timeout):
-    """Runs a simulation; returns (status, error message, parsed report or None, seconds)."""
-    task = make_task(run, binaries, window, timeout)
-    return file_result(run, task, tasks.run_task(task), folder)
-
-
-def file_result(run, task, result, folder):
-    """Reads and files the result of a run's task, wherever it ran; returns (status, error
-    message, parsed report or None, seconds)."""
-    parsed = None
-    if result["status"] == "ok":
-        try:
-            parsed = report.parse_report(result["report_text"], run.params["report_file_name"])
-        except report.ReportError as e:
-            result.update(status="failed", error=f"report: {e}")
-    try:
-        store_result(task, result, folder)
-    except OSError as e:
-        result.update(status="failed", error=f"files: {e.filename}: {e.strerror}")
-        parsed = None
-    return result["status"], result["error"], parsed, result["wall_seconds"]
+        _write(os.path.join(folder, tasks.FIELDS_FILE), result["fields_vti"])

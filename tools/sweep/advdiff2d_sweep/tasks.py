@@ -85,22 +85,6 @@ def program_path(bin_dir, name):
     return path if os.path.isfile(path) and os.access(path, os.X_OK) else None
 
 
-_options_known = {}
-
-
-def _accepts(program, option):
-    """Whether the program's --help lists an option (older builds lack the extra outputs)."""
-    key = (program, option)
-    if key not in _options_known:
-        try:
-            done = subprocess.run([program, "--help"], stdin=subprocess.DEVNULL,
-                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=30)
-            _options_known[key] = option.encode() in done.stdout
-        except (OSError, subprocess.TimeoutExpired):
-            _options_known[key] = False
-    return _options_known[key]
-
-
 def last_line(text):
     lines = [line.strip() for line in text.splitlines() if line.strip()]
     return lines[-1] if lines else ""
@@ -185,9 +169,8 @@ def run_task(task):
         program = program_path(task.get("bin_dir"), PROGRAM)
         if program is None:
             raise _StepFailed("failed", f"advdiff2d: {PROGRAM} not found")
-        argv = [program, "--no-edit", "--window", repr(float(task.get("window", 0.0)))]
-        if _accepts(program, "--summary"):
-            argv += ["--summary", SUMMARY_FILE]
+        argv = [program, "--no-edit", "--window", repr(float(task.get("window", 0.0))),
+                "--summary", SUMMARY_FILE]
         if task.get("fields"):
             argv += ["--fields", FIELDS_FILE]
         result["returncode"], result["stderr"] = _run_step("advdiff2d", argv, scratch, deadline)
