@@ -6,7 +6,7 @@ EXAMPLE ?= multigrid-gs-65
 WINDOW ?= 10
 CMAKE_FLAGS ?=
 
-.PHONY: all build run test bench study clean
+.PHONY: all build programs run test bench study clean
 
 all: build
 
@@ -16,9 +16,13 @@ $(BUILD_DIR)/CMakeCache.txt:
 build: $(BUILD_DIR)/CMakeCache.txt
 	cmake --build $(BUILD_DIR) -j$(JOBS)
 
-# Copies the example into a scratch folder, generates its reference solution, runs the
-# simulation with the full timing window and prints the report.
-run: build
+# Builds the two programs only (not the tests), copies the example into a scratch folder,
+# generates its reference solution, runs the simulation with the full timing window and prints
+# the report.
+programs: $(BUILD_DIR)/CMakeCache.txt
+	cmake --build $(BUILD_DIR) -j$(JOBS) --target advdiff2d advdiff2d-reference
+
+run: programs
 	@bash scripts/run_example.sh $(BUILD_DIR) examples/$(EXAMPLE) $(WINDOW)
 
 test: build

@@ -11,8 +11,23 @@ namespace {
 
 constexpr int kFormatVersion = 1;
 
-// The report name is ISO 8859-1 bytes; JSON text is UTF-8.
-std::string latin1_to_utf8(std::string_view latin1) {
+bool is_utf8(std::string_view bytes) {
+    for (std::size_t at = 0; at < bytes.size();) {
+        const auto lead = static_cast<unsigned char>(bytes[at]);
+        const std::size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3
+                                 : (lead & 0xF8) == 0xF0 ? 4 : 0;
+        if (length == 0 || (length == 2 && lead < 0xC2) || bytes.size() - at < length) return false;
+        for (std::size_t k = 1; k < length; ++k)
+            if ((static_cast<unsigned char>(bytes[at + k]) & 0xC0) != 0x80) return false;
+        at += length;
+    }
+    return true;
+}
+
+// A file name as JSON text (UTF-8): a name that is UTF-8 already stays as it is, so that it
+// names the same file; any other is read as ISO 8859-1, the report's character set.
+std::string file_name_text(std::string_view latin1) {
+    if (is_utf8(latin1)) return std::string(latin1);
     std::string utf8;
     for (const char ch : latin1) {
         const auto c = static_cast<unsigned char>(ch);
@@ -79,7 +94,7 @@ void write_settings(JsonWriter& json, const ProblemState& state) {
                     using T = std::decay_t<decltype(value)>;
                     if constexpr (std::is_same_v<T, int>) json.integer(value);
                     else if constexpr (std::is_same_v<T, double>) json.number(value);
-                    else json.string(latin1_to_utf8(without_trailing_blanks(value)));
+                    else json.string(file_name_text(without_trailing_blanks(value)));
                 },
                 setting.member);
         }
@@ -132,7 +147,7 @@ std::string compose_summary(const ProblemState& state, const report::RunResults&
     json.key("format_version").integer(kFormatVersion);
     json.key("program").string("advdiff2d");
     json.key("version").string(ADVDIFF_VERSION);
-    json.key("report_file").string(latin1_to_utf8(context.report_file));
+    json.key("report_file").string(file_name_text(context.report_file));
     json.key("run_mode").integer(s.run_mode);
     json.key("run_mode_name").string(s.run_mode == kMultigrid ? "multigrid" : "single-grid");
     json.key("solver_kind").integer(s.solver_kind);

@@ -11,9 +11,9 @@ namespace advdiff::run {
 
 namespace {
 
-const OptionSpec* find_spec(std::string_view name, std::span<const OptionSpec> specs) {
-    for (const OptionSpec& spec : specs)
-        if (spec.name == name || (!spec.alias.empty() && spec.alias == name)) return &spec;
+const AcceptedOption* find_accepted(std::string_view name, std::span<const AcceptedOption> accepted_options) {
+    for (const AcceptedOption& known : accepted_options)
+        if (known.name == name || (!known.alias.empty() && known.alias == name)) return &known;
     return nullptr;
 }
 
@@ -21,33 +21,33 @@ extern "C" void ignore_signal(int) {}
 
 }  // namespace
 
-std::vector<GivenOption> parse_command_line(int argc, const char* const* argv, std::span<const OptionSpec> specs) {
+std::vector<GivenOption> parse_command_line(int argc, const char* const* argv, std::span<const AcceptedOption> accepted_options) {
     std::vector<GivenOption> given;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         const std::size_t equals = arg.starts_with("--") ? arg.find('=') : std::string_view::npos;
         const std::string_view name = arg.substr(0, equals);
-        const OptionSpec* spec = find_spec(name, specs);
-        if (spec == nullptr) {
+        const AcceptedOption* known = find_accepted(name, accepted_options);
+        if (known == nullptr) {
             if (arg.starts_with("-")) throw UsageError("unknown argument " + quoted(name, 60));
             throw UsageError("unknown argument " + quoted(arg, 60) + " (the settings come from the input files)");
         }
-        GivenOption option{spec->name, {}};
-        if (spec->value_name.empty()) {
+        GivenOption option{known->name, {}};
+        if (known->value_name.empty()) {
             if (equals != std::string_view::npos)
-                throw UsageError(std::string(spec->name) + " takes no value, found " + quoted(arg.substr(equals + 1), 60));
+                throw UsageError(std::string(known->name) + " takes no value, found " + quoted(arg.substr(equals + 1), 60));
         } else {
             if (equals != std::string_view::npos) {
                 option.value = arg.substr(equals + 1);
             } else {
                 if (i + 1 >= argc)
-                    throw UsageError(std::string(spec->name) + " needs a value: " + std::string(spec->name) + " " +
-                                     std::string(spec->value_name));
+                    throw UsageError(std::string(known->name) + " needs a value: " + std::string(known->name) + " " +
+                                     std::string(known->value_name));
                 option.value = argv[++i];
             }
             if (option.value.empty())
-                throw UsageError(std::string(spec->name) + " needs a value: " + std::string(spec->name) + " " +
-                                 std::string(spec->value_name) + ", found an empty one");
+                throw UsageError(std::string(known->name) + " needs a value: " + std::string(known->name) + " " +
+                                 std::string(known->value_name) + ", found an empty one");
         }
         given.push_back(std::move(option));
     }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <exception>
 #include <initializer_list>
+#include <optional>
 #include <new>
 #include <span>
 #include <stdexcept>
@@ -17,13 +18,13 @@
 namespace advdiff::run {
 
 // One option a program accepts.
-struct OptionSpec {
+struct AcceptedOption {
     std::string_view name;        // "--window"
     std::string_view value_name;  // "SECONDS" for an option that takes a value; empty for a flag
     std::string_view alias = {};  // another spelling ("-h"), or empty
 };
 
-// One option as given, by its spec's name; `value` empty for a flag.
+// One option as given, by its accepted name; `value` empty for a flag.
 struct GivenOption {
     std::string_view name;
     std::string value;
@@ -35,10 +36,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Reads argv[1..] against `specs`, in order. An option that takes a value accepts it as the next
+// Reads argv[1..] against `accepted_options`, in order. An option that takes a value accepts it as the next
 // argument ("--window 5") or after '=' ("--window=5"); a flag accepts no value. Throws UsageError
 // for an unknown argument, a missing or empty value, or a value given to a flag.
-std::vector<GivenOption> parse_command_line(int argc, const char* const* argv, std::span<const OptionSpec> specs);
+std::vector<GivenOption> parse_command_line(int argc, const char* const* argv, std::span<const AcceptedOption> accepted_options);
 
 // `value` when it is one of `accepted`; otherwise UsageError listing the accepted values.
 std::string_view choose_value(const GivenOption& option, std::initializer_list<std::string_view> accepted);
@@ -55,6 +56,16 @@ void survive_broken_pipes();
 // Flushes standard output; a write that was lost (a full disk, a closed pipe) is an error line on
 // stderr and exit status 1. Returns the exit status `status` otherwise.
 int finish_standard_output(const char* program, int status = 0);
+
+// --help prints the help text (`print_help`), --version "<program> <version>"; either returns the
+// exit status once standard output has taken it all. Empty for any other option.
+template <typename PrintHelp>
+std::optional<int> answer_help_or_version(const GivenOption& option, const char* program, PrintHelp&& print_help) {
+    if (option.name == "--help") print_help();
+    else if (option.name == "--version") std::printf("%s %s\n", program, ADVDIFF_VERSION);
+    else return std::nullopt;
+    return finish_standard_output(program);
+}
 
 // Runs `body`; a failure becomes one line "<program>: error: <what>" on stderr and exit status 1.
 template <typename Body>

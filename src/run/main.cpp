@@ -17,7 +17,7 @@ constexpr const char* kProgram = "advdiff2d";
 constexpr const char* kUsage =
     "usage: advdiff2d [--window SECONDS] [--no-edit] [--summary FILE] [--fields FILE.vti] [--help] [--version]";
 
-constexpr advdiff::run::OptionSpec kOptions[] = {
+constexpr advdiff::run::AcceptedOption kOptions[] = {
     {"--window", "SECONDS"}, {"--no-edit", ""},  {"--summary", "FILE"},
     {"--fields", "FILE.vti"}, {"--help", "", "-h"}, {"--version", ""},
 };
@@ -63,14 +63,7 @@ int main(int argc, char** argv) {
     run::ProgramOptions options;
     try {
         for (const run::GivenOption& option : run::parse_command_line(argc, argv, kOptions)) {
-            if (option.name == "--help") {
-                print_help();
-                return run::finish_standard_output(kProgram);
-            }
-            if (option.name == "--version") {
-                std::printf("advdiff2d %s\n", ADVDIFF_VERSION);
-                return run::finish_standard_output(kProgram);
-            }
+            if (const auto status = run::answer_help_or_version(option, kProgram, print_help)) return *status;
             if (option.name == "--no-edit") options.edit = false;
             if (option.name == "--window") options.window_seconds = run::parse_seconds(option);
             if (option.name == "--summary") options.outputs.summary_path = option.value;

@@ -13,7 +13,7 @@ namespace {
 constexpr const char* kProgram = "advdiff2d-reference";
 constexpr const char* kUsage = "usage: advdiff2d-reference [--method band|iterative] [--help] [--version]";
 
-constexpr advdiff::run::OptionSpec kOptions[] = {
+constexpr advdiff::run::AcceptedOption kOptions[] = {
     {"--method", "band|iterative"}, {"--help", "", "-h"}, {"--version", ""},
 };
 
@@ -48,14 +48,7 @@ int main(int argc, char** argv) {
     Method method = Method::automatic;
     try {
         for (const run::GivenOption& option : run::parse_command_line(argc, argv, kOptions)) {
-            if (option.name == "--help") {
-                print_help();
-                return run::finish_standard_output(kProgram);
-            }
-            if (option.name == "--version") {
-                std::printf("advdiff2d-reference %s\n", ADVDIFF_VERSION);
-                return run::finish_standard_output(kProgram);
-            }
+            if (const auto status = run::answer_help_or_version(option, kProgram, print_help)) return *status;
             if (option.name == "--method")
                 method = run::choose_value(option, {"band", "iterative"}) == "band" ? Method::band : Method::iterative;
         }
