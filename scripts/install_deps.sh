@@ -3,10 +3,10 @@
 # package names as arguments, those instead (scripts/ci_fuzz.sh asks for its compiler so).
 set -euo pipefail
 packages=(cmake g++ make libgtest-dev libbenchmark-dev liblapack-dev libblas-dev
-          python3 python3-numpy python3-matplotlib python3-pytest python3-vtk9)
+          python3 python3-numpy python3-matplotlib python3-pytest python3-vtk9
+          python3-distributed)
 (($#)) && packages=("$@")
 missing=()
-packages+=(python3-distributed)  # advdiff2d-sweep --scheduler and its tests (Dask distributed)
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
