@@ -318,7 +318,7 @@ def main(argv=None):
             fields_mod.check_available()
         check_out(args.out, args.force)
         executor = stack.enter_context(cluster.make_executor(
-            args.jobs, args.scheduler, args.bin_dir,
+            min(args.jobs or 1, len(runs)), args.scheduler, args.bin_dir,
             lambda text: print(f"{PROG}: warning: {text}", file=sys.stderr)))
         prepare_out(args.out)
     except (study_mod.UsageError, inputs.InputError, fields_mod.FieldsError) as e:

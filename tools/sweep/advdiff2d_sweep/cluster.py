@@ -214,7 +214,8 @@ class LocalPool:
                     busy += 1
             ready = multiprocessing.connection.wait(
                 [s.conn for s in self.slots] + [s.process.sentinel for s in self.slots])
-            for i, slot in enumerate(list(self.slots)):
+            alive = []  # the slots after this round; self.slots keeps every live process
+            for slot in list(self.slots):
                 result = None
                 if slot.conn in ready or slot.process.sentinel in ready:
                     try:
@@ -225,6 +226,7 @@ class LocalPool:
                     if result is not None and slot.index is not None:
                         index, slot.index = slot.index, None
                         busy -= 1
+                        alive.append(slot)
                         yield index, result
                         continue
                 if not slot.process.is_alive():
@@ -239,9 +241,11 @@ class LocalPool:
                     slot.conn.close()
                     if waiting and replacements > 0:
                         replacements -= 1
-                        self.slots[i] = self._new_slot()
-                    else:
-                        self.slots.remove(slot)
+                        alive.append(self._new_slot())
+                        self.slots.append(alive[-1])  # stopped on exit even mid-round
+                else:
+                    alive.append(slot)
+            self.slots = alive
             if waiting and not self.slots:
                 for index in reversed(waiting):
                     yield index, lost_result(task_list[index], "no worker process could run it",
@@ -348,7 +352,6 @@ class DaskCluster:
         self.study = uuid.uuid4().hex[:12]
         self.notes = ()
         self._warned = set()
-        self._zip = None
 
     # -- opening --------------------------------------------------------------------------
 
@@ -373,6 +376,13 @@ class DaskCluster:
                                 f"within {CONNECT_TIMEOUT:g} s ({_reason(e)})") from None
         try:
             self._prepare_workers()
+        except ExecutorError:
+            self._close()
+            raise
+        except Exception as e:  # noqa: BLE001 - e.g. the scheduler went away meanwhile
+            self._close()
+            raise ExecutorError(f"--scheduler {self.address}: the workers could not be "
+                                f"prepared ({_reason(e)})", 1) from None
         except BaseException:
             self._close()
             raise
@@ -402,9 +412,10 @@ class DaskCluster:
         for address, info in workers.items():
             # Named as in the results: by its name, which is its address unless it was given one.
             self._check_threads(str(info.get("name", address)), info.get("nthreads", 1))
-        missing = self.client.run(_programs_missing, self.bin_dir)
+        missing = self.client.run(_programs_missing, self.bin_dir, on_error="return")
         names = {a: str(info.get("name", a)) for a, info in workers.items()}
-        bad = {names.get(a, a): m for a, m in missing.items() if m}
+        bad = {names.get(a, a): (m if not isinstance(m, BaseException) else _reason(m))
+               for a, m in missing.items() if m}
         if bad and len(bad) == len(missing):
             w, m = next(iter(bad.items()))
             raise ExecutorError(f"--scheduler {self.address}: no worker can run the "
@@ -485,10 +496,11 @@ class DaskCluster:
         d = self.distributed
         try:
             return future.result(timeout=60)
-        except d.scheduler.KilledWorker as e:
-            return lost_result(task, f"its worker died while running it ({e.last_worker.name})"
-                               if hasattr(e, "last_worker") else "its worker died while "
-                               "running it")
+        except d.scheduler.KilledWorker as e:  # the scheduler's own bound on restarts
+            last = getattr(e, "last_worker", None)
+            name, host = str(getattr(last, "name", "")), str(getattr(last, "host", ""))
+            return lost_result(task, f"its worker {name} died while running it".replace(
+                "  ", " "), name, host)
         except d.CancelledError:
             return lost_result(task, "cancelled: the scheduler went away or was restarted")
         except Exception as e:  # noqa: BLE001 - an error outside run_task (import, pickling)
@@ -502,13 +514,16 @@ class DaskCluster:
         worker, host, cpus = result.get("worker"), result.get("host"), result.get("cpus")
         if not worker or not host or result["status"] == "lost":
             return
-        self._check_threads(worker, result.get("nthreads"))
-        seen = hosts.setdefault(host, set())
-        seen.add(worker)
-        if cpus and len(seen) > cpus and ("host", host) not in self._warned:
+        nthreads = result.get("nthreads") or 1
+        self._check_threads(worker, nthreads)
+        seen = hosts.setdefault(host, {})
+        seen[worker] = nthreads
+        threads = sum(seen.values())
+        if cpus and threads > cpus and ("host", host) not in self._warned:
             self._warned.add(("host", host))
-            self.warn(f"host {host} runs {len(seen)} workers on {cpus} cores: their runs "
-                      "disturb each other's timings (one single-thread worker per core at most)")
+            self.warn(f"host {host} runs {len(seen)} workers with {threads} threads on {cpus} "
+                      "cores: their runs disturb each other's timings (one single-thread "
+                      "worker per core at most)")
 
     def _cluster_gone(self, no_worker_since):
         """None while workers are there; the time since when there is none; or a message once
