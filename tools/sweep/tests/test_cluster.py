@@ -178,6 +178,17 @@ def start_cluster(tmp_path_factory):
 
 
 @pytest.fixture(scope="module")
+def loopback(tmp_path_factory):
+    """Two single-thread workers, for the tests that leave them as they found them."""
+    c = LoopbackCluster(tmp_path_factory.mktemp("cluster"), 2, 1)
+    try:
+        c.start()
+        yield c
+    finally:
+        c.stop()
+
+
+@pytest.fixture(scope="module")
 def local_study(build_dir, tmp_path_factory):
     out = tmp_path_factory.mktemp("local") / "out"
     done = _sweep(build_dir, out, *NINE_RUNS, "--window", "0")
@@ -187,8 +198,7 @@ def local_study(build_dir, tmp_path_factory):
 
 # ---------------------------------------------------------------------------------------------
 
-def test_cluster_and_pool_give_the_local_results(build_dir, local_study, start_cluster,
-                                                 tmp_path):
+def test_cluster_and_pool_give_the_local_results(build_dir, local_study, loopback, tmp_path):
     local = _settled(local_study)
     assert len(local) == 9 and all(r["status"] == "ok" for r, _, _ in local)
     assert {(r["worker"], r["host"]) for r in _rows(local_study)} == {
@@ -201,7 +211,7 @@ def test_cluster_and_pool_give_the_local_results(build_dir, local_study, start_c
     _same(_settled(tmp_path / "pool"), local)
     assert {r["worker"] for r in _rows(tmp_path / "pool")} <= {"local-1", "local-2"}
 
-    c = start_cluster(2)
+    c = loopback
     done = _sweep(build_dir, tmp_path / "dask", *NINE_RUNS, "--window", "0", "--scheduler",
                   c.address)
     assert done.returncode == 0, done.stderr
@@ -214,6 +224,36 @@ def test_cluster_and_pool_give_the_local_results(build_dir, local_study, start_c
     assert c.address in summary and "Runs per worker: test-worker-" in summary
     for name in ("time_vs_unknowns.png", "history.csv", "plan.json"):
         assert (tmp_path / "dask" / name).is_file()
+
+
+def test_ctrl_c_cancels_the_runs_sent_to_the_cluster(build_dir, loopback, tmp_path):
+    sweep = subprocess.Popen([sys.executable, SCRIPT, BASE, "-o", tmp_path / "out",
+                              "--bin-dir", build_dir, "--mode", "mg", "--levels", "3,4,5",
+                              "--solver", "gs,msi", "--window", "1", "--scheduler",
+                              loopback.address],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        _wait_for(lambda: any(_children(w.pid) for w in loopback.workers.values()),
+                  "a run on a worker")
+        sweep.send_signal(signal.SIGINT)
+        _, stderr = sweep.communicate(timeout=60)
+    finally:
+        if sweep.poll() is None:
+            sweep.kill()
+            sweep.wait()
+    assert sweep.returncode == 130, stderr
+    assert "Traceback" not in stderr
+    rows = _rows(tmp_path / "out")
+    assert len(rows) == 6 and rows[-1]["status"] == "not run"
+    assert {r["status"] for r in rows} <= {"ok", "not run"}
+    # The scheduler forgets the study's tasks (the runs under way finish on their workers).
+    from distributed import Client
+
+    def study_tasks(dask_scheduler):
+        return [str(k) for k in dask_scheduler.tasks if str(k).startswith("advdiff2d-")]
+
+    with Client(loopback.address, timeout=START_TIMEOUT, set_as_default=False) as client:
+        _wait_for(lambda: not client.run_on_scheduler(study_tasks), "the tasks to go")
 
 
 def test_a_worker_killed_mid_study_loses_its_run_only(build_dir, start_cluster, tmp_path):
