@@ -31,6 +31,24 @@ def _sweep(build_dir, out, *options, timeout=120, env=None):
                            *options], capture_output=True, text=True, timeout=timeout, env=env)
 
 
+def _sweep_until(build_dir, out, options, ready, act, env=None):
+    """Starts a six-run sweep, acts on it (or on its workers) once ready() holds, and returns
+    its exit status and stderr; the sweep is killed if it outlives the test."""
+    sweep = subprocess.Popen([sys.executable, SCRIPT, BASE, "-o", out, "--bin-dir", build_dir,
+                              "--mode", "mg", "--levels", "3,4,5", "--solver", "gs,msi",
+                              *options], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                             text=True, env=env)
+    try:
+        _wait_for(ready, "a run under way")
+        act(sweep)
+        _, stderr = sweep.communicate(timeout=120)
+    finally:
+        if sweep.poll() is None:
+            sweep.kill()
+            sweep.wait()
+    return sweep.returncode, stderr
+
+
 def _rows(out):
     with open(out / "results.csv", newline="") as f:
         return list(csv.DictReader(f))
@@ -227,21 +245,11 @@ def test_cluster_and_pool_give_the_local_results(build_dir, local_study, loopbac
 
 
 def test_ctrl_c_cancels_the_runs_sent_to_the_cluster(build_dir, loopback, tmp_path):
-    sweep = subprocess.Popen([sys.executable, SCRIPT, BASE, "-o", tmp_path / "out",
-                              "--bin-dir", build_dir, "--mode", "mg", "--levels", "3,4,5",
-                              "--solver", "gs,msi", "--window", "1", "--scheduler",
-                              loopback.address],
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    try:
-        _wait_for(lambda: any(_children(w.pid) for w in loopback.workers.values()),
-                  "a run on a worker")
-        sweep.send_signal(signal.SIGINT)
-        _, stderr = sweep.communicate(timeout=60)
-    finally:
-        if sweep.poll() is None:
-            sweep.kill()
-            sweep.wait()
-    assert sweep.returncode == 130, stderr
+    status, stderr = _sweep_until(
+        build_dir, tmp_path / "out", ["--window", "1", "--scheduler", loopback.address],
+        lambda: any(_children(w.pid) for w in loopback.workers.values()),
+        lambda sweep: sweep.send_signal(signal.SIGINT))
+    assert status == 130, stderr
     assert "Traceback" not in stderr
     rows = _rows(tmp_path / "out")
     assert len(rows) == 6 and rows[-1]["status"] == "not run"
@@ -261,19 +269,10 @@ def test_a_worker_killed_mid_study_loses_its_run_only(build_dir, start_cluster, 
     out = tmp_path / "out"
     victim = "test-worker-1"
     # Runs of about a second each, so that one is surely under way when its worker dies.
-    sweep = subprocess.Popen([sys.executable, SCRIPT, BASE, "-o", out, "--bin-dir", build_dir,
-                              "--mode", "mg", "--levels", "3,4,5", "--solver", "gs,msi",
-                              "--window", "1", "--scheduler", c.address],
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    try:
-        _wait_for(lambda: _children(c.workers[victim].pid), "a run on the worker")
-        c.kill(victim)
-        _, stderr = sweep.communicate(timeout=120)
-    finally:
-        if sweep.poll() is None:
-            sweep.kill()
-            sweep.wait()
-    assert sweep.returncode == 0, stderr
+    status, stderr = _sweep_until(build_dir, out, ["--window", "1", "--scheduler", c.address],
+                                  lambda: _children(c.workers[victim].pid),
+                                  lambda sweep: c.kill(victim))
+    assert status == 0, stderr
     rows = _rows(out)
     assert len(rows) == 6
     lost = [r for r in rows if r["status"] == "lost"]
@@ -314,21 +313,11 @@ def test_ctrl_c_stops_the_pool_and_keeps_the_runs_done(build_dir, tmp_path):
     scratch = tmp_path / "tmp"
     scratch.mkdir()
     out = tmp_path / "out"
-    sweep = subprocess.Popen([sys.executable, SCRIPT, BASE, "-o", out, "--bin-dir", build_dir,
-                              "--mode", "mg", "--levels", "3,4,5", "--solver", "gs,msi",
-                              "--window", "2", "--jobs", "2"],
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                             env=dict(os.environ, TMPDIR=str(scratch)))
-    try:
-        _wait_for(lambda: any(p.name.startswith("advdiff2d-run-") for p in scratch.iterdir()),
-                  "a run under way")
-        sweep.send_signal(signal.SIGINT)
-        _, stderr = sweep.communicate(timeout=60)
-    finally:
-        if sweep.poll() is None:
-            sweep.kill()
-            sweep.wait()
-    assert sweep.returncode == 130, stderr
+    status, stderr = _sweep_until(
+        build_dir, out, ["--window", "2", "--jobs", "2"],
+        lambda: any(p.name.startswith("advdiff2d-run-") for p in scratch.iterdir()),
+        lambda sweep: sweep.send_signal(signal.SIGINT), env=dict(os.environ, TMPDIR=str(scratch)))
+    assert status == 130, stderr
     assert "Traceback" not in stderr
     rows = _rows(out)
     assert len(rows) == 6 and rows[-1]["status"] == "not run"
