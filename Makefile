@@ -5,6 +5,7 @@ JOBS ?= 2
 EXAMPLE ?= multigrid-gs-65
 WINDOW ?= 10
 CMAKE_FLAGS ?=
+STUDY_FLAGS ?=
 
 .PHONY: all build programs run test bench study clean
 
@@ -28,9 +29,10 @@ run: programs
 test: build
 	@bash scripts/run_tests.sh $(BUILD_DIR)
 
-# Runs the bundled multigrid-versus-single-grid study; results, plots and summary in build/study.
-study: build
-	tools/sweep/advdiff2d-sweep --study tools/sweep/studies/multigrid-vs-singlegrid/study.json --bin-dir $(BUILD_DIR) -o $(BUILD_DIR)/study --force
+# Runs the bundled multigrid-versus-single-grid study (the two programs are all it needs);
+# results, plots and summary in build/study. STUDY_FLAGS adds options, e.g. --fields.
+study: programs
+	tools/sweep/advdiff2d-sweep --study tools/sweep/studies/multigrid-vs-singlegrid/study.json --bin-dir $(BUILD_DIR) -o $(BUILD_DIR)/study --force $(STUDY_FLAGS)
 
 bench:
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DADVDIFF_BENCH=ON $(CMAKE_FLAGS)

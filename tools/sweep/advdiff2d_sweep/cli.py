@@ -11,7 +11,7 @@ import sys
 import time
 
 from . import fields as fields_mod
-from . import cluster, inputs, results, runner
+from . import cluster, inputs, results, runner, tasks
 from . import study as study_mod
 from . import summary as summary_mod
 
@@ -72,9 +72,20 @@ def _fail(code, message):
     return code
 
 
+def default_bin_dir():
+    """The build folder of the repository the tool sits in, else (an installed tool) the
+    folder of the advdiff2d found on the PATH."""
+    here = os.path.dirname(os.path.dirname(os.path.realpath(__file__)))
+    build = os.path.normpath(os.path.join(here, "..", "..", "build"))
+    if tasks.program_path(build, tasks.PROGRAM) is None:
+        found = tasks.program_path(None, tasks.PROGRAM)
+        if found is not None:
+            return os.path.dirname(os.path.abspath(found))
+    return build
+
+
 def build_parser():
-    here = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    default_bin = os.path.normpath(os.path.join(here, "..", "..", "build"))
+    default_bin = default_bin_dir()
     p = _Parser(prog=PROG, description=DESCRIPTION, epilog=EPILOG,
                 formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument("base", nargs="?", metavar="BASE",

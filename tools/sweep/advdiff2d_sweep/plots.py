@@ -72,9 +72,9 @@ class Styles:
                 "marker": MARKERS[(marker if self.marker_column else style) % len(MARKERS)]}
 
 
-def _panels(keys, width=5.0, height=4.0):
+def _panels(keys, width=5.0, height=4.0, cols=None):
     n = max(1, len(keys))
-    cols = min(PANEL_COLUMNS, n)
+    cols = cols or min(PANEL_COLUMNS, n)
     rows = math.ceil(n / cols)
     fig, axes = plt.subplots(rows, cols, figsize=(width * cols, height * rows), squeeze=False)
     flat = [ax for line in axes for ax in line]
@@ -86,6 +86,15 @@ def _panels(keys, width=5.0, height=4.0):
 def _wrapped(title, panels):
     """A figure title folded to the width of its panels."""
     return textwrap.fill(title, width=55 * min(panels, PANEL_COLUMNS))
+
+
+def _count_text(v, _=None):
+    """An iteration count as a tick label: 800, 12k, 1.5M."""
+    if abs(v) >= 1e6:
+        return f"{v / 1e6:g}M"
+    if abs(v) >= 1e4:
+        return f"{v / 1e3:g}k"
+    return f"{v:g}"
 
 
 def _number_text(v):
@@ -197,7 +206,7 @@ def _xy_plot(rows, x, y, fit_symbol, xlabel, ylabel, title, slopes=False, h_tick
     def exponents(key):
         got = fitted.get(key, {})
         return f"   {fit_symbol} = " + " | ".join(
-            f"{got[c]:.2f}" if c in got else "-" for c in cases)
+            f"{got[c]:.2f}".replace("-0.00", "0.00") if c in got else "-" for c in cases)
 
     heading = (f"series   (fitted {fit_symbol}" +
                (f" for {' | '.join(cases)})" if len(cases) > 1 else ")"))
@@ -214,12 +223,20 @@ def _history_plot(rows, histories):
     with_history = [r for r in rows if histories.get(r["run"])]
     if not with_history:
         return None
-    keys = list(dict.fromkeys((r["case"], r["mode"]) for r in with_history))
+    cases = list(dict.fromkeys(r["case"] for r in with_history))
+    modes = sorted({r["mode"] for r in with_history})
+    # A row of panels per run mode, a column per test case (while the cases fit a row).
+    cols = len(cases) if len(cases) <= PANEL_COLUMNS else None
+    keys = [(c, m) for m in modes for c in cases]
     grids = sorted({r["unknowns"] or 0 for r in with_history})
     rank = {g: i / max(1, len(grids) - 1) for i, g in enumerate(grids)}
     styles = Styles(with_history)
-    fig, axes = _panels(keys)
+    fig, axes = _panels(keys, cols=cols)
+    present = {(r["case"], r["mode"]) for r in with_history}
     for ax, (case, mode) in zip(axes, keys):
+        if (case, mode) not in present:
+            ax.set_visible(False)
+            continue
         for r in (r for r in with_history if (r["case"], r["mode"]) == (case, mode)):
             points = [(i, v) for i, v in enumerate(histories[r["run"]]) if _positive(v)]
             if not points:
@@ -233,7 +250,8 @@ def _history_plot(rows, histories):
         ax.set_ylabel("iteration-error norm (L1 mean)")
         ax.set_title(f"{case}, {'multigrid' if mode == 1 else 'single-grid'}",
                      fontsize="medium")
-        ax.xaxis.set_major_locator(ticker.MaxNLocator(integer=True))
+        ax.xaxis.set_major_locator(ticker.MaxNLocator(nbins=6, integer=True))
+        ax.xaxis.set_major_formatter(ticker.FuncFormatter(_count_text))
         ax.grid(True, which="major", alpha=0.3)
     grid_text = {r["unknowns"] or 0: r["grid"] for r in with_history}
     handles = []
