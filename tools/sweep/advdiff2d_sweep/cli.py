@@ -18,6 +18,7 @@ from . import summary as summary_mod
 PROG = "advdiff2d-sweep"
 DEFAULT_WINDOW = 1.0
 DEFAULT_TIMEOUT = 600.0
+MAX_JOBS = 256  # local worker processes at most (each run is one more process besides)
 PLOT_NAMES = ("time_vs_unknowns", "iterations_vs_unknowns", "error_vs_h", "history")
 OUTPUT_FILES = ("results.csv", "history.csv", "rates.csv", "summary.md", "plan.json")
 OUTPUT_FOLDERS = ("runs", "fields")
@@ -316,13 +317,14 @@ def main(argv=None):
             return 0
         if not args.out:
             raise study_mod.UsageError("no output folder: give -o DIR")
-        if args.jobs is not None and args.jobs < 1:
-            raise study_mod.UsageError("--jobs must be at least 1")
-        if args.jobs is not None and args.scheduler:
+        if args.jobs is not None and not 1 <= args.jobs <= MAX_JOBS:
+            raise study_mod.UsageError(f"--jobs must be from 1 to {MAX_JOBS}")
+        on_cluster = args.scheduler is not None
+        if args.jobs is not None and on_cluster:
             raise study_mod.UsageError("--jobs and --scheduler exclude each other (the "
                                        "scheduler's workers set how many runs go at once)")
         binaries = runner.Binaries(args.bin_dir or args.default_bin)
-        missing = None if args.scheduler else binaries.missing()
+        missing = None if on_cluster else binaries.missing()
         if missing:
             return _fail(1, missing)
         if args.fields:
@@ -346,7 +348,7 @@ def main(argv=None):
     sweep = Sweep(out, runs, window, shlex.join([PROG] + argv),
                   study.description or "advdiff2d sweep", progress)
     # With --scheduler, --bin-dir is a folder on the workers (None: their PATH).
-    bin_dir = args.bin_dir if args.scheduler else binaries.bin_dir
+    bin_dir = args.bin_dir if on_cluster else binaries.bin_dir
     task_list = [runner.make_task(r, bin_dir, window, timeout, args.fields) for r in runs]
     sweep.notes = executor.notes
     if isinstance(executor, cluster.LocalPool):

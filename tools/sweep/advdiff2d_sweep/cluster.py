@@ -62,11 +62,26 @@ def lost_result(task, message, worker="", host=""):
             "worker": worker, "host": host, "nthreads": None, "wall_seconds": 0.0}
 
 
+def _with_reference_program(task):
+    """The task with the reference program's identity in its reference_key. A worker keeps
+    the reference solutions it made for as long as it lives, across studies: one made by an
+    earlier build of the program must not be handed to a run of a later one."""
+    tool = tasks_mod.program_path(task.get("bin_dir"), tasks_mod.REFERENCE)
+    if not tool or not task.get("reference_key"):
+        return task
+    try:
+        st = os.stat(tool)
+    except OSError:
+        return task
+    return dict(task, reference_key=f"{task['reference_key']}|{os.path.realpath(tool)}|"
+                                    f"{st.st_size}|{st.st_mtime_ns}")
+
+
 def _guarded(task, worker, host, nthreads):
     """run_task with the worker's identity in its result; an exception in the task code (which
     should never raise) becomes a failed run rather than a lost study."""
     try:
-        result = tasks_mod.run_task(task)
+        result = tasks_mod.run_task(_with_reference_program(task))
     except Exception as e:  # noqa: BLE001 - every failure must come back as a result
         result = lost_result(task, f"task: {type(e).__name__}: {e}")
         result.update(status="failed", stderr=traceback.format_exc())
@@ -585,7 +600,7 @@ def worker_notes(rows):
 
 def make_executor(jobs=None, scheduler=None, bin_dir=None, warn=print):
     """The executor the command line asks for (not yet entered)."""
-    if scheduler:
+    if scheduler is not None:
         return DaskCluster(scheduler, bin_dir, warn)
     if jobs and jobs > 1:
         return LocalPool(jobs)

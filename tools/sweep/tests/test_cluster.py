@@ -300,7 +300,8 @@ def test_unreachable_scheduler_and_bad_options_stop_before_anything_runs(build_d
     for options, says in ((["--scheduler", nobody], "cannot reach the scheduler"),
                           (["--scheduler", "tcp://127.0.0.1:notaport"], "not a scheduler"),
                           (["--scheduler", "http://127.0.0.1:8786"], "not a scheduler"),
-                          (["--jobs", "0"], "--jobs must be at least 1"),
+                          (["--scheduler", ""], "not a scheduler"),
+                          (["--jobs", "0"], "--jobs must be from 1 to"),
                           (["--jobs", "2", "--scheduler", nobody], "exclude each other")):
         done = _sweep(build_dir, out, "--levels", "3", *options, timeout=60)
         assert done.returncode == 2, (options, done.stderr)
@@ -405,3 +406,21 @@ def test_a_worker_holding_older_code_imports_the_version_a_task_was_sent_with(tm
                           capture_output=True, text=True, timeout=60)
     assert done.returncode == 0, done.stderr
     assert done.stdout.split() == ["True", "True", "True", "None"]
+
+
+def test_a_rebuilt_reference_program_gets_no_reference_made_by_the_old_one(tmp_path,
+                                                                             monkeypatch):
+    keys = []
+    monkeypatch.setattr(cluster.tasks_mod, "run_task",
+                        lambda task: keys.append(task["reference_key"]) or {"status": "ok"})
+    tool = tmp_path / "advdiff2d-reference"
+    tool.write_text("#!/bin/sh\n")
+    tool.chmod(0o755)
+    task = {"name": "a", "reference_key": "17x17-rotating", "bin_dir": str(tmp_path)}
+    runs = lambda: list(cluster.Sequential().results([task]))  # noqa: E731
+    runs()
+    runs()
+    os.utime(tool, ns=(0, 0))  # as a new build would leave it
+    runs()
+    assert keys[0] == keys[1] != keys[2] and keys[0].startswith("17x17-rotating|")
+    assert task["reference_key"] == "17x17-rotating"  # the caller's task is left as it was
