@@ -3,7 +3,8 @@
 # package names as arguments, those instead (scripts/ci_fuzz.sh asks for its compiler so).
 set -euo pipefail
 packages=(cmake g++ make libgtest-dev libbenchmark-dev liblapack-dev libblas-dev
-          python3 python3-numpy python3-matplotlib python3-pytest python3-vtk9)
+          python3 python3-numpy python3-matplotlib python3-pytest python3-vtk9
+          python3-distributed)
 (($#)) && packages=("$@")
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,7 @@
 """Command line of advdiff2d-sweep."""
 
 import argparse
+import contextlib
 import json
 import os
 import shlex
@@ -10,13 +11,14 @@ import sys
 import time
 
 from . import fields as fields_mod
-from . import inputs, results, runner, tasks
+from . import cluster, inputs, results, runner, tasks
 from . import study as study_mod
 from . import summary as summary_mod
 
 PROG = "advdiff2d-sweep"
 DEFAULT_WINDOW = 1.0
 DEFAULT_TIMEOUT = 600.0
+MAX_JOBS = 256  # local worker processes at most (each run is one more process besides)
 PLOT_NAMES = ("time_vs_unknowns", "iterations_vs_unknowns", "error_vs_h", "history")
 OUTPUT_FILES = ("results.csv", "history.csv", "rates.csv", "summary.md", "plan.json")
 OUTPUT_FOLDERS = ("runs", "fields")
@@ -48,12 +50,14 @@ EPILOG = """\
 examples:
   advdiff2d-sweep examples/multigrid-gs-65 -o /tmp/sweep --mode 1,2 --levels 3,4,5 --window 0.5
   advdiff2d-sweep --study tools/sweep/studies/multigrid-vs-singlegrid/study.json -o /tmp/study
+  advdiff2d-sweep --study study.json -o /tmp/study --scheduler tcp://10.0.0.5:8786
   advdiff2d-sweep --read summary.json
 
 Progress goes to stderr when it is a terminal. Exit status: 0 when the sweep ran and at
 least one run completed (failed runs are recorded in results.csv), 1 when nothing could run
 (binaries missing, every run failed, unreadable summary for --read), 2 for bad usage
-(options, study file, base case files, output paths, a plan of more than 100000 runs),
+(options, study file, base case files, output paths, a plan of more than 100000 runs, a
+scheduler that cannot be reached),
 130 on Ctrl-C and 143 on SIGTERM (the runs done so far are written).
 """
 
@@ -91,8 +95,9 @@ def build_parser():
     p.add_argument("-o", "--out", metavar="DIR", help="output folder (created if missing)")
     p.add_argument("--read", metavar="SUMMARY",
                    help="check and print one summary file (advdiff2d --summary FILE) and exit")
-    p.add_argument("--bin-dir", metavar="DIR", default=default_bin,
-                   help="folder of advdiff2d and advdiff2d-reference (default: %(default)s)")
+    p.add_argument("--bin-dir", metavar="DIR",
+                   help=f"folder of advdiff2d and advdiff2d-reference (default: {default_bin}; "
+                        "with --scheduler: the folder on the workers, default their PATH)")
     p.add_argument("--window", metavar="W", type=float,
                    help=f"timing window of each run in seconds (default: the study file's, "
                         f"else {DEFAULT_WINDOW:g})")
@@ -106,6 +111,15 @@ def build_parser():
                    help="replace the results of an earlier sweep in OUT")
     p.add_argument("--dry-run", action="store_true",
                    help="list the runs and exit without running them")
+    w = p.add_argument_group("where the runs go (default: one after the other on this machine)")
+    w.add_argument("--jobs", metavar="N", type=int,
+                   help="run N at a time in local worker processes: they share this machine's "
+                        "cores, so the timings are for quick looks only")
+    w.add_argument("--scheduler", metavar="ADDRESS",
+                   help="send the runs to the workers of a Dask distributed scheduler, e.g. "
+                        "tcp://10.0.0.5:8786 (start workers with --nthreads 1, one per core "
+                        "at most; see README.md)")
+    p.set_defaults(default_bin=default_bin)
     g = p.add_argument_group("settings to vary (comma-separated lists; they replace the same "
                              "setting in every group of a study file)")
     g.add_argument("--nx", metavar="LIST", help="finest grids: N (N x N) or NxxNy")
@@ -218,12 +232,6 @@ def _on_signal(signum, frame):
     raise Interrupted(signum)
 
 
-def run_sequentially(tasks_in_order):
-    """The local executor: one simulation at a time, in order. Yields (index, result)."""
-    for i, task in enumerate(tasks_in_order):
-        yield i, tasks.run_task(task)
-
-
 def _settings(args):
     """The study, its runs and the timing settings; UsageError or InputError when unusable."""
     study = study_mod.load_study(args.study) if args.study else study_mod.Study()
@@ -253,6 +261,7 @@ class Sweep:
         self.out, self.runs, self.window = out, runs, window
         self.command, self.title, self.progress = command, title, progress
         self.rows, self.histories = {}, {}
+        self.notes = ()  # lines for summary.md about where the runs went
 
     def folder(self, run):
         return f"runs/{run.slug()}"
@@ -283,7 +292,8 @@ class Sweep:
         rows = self.ordered_rows()
         results.write_csv(os.path.join(self.out, "results.csv"), rows)
         results.write_summary(os.path.join(self.out, "summary.md"), rows, self.command,
-                              self.title, self.progress.elapsed(), list(plots), planned)
+                              self.title, self.progress.elapsed(), list(plots), planned,
+                              self.notes + cluster.worker_notes(rows))
 
     def not_run(self):
         for run in self.runs:
@@ -298,6 +308,7 @@ def main(argv=None):
     args = build_parser().parse_args(argv)
     if args.read:
         return _read_command(args.read)
+    stack = contextlib.ExitStack()  # holds the executor: a pool, a scheduler connection
     try:
         study, base_folder, runs, window, timeout = _settings(args)
         if args.dry_run:
@@ -306,37 +317,55 @@ def main(argv=None):
             return 0
         if not args.out:
             raise study_mod.UsageError("no output folder: give -o DIR")
-        binaries = runner.Binaries(args.bin_dir)
-        missing = binaries.missing()
+        if args.jobs is not None and not 1 <= args.jobs <= MAX_JOBS:
+            raise study_mod.UsageError(f"--jobs must be from 1 to {MAX_JOBS}")
+        on_cluster = args.scheduler is not None
+        if args.jobs is not None and on_cluster:
+            raise study_mod.UsageError("--jobs and --scheduler exclude each other (the "
+                                       "scheduler's workers set how many runs go at once)")
+        binaries = runner.Binaries(args.bin_dir or args.default_bin)
+        missing = None if on_cluster else binaries.missing()
         if missing:
             return _fail(1, missing)
         if args.fields:
             fields_mod.check_available()
         check_out(args.out, args.force)
+        executor = stack.enter_context(cluster.make_executor(
+            min(args.jobs or 1, len(runs)), args.scheduler, args.bin_dir,
+            lambda text: print(f"{PROG}: warning: {text}", file=sys.stderr)))
         prepare_out(args.out)
     except (study_mod.UsageError, inputs.InputError, fields_mod.FieldsError) as e:
+        stack.close()
         return _fail(2, str(e))
+    except cluster.ExecutorError as e:
+        return _fail(e.exit_code, str(e))
     except OSError as e:
+        stack.close()
         return _fail(1, f"{e.filename}: {e.strerror}")
 
     out = args.out
     progress = Progress(len(runs), sys.stderr.isatty())
     sweep = Sweep(out, runs, window, shlex.join([PROG] + argv),
                   study.description or "advdiff2d sweep", progress)
-    task_list = [runner.make_task(r, binaries.bin_dir, window, timeout, args.fields)
-                 for r in runs]
+    # With --scheduler, --bin-dir is a folder on the workers (None: their PATH).
+    bin_dir = args.bin_dir if on_cluster else binaries.bin_dir
+    task_list = [runner.make_task(r, bin_dir, window, timeout, args.fields) for r in runs]
+    sweep.notes = executor.notes
+    if isinstance(executor, cluster.LocalPool):
+        print(f"{PROG}: note: {executor.notes[0].rstrip('.')}", file=sys.stderr)
+    one_by_one = isinstance(executor, cluster.Sequential)
     status = 0
     previous = signal.signal(signal.SIGTERM, _on_signal)
     try:
         try:
-            if runs:
-                progress.begin(runs[0])
-            for i, result in run_sequentially(task_list):
-                row = sweep.record(runs[i], task_list[i], result)
-                progress.end(row["status"] if row["status"] == "ok"
-                             else f"{row['status']}: {row['error']}", row["wall_seconds"])
-                if i + 1 < len(runs):
-                    progress.begin(runs[i + 1])
+            with stack, contextlib.closing(executor.results(
+                    task_list, started=lambda i: progress.begin(runs[i]))) as finished:
+                for i, result in finished:
+                    row = sweep.record(runs[i], task_list[i], result)
+                    if not one_by_one:  # runs finish in any order: one whole line each
+                        progress.begin(runs[i])
+                    progress.end(row["status"] if row["status"] == "ok"
+                                 else f"{row['status']}: {row['error']}", row["wall_seconds"])
         except KeyboardInterrupt as e:
             status = getattr(e, "status", 130)
             progress.note("interrupted")

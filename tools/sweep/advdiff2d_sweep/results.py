@@ -275,7 +275,7 @@ def _g(value, digits=4):
     return str(value)
 
 
-def summary_text(rows, command, title, total_seconds, plots, planned=None):
+def summary_text(rows, command, title, total_seconds, plots, planned=None, notes=()):
     ok = sum(r["status"] == "ok" for r in rows)
     unconverged = [r for r in rows if r["status"] == "ok" and r["converged"] is not True]
     head = f"{len(rows)} runs, {ok} ok, {len(rows) - ok} not ok"
@@ -283,6 +283,7 @@ def summary_text(rows, command, title, total_seconds, plots, planned=None):
         head += f" ({planned - len(rows)} of the {planned} planned still to run)"
     lines = [f"# {title}", "", f"Command: `{command}`", "",
              f"{head}; {total_seconds:.1f} s in all.", "",
+             *[line for note in notes for line in (note, "")],
              "| # | mode | solver | case | grid | levels | status | converged | s/run | reps | "
              "outer it | unknowns | final norm | disc. error | max error |",
              "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"]
@@ -330,8 +331,8 @@ def summary_text(rows, command, title, total_seconds, plots, planned=None):
     return "\n".join(lines) + "\n"
 
 
-def write_summary(path, rows, command, title, total_seconds, plots, planned=None):
-    write_atomic(path, summary_text(rows, command, title, total_seconds, plots, planned))
+def write_summary(path, rows, command, title, total_seconds, plots, planned=None, notes=()):
+    write_atomic(path, summary_text(rows, command, title, total_seconds, plots, planned, notes))
 
 
 def summary_values(result):
