@@ -157,8 +157,12 @@ std::vector<std::string> number_items() {
         std::string item = text;
         if (n % 5 == 0)
             if (const auto e = item.find_first_of("eE"); e != std::string::npos) item[e] = n % 2 ? 'D' : 'd';
-        if (n % 7 == 0 && item[0] != '-') item.insert(0, "+");
-        if (n % 11 == 0) item.insert(item[0] == '-' || item[0] == '+' ? 1 : 0, "000");
+        if (n % 7 == 0 && item[0] != '-') item = "+" + item;
+        // (Built by concatenation: g++ 12 misreads string::insert here as an overlapping copy.)
+        if (n % 11 == 0) {
+            const std::size_t digits = item[0] == '-' || item[0] == '+' ? 1 : 0;
+            item = item.substr(0, digits) + "000" + item.substr(digits);
+        }
         items.push_back(item);
     }
     // Halfway between two doubles and one unit beside it, in the 17th to 19th digit.

@@ -195,6 +195,9 @@ class LocalPool:
         self._started = 0
         method = "fork" if "fork" in multiprocessing.get_all_start_methods() else "spawn"
         self.context = multiprocessing.get_context(method)
+        # The first use of tempfile probes the temporary folder with a file of its own; done here,
+        # before the workers fork, so that a worker stopped by Ctrl-C cannot leave that file behind.
+        tempfile.gettempdir()
 
     def _new_slot(self):
         self._started += 1
