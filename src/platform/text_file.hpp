@@ -1,14 +1,45 @@
 #pragma once
-// Text files: whole-file reading, atomic replacement, report-name checks, ISO 8859-1 text.
+// Text files: reading in pieces or whole, atomic replacement, output-name checks, ISO 8859-1 text.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace advdiff::platform {
 
-// The whole content of a file. Throws RunError(display_name, 0, "", ...) when the file is missing,
-// is a directory, or cannot be read. Never creates a file.
+// A regular file open for reading from its start, piece by piece, so that what a reader keeps in
+// memory does not depend on the file's length. Opening throws RunError(display_name, 0, "", ...)
+// when the file is missing, is a directory or anything else that is not a regular file (a FIFO is
+// refused without waiting for a writer), or cannot be opened. Never creates a file.
+class SequentialFile {
+public:
+    SequentialFile(const std::string& path, const std::string& display_name);
+    ~SequentialFile();
+    SequentialFile(SequentialFile&& other) noexcept;
+    SequentialFile& operator=(SequentialFile&&) = delete;
+    SequentialFile(const SequentialFile&) = delete;
+    SequentialFile& operator=(const SequentialFile&) = delete;
+
+    // Reads the next bytes, at most `room`, into `buffer`; returns how many, 0 at the end of the
+    // file. Throws RunError naming the file on a read error.
+    std::size_t read(char* buffer, std::size_t room);
+
+    // The file's size when it was opened.
+    std::size_t size_when_opened() const { return size_; }
+
+private:
+    int fd_ = -1;
+    std::size_t size_ = 0;
+    std::string display_name_;
+};
+
+// The whole content of a file. Throws as SequentialFile does, or when it cannot be read.
 std::string read_file(const std::string& path, const std::string& display_name);
+
+// Checks that `path` can be opened for reading as SequentialFile opens it, and throws the same
+// errors; reads nothing. For files that are read only later, after a long computation.
+void check_readable_file(const std::string& path, const std::string& display_name);
 
 // Replaces the file `path` with `bytes`: writes a temporary file in the same folder, flushes it,
 // and renames it into place, so that a failure never leaves a half-written file and never
@@ -17,9 +48,23 @@ std::string read_file(const std::string& path, const std::string& display_name);
 // the temporary file.
 void write_file_atomically(const std::string& path, std::string_view bytes);
 
-// Checks, before any work is done, that `path` can later be written by write_file_atomically:
-// the name is not empty, is not a directory, its folder exists, and a file can be created there.
-// Leaves no file behind. Throws RunError(display_name, line, setting, ...) otherwise.
+// A file a run reads, which none of its outputs may replace.
+struct ProtectedFile {
+    std::string path;
+    std::string description;  // how a message names it: "the input file dados1.ent"
+};
+
+// Checks, before any work is done, that `path` can later be written by write_file_atomically and
+// that writing it destroys nothing it should not: the name is not empty and does not name a
+// folder; if something of that name exists, it is a regular file (not a device, a FIFO, a socket);
+// it is none of `protected_files`, however either is spelled (the same device and inode where both
+// exist, the same path once links, "." and ".." are resolved otherwise); its folder exists and a
+// file can be created there. Leaves no file behind. Throws RunError(display_name, line, setting,
+// ...) naming what is wrong otherwise.
+void check_output_target(const std::string& path, const std::vector<ProtectedFile>& protected_files,
+                         const std::string& display_name, long line, const std::string& setting);
+
+// check_output_target with nothing to protect.
 void check_writable_target(const std::string& path, const std::string& display_name, long line,
                            const std::string& setting);
 
