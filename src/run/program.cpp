@@ -107,10 +107,11 @@ namespace {
 constexpr std::uint64_t kHistoryRowBytes = 3 * 34;
 
 // How many norms the history of the run may hold: what the memory left beside the run's arrays
-// (`room`) holds, counting for every entry its 8 bytes twice (the list doubles as it grows, and
-// the old and the new list exist together for a moment) and its share of the report's table.
+// (`room`) holds, counting for every entry its 8 bytes three times (the list doubles as it grows:
+// while it moves, the old list, the new one and the earlier ones, which the allocator keeps for
+// reuse, take up to three times its length) and its share of the report's table.
 std::size_t norm_history_limit(const SimulationSettings& s, std::uint64_t room) {
-    std::uint64_t per_entry = 2 * sizeof(double);
+    std::uint64_t per_entry = 3 * sizeof(double);
     const std::uint64_t interval = static_cast<std::uint64_t>(std::llabs(static_cast<long long>(s.history_interval)));
     if (s.print_history == 1 && interval != 0) per_entry += (kHistoryRowBytes + interval - 1) / interval;
     const std::uint64_t entries = room / per_entry;
