@@ -31,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "end_to_end/program_runner.hpp"
 #include "platform/scratch_folder.hpp"
 
 namespace advdiff::end_to_end {
@@ -38,6 +39,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::ScratchFolder;
+using testing::Ended;
+using testing::Launch;
+using testing::set_limit;
 using Lines = std::vector<std::string>;
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -47,88 +51,6 @@ constexpr bool kSanitized = false;
 #endif
 
 constexpr std::uint64_t MiB = 1024 * 1024;
-
-// ---------------------------------------------------------------------------------------------
-// Running a program.
-
-struct Ended {
-    bool exited = false;    // ended by exit(), not by a signal or the time limit
-    int status = -1;        // its exit status
-    int signal = 0;         // the signal that ended it, when not exited
-    bool timed_out = false;
-    long max_rss_kib = 0;   // its peak resident memory
-    std::string out;
-    std::string err;
-};
-
-struct Launch {
-    std::vector<std::string> args = {"--no-edit", "--window", "0"};
-    const char* binary = ADVDIFF_BINARY;
-    std::function<void()> in_child;            // before exec: limits, cgroup
-    std::function<void(pid_t)> while_running;  // in the test, once the program runs
-    double limit_seconds = 120.0;
-};
-
-void set_limit(int resource, rlim_t value) {
-    struct rlimit limit {};
-    getrlimit(resource, &limit);
-    limit.rlim_cur = value;
-    if (setrlimit(resource, &limit) != 0) _exit(125);
-}
-
-Ended run(const std::string& folder, const Launch& launch) {
-    ScratchFolder logs;  // outside the case folder, which must stay unchanged
-    const std::string out_path = logs / "stdout", err_path = logs / "stderr";
-    std::vector<std::string> argv_strings = {launch.binary};
-    argv_strings.insert(argv_strings.end(), launch.args.begin(), launch.args.end());
-    std::vector<char*> argv;
-    for (std::string& a : argv_strings) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t child = fork();
-    if (child == 0) {
-        // A freshly started program's signal state, whatever the test runner left behind.
-        for (int signo = 1; signo < NSIG; ++signo) signal(signo, SIG_DFL);
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        set_limit(RLIMIT_CORE, 0);
-        const int in = open("/dev/null", O_RDONLY);
-        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
-            chdir(folder.c_str()) != 0)
-            _exit(126);
-        if (launch.in_child) launch.in_child();
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    Ended ended;
-    if (child < 0) return ended;
-    if (launch.while_running) launch.while_running(child);
-    int status = 0;
-    struct rusage usage {};
-    for (;;) {
-        const pid_t done = wait4(child, &status, WNOHANG, &usage);
-        if (done == child) break;
-        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (elapsed > launch.limit_seconds) {
-            kill(child, SIGKILL);
-            wait4(child, &status, 0, &usage);
-            ended.timed_out = true;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    ended.exited = !ended.timed_out && WIFEXITED(status);
-    if (ended.exited) ended.status = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) ended.signal = WTERMSIG(status);
-    ended.max_rss_kib = usage.ru_maxrss;
-    ended.out = ScratchFolder::read(out_path);
-    ended.err = ScratchFolder::read(err_path);
-    return ended;
-}
 
 // Everything in a folder: name -> mode and content.
 std::map<std::string, std::string> snapshot(const std::string& folder) {
@@ -308,7 +230,7 @@ TEST(HostileReportName, OneOfTheRunsOwnFilesIsRefusedNamingTheSetting) {
         fs::create_directory(folder / "sub");
         fs::create_symlink("exata2", folder / "link-to-exata2");
         const auto before = snapshot(folder.path());
-        const Ended r = run(folder.path(), {});
+        const Ended r = testing::run(folder.path(), {});
         expect_refused(r, parameter_file(c.mode) + ":2: report_file_name: ", {c.described}, before, folder.path());
     }
 }
@@ -327,7 +249,7 @@ TEST(HostileReportName, AnExistingFifoOrDeviceIsRefusedAndStaysWhatItWas) {
         write_inputs(folder, SG, {{2, c.name}});
         ASSERT_EQ(mkfifo((folder / "pipe").c_str(), 0644), 0);
         const auto before = snapshot(folder.path());
-        const Ended r = run(folder.path(), {});
+        const Ended r = testing::run(folder.path(), {});
         expect_refused(r, "SG2D_000.ent:2: report_file_name: ", {c.kind, "not a regular file"}, before, folder.path());
         struct stat info {};
         ASSERT_EQ(stat("/dev/null", &info), 0);
@@ -363,7 +285,7 @@ TEST(HostileMemory, ACgroupLimitIsFoundBeforeComputing) {
         const auto before = snapshot(folder.path());
         Launch launch;
         launch.in_child = [&] { group->join(); };
-        const Ended r = run(folder.path(), launch);
+        const Ended r = testing::run(folder.path(), launch);
         expect_refused(r, c.where, {"of memory", "cgroup"}, before, folder.path());
         EXPECT_LT(r.max_rss_kib, 100 * 1024) << "memory was taken before the refusal";
     }
@@ -372,7 +294,7 @@ TEST(HostileMemory, ACgroupLimitIsFoundBeforeComputing) {
     write_inputs(folder, MG);
     Launch launch;
     launch.in_child = [&] { group->join(); };
-    const Ended r = run(folder.path(), launch);
+    const Ended r = testing::run(folder.path(), launch);
     ASSERT_TRUE(r.exited);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(fs::exists(folder / "relat.txt"));
@@ -387,7 +309,7 @@ TEST(HostileMemory, UnderUlimitVEveryRunEitherGoesThroughOrIsRefusedNamingItsSet
         const auto before = snapshot(folder.path());
         Launch launch;
         launch.in_child = [] { set_limit(RLIMIT_AS, 400 * MiB); };
-        const Ended r = run(folder.path(), launch);
+        const Ended r = testing::run(folder.path(), launch);
         expect_refused(r, c.where, {"of memory", "ulimit -v"}, before, folder.path());
     }
     // Sizes on both sides of the limit: a run either writes its report or stops with a line that
@@ -410,7 +332,7 @@ TEST(HostileMemory, UnderUlimitVEveryRunEitherGoesThroughOrIsRefusedNamingItsSet
         write_inputs(folder, c.mode, c.edits, c.nodes);
         Launch launch;
         launch.in_child = [] { set_limit(RLIMIT_AS, 160 * MiB); };
-        const Ended r = run(folder.path(), launch);
+        const Ended r = testing::run(folder.path(), launch);
         ASSERT_TRUE(r.exited) << "ended by signal " << r.signal;
         if (r.status == 0) {
             EXPECT_TRUE(fs::exists(folder / "relat.txt"));
@@ -440,7 +362,7 @@ TEST(HostileMemory, AnEndlessIterationStopsWithOneLineBeforeItsHistoryOutgrowsTh
         launch.in_child = [&] { group->join(); };
     else
         launch.in_child = [] { set_limit(RLIMIT_AS, 300 * MiB); };
-    const Ended r = run(folder.path(), launch);
+    const Ended r = testing::run(folder.path(), launch);
     expect_refused(r, "SG2D_000.ent:10: max_iterations: ",
                    {"the run stopped at iteration", "without reaching the tolerance", "memory"}, before, folder.path());
 }
@@ -457,7 +379,7 @@ TEST(HostileInputFile, AHugeSparseParameterFileEndsInOneLineOrIsReadOnlyAsFarAsI
         ASSERT_EQ(truncate((folder / "SG2D_000.ent").c_str(), 0), 0);
         ASSERT_EQ(truncate((folder / "SG2D_000.ent").c_str(), k40GiB), 0);
         const auto before = snapshot(folder.path());
-        const Ended r = run(folder.path(), {});
+        const Ended r = testing::run(folder.path(), {});
         expect_refused(r, "SG2D_000.ent:1: ", {"not a text file", "0x00"}, before, folder.path());
         EXPECT_LT(r.max_rss_kib, 64 * 1024);
     }
@@ -466,7 +388,7 @@ TEST(HostileInputFile, AHugeSparseParameterFileEndsInOneLineOrIsReadOnlyAsFarAsI
         ScratchFolder folder;
         write_inputs(folder, MG);
         ASSERT_EQ(truncate((folder / name).c_str(), k40GiB), 0);
-        const Ended r = run(folder.path(), {});
+        const Ended r = testing::run(folder.path(), {});
         ASSERT_TRUE(r.exited);
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_TRUE(fs::exists(folder / "relat.txt"));
@@ -491,7 +413,7 @@ TEST(HostileReference, AMissingReferenceOfAHugeGridIsFoundBeforeAnyAllocation) {
         ScratchFolder folder;
         write_inputs(folder, c.mode, c.edits, -1);
         const auto before = snapshot(folder.path());
-        const Ended r = run(folder.path(), {});
+        const Ended r = testing::run(folder.path(), {});
         expect_refused(r, c.file + ": ", {"no such file"}, before, folder.path());
         EXPECT_LT(r.max_rss_kib, 64 * 1024) << "memory was taken before the reference was found missing";
     }
@@ -575,7 +497,7 @@ TEST(HostileSignals, ASignalWhileTheReportIsWrittenLeavesNoTemporaryAndTheEarlie
         ASSERT_TRUE(on_write.ready());
         Launch launch;
         launch.while_running = [&](pid_t child) { on_write(child); };
-        const Ended r = run(folder.path(), launch);
+        const Ended r = testing::run(folder.path(), launch);
         ASSERT_TRUE(on_write.sent()) << "the report was never written";
         expect_ended_by(r, signo);
         EXPECT_EQ(snapshot(folder.path()), before) << "a temporary file was left or the report replaced";
@@ -596,7 +518,7 @@ TEST(HostileSignals, ASignalWhileTheReferenceFileIsWrittenLeavesNoTemporaryAndTh
         launch.binary = ADVDIFF_REFERENCE_BINARY;
         launch.args = {};
         launch.while_running = [&](pid_t child) { on_write(child); };
-        const Ended r = run(folder.path(), launch);
+        const Ended r = testing::run(folder.path(), launch);
         ASSERT_TRUE(on_write.sent()) << "the reference file was never written: " << r.err;
         expect_ended_by(r, signo);
         EXPECT_EQ(snapshot(folder.path()), before) << "a temporary file was left or the reference replaced";
@@ -626,7 +548,7 @@ TEST(HostileLimits, AWritePastTheFileSizeLimitIsReportedLikeAFullDisk) {
         launch.binary = c.binary;
         launch.args = c.args;
         launch.in_child = [] { set_limit(RLIMIT_FSIZE, 1024); };
-        const Ended r = run(folder.path(), launch);
+        const Ended r = testing::run(folder.path(), launch);
         expect_refused(r, c.target + ": ", {"cannot be written", "File too large"}, before, folder.path(),
                        c.binary == std::string(ADVDIFF_BINARY) ? "advdiff2d" : "advdiff2d-reference");
     }
@@ -655,7 +577,7 @@ TEST(HostileLimits, BothProgramsRunWithA64KiBStack) {
             launch.binary = binary;
             if (binary == std::string(ADVDIFF_REFERENCE_BINARY)) launch.args = {};
             launch.in_child = [] { set_limit(RLIMIT_STACK, 64 * 1024); };
-            const Ended r = run(folder.path(), launch);
+            const Ended r = testing::run(folder.path(), launch);
             ASSERT_TRUE(r.exited) << binary << " ended by signal " << r.signal;
             EXPECT_EQ(r.status, 0) << binary << ": " << r.err;
         }
