@@ -39,6 +39,7 @@ using Lines = std::vector<std::string>;
 // Running the program.
 
 using Outcome = testing::Ended;
+using testing::snapshot;
 
 // Runs the program in `folder` with `args`. Sends SIGINT after `interrupt_after` seconds when
 // given. Kills the program after `limit` seconds.
@@ -52,21 +53,6 @@ Outcome run_program(const std::string& folder, const std::vector<std::string>& a
 }
 
 const std::vector<std::string> kArgs = {"--no-edit", "--window", "0"};
-
-// Everything in a folder: path -> kind, mode and content. Any new, removed or changed entry
-// (a report, a temporary file, a rewritten input) makes two snapshots differ.
-std::map<std::string, std::string> snapshot(const std::string& folder) {
-    std::map<std::string, std::string> entries;
-    for (const auto& e : fs::recursive_directory_iterator(folder)) {
-        const std::string name = fs::relative(e.path(), folder).string();
-        struct stat info {};
-        lstat(e.path().c_str(), &info);
-        std::string description = std::to_string(info.st_mode) + " ";
-        if (S_ISREG(info.st_mode) && (info.st_mode & S_IRUSR)) description += ScratchFolder::read(e.path());
-        entries[name] = description;
-    }
-    return entries;
-}
 
 // ---------------------------------------------------------------------------------------------
 // The input files of a small valid run in each mode. Every value stands alone on its line, so

@@ -42,6 +42,7 @@ using testing::ScratchFolder;
 using testing::Ended;
 using testing::Launch;
 using testing::set_limit;
+using testing::snapshot;
 using Lines = std::vector<std::string>;
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -51,20 +52,6 @@ constexpr bool kSanitized = false;
 #endif
 
 constexpr std::uint64_t MiB = 1024 * 1024;
-
-// Everything in a folder: name -> mode and content.
-std::map<std::string, std::string> snapshot(const std::string& folder) {
-    std::map<std::string, std::string> entries;
-    for (const auto& e : fs::recursive_directory_iterator(folder)) {
-        const std::string name = fs::relative(e.path(), folder).string();
-        struct stat info {};
-        lstat(e.path().c_str(), &info);
-        std::string description = std::to_string(info.st_mode) + " " + std::to_string(info.st_size) + " ";
-        if (S_ISREG(info.st_mode) && info.st_size < off_t{64 << 20}) description += ScratchFolder::read(e.path());
-        entries[name] = description;
-    }
-    return entries;
-}
 
 // The run was refused with one error line that starts with `where` ("SG2D_000.ent:2:
 // report_file_name: ") and holds every one of `words`; the folder is as it was.

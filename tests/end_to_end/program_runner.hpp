@@ -2,12 +2,15 @@
 // Running a built program of the project in a folder, as the end-to-end tests do.
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
+#include <map>
 #include <functional>
 #include <optional>
 #include <string>
@@ -106,6 +109,24 @@ inline Ended run(const std::string& folder, const Launch& launch) {
     ended.out = ScratchFolder::read(out_path);
     ended.err = ScratchFolder::read(err_path);
     return ended;
+}
+
+// Everything in a folder: path -> kind, mode, size and content (of readable regular files up to
+// 64 MiB). Any new, removed or changed entry (a report, a temporary file, a rewritten input) makes
+// two snapshots differ.
+inline std::map<std::string, std::string> snapshot(const std::string& folder) {
+    namespace fs = std::filesystem;
+    std::map<std::string, std::string> entries;
+    for (const auto& e : fs::recursive_directory_iterator(folder)) {
+        const std::string name = fs::relative(e.path(), folder).string();
+        struct stat info {};
+        lstat(e.path().c_str(), &info);
+        std::string description = std::to_string(info.st_mode) + " " + std::to_string(info.st_size) + " ";
+        if (S_ISREG(info.st_mode) && (info.st_mode & S_IRUSR) && info.st_size < off_t{64 << 20})
+            description += ScratchFolder::read(e.path());
+        entries[name] = description;
+    }
+    return entries;
 }
 
 }  // namespace advdiff::testing
