@@ -299,8 +299,10 @@ TEST(HostileMemory, UnderUlimitVEveryRunEitherGoesThroughOrIsRefusedNamingItsSet
         const Ended r = testing::run(folder.path(), launch);
         expect_refused(r, c.where, {"of memory", "ulimit -v"}, before, folder.path());
     }
-    // Sizes on both sides of the limit: a run either writes its report or stops with a line that
-    // names the size setting; never a bare "out of memory", never a signal.
+    // Limits on both sides of what a run needs (as its refusal under a tight limit states it): a run
+    // either writes its report or stops with a line that names the size setting, whether it is
+    // refused before it starts or runs out of memory on the way; never a bare "out of memory",
+    // never a signal.
     const struct {
         const char* name;
         Mode mode;
@@ -308,25 +310,39 @@ TEST(HostileMemory, UnderUlimitVEveryRunEitherGoesThroughOrIsRefusedNamingItsSet
         long nodes;
         std::string where;
     } sizes[] = {
-        {"513 x 513 multigrid", MG, {{3, "9"}, {13, "3"}}, 513L * 513, "MG2D_000.ent:5: coarsest_nx: "},
-        {"1025 x 1025 multigrid", MG, {{3, "10"}, {13, "3"}}, 1025L * 1025, "MG2D_000.ent:5: coarsest_nx: "},
-        {"129 x 129 Gauss elimination", SG, {{1, "4"}, {3, "129"}, {4, "129"}}, 129L * 129, "SG2D_000.ent:3: Nx: "},
+        {"1025 x 1025 multigrid MSI", MG, {{1, "2"}, {3, "10"}, {13, "2"}}, 1025L * 1025, "MG2D_000.ent:5: coarsest_nx: "},
         {"2049 x 17 MSI", SG, {{1, "2"}, {3, "2049"}, {4, "17"}}, 2049L * 17, "SG2D_000.ent:3: Nx: "},
+        {"129 x 129 Gauss elimination", SG, {{1, "4"}, {3, "129"}, {4, "129"}}, 129L * 129, "SG2D_000.ent:3: Nx: "},
     };
     for (const auto& c : sizes) {
         SCOPED_TRACE(c.name);
         ScratchFolder folder;
         write_inputs(folder, c.mode, c.edits, c.nodes);
-        Launch launch;
-        launch.in_child = [] { set_limit(RLIMIT_AS, 160 * MiB); };
-        const Ended r = testing::run(folder.path(), launch);
-        ASSERT_TRUE(r.exited) << "ended by signal " << r.signal;
-        if (r.status == 0) {
-            EXPECT_TRUE(fs::exists(folder / "relat.txt"));
-        } else {
-            EXPECT_EQ(r.status, 1);
-            EXPECT_EQ(r.err.rfind("advdiff2d: error: " + c.where, 0), 0u) << r.err;
-            EXPECT_FALSE(fs::exists(folder / "relat.txt"));
+        Launch tight;
+        tight.in_child = [] { set_limit(RLIMIT_AS, 8 * MiB); };
+        const Ended refused = testing::run(folder.path(), tight);
+        ASSERT_TRUE(refused.exited) << "ended by signal " << refused.signal;
+        const std::size_t needs = refused.err.find(" needs ");
+        ASSERT_NE(needs, std::string::npos) << refused.err;
+        const double figure = std::stod(refused.err.substr(needs + 7));
+        const bool in_gib = refused.err.compare(refused.err.find(' ', needs + 7), 4, " GiB") == 0;
+        const auto needed = static_cast<std::uint64_t>(figure * (in_gib ? 1024 : 1) * MiB);
+        // The program itself takes some 6 MiB of address space before it reads anything.
+        for (std::uint64_t extra = 4 * MiB; extra <= 44 * MiB; extra += 5 * MiB) {
+            SCOPED_TRACE("ulimit -v of what it needs + " + std::to_string(extra / MiB) + " MiB");
+            fs::remove(folder / "relat.txt");
+            Launch launch;
+            launch.in_child = [&] { set_limit(RLIMIT_AS, static_cast<rlim_t>(needed + extra)); };
+            const Ended r = testing::run(folder.path(), launch);
+            ASSERT_TRUE(r.exited) << "ended by signal " << r.signal;
+            if (r.status == 0) {
+                EXPECT_TRUE(fs::exists(folder / "relat.txt"));
+            } else {
+                EXPECT_EQ(r.status, 1);
+                EXPECT_EQ(r.err.rfind("advdiff2d: error: " + c.where, 0), 0u) << r.err;
+                EXPECT_NE(r.err.find("memory"), std::string::npos) << r.err;
+                EXPECT_FALSE(fs::exists(folder / "relat.txt"));
+            }
         }
     }
 }
