@@ -10,6 +10,9 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 targets=(free_format reference_file)
 start=$SECONDS
 
+# libFuzzer comes with clang and its runtime libraries: only this step needs them.
+bash "$here/scripts/install_deps.sh" clang libclang-rt-14-dev
+
 cmake -S "$here" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DADVDIFF_FUZZ=ON -DADVDIFF_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]/#/fuzz_}"

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need on a fresh Debian machine, if it is missing.
+# Installs what the build and the tests need on a fresh Debian machine, if it is missing; with
+# package names as arguments, those instead (scripts/ci_fuzz.sh asks for its compiler so).
 set -euo pipefail
 packages=(cmake g++ make libgtest-dev libbenchmark-dev liblapack-dev libblas-dev
-          python3 python3-numpy python3-matplotlib python3-pytest clang libclang-rt-14-dev)
+          python3 python3-numpy python3-matplotlib python3-pytest python3-vtk9)
+(($#)) && packages=("$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

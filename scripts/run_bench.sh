@@ -103,13 +103,16 @@ $4           inner_iterations
 EOF
     }
 
-    # One value of the report: the text after the colon of the first line matching the pattern
-    # (empty when no line matches). The report is ISO 8859-1, so the patterns are matched as bytes.
-    report_value() {
-        { LC_ALL=C grep -a -m1 -- "$2" "$1" || true; } | LC_ALL=C sed 's/.*: *//' | tr -d ' \r'
+    # The numbers of a run from its summary (advdiff2d --summary): elapsed seconds, repetitions,
+    # seconds per simulation and iterations, separated by blanks.
+    summary_values() {
+        "${PYTHON:-python3}" -c 'import json, sys
+d = json.load(open(sys.argv[1], encoding="utf-8"))
+t = d["timing"]
+print(t["elapsed_seconds"], t["repetition_count"], t["seconds_per_run"], d["iteration_count"])' "$1"
     }
 
-    printf '=== Whole program (advdiff2d --no-edit --window %s; cases in %s) ===\n' "$window" "$cases_root"
+    printf '=== Whole program (advdiff2d --no-edit --window %s --summary; cases in %s) ===\n' "$window" "$cases_root"
     header_format='%-12s %-12s %-12s %6s %6s %14s %14s %12s  %s\n'
     # shellcheck disable=SC2059  # the format is ours
     printf "$header_format" case grid solver iters reps "s/simulation" "us/iteration" "ns/node-it" reference
@@ -146,19 +149,16 @@ EOF
         reference_seconds=$(awk -v a="$reference_seconds" -v b="$(seconds_since "$reference_started")" \
             'BEGIN { printf "%.1f", a + b }')
         local status=0
-        (cd "$dir" && "$program" --no-edit --window "$window" </dev/null >run.log 2>&1) || status=$?
-        if [[ $status -ne 0 || ! -f $dir/bench.txt ]]; then
+        (cd "$dir" && "$program" --no-edit --window "$window" --summary summary.json \
+            </dev/null >run.log 2>&1) || status=$?
+        if [[ $status -ne 0 || ! -f $dir/summary.json ]]; then
             printf '%-12s %-12s %-12s failed (exit %s): %s\n' "$name" "$n x $n" "$solver" "$status" \
                 "$(head -n 1 "$dir/run.log")"
             return 0
         fi
-        local report="$dir/bench.txt"
         local elapsed reps per_run iterations
-        elapsed=$(report_value "$report" 'Tempo de processamento')
-        reps=$(report_value "$report" 'mero de vezes')
-        per_run=$(report_value "$report" 'Tempo de cada simula')
-        iterations=$(report_value "$report" $'Itera\xe7\xf5es externas')
-        # Per iteration from the total time, which carries more digits than the per-run field.
+        read -r elapsed reps per_run iterations < <(summary_values "$dir/summary.json")
+        # Per iteration from the total time over the repetitions.
         local per_iteration per_node
         per_iteration=$(awk -v t="$elapsed" -v r="$reps" -v i="$iterations" \
             'BEGIN { if (r > 0 && i > 0) printf "%.2f", t / r / i * 1e6; else print "-" }')

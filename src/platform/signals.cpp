@@ -83,8 +83,10 @@ void install_interrupt_handlers() {
         struct sigaction previous {};
         if (sigaction(signo, nullptr, &previous) != 0) fail_install();
         // A program started with the signal ignored (a background job of a shell without job
-        // control, nohup) keeps ignoring it, as its caller asked.
-        if (previous.sa_handler == SIG_IGN) continue;
+        // control, nohup) keeps ignoring it, as its caller asked; a signal the program has given a
+        // handler of its own already (SIGPIPE, so that a write to a closed pipe fails with EPIPE
+        // and is reported like any other) keeps that handler.
+        if (previous.sa_handler != SIG_DFL || (previous.sa_flags & SA_SIGINFO) != 0) continue;
         if (sigaction(signo, &action, nullptr) != 0) fail_install();
     }
 

@@ -10,7 +10,8 @@ namespace advdiff::platform {
 // SIGXCPU, SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR, SIGSTKFLT and the real-time signals). The handler
 // removes the registered temporary file (if any); then SIGINT and SIGTERM end the process with
 // status 128 + signal number (130 for Ctrl-C), every other signal ends it by its own default action,
-// so that the parent sees the signal. A signal the program was started with ignored stays ignored.
+// so that the parent sees the signal. Only signals at their default action are taken over: one the
+// program was started with ignored stays ignored, one it already handles keeps its handler.
 // SIGXFSZ is ignored, so that a write past the file-size limit fails with EFBIG and is reported
 // like a full disk. Faults of the program itself (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS)
 // keep their default action.

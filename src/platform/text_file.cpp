@@ -4,13 +4,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <algorithm>
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/file_identity.hpp"
 #include "platform/internals.hpp"
 #include "platform/signals.hpp"
 #include "state/run_error.hpp"
@@ -200,22 +200,6 @@ const char* kind_of_file(mode_t mode) {
     return "not a regular file";
 }
 
-// The path with links, "." and ".." resolved as far as it exists, for comparing names of files
-// that may not exist yet.
-std::filesystem::path resolved(const std::string& path) {
-    std::error_code error;
-    std::filesystem::path result = std::filesystem::weakly_canonical(path, error);
-    if (error) result = std::filesystem::absolute(path, error).lexically_normal();
-    return result;
-}
-
-bool same_file(const std::string& a, const struct stat* a_info, const std::string& b) {
-    struct stat b_info {};
-    const bool b_exists = stat(b.c_str(), &b_info) == 0;
-    if (a_info != nullptr && b_exists) return a_info->st_dev == b_info.st_dev && a_info->st_ino == b_info.st_ino;
-    return resolved(a) == resolved(b);
-}
-
 }  // namespace
 
 void check_output_target(const std::string& path, const std::vector<ProtectedFile>& protected_files,
@@ -232,7 +216,7 @@ void check_output_target(const std::string& path, const std::vector<ProtectedFil
     if (exists && !S_ISREG(info.st_mode))
         fail(advdiff::quoted(path) + " exists and is " + kind_of_file(info.st_mode) + ", not a regular file");
     for (const ProtectedFile& other : protected_files)
-        if (same_file(path, exists ? &info : nullptr, other.path))
+        if (same_target(path, other.path))
             fail(advdiff::quoted(path) + " is " + other.description + ", which writing there would replace");
 
     struct stat folder {};

@@ -57,10 +57,9 @@ struct ProtectedFile {
 // Checks, before any work is done, that `path` can later be written by write_file_atomically and
 // that writing it destroys nothing it should not: the name is not empty and does not name a
 // folder; if something of that name exists, it is a regular file (not a device, a FIFO, a socket);
-// it is none of `protected_files`, however either is spelled (the same device and inode where both
-// exist, the same path once links, "." and ".." are resolved otherwise); its folder exists and a
-// file can be created there. Leaves no file behind. Throws RunError(display_name, line, setting,
-// ...) naming what is wrong otherwise.
+// it is none of `protected_files`, however either is spelled (same_target of file_identity.hpp); its
+// folder exists and a file can be created there. Leaves no file behind. Throws
+// RunError(display_name, line, setting, ...) naming what is wrong otherwise.
 void check_output_target(const std::string& path, const std::vector<ProtectedFile>& protected_files,
                          const std::string& display_name, long line, const std::string& setting);
 

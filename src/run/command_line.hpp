@@ -1,14 +1,71 @@
 #pragma once
-// What the programs' main() functions share: the error line and its exit status.
+// What the programs' main() functions share: the argument loop, the error line and its exit
+// status, and the checked end of standard output.
 
 #include <cstdio>
 #include <exception>
+#include <initializer_list>
+#include <optional>
 #include <new>
+#include <span>
+#include <stdexcept>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "state/run_error.hpp"
 
 namespace advdiff::run {
+
+// One option a program accepts.
+struct AcceptedOption {
+    std::string_view name;        // "--window"
+    std::string_view value_name;  // "SECONDS" for an option that takes a value; empty for a flag
+    std::string_view alias = {};  // another spelling ("-h"), or empty
+};
+
+// One option as given, by its accepted name; `value` empty for a flag.
+struct GivenOption {
+    std::string_view name;
+    std::string value;
+};
+
+// Command-line misuse: the message of the error line (exit status 2).
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Reads argv[1..] against `accepted_options`, in order. An option that takes a value accepts it as the next
+// argument ("--window 5") or after '=' ("--window=5"); a flag accepts no value. Throws UsageError
+// for an unknown argument, a missing or empty value, or a value given to a flag.
+std::vector<GivenOption> parse_command_line(int argc, const char* const* argv, std::span<const AcceptedOption> accepted_options);
+
+// `value` when it is one of `accepted`; otherwise UsageError listing the accepted values.
+std::string_view choose_value(const GivenOption& option, std::initializer_list<std::string_view> accepted);
+
+// A length of time in seconds in the number syntax of the input files (digits with an optional
+// point and exponent; no hexadecimal, no inf or nan), finite and not negative. Throws UsageError.
+double parse_seconds(const GivenOption& option);
+
+// Keeps a write to a closed pipe (a reader that has gone) from ending the process by signal: the
+// write then fails with EPIPE and the program ends with its own exit status. A caught signal goes
+// back to its default action in a program this one starts, unlike an ignored one.
+void survive_broken_pipes();
+
+// Flushes standard output; a write that was lost (a full disk, a closed pipe) is an error line on
+// stderr and exit status 1. Returns the exit status `status` otherwise.
+int finish_standard_output(const char* program, int status = 0);
+
+// --help prints the help text (`print_help`), --version "<program> <version>"; either returns the
+// exit status once standard output has taken it all. Empty for any other option.
+template <typename PrintHelp>
+std::optional<int> answer_help_or_version(const GivenOption& option, const char* program, PrintHelp&& print_help) {
+    if (option.name == "--help") print_help();
+    else if (option.name == "--version") std::printf("%s %s\n", program, ADVDIFF_VERSION);
+    else return std::nullopt;
+    return finish_standard_output(program);
+}
 
 // Runs `body`; a failure becomes one line "<program>: error: <what>" on stderr and exit status 1.
 template <typename Body>
@@ -20,6 +77,8 @@ int run_reporting_errors(const char* program, Body&& body) {
         std::fprintf(stderr, "%s: error: out of memory\n", program);
     } catch (const std::exception& e) {  // RunError and anything unforeseen
         std::fprintf(stderr, "%s: error: %s\n", program, e.what());
+    } catch (...) {
+        std::fprintf(stderr, "%s: error: unexpected failure\n", program);
     }
     return 1;
 }

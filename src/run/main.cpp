@@ -1,21 +1,26 @@
 // advdiff2d: numerical experiments with the steady 2D linear advection-diffusion equation.
 // This file holds the command line only; the program itself is run::run_program.
 
-#include <cerrno>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "platform/memory.hpp"
 #include "platform/signals.hpp"
-#include "run/program.hpp"
 #include "run/command_line.hpp"
+#include "run/program.hpp"
+#include "run/reference_file.hpp"
+#include "state/run_error.hpp"
 
 namespace {
 
-constexpr const char* kUsage = "usage: advdiff2d [--window SECONDS] [--no-edit] [--help] [--version]";
+constexpr const char* kProgram = "advdiff2d";
+constexpr const char* kUsage =
+    "usage: advdiff2d [--window SECONDS] [--no-edit] [--summary FILE] [--fields FILE.vti] [--help] [--version]";
+
+constexpr advdiff::run::AcceptedOption kOptions[] = {
+    {"--window", "SECONDS"}, {"--no-edit", ""},  {"--summary", "FILE"},
+    {"--fields", "FILE.vti"}, {"--help", "", "-h"}, {"--version", ""},
+};
 
 void print_help() {
     std::printf(
@@ -25,55 +30,58 @@ void print_help() {
         "working directory (dados1.ent, then MG2D_000.ent or SG2D_000.ent), repeats the whole\n"
         "simulation until the timing window has closed, and writes the report named in the\n"
         "parameter file. The reference solution exata<N> must be there; advdiff2d-reference makes it.\n"
+        "An option's value follows it as the next argument or after '=' (--window=0).\n"
         "\n"
         "  --window SECONDS  length of the timing window (default 10; at least one repetition runs,\n"
-        "                    so 0 runs exactly one)\n"
-        "  --no-edit         never open the input files or the report in $VISUAL / $EDITOR\n"
-        "                    (they are opened only when both are set and the terminal is interactive)\n"
+        "                    so 0 runs exactly one); written like a number of the input files\n"
+        "  --no-edit         never open the input files or the report in an editor. Without it they\n"
+        "                    are opened in $VISUAL (else $EDITOR) when one of them is set and\n"
+        "                    standard input and standard output are both terminals\n"
+        "  --summary FILE    also write a JSON summary of the run (settings, grid, timing,\n"
+        "                    convergence, accuracy, norm history) to FILE\n"
+        "  --fields FILE.vti also write TNum, T_Analitica, error and reference_solution on the finest\n"
+        "                    grid to FILE.vti (VTK XML ImageData)\n"
         "  --help            this text\n"
         "  --version         the program's version\n",
         kUsage);
 }
 
-
-int misuse(const std::string& message) { return advdiff::run::usage_error("advdiff2d", message, kUsage); }
+// A missing reference file is the one error a first run meets by design: the line says how to
+// make the file.
+bool is_missing_reference(const advdiff::RunError& e) {
+    if (e.message().find("no such file") == std::string::npos) return false;
+    for (int index = 1; index <= 11; ++index)
+        if (e.file() == advdiff::run::reference_file_name(index)) return true;
+    return false;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    advdiff::run::ProgramOptions options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            print_help();
-            return 0;
+    namespace run = advdiff::run;
+    run::survive_broken_pipes();
+    run::ProgramOptions options;
+    try {
+        for (const run::GivenOption& option : run::parse_command_line(argc, argv, kOptions)) {
+            if (const auto status = run::answer_help_or_version(option, kProgram, print_help)) return *status;
+            if (option.name == "--no-edit") options.edit = false;
+            if (option.name == "--window") options.window_seconds = run::parse_seconds(option);
+            if (option.name == "--summary") options.outputs.summary_path = option.value;
+            if (option.name == "--fields") options.outputs.fields_path = option.value;
         }
-        if (arg == "--version") {
-            std::printf("advdiff2d %s\n", ADVDIFF_VERSION);
-            return 0;
-        }
-        if (arg == "--no-edit") {
-            options.edit = false;
-        } else if (arg == "--window" || arg.rfind("--window=", 0) == 0) {
-            std::string value;
-            if (arg == "--window") {
-                if (i + 1 >= argc) return misuse("--window needs a number of seconds");
-                value = argv[++i];
-            } else {
-                value = arg.substr(9);
-            }
-            char* end = nullptr;
-            errno = 0;
-            const double seconds = std::strtod(value.c_str(), &end);
-            if (value.empty() || *end != '\0' || errno != 0 || !std::isfinite(seconds) || seconds < 0)
-                return misuse("--window needs a non-negative number of seconds, not \"" + value + "\"");
-            options.window_seconds = seconds;
-        } else {
-            return misuse("unknown argument \"" + arg + "\"");
-        }
+    } catch (const run::UsageError& e) {
+        return run::usage_error(kProgram, e.what(), kUsage);
     }
 
     advdiff::platform::install_interrupt_handlers();
     advdiff::platform::keep_freed_memory_for_reuse();
-    return advdiff::run::run_reporting_errors("advdiff2d", [&] { advdiff::run::run_program(options); });
+    return run::run_reporting_errors(kProgram, [&] {
+        try {
+            run::run_program(options);
+        } catch (const advdiff::RunError& e) {
+            if (!is_missing_reference(e)) throw;
+            throw advdiff::RunError(e.file(), e.line(), e.setting(),
+                                    e.message() + " (advdiff2d-reference makes it from the input files)");
+        }
+    });
 }

@@ -10,6 +10,7 @@
 #include "multigrid/fas_cycle.hpp"
 #include "multigrid/hierarchy.hpp"
 #include "platform/clock.hpp"
+#include "platform/editor.hpp"
 #include "platform/memory.hpp"
 #include "platform/text_file.hpp"
 #include "report/report.hpp"
@@ -129,8 +130,14 @@ void run_program(const ProgramOptions& options) {
     // allocated: a report name that cannot be written or would replace a file the run reads, a
     // reference file that cannot be read, a run larger than the memory it may have.
     const SettingSource name_source = state.source_of("report_file_name");
-    platform::check_output_target(report::report_path(state.settings), files_the_run_reads(state),
-                                  name_source.file, name_source.line, "report_file_name");
+    const std::string report_path = report::report_path(state.settings);
+    platform::check_output_target(report_path, files_the_run_reads(state), name_source.file, name_source.line,
+                                  "report_file_name");
+    output::check_output_targets(options.outputs,
+                                 {{report_path, "the report file"},
+                                  {"dados1.ent", "an input file"},
+                                  {state.source_of("solver_kind").file, "an input file"},
+                                  {reference_file_name(state.settings.reference_file_index), "the reference file"}});
     const std::string reference = reference_file_name(state.settings.reference_file_index);
     platform::check_readable_file(reference, reference);
 
@@ -168,7 +175,11 @@ void run_program(const ProgramOptions& options) {
             stats.seconds_per_run = stats.elapsed_seconds / stats.repetition_count;
         } while (stats.elapsed_seconds < options.window_seconds);
 
-        report::write_report(state, options.edit);
+        // The extra outputs follow the report and carry the same derived values; the editor opens
+        // once every file is in place.
+        const report::RunResults results = report::derive_run_results(state);
+        report::write_report(state, results, false);
+        output::write_outputs(options.outputs, state, results, report_path, options.window_seconds);
     } catch (const std::bad_alloc&) {
         state = ProblemState{};  // the run's memory back before anything else is done
         throw out_of_memory;
@@ -179,6 +190,7 @@ void run_program(const ProgramOptions& options) {
                            " without reaching the tolerance: the norms of its iterations outgrow the memory "
                            "the run may have" + history_bound);
     }
+    platform::open_in_editor(report_path, options.edit);
 }
 
 }  // namespace advdiff::run

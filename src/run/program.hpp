@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "output/run_outputs.hpp"
 #include "platform/text_file.hpp"
 #include "state/problem_state.hpp"
 
@@ -13,6 +14,7 @@ namespace advdiff::run {
 struct ProgramOptions {
     double window_seconds = 10.0;  // length of the timing window; at least one repetition runs
     bool edit = true;              // open the input files and the report in the user's editor
+    output::OutputRequest outputs; // files written beside the report on request
 };
 
 // Runs the program in the working directory. Throws RunError on any failure; nothing is

@@ -95,6 +95,9 @@ struct GoldenCase {
     std::string report_name;  // the expected report is expected-<report_name>
 };
 
+// gtest names a parameter in every test line; without this it would dump the struct's bytes.
+void PrintTo(const GoldenCase& c, std::ostream* out) { *out << c.name; }
+
 std::vector<GoldenCase> golden_cases() {
     std::vector<GoldenCase> cases;
     for (const auto& entry : fs::directory_iterator(fs::path(ADVDIFF_SOURCE_DIR) / "tests/end_to_end/golden")) {

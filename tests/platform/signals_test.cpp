@@ -89,20 +89,25 @@ TEST(PlatformInterruptHandlers, EveryOtherEndingSignalRemovesTheTemporaryAndEnds
     }
 }
 
-TEST(PlatformInterruptHandlers, KeepSignalsTheProgramWasStartedWithIgnoredAndIgnoreSigxfsz) {
+extern "C" void ignore_in_handler(int) {}
+
+TEST(PlatformInterruptHandlers, KeepSignalsIgnoredOrHandledAlreadyAndIgnoreSigxfsz) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         reset_signals_in_child();
         signal(SIGHUP, SIG_IGN);  // as nohup starts a program
+        signal(SIGPIPE, ignore_in_handler);  // a handler of the program's own
         install_interrupt_handlers();
+        raise(SIGPIPE);
         raise(SIGHUP);
-        struct sigaction hup {}, usr1 {}, xfsz {};
+        struct sigaction hup {}, usr1 {}, xfsz {}, pipe {};
         sigaction(SIGHUP, nullptr, &hup);
+        sigaction(SIGPIPE, nullptr, &pipe);
         sigaction(SIGUSR1, nullptr, &usr1);
         sigaction(SIGXFSZ, nullptr, &xfsz);
         const bool right = hup.sa_handler == SIG_IGN && usr1.sa_handler != SIG_DFL && usr1.sa_handler != SIG_IGN &&
-                           xfsz.sa_handler == SIG_IGN;
+                           xfsz.sa_handler == SIG_IGN && pipe.sa_handler == ignore_in_handler;
         _exit(right ? 0 : 1);
     }
     int status = 0;

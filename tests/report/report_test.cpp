@@ -144,6 +144,50 @@ TEST(ReportStatistics, SingleGridInnerIterationsAndLastIterationRate) {
     EXPECT_EQ(starting_with(report_lines(flat), "Taxa de convergência")[0].substr(53), "          NaN");
 }
 
+TEST(ReportStatistics, EachModeWritesItsBlockWithItsOwnColonColumnAndOrder) {
+    // From the heading on: multigrid labels end in column 52 (colon in 53), single-grid ones in 51;
+    // the multigrid block lists iterations before the grid, the single-grid block the grid first.
+    struct Case {
+        int run_mode;
+        const char* heading;
+        std::size_t colon;
+        std::vector<std::string> labels;  // label lines in order, up to the first norm
+    };
+    const Case cases[] = {
+        {1, "*********** Saidas ***********", 52,
+         {"Tempo de processamento (s)", "Número de vezes que a simulação foi repetida", "Tempo de cada simulação",
+          "Iterações externas", "Iterações internas", "Numero de incognitas da malha em x",
+          "Numero de incognitas da malha em y", "Numero de incognitas total da malha",
+          "Numero de incognitas da malha mais grossa em x", "Numero de incognitas da malha mais grossa em y",
+          "Número de niveis em x e y", "Norma L1 média do erro de it com base na est inic"}},
+        {2, "***** Saidas: Singlegrid ************ ", 51,
+         {"Tempo de processamento (s)", "Número de vezes que a simulação foi repetida", "Tempo de cada simulação",
+          "Numero de incognitas da malha em x", "Numero de incognitas da malha em y",
+          "Numero de incognitas total da malha", "Iterações externas", "Iterações internas",
+          "Norma L1 média do erro de it com base na est inic"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.run_mode);
+        const Lines lines = report_lines(finished(c.run_mode, 1, 3));
+        const auto heading = std::find(lines.begin(), lines.end(), c.heading);
+        ASSERT_NE(heading, lines.end());
+        EXPECT_EQ(heading[-1], "");
+        EXPECT_EQ(heading[-2], "");
+        std::vector<std::string> labels;
+        for (auto l = heading + 1; l != lines.end() && labels.size() < c.labels.size(); ++l) {
+            if (l->empty()) continue;
+            ASSERT_GT(l->size(), c.colon + 2) << *l;
+            EXPECT_EQ(l->substr(c.colon, 2), ": ") << *l;
+            std::string label = l->substr(0, c.colon);
+            label.erase(label.find_last_not_of(' ') + 1);
+            labels.push_back(label);
+        }
+        std::vector<std::string> expected;
+        for (const std::string& label : c.labels) expected.push_back(latin1(label));
+        EXPECT_EQ(labels, expected);
+    }
+}
+
 TEST(ReportHistory, ListsFirstMultiplesOfTheIntervalAndLast) {
     struct Case {
         int iteration_count, interval, print_history, solver_kind;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -105,6 +106,39 @@ TEST_F(InputFilesTest, SingleGridFileReadsNameToFirstBlankAndSizesTheGrid) {
     EXPECT_EQ(state.settings.inner_iterations, 0);
     EXPECT_EQ(state.stats.norm_history, std::vector<double>(1, 0.0));
     EXPECT_EQ(state.source_of("unused_value_17").line, 17);
+}
+
+TEST_F(InputFilesTest, EverySettingIsListedByNameInFileOrderWithItsValueAndLine) {
+    for (const char* mode : {"1", "2"}) {
+        write_files({{"dados1.ent", 2, mode}});
+        ProblemState state;
+        read_input_files(state, false);
+        std::vector<std::string> listed;
+        for_each_setting(state.settings, [&](std::string_view name, const auto& value) {
+            std::ostringstream text;
+            text << name << '=' << value;
+            listed.push_back(text.str());
+            // No blank lines in these files: run_mode stands on line 2 of dados1.ent, every other
+            // value on the line of its position in the parameter file.
+            const long line = state.source_of(std::string(name)).line;
+            const long count = static_cast<long>(listed.size());
+            EXPECT_EQ(line, count == 1 ? 2 : count - 1) << name;
+        });
+        if (mode[0] == '1') {
+            ASSERT_EQ(listed.size(), 20u);  // run_mode and 19 of 21 values: two are read and not used
+            EXPECT_EQ(listed[2], "report_file_name=relat mg.txt" + std::string(23, ' '));
+            EXPECT_EQ(listed[10], "coarsening_p=2");
+            EXPECT_EQ(listed[12], "gamma=0.01");
+            EXPECT_EQ(listed[19], "history_interval=5");
+        } else {
+            ASSERT_EQ(listed.size(), 16u);
+            EXPECT_EQ(listed[3], "Nx=17");
+            EXPECT_EQ(listed[4], "Ny=9");
+            EXPECT_EQ(listed[12], "msi_tolerance=0.0001");
+        }
+        EXPECT_EQ(listed[0], std::string("run_mode=") + mode);
+        EXPECT_EQ(listed[1], "solver_kind=" + std::string(mode[0] == '1' ? "1" : "2"));
+    }
 }
 
 TEST_F(InputFilesTest, BadFilesAndValuesStopWithFileLineAndSettingAndCreateNothing) {

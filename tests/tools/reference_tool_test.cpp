@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -239,6 +241,28 @@ TEST(ReferenceToolTest, BadInputOrArgumentsWriteNoFile) {
     EXPECT_EQ(run_tool(folder, "--method=direct", out, err), 2);
     EXPECT_NE(err.find("usage: advdiff2d-reference"), std::string::npos) << err;
     EXPECT_EQ(folder.names(), (std::vector<std::string>{"SG2D_000.ent", "dados1.ent"}));
+}
+
+TEST(ReferenceToolTest, UnwritableTargetIsReportedBeforeSolvingAndNothingIsCreated) {
+    // exata3 is a folder: unwritable for every user, root included. On the 46340 x 46340 grid the
+    // solve would stop at once for lack of memory; the target's message instead shows that the
+    // target is checked first, before any memory is asked for or any value computed.
+    testing::ScratchFolder folder;
+    std::string out, err;
+    folder.write("dados1.ent", "titulo\n2\n");
+    ASSERT_EQ(mkdir((folder / "exata3").c_str(), 0755), 0);
+    for (const char* size : {"17\n9\n", "46340\n46340\n"}) {
+        SCOPED_TRACE(size);
+        std::string grid = kSingleGrid;
+        grid.replace(grid.find("17\n9\n"), 5, size);
+        folder.write("SG2D_000.ent", grid);
+        EXPECT_EQ(run_tool(folder, "", out, err), 1);
+        EXPECT_EQ(err, "advdiff2d-reference: error: SG2D_000.ent:5: reference_file_index: \"exata3\" is a directory, "
+                       "not a file\n");
+        EXPECT_EQ(out, "");
+        EXPECT_EQ(folder.names(), (std::vector<std::string>{"SG2D_000.ent", "dados1.ent", "exata3"}));
+        EXPECT_TRUE(std::filesystem::is_empty(folder / "exata3"));
+    }
 }
 
 }  // namespace

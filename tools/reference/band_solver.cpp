@@ -22,8 +22,6 @@ namespace {
 
 constexpr int kMaxRefinementSteps = 10;
 
-std::string grid_text(int Nx, int Ny) { return std::to_string(Nx) + " x " + std::to_string(Ny); }
-
 }  // namespace
 
 std::uint64_t BandLU::band_elements(int Nx, int Ny) {

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "band_solver.hpp"
+#include "multigrid/transfer.hpp"
 #include "platform/memory.hpp"
 #include "stencil.hpp"
 
@@ -218,24 +219,7 @@ private:
         v_cycle(l + 1);
 
         // Bilinear interpolation of the coarse correction onto the interior fine nodes.
-        const std::span<const double> ec = coarse.e;
-        auto coarse_at = [&](int I, int J) { return ec[node(I, J, cx)]; };
-        for (int j = 2; j <= ny - 1; ++j) {
-            const int J = (j + 1) / 2;
-            const bool j_on = j % 2 == 1;
-            for (int i = 2; i <= nx - 1; ++i) {
-                const int I = (i + 1) / 2;
-                const bool i_on = i % 2 == 1;
-                double value;
-                if (i_on && j_on) value = coarse_at(I, J);
-                else if (j_on) value = 0.5 * (coarse_at(I, J) + coarse_at(I + 1, J));
-                else if (i_on) value = 0.5 * (coarse_at(I, J) + coarse_at(I, J + 1));
-                else
-                    value = 0.25 * (((coarse_at(I, J) + coarse_at(I + 1, J)) + coarse_at(I, J + 1)) +
-                                    coarse_at(I + 1, J + 1));
-                fine.e[node(i, j, nx)] += value;
-            }
-        }
+        multigrid::prolongate_correction(nx, ny, coarse.e, cx, fine.e);
 
         smooth(l);
     }

@@ -5,9 +5,10 @@
 // form: the residual of the finest grid is formed in long double, one V-cycle approximates the
 // correction, and the correction is added. Each coarser grid has (n - 1)/2 + 1 nodes in each
 // direction and its own five-point system from assemble_coefficients; residuals go down by full
-// weighting, corrections come up by bilinear interpolation, every level is smoothed by one
-// forward and one backward Gauss-Seidel sweep before and after its coarse-grid correction, and
-// the coarsest level is solved by banded LU (or, when even that does not fit, by relaxation).
+// weighting, corrections come up by the program's bilinear prolongation (see reference_tool.hpp),
+// every level is smoothed by one forward and one backward Gauss-Seidel sweep before and after its
+// coarse-grid correction, and the coarsest level is solved by banded LU (or, when even that does
+// not fit, by relaxation).
 // Gauss-Seidel smooths only equations whose neighbour coefficients are all <= 0; the first level
 // where the rotating flow breaks that (cells too coarse for gamma) becomes the coarsest level.
 // Cycles go on until the correction no longer shrinks; a few more polish the solution.
@@ -20,6 +21,7 @@
 
 #include "model/coefficients.hpp"
 #include "model/model_problem.hpp"
+#include "stencil.hpp"
 
 namespace advdiff::reference {
 
@@ -30,11 +32,6 @@ struct IterativeOptions {
     std::uint64_t direct_band_elements = std::uint64_t{1} << 22;
     int max_cycles = 100;   // V-cycles before the polishing ones
     int polish_cycles = 2;  // V-cycles after the correction has stopped shrinking
-};
-
-struct GridSize {
-    int nx;
-    int ny;
 };
 
 struct IterativeResult {

@@ -10,7 +10,12 @@
 
 namespace {
 
-constexpr const char* kUsage = "usage: advdiff2d-reference [--method=band|iterative] [--help] [--version]";
+constexpr const char* kProgram = "advdiff2d-reference";
+constexpr const char* kUsage = "usage: advdiff2d-reference [--method band|iterative] [--help] [--version]";
+
+constexpr advdiff::run::AcceptedOption kOptions[] = {
+    {"--method", "band|iterative"}, {"--help", "", "-h"}, {"--version", ""},
+};
 
 void print_help() {
     std::printf(
@@ -20,11 +25,12 @@ void print_help() {
         "MG2D_000.ent or SG2D_000.ent), solves the five-point system of the finest grid exactly\n"
         "(to round-off) and writes it to the reference file exata<reference_file_index>, which the\n"
         "run compares its iterates with. Prints one line: the file, the grid, the method and the\n"
-        "largest residual of the equations.\n"
+        "largest residual of the equations. An option's value follows it as the next argument or\n"
+        "after '=' (--method=band).\n"
         "\n"
-        "  --method=band       banded LU with iterative refinement (fails if the band does not fit\n"
+        "  --method band       banded LU with iterative refinement (fails if the band does not fit\n"
         "                      in memory)\n"
-        "  --method=iterative  multigrid V-cycles (over-relaxation on grids that cannot be coarsened)\n"
+        "  --method iterative  multigrid V-cycles (over-relaxation on grids that cannot be coarsened)\n"
         "                      By default grids up to about 257 x 257 nodes get the banded LU and\n"
         "                      larger ones multigrid (or the banded LU while it fits in memory, if\n"
         "                      the grid cannot be coarsened).\n"
@@ -33,35 +39,27 @@ void print_help() {
         kUsage);
 }
 
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    advdiff::platform::install_interrupt_handlers();
+    namespace run = advdiff::run;
     using advdiff::reference::Method;
+    run::survive_broken_pipes();
     Method method = Method::automatic;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            print_help();
-            return 0;
+    try {
+        for (const run::GivenOption& option : run::parse_command_line(argc, argv, kOptions)) {
+            if (const auto status = run::answer_help_or_version(option, kProgram, print_help)) return *status;
+            if (option.name == "--method")
+                method = run::choose_value(option, {"band", "iterative"}) == "band" ? Method::band : Method::iterative;
         }
-        if (arg == "--version") {
-            std::printf("advdiff2d-reference %s\n", ADVDIFF_VERSION);
-            return 0;
-        }
-        if (arg == "--method=band") {
-            method = Method::band;
-        } else if (arg == "--method=iterative") {
-            method = Method::iterative;
-        } else {
-            return advdiff::run::usage_error("advdiff2d-reference", "unknown argument \"" + arg + "\"",
-                                             kUsage);
-        }
+    } catch (const run::UsageError& e) {
+        return run::usage_error(kProgram, e.what(), kUsage);
     }
 
-    return advdiff::run::run_reporting_errors("advdiff2d-reference", [&] {
+    advdiff::platform::install_interrupt_handlers();
+    const int status = run::run_reporting_errors(kProgram, [&] {
         const std::string line = advdiff::reference::make_reference_file(method);
         std::printf("%s\n", line.c_str());
     });
+    return run::finish_standard_output(kProgram, status);
 }

@@ -1,13 +1,16 @@
 #include "reference_tool.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 #include <optional>
+#include <vector>
 
 #include "band_solver.hpp"
 #include "model/coefficients.hpp"
 #include "multigrid/hierarchy.hpp"
 #include "platform/memory.hpp"
+#include "platform/text_file.hpp"
 #include "run/input_files.hpp"
 #include "run/reference_file.hpp"
 #include "state/run_error.hpp"
@@ -25,8 +28,6 @@ constexpr std::uint64_t kLargestAutomaticBand = std::uint64_t{64} << 20;
 // Accepted max |b - A x| relative to the largest terms of the equations; round-off leaves about
 // 1e-16 of them, a converged iteration 1e-13 at most.
 constexpr double kLargestRelativeResidual = 1e-10;
-
-std::string grid_text(int Nx, int Ny) { return std::to_string(Nx) + " x " + std::to_string(Ny); }
 
 std::string plural(long count, const std::string& word) {
     return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
@@ -75,17 +76,37 @@ ReferenceSolution solve_reference(const model::ModelCase& c, int Nx, int Ny, Met
     const std::optional<std::uint64_t> available = platform::available_memory_bytes();
     const bool band_fits = band_possible && (!available || band_total <= *available);
 
-    bool use_band = method == Method::band;
-    if (method == Method::band) {
-        if (!band_possible) fail("the banded LU of " + grid + " exceeds the 32-bit sizes of LAPACK");
-        require(band_total, "the banded LU of " + grid, source);
-    } else if (method == Method::automatic) {
-        // The band's factorisation grows with the fourth power of the grid size; a grid that
-        // multigrid can take is given to it once the band gets large.
-        const bool coarsenable = multigrid_levels(Nx, Ny, options).size() > 1;
-        use_band = band_fits && (!coarsenable || BandLU::band_elements(Nx, Ny) <= kLargestAutomaticBand);
+    // The methods to try, in order; each one that fails hands over to the next.
+    enum class Way { band, iterative };
+    std::vector<Way> ways;
+    switch (method) {
+        case Method::band: ways = {Way::band}; break;
+        case Method::iterative: ways = {Way::iterative}; break;
+        case Method::automatic: {
+            // The band's factorisation grows with the fourth power of the grid size; a grid that
+            // multigrid can take is given to it once the band gets large. The band is tried only
+            // where it fits.
+            const bool coarsenable = multigrid_levels(Nx, Ny, options).size() > 1;
+            if (band_fits && (!coarsenable || BandLU::band_elements(Nx, Ny) <= kLargestAutomaticBand))
+                ways = {Way::band, Way::iterative};
+            else if (band_fits)
+                ways = {Way::iterative, Way::band};
+            else
+                ways = {Way::iterative};
+            break;
+        }
     }
-    if (!use_band) require(iterative_total, "the iterative solution of " + grid, source);
+    const bool band_offered = std::find(ways.begin(), ways.end(), Way::band) != ways.end();
+    // A method whose memory is known not to be there is refused before anything is computed.
+    auto refuse_unless_it_fits = [&](Way way) {
+        if (way == Way::iterative) {
+            require(iterative_total, "the iterative solution of " + grid, source);
+        } else if (method == Method::band) {
+            if (!band_possible) fail("the banded LU of " + grid + " exceeds the 32-bit sizes of LAPACK");
+            require(band_total, "the banded LU of " + grid, source);
+        }
+    };
+    refuse_unless_it_fits(ways.front());
 
     const std::size_t n = static_cast<std::size_t>(Nx) * static_cast<std::size_t>(Ny);
     ReferenceSolution solution;
@@ -109,56 +130,48 @@ ReferenceSolution solve_reference(const model::ModelCase& c, int Nx, int Ny, Met
         return std::string(text);
     };
 
-    if (!use_band) {
+    // What is reported when every method has failed: why the iteration failed, if it was tried
+    // (a band that did not fit after all says less), else why the band did. A banded LU that
+    // misses the residual bound ends the list: no iteration does better than the exact method.
+    std::string failure;
+    for (std::size_t k = 0; k < ways.size(); ++k) {
+        const bool band = ways[k] == Way::band;
+        if (k > 0) refuse_unless_it_fits(ways[k]);
+        const std::string what = (band ? "the banded LU of " : "the iterative solution of ") + grid;
         try {
-            const IterativeResult r = solve_iterative(c, coefficients, Nx, Ny, solution.T, options);
-            solution.method = iterative_text(r);
-            solution.max_residual = r.max_residual;
-            if (converged(r.max_residual)) return solution;
-            if (method == Method::iterative || !band_fits)
-                fail("the iterative solution of " + grid + " did not converge (" + solution.method + ", " +
-                     residual_text(r.max_residual) + ")" +
-                     (method == Method::iterative ? "" : "; the banded LU would need " +
-                                                             platform::format_bytes(band_total) + " of memory"));
+            if (band) {
+                const BandResult r = solve_band(coefficients, Nx, Ny, solution.T);
+                solution.method = band_text(r);
+                solution.max_residual = r.max_residual;
+            } else {
+                const IterativeResult r = solve_iterative(c, coefficients, Nx, Ny, solution.T, options);
+                solution.method = iterative_text(r);
+                solution.max_residual = r.max_residual;
+            }
+            if (converged(solution.max_residual)) return solution;
+            failure = what + (band ? " is inaccurate (" : " did not converge (") + solution.method + ", " +
+                      residual_text(solution.max_residual) + ")";
+            if (band) break;
+            if (method == Method::automatic && !band_offered)
+                failure += "; the banded LU would need " + platform::format_bytes(band_total) + " of memory";
         } catch (const std::bad_alloc&) {
-            if (method == Method::iterative || !band_fits)
-                fail("not enough memory for the iterative solution of " + grid + " (" +
-                     platform::format_bytes(iterative_total) + ")");
+            if (!band || failure.empty())
+                failure = "not enough memory for " + what + " (" +
+                          platform::format_bytes(band ? band_total : iterative_total) + ")";
         }
-        // Automatic choice: the band fits, so it takes over.
     }
-    try {
-        const BandResult r = solve_band(coefficients, Nx, Ny, solution.T);
-        solution.method = band_text(r);
-        solution.max_residual = r.max_residual;
-        if (!converged(r.max_residual))
-            fail("the banded LU of " + grid + " is inaccurate (" + solution.method + ", " +
-                 residual_text(r.max_residual) + ")");
-        return solution;
-    } catch (const std::bad_alloc&) {
-        if (method == Method::band)
-            fail("not enough memory for the banded LU of " + grid + " (" + platform::format_bytes(band_total) + ")");
-    }
-    // Automatic choice: the band did not fit after all.
-    require(iterative_total, "the iterative solution of " + grid, source);
-    try {
-        const IterativeResult r = solve_iterative(c, coefficients, Nx, Ny, solution.T, options);
-        solution.method = iterative_text(r);
-        solution.max_residual = r.max_residual;
-        if (!converged(r.max_residual))
-            fail("the iterative solution of " + grid + " did not converge (" + solution.method + ", " +
-                 residual_text(r.max_residual) + ")");
-    } catch (const std::bad_alloc&) {
-        fail("not enough memory for the iterative solution of " + grid + " (" +
-             platform::format_bytes(iterative_total) + ")");
-    }
-    return solution;
+    throw RunError(source.file, source.line, source.setting, failure);
 }
 
 std::string make_reference_file(Method method) {
     ProblemState state;
     run::read_input_files(state, false);
     const SimulationSettings& s = state.settings;
+    // A target that cannot be written is reported now, not after the solve.
+    const std::string file = run::reference_file_name(s.reference_file_index);
+    const SettingSource index_source = state.source_of("reference_file_index");
+    platform::check_writable_target(file, index_source.file, index_source.line, "reference_file_index");
+
     const GridSize grid = finest_grid(s);
     const std::string grid_setting = s.run_mode == kMultigrid ? "level_count" : "Ny";
     const SettingSource where = state.source_of(grid_setting);
@@ -166,7 +179,6 @@ std::string make_reference_file(Method method) {
 
     const ReferenceSolution solution =
         solve_reference(model::make_model_case(s), grid.nx, grid.ny, method, source);
-    const std::string file = run::reference_file_name(s.reference_file_index);
     run::write_reference_values(file, grid.nx, grid.ny, solution.T);
 
     char residual_text[32];

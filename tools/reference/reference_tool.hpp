@@ -2,6 +2,15 @@
 // advdiff2d-reference: computes the exact solution of the discrete system of a run (the same
 // input files, the same finest grid, the same five-point equations as advdiff2d) and writes it
 // as the reference file exata<reference_file_index> that the run compares its iterates with.
+//
+// What it shares with the program and what it keeps apart. It takes the program's input reading,
+// its hierarchy sizes and its coefficients, because the reference must solve the very system the
+// program solves, and in its multigrid the program's bilinear prolongation, which decides only
+// how fast a cycle converges. Everything that decides whether an answer is right is its own: the
+// banded LU, the smoother, the restriction and the residual check (its own stencil product,
+// summed in long double) by which every answer is accepted or refused. So a fault in the
+// program's solvers cannot reappear in the reference that exposes it; a fault in the shared
+// prolongation at worst slows the tool down or makes it refuse.
 
 #include <string>
 

@@ -1,17 +1,27 @@
 #pragma once
-// Operations on the five-point system of one grid that both solvers of the reference tool share:
-// the residual b - A x and the Gauss-Seidel sweeps. Boundary nodes carry identity equations; a
-// coefficient whose neighbour lies outside the grid is never used.
+// What the parts of the reference tool share: grid sizes and their text, saturating byte counts,
+// and the operations on the five-point system of one grid (the residual b - A x and the
+// Gauss-Seidel sweeps). Boundary nodes carry identity equations; a coefficient whose neighbour
+// lies outside the grid is never used.
 
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <span>
+#include <string>
 
 #include "model/coefficients.hpp"
 
 namespace advdiff::reference {
+
+struct GridSize {
+    int nx;
+    int ny;
+};
+
+// "17 x 9", as the tool's messages and its summary line show a grid.
+inline std::string grid_text(int Nx, int Ny) { return std::to_string(Nx) + " x " + std::to_string(Ny); }
 
 // a * b for byte and element counts, saturating at the largest uint64 instead of wrapping.
 inline std::uint64_t saturating_product(std::uint64_t a, std::uint64_t b) {

@@ -1,203 +1,233 @@
-"""The input files of advdiff2d: reading a base case and writing the files of one run.
+"""The base case of a study and the input files of its runs, edited by position.
 
-The files hold one value per line at fixed positions; the rest of a line is a comment. They
-are read here by the same free-format rules the program applies, so that a base case the
-program accepts is understood the same way, and written back in a form the program reads
-without ambiguity (the report name in apostrophes, doubles with an upper-case exponent).
+The parameter files hold one value per line in a fixed order (blank lines are passed over;
+the rest of a line is a comment). A run's file is the base case's file with the values the
+study varies put in place of the items at their positions; everything else, comments
+included, is kept as the base case has it. The program itself reads and checks the files:
+the sweep only needs to find an item, and reads a few integers (the run mode and the grid)
+to plan its runs.
 """
 
 import os
 import re
+import stat
 
 MODE_FILE = "dados1.ent"
 MG_FILE = "MG2D_000.ent"
 SG_FILE = "SG2D_000.ent"
-REPORT_NAME_WIDTH = 35
+REPORT_NAME = "report.txt"
+# Base-case files are a few hundred bytes; anything past this is not one.
+MAX_INPUT_BYTES = 1 << 20
 
-# File layouts, in line order: (setting, type, comment written after the value).
-MG_LAYOUT = (
-    ("solver_kind", int, "solver_kind (smoother: 1 Gauss-Seidel, 2 MSI, 3 ADI, 4 Elim_Gauss)"),
-    ("report_file_name", str, "report_file_name"),
-    ("level_count", int, "level_count"),
-    ("reference_file_index", int, "reference_file_index (reads exata<index>)"),
-    ("coarsest_nx", int, "coarsest_nx"),
-    ("coarsest_ny", int, "coarsest_ny"),
-    ("problem_kind", int, "problem_kind (1 constant velocity, otherwise rotating flow)"),
-    ("flow_angle", int, "flow_angle"),
-    ("peclet_code", int, "peclet_code"),
-    ("coarsening_p", float, "coarsening_p"),
-    ("coarsening_q", float, "coarsening_q"),
-    ("gamma", float, "gamma"),
-    ("max_iterations", int, "max_iterations"),
-    ("inner_iterations", int, "inner_iterations"),
-    ("tolerance", float, "tolerance"),
-    ("msi_tolerance", float, "msi_tolerance"),
-    ("initial_estimate", int, "initial_estimate (1 zero, 2 analytic, 3 one half)"),
-    ("print_history", int, "print_history"),
-    ("history_interval", int, "history_interval"),
-    ("unused_1", int, "unused"),
-    ("unused_2", int, "unused"),
-)
+# The settings of each parameter file in line order (the names the program uses).
+POSITIONS = {
+    MG_FILE: ("solver_kind", "report_file_name", "level_count", "reference_file_index",
+              "coarsest_nx", "coarsest_ny", "problem_kind", "flow_angle", "peclet_code",
+              "coarsening_p", "coarsening_q", "gamma", "max_iterations", "inner_iterations",
+              "tolerance", "msi_tolerance", "initial_estimate", "print_history",
+              "history_interval", "unused_value_20", "unused_value_21"),
+    SG_FILE: ("solver_kind", "report_file_name", "Nx", "Ny", "reference_file_index",
+              "problem_kind", "flow_angle", "peclet_code", "gamma", "max_iterations",
+              "tolerance", "msi_tolerance", "initial_estimate", "print_history",
+              "history_interval", "unused_value_16", "unused_value_17"),
+}
+MODE_FILES = {1: MG_FILE, 2: SG_FILE}
 
-SG_LAYOUT = (
-    ("solver_kind", int, "solver_kind (1 Gauss-Seidel, 2 MSI, 3 ADI, 4 Elim_Gauss)"),
-    ("report_file_name", str, "report_file_name"),
-    ("nx", int, "Nx"),
-    ("ny", int, "Ny"),
-    ("reference_file_index", int, "reference_file_index (reads exata<index>)"),
-    ("problem_kind", int, "problem_kind (1 constant velocity, otherwise rotating flow)"),
-    ("flow_angle", int, "flow_angle"),
-    ("peclet_code", int, "peclet_code"),
-    ("gamma", float, "gamma"),
-    ("max_iterations", int, "max_iterations"),
-    ("tolerance", float, "tolerance"),
-    ("msi_tolerance", float, "msi_tolerance"),
-    ("initial_estimate", int, "initial_estimate (1 zero, 2 analytic, 3 one half)"),
-    ("print_history", int, "print_history"),
-    ("history_interval", int, "history_interval"),
-    ("unused_1", int, "unused"),
-    ("unused_2", int, "unused"),
-)
+# What a mode whose file the base case lacks takes: the settings both files hold come from
+# the other file, the rest from here (the grid is set by the plan).
+SHARED = ("solver_kind", "reference_file_index", "problem_kind", "flow_angle", "peclet_code",
+          "gamma", "tolerance", "msi_tolerance", "initial_estimate", "print_history",
+          "history_interval")
+FILL = {MG_FILE: {"coarsening_p": "2.0", "coarsening_q": "1.0", "max_iterations": "100",
+                  "inner_iterations": "2", "unused_value_20": "0", "unused_value_21": "0"},
+        SG_FILE: {"max_iterations": "20000", "unused_value_16": "0", "unused_value_17": "0"}}
 
-LAYOUTS = {1: (MG_FILE, MG_LAYOUT), 2: (SG_FILE, SG_LAYOUT)}
-
-# Settings both parameter files hold; a mode whose file the base case lacks takes them from
-# the other file.
-COMMON_SETTINGS = ("solver_kind", "reference_file_index", "problem_kind", "flow_angle",
-                   "peclet_code", "gamma", "tolerance", "msi_tolerance", "initial_estimate",
-                   "print_history", "history_interval")
-
-INT32_MIN, INT32_MAX = -2**31, 2**31 - 1
-_INTEGER = re.compile(r"[+-]?\d+\Z")
-_DOUBLE = re.compile(r"[+-]?(\d+\.?\d*|\.\d+)([EeDd][+-]?\d+)?\Z")
+_BLANKS = " \t\r\f"
+_INTEGER = re.compile(r"[+-]?\d{1,10}\Z")
+_BOM = "\xef\xbb\xbf"  # UTF-8 byte order mark, decoded as ISO 8859-1
 
 
 class InputError(Exception):
-    """A base-case file that cannot be used; the message names the file, line and setting."""
+    """A base-case file that cannot be used; the message names the file (and line)."""
 
 
-def _first_item(line):
-    """First item of a line: ('blank', None), ('keep', None) or ('value', text)."""
-    s = line.lstrip(" \t")
-    if not s:
-        return "blank", None
-    if s[0] in ",/":
-        return "keep", None
-    if s[0] in "'\"":
-        quote, out, i = s[0], [], 1
-        while i < len(s):
-            if s[i] == quote:
-                if i + 1 < len(s) and s[i + 1] == quote:
-                    out.append(quote)
-                    i += 2
-                    continue
-                return "value", "".join(out)
-            out.append(s[i])
-            i += 1
-        return "unterminated", "".join(out)
-    return "value", re.match(r"[^ \t,/]*", s).group()
-
-
-def _convert(path, lineno, name, kind, item):
-    where = f"{path}:{lineno}: {name}"
-    if kind is str:
-        return item[:REPORT_NAME_WIDTH]
-    if kind is int:
-        if not _INTEGER.match(item):
-            raise InputError(f"{where}: '{item}' is not an integer")
-        value = int(item)
-        if not INT32_MIN <= value <= INT32_MAX:
-            raise InputError(f"{where}: {item} does not fit a 32-bit integer")
-        return value
-    if not _DOUBLE.match(item):
-        raise InputError(f"{where}: '{item}' is not a number")
-    value = float(item.replace("D", "E").replace("d", "e"))
-    if value in (float("inf"), float("-inf")):
-        raise InputError(f"{where}: {item} is out of range")
-    return value
-
-
-def _read_text(path):
+def read_regular_file(path, limit, what="file"):
+    """The bytes of a regular file, refusing anything else (a FIFO would block the read, a
+    device never ends) and files past the limit, each with one line of message."""
     try:
-        with open(path, "rb") as f:
-            data = f.read(1 << 20)
+        st = os.stat(path)
     except OSError as e:
         raise InputError(f"{path}: cannot read: {e.strerror}") from None
-    lines = data.decode("latin-1").replace("\r", "").split("\n")
-    return lines[:-1] if lines[-1] == "" else lines
+    if not stat.S_ISREG(st.st_mode):
+        raise InputError(f"{path}: not a regular file")
+    if st.st_size > limit:
+        raise InputError(f"{path}: {st.st_size} bytes is too large for a {what} "
+                         f"(at most {limit})")
+    try:
+        fd = os.open(path, os.O_RDONLY | getattr(os, "O_NONBLOCK", 0))
+        with os.fdopen(fd, "rb") as f:
+            if not stat.S_ISREG(os.fstat(f.fileno()).st_mode):
+                raise InputError(f"{path}: not a regular file")
+            data = f.read(limit + 1)
+    except OSError as e:
+        raise InputError(f"{path}: cannot read: {e.strerror}") from None
+    if len(data) > limit:
+        raise InputError(f"{path}: too large for a {what} (at most {limit} bytes)")
+    return data
 
 
-def read_values(path, layout, skip_lines=0):
-    """Reads the settings of a layout from a file; returns a dict setting -> value."""
-    lines = _read_text(path)
-    values = {}
-    pos = skip_lines
-    for name, kind, _ in layout:
-        while True:
-            if pos >= len(lines):
-                raise InputError(f"{path}:{pos + 1}: {name}: end of file before this value")
-            state, item = _first_item(lines[pos])
-            pos += 1
-            if state != "blank":
-                break
-        if state == "unterminated":
-            raise InputError(f"{path}:{pos}: {name}: text without its closing quote")
-        if state == "keep":
-            values[name] = "" if kind is str else kind(0)
-        else:
-            values[name] = _convert(path, pos, name, kind, item)
-    return values
+def _item_span(line):
+    """(start, end) of the first item of a non-blank line; an empty span where the line
+    holds a null value (it starts with a comma or a slash)."""
+    start = len(line) - len(line.lstrip(_BLANKS))
+    c = line[start]
+    if c in ",/":
+        return start, start
+    if c in "'\"":
+        i = start + 1
+        while i < len(line):
+            if line[i] == c:
+                if i + 1 < len(line) and line[i + 1] == c:
+                    i += 2
+                    continue
+                return start, i + 1
+            i += 1
+        return start, len(line)
+    end = start
+    while end < len(line) and line[end] not in _BLANKS + ",/":
+        end += 1
+    return start, end
 
 
-def read_run_mode(folder):
-    path = os.path.join(folder, MODE_FILE)
-    return read_values(path, (("run_mode", int, ""),), skip_lines=1)["run_mode"]
+class ParameterFile:
+    """A parameter file as lines, with the line of each value position."""
+
+    def __init__(self, path, text, skip_lines=0):
+        self.path = path
+        if text.startswith(_BOM):
+            text = text[len(_BOM):]
+        self.lines = text.split("\n")
+        if self.lines and self.lines[-1] == "":
+            self.lines.pop()
+        self.value_lines = [i for i, line in enumerate(self.lines)
+                            if i >= skip_lines and line.strip(_BLANKS)]
+
+    @classmethod
+    def read(cls, path, skip_lines=0):
+        data = read_regular_file(path, MAX_INPUT_BYTES, "parameter file")
+        return cls(path, data.decode("latin-1"), skip_lines)
+
+    def item(self, position):
+        """The text of the item at a value position ('' for a null value), or None."""
+        if position >= len(self.value_lines):
+            return None
+        line = self.lines[self.value_lines[position]].rstrip("\r")
+        start, end = _item_span(line)
+        return line[start:end]
+
+    def integer(self, position, setting):
+        text = self.item(position)
+        line = (self.value_lines[position] + 1 if position < len(self.value_lines)
+                else len(self.lines) + 1)
+        if text is None:
+            raise InputError(f"{self.path}:{line}: {setting}: end of file before this value")
+        if not _INTEGER.match(text):
+            raise InputError(f"{self.path}:{line}: {setting}: '{text[:40]}' is not an integer")
+        return int(text)
+
+    def edited(self, values, names):
+        """The file's text with the items at some positions replaced: values maps a setting
+        name to its new item text; names lists the settings in position order. Positions
+        past the end of the file are appended, one line each."""
+        lines = list(self.lines)
+        for position, name in enumerate(names):
+            if name not in values:
+                continue
+            if position < len(self.value_lines):
+                # The line's comment may describe the old value: the setting's name
+                # replaces it.
+                i = self.value_lines[position]
+                start, end = _item_span(lines[i])
+                if lines[i][start:end] != values[name]:
+                    lines[i] = f"{lines[i][:start] + values[name]:<12} {name}"
+            else:
+                lines.append(f"{values[name]:<16} {name}")
+        return "".join(line + "\n" for line in lines)
+
+
+def number_text(value):
+    """A value as the parameter files write it (an integer, or a double with its exponent)."""
+    if isinstance(value, int):
+        return str(value)
+    return repr(float(value)).upper()
+
+
+def text_item(text):
+    return "'" + text.replace("'", "''") + "'"
+
+
+def item_value(text):
+    """An item read loosely for the tables: int, float, text or None (null)."""
+    if text is None or text == "":
+        return None
+    if _INTEGER.match(text):
+        return int(text)
+    try:
+        return float(text.replace("D", "E").replace("d", "e"))
+    except ValueError:
+        return text.strip("'\"")
 
 
 class BaseCase:
-    """The base case of a study: the run mode of dados1.ent and the parameter files present."""
+    """The base case of a study: the run mode of dados1.ent and the parameter files there."""
 
     def __init__(self, folder):
         self.folder = folder
         if not os.path.isdir(folder):
             raise InputError(f"{folder}: base case folder not found")
-        self.run_mode = read_run_mode(folder)
-        self.params = {}
-        for mode, (name, layout) in LAYOUTS.items():
+        mode_file = ParameterFile.read(os.path.join(folder, MODE_FILE), skip_lines=1)
+        self.run_mode = mode_file.integer(0, "run_mode")
+        self.files = {}
+        for mode, name in MODE_FILES.items():
             path = os.path.join(folder, name)
-            if os.path.exists(path):
-                self.params[mode] = read_values(path, layout)
-        if not self.params:
+            if os.path.lexists(path):
+                self.files[mode] = ParameterFile.read(path)
+        if not self.files:
             raise InputError(f"{folder}: neither {MG_FILE} nor {SG_FILE} is there")
-        if self.run_mode in (1, 2) and self.run_mode not in self.params:
-            missing = LAYOUTS[self.run_mode][0]
-            raise InputError(f"{os.path.join(folder, MODE_FILE)}:2: run_mode: "
-                             f"{self.run_mode} needs {missing}, which the folder lacks")
+        if self.run_mode in (1, 2) and self.run_mode not in self.files:
+            raise InputError(f"{os.path.join(folder, MODE_FILE)}:2: run_mode: {self.run_mode} "
+                             f"needs {MODE_FILES[self.run_mode]}, which the folder lacks")
 
     def default_mode(self):
-        return self.run_mode if self.run_mode in (1, 2) else min(self.params)
+        return self.run_mode if self.run_mode in (1, 2) else min(self.files)
+
+    def item(self, mode, setting):
+        """The base case's item of a setting for a mode: from the mode's own file, else
+        (for the settings both files hold) from the other file, else the fill-in value."""
+        name = MODE_FILES[mode]
+        if mode in self.files:
+            return self.files[mode].item(POSITIONS[name].index(setting))
+        if setting in SHARED:
+            other = self.files[3 - mode]
+            return other.item(POSITIONS[MODE_FILES[3 - mode]].index(setting))
+        return FILL[name].get(setting)
+
+    def integer(self, mode, setting):
+        f = self.files[mode]
+        return f.integer(POSITIONS[MODE_FILES[mode]].index(setting), setting)
+
+    def parameter_text(self, mode, values):
+        """The text of a run's parameter file: values maps settings to item texts."""
+        name = MODE_FILES[mode]
+        names = POSITIONS[name]
+        if mode in self.files:
+            return self.files[mode].edited(values, names)
+        full = {s: self.item(mode, s) or "0" for s in names}
+        full.update(values)
+        return "".join(f"{full[s]:<16} {s}\n" for s in names)
 
 
-def format_value(value, kind):
-    if kind is str:
-        return "'" + value.replace("'", "''") + "'"
-    if kind is int:
-        return str(int(value))
-    return repr(float(value)).upper()
-
-
-def render(layout, values):
-    """The text of a parameter file: one value per line, its setting name as a comment."""
-    out = []
-    for name, kind, comment in layout:
-        out.append(f"{format_value(values[name], kind):<16} {comment}\n")
-    return "".join(out)
-
-
-def write_run_files(folder, mode, values, title):
-    """Writes dados1.ent and the parameter file of the mode into a run folder."""
-    name, layout = LAYOUTS[mode]
-    with open(os.path.join(folder, MODE_FILE), "w", encoding="latin-1") as f:
-        f.write(f"{title}\n{mode:<16} run_mode (1 multigrid, 2 single-grid)\n")
-    with open(os.path.join(folder, name), "w", encoding="latin-1") as f:
-        f.write(render(layout, values))
+def run_files(mode, parameter_text, title):
+    """The text of dados1.ent and of the mode's parameter file, by file name."""
+    return {MODE_FILE: f"{title}\n{mode:<16} run_mode (1 multigrid, 2 single-grid)\n",
+            MODE_FILES[mode]: parameter_text}

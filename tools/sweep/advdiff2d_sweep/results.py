@@ -1,20 +1,30 @@
-"""The tables of a sweep: results.csv (one row per run), history.csv and summary.md."""
+"""The tables of a sweep: results.csv (one row per run), history.csv, rates and summary.md.
+
+Every table is written to a temporary file beside its target and renamed over it, so a
+reader (or an interruption) only ever sees a whole table.
+"""
 
 import csv
+import io
 import math
+import os
+import tempfile
 
 from . import study as study_mod
+from . import summary as summary_mod
 from .fit import power_fit
 
-# Settings of the run, then the numbers of its report, then derived values.
-SETTING_COLUMNS = ("run", "group", "folder", "status", "error", "mode", "solver",
-                   "solver_name", "case", "problem_kind", "flow_angle", "peclet_code", "gamma",
-                   "grid", "levels", "coarsest_nx", "coarsest_ny", "inner_setting", "tolerance",
-                   "msi_tolerance", "initial_estimate", "max_iterations", "window")
+# Settings of the run, then the numbers of its summary, then derived values.
+SETTING_COLUMNS = ("run", "group", "folder", "status", "error", "converged", "stop_reason",
+                   "mode", "solver", "solver_name", "case", "test_case", "problem_kind",
+                   "flow_angle", "peclet_code", "gamma", "grid", "levels", "coarsest_nx",
+                   "coarsest_ny", "inner_setting", "tolerance", "msi_tolerance",
+                   "initial_estimate", "max_iterations", "window")
 REPORT_COLUMNS = ("seconds_per_run", "repetitions", "elapsed_seconds", "outer_iterations",
                   "inner_iterations", "nx", "ny", "unknowns", "initial_norm", "final_norm",
-                  "last_rate", "average_rate", "discretisation_error", "linf_error")
-DERIVED_COLUMNS = ("mean_seconds", "h", "reduction_factor", "history_rows", "wall_seconds")
+                  "last_rate", "last_reduction_factor", "discretisation_error", "linf_error")
+DERIVED_COLUMNS = ("mean_seconds", "h", "reduction_factor", "history_rows", "wall_seconds",
+                   "worker", "host", "nthreads")
 COLUMNS = SETTING_COLUMNS + REPORT_COLUMNS + DERIVED_COLUMNS
 
 # Settings that separate one series of runs (a line in a plot) from another; the grid is
@@ -22,47 +32,57 @@ COLUMNS = SETTING_COLUMNS + REPORT_COLUMNS + DERIVED_COLUMNS
 SERIES_COLUMNS = ("case", "mode", "solver", "coarsest_nx", "coarsest_ny", "inner_setting",
                   "tolerance", "msi_tolerance", "initial_estimate", "gamma", "max_iterations")
 
+# An error this close to the iteration error left by the stopping test, or to round-off,
+# says nothing about the discretisation: its order is not computed.
+ROUNDOFF_FLOOR = 1e-13
+NOISE_FACTOR = 100.0
 
-def make_row(run, folder, window, status, error, parsed, wall_seconds):
-    p = run.params
+
+def make_row(run, folder, window, result, values=None):
+    """A row from a planned run, the task's result and the values of its summary."""
     row = dict.fromkeys(COLUMNS)
-    row.update(run=run.index, group=run.group, folder=folder, status=status, error=error,
-               mode=run.mode, solver=run.solver,
-               solver_name=study_mod.SOLVER_NAMES.get(run.solver, "Elim_Gauss"),
+    solver = run.solver
+    row.update(run=run.index, group=run.group, folder=folder, status=result["status"],
+               error=result.get("error") or "", mode=run.mode, solver=solver,
+               solver_name=study_mod.SOLVER_NAMES.get(solver, str(solver)),
                case=study_mod.case_label(run.case), problem_kind=run.case[0],
-               flow_angle=run.case[1], peclet_code=run.case[2], gamma=p["gamma"],
+               flow_angle=run.case[1], peclet_code=run.case[2], gamma=run.value("gamma"),
                grid=run.grid_text(), nx=run.nx, ny=run.ny, unknowns=run.nx * run.ny,
-               tolerance=p["tolerance"], initial_estimate=p["initial_estimate"],
-               max_iterations=p["max_iterations"], window=window,
-               wall_seconds=round(wall_seconds, 3))
-    if run.solver == 2:
-        row["msi_tolerance"] = p["msi_tolerance"]
+               tolerance=run.value("tolerance"),
+               initial_estimate=run.value("initial_estimate"),
+               max_iterations=run.value("max_iterations"), window=window,
+               wall_seconds=round(result.get("wall_seconds") or 0.0, 3),
+               worker=result.get("worker"), host=result.get("host"),
+               nthreads=result.get("nthreads"))
+    if solver == 2:
+        row["msi_tolerance"] = run.value("msi_tolerance")
     if run.mode == 1:
         row.update(levels=run.levels, coarsest_nx=run.coarsest[0], coarsest_ny=run.coarsest[1],
-                   inner_setting=p["inner_iterations"])
-    row["h"] = 1.0 / (run.nx - 1)
-    if parsed is not None:
-        for column in REPORT_COLUMNS:
-            if parsed.get(column) is not None:
-                row[column] = parsed[column]
-        row["history_rows"] = len(parsed["history"])
-        row["mean_seconds"] = mean_seconds(parsed)
-        row["reduction_factor"] = reduction_factor(parsed)
+                   inner_setting=run.value("inner_iterations"))
+    if values is not None:
+        for column in REPORT_COLUMNS + ("solver_name", "test_case", "converged",
+                                        "stop_reason", "levels"):
+            if values.get(column) is not None:
+                row[column] = values[column]
+        row["history_rows"] = len(values["history"])
+        row["mean_seconds"] = mean_seconds(values)
+        row["reduction_factor"] = reduction_factor(values)
+    if row["nx"]:
+        row["h"] = 1.0 / (row["nx"] - 1) if row["nx"] > 1 else None
     return row
 
 
-def mean_seconds(parsed):
-    """elapsed / repetitions: the printed time per simulation has only six decimals, which
-    leaves one or two significant digits for small grids; the quotient keeps more."""
-    elapsed, reps = parsed.get("elapsed_seconds"), parsed.get("repetitions")
+def mean_seconds(values):
+    """elapsed / repetitions, the time per simulation the plots and fits use."""
+    elapsed, reps = values.get("elapsed_seconds"), values.get("repetitions")
     if elapsed is None or not reps or reps <= 0 or not math.isfinite(elapsed):
-        return parsed.get("seconds_per_run")
+        return values.get("seconds_per_run")
     return elapsed / reps
 
 
-def reduction_factor(parsed):
+def reduction_factor(values):
     """Mean factor by which one iteration shrinks the iteration-error norm."""
-    n0, nk, k = parsed.get("initial_norm"), parsed.get("final_norm"), parsed.get("outer_iterations")
+    n0, nk, k = values.get("initial_norm"), values.get("final_norm"), values.get("outer_iterations")
     if not k or k <= 0 or n0 is None or nk is None or not n0 > 0 or not nk > 0:
         return None
     if not (math.isfinite(n0) and math.isfinite(nk)):
@@ -70,9 +90,16 @@ def reduction_factor(parsed):
     return (nk / n0) ** (1.0 / k)
 
 
+def fit_ok(row):
+    """A completed run whose iteration converged: the only kind the fits use."""
+    return row["status"] == "ok" and row["converged"] is True
+
+
 def _cell(value):
     if value is None:
         return ""
+    if isinstance(value, bool):
+        return "true" if value else "false"
     if isinstance(value, float):
         if math.isnan(value):
             return "NaN"
@@ -82,22 +109,40 @@ def _cell(value):
     return str(value)
 
 
+def write_atomic(path, text):
+    """Writes a whole file under its name: a temporary file beside it, then a rename."""
+    folder = os.path.dirname(os.path.abspath(path))
+    fd, part = tempfile.mkstemp(dir=folder, prefix="." + os.path.basename(path) + ".")
+    try:
+        with os.fdopen(fd, "w", encoding="utf-8", newline="") as f:
+            f.write(text)
+        os.chmod(part, 0o644)
+        os.replace(part, path)
+    except BaseException:
+        try:
+            os.unlink(part)
+        except OSError:
+            pass
+        raise
+
+
+def _csv_text(header, rows):
+    buf = io.StringIO()
+    w = csv.writer(buf)
+    w.writerow(header)
+    w.writerows(rows)
+    return buf.getvalue()
+
+
 def write_csv(path, rows):
-    with open(path, "w", newline="", encoding="utf-8") as f:
-        w = csv.writer(f)
-        w.writerow(COLUMNS)
-        for row in rows:
-            w.writerow([_cell(row[c]) for c in COLUMNS])
+    write_atomic(path, _csv_text(COLUMNS, ([_cell(row[c]) for c in COLUMNS] for row in rows)))
 
 
 def write_history_csv(path, histories):
-    """histories: run number -> [[iteration, norm], ...]."""
-    with open(path, "w", newline="", encoding="utf-8") as f:
-        w = csv.writer(f)
-        w.writerow(("run", "iteration", "norm"))
-        for run in sorted(histories):
-            for iteration, norm in histories[run]:
-                w.writerow((run, iteration, _cell(norm)))
+    """histories: run number -> [norm after iteration 0, 1, ...]."""
+    write_atomic(path, _csv_text(("run", "iteration", "norm"),
+                                 ((run, i, _cell(norm)) for run in sorted(histories)
+                                  for i, norm in enumerate(histories[run]))))
 
 
 def read_csv(path):
@@ -124,22 +169,27 @@ def varying_series_columns(rows):
     return out
 
 
+SHORT_NAMES = {"coarsest_nx": "cx", "coarsest_ny": "cy", "inner_setting": "inner",
+               "initial_estimate": "init", "max_iterations": "max it",
+               "msi_tolerance": "msi tol", "tolerance": "tol"}
+
+
+def setting_text(row, column):
+    v = row[column]
+    if column == "mode":
+        return study_mod.MODE_NAMES.get(v, f"mode {v}")
+    if column == "solver":
+        return row["solver_name"]
+    if column == "case":
+        return str(v)
+    if v is None:
+        return None
+    short = SHORT_NAMES.get(column, column)
+    return f"{short} {v:g}" if isinstance(v, float) else f"{short} {v}"
+
+
 def series_label(row, columns):
-    parts = []
-    for c in columns:
-        v = row[c]
-        if c == "mode":
-            parts.append(study_mod.MODE_NAMES.get(v, f"mode {v}"))
-        elif c == "solver":
-            parts.append(row["solver_name"])
-        elif c == "case":
-            parts.append(str(v))
-        elif v is not None:
-            short = {"coarsest_nx": "cx", "coarsest_ny": "cy", "inner_setting": "inner",
-                     "initial_estimate": "init", "max_iterations": "max it",
-                     "msi_tolerance": "msi tol", "tolerance": "tol"}.get(c, c)
-            parts.append(f"{short} {v:g}" if isinstance(v, float) else f"{short} {v}")
-    return " ".join(parts)
+    return " ".join(t for t in (setting_text(row, c) for c in columns) if t is not None)
 
 
 def group_series(rows):
@@ -149,19 +199,65 @@ def group_series(rows):
     for row in rows:
         key = tuple(row[c] for c in columns)
         series.setdefault(key, []).append(row)
-    return [(series_label(members[0], columns), sorted(members, key=lambda r: r["unknowns"]))
+    return [(series_label(members[0], columns),
+             sorted(members, key=lambda r: r["unknowns"] or 0))
             for members in series.values()]
 
 
+def error_is_noise(row):
+    """Whether a discretisation error is at round-off or at the iteration error's level."""
+    e = row["discretisation_error"]
+    if e is None or not math.isfinite(e) or e <= 0:
+        return True
+    floor = row["final_norm"] if row["final_norm"] is not None and math.isfinite(
+        row["final_norm"]) else 0.0
+    return e < NOISE_FACTOR * max(floor, ROUNDOFF_FLOOR)
+
+
 def series_fits(rows):
-    """[(label, time exponent or None, order of accuracy or None, points)] of the ok runs."""
-    ok = [r for r in rows if r["status"] == "ok"]
+    """[(label, time exponent, order of accuracy, points, note)] of the converged runs; the
+    order leaves out errors at round-off (note says so when that leaves too few)."""
     out = []
-    for label, members in group_series(ok):
+    for label, members in group_series([r for r in rows if fit_ok(r)]):
         t = power_fit([r["unknowns"] for r in members], [r["mean_seconds"] for r in members])
-        e = power_fit([r["h"] for r in members], [r["discretisation_error"] for r in members])
-        out.append((label, t[0] if t else None, e[0] if e else None, len(members)))
+        clean = [r for r in members if not error_is_noise(r)]
+        e = power_fit([r["h"] for r in clean], [r["discretisation_error"] for r in clean])
+        note = ""
+        if len(clean) < len(members):
+            note = ("error at round-off" if len(clean) < 2 else
+                    f"{len(members) - len(clean)} error(s) at round-off left out")
+        out.append((label, t[0] if t else None, e[0] if e else None, len(members), note))
     return out
+
+
+def rate_table(rows):
+    """Per series, the error ratio and observed order between successive refinements:
+    [(label, [(row, ratio or None, order or None, note)])]."""
+    out = []
+    for label, members in group_series([r for r in rows if fit_ok(r)]):
+        members = sorted(members, key=lambda r: -(r["h"] or 0))
+        steps = []
+        for prev, cur in zip([None] + members[:-1], members):
+            ratio = order = None
+            note = "at round-off" if error_is_noise(cur) else ""
+            if prev is not None and not note and not error_is_noise(prev):
+                ratio = prev["discretisation_error"] / cur["discretisation_error"]
+                order = math.log(ratio) / math.log(prev["h"] / cur["h"])
+            elif prev is not None and not note:
+                note = "coarser error at round-off"
+            steps.append((cur, ratio, order, note))
+        out.append((label, steps))
+    return out
+
+
+def write_rates_csv(path, rows):
+    lines = []
+    for label, steps in rate_table(rows):
+        for row, ratio, order, note in steps:
+            lines.append((label, row["run"], row["grid"], _cell(row["h"]),
+                          _cell(row["discretisation_error"]), _cell(ratio), _cell(order), note))
+    write_atomic(path, _csv_text(("series", "run", "grid", "h", "discretisation_error",
+                                  "error_ratio", "order", "note"), lines))
 
 
 # ---------------------------------------------------------------------------------------------
@@ -170,6 +266,8 @@ def series_fits(rows):
 def _g(value, digits=4):
     if value is None:
         return ""
+    if isinstance(value, bool):
+        return "yes" if value else "no"
     if isinstance(value, float):
         if not math.isfinite(value):
             return _cell(value)
@@ -177,28 +275,51 @@ def _g(value, digits=4):
     return str(value)
 
 
-def write_summary(path, rows, command, title, total_seconds, plots):
+def summary_text(rows, command, title, total_seconds, plots, planned=None):
     ok = sum(r["status"] == "ok" for r in rows)
-    lines = [f"# {title}", "",
-             f"Command: `{command}`", "",
-             f"{len(rows)} runs, {ok} ok, {len(rows) - ok} not ok; {total_seconds:.1f} s in all.",
-             "", "| # | mode | solver | case | grid | levels | status | s/run | reps | "
+    unconverged = [r for r in rows if r["status"] == "ok" and r["converged"] is not True]
+    head = f"{len(rows)} runs, {ok} ok, {len(rows) - ok} not ok"
+    if planned is not None and planned > len(rows):
+        head += f" ({planned - len(rows)} of the {planned} planned still to run)"
+    lines = [f"# {title}", "", f"Command: `{command}`", "",
+             f"{head}; {total_seconds:.1f} s in all.", "",
+             "| # | mode | solver | case | grid | levels | status | converged | s/run | reps | "
              "outer it | unknowns | final norm | disc. error | max error |",
-             "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"]
+             "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"]
     for r in rows:
         lines.append("| " + " | ".join([
             str(r["run"]), study_mod.MODE_NAMES.get(r["mode"], str(r["mode"])), r["solver_name"],
-            r["case"], r["grid"], _g(r["levels"]), r["status"], _g(r["mean_seconds"]),
-            _g(r["repetitions"]), _g(r["outer_iterations"]), _g(r["unknowns"]),
-            _g(r["final_norm"], 3), _g(r["discretisation_error"], 4), _g(r["linf_error"], 4),
+            r["case"], r["grid"], _g(r["levels"]), r["status"],
+            _g(r["converged"]) + (f" ({r['stop_reason']})" if r["converged"] is False else ""),
+            _g(r["mean_seconds"]), _g(r["repetitions"]), _g(r["outer_iterations"]),
+            _g(r["unknowns"]), _g(r["final_norm"], 3), _g(r["discretisation_error"], 4),
+            _g(r["linf_error"], 4),
         ]) + " |")
     fits = series_fits(rows)
     if fits:
-        lines += ["", "Fitted exponents (least squares on the log-log points of the ok runs): "
-                      "time per simulation ~ unknowns^p, discretisation error ~ h^q.", "",
-                  "| series | runs | p (time) | q (order of accuracy) |", "|---|---|---|---|"]
-        for label, p, q, n in fits:
-            lines.append(f"| {label} | {n} | {_g(p, 3)} | {_g(q, 3)} |")
+        lines += ["", "Fitted exponents (least squares on the log-log points of the runs that "
+                      "converged): time per simulation ~ unknowns^p, discretisation error ~ h^q.",
+                  "", "| series | runs | p (time) | q (order of accuracy) | note |",
+                  "|---|---|---|---|---|"]
+        for label, p, q, n, note in fits:
+            lines.append(f"| {label} | {n} | {_g(p, 3)} | {_g(q, 3)} | {note} |")
+    rates = [(label, steps) for label, steps in rate_table(rows) if len(steps) > 1]
+    if rates:
+        lines += ["", "Error between successive refinements (ratio of the coarser grid's error "
+                      "to this one's, and the order log(ratio) / log(h ratio)); no order where "
+                      "an error is at round-off or at the iteration error's level.", "",
+                  "| series | grid | h | disc. error | ratio | order |",
+                  "|---|---|---|---|---|---|"]
+        for label, steps in rates:
+            for row, ratio, order, note in steps:
+                lines.append(f"| {label} | {row['grid']} | {_g(row['h'])} | "
+                             f"{_g(row['discretisation_error'])} | {_g(ratio, 3)} | "
+                             f"{_g(order, 3) if order is not None else note or ''} |")
+    if unconverged:
+        lines += ["", "Runs that did not converge (drawn hollow, left out of every fit):", ""]
+        lines += [f"- run {r['run']} ({r['folder']}): {r['stop_reason'] or 'no stop reason'}, "
+                  f"{_g(r['outer_iterations'])} iterations, final norm {_g(r['final_norm'], 3)}"
+                  for r in unconverged]
     failed = [r for r in rows if r["status"] != "ok"]
     if failed:
         lines += ["", "Runs that did not complete:", ""]
@@ -206,5 +327,20 @@ def write_summary(path, rows, command, title, total_seconds, plots):
     if plots:
         lines += ["", "Plots:", ""]
         lines += [f"- [{name}]({name}.svg) ([PNG]({name}.png))" for name in plots]
-    with open(path, "w", encoding="utf-8") as f:
-        f.write("\n".join(lines) + "\n")
+    return "\n".join(lines) + "\n"
+
+
+def write_summary(path, rows, command, title, total_seconds, plots, planned=None):
+    write_atomic(path, summary_text(rows, command, title, total_seconds, plots, planned))
+
+
+def summary_values(result):
+    """The table values of a task's summary, or None (and the reason) when it has none."""
+    doc = result.get("summary")
+    if doc is None:
+        return None, "advdiff2d: no summary (a build without --summary?)"
+    try:
+        summary_mod.check(doc, "summary")
+    except summary_mod.SummaryError as e:
+        return None, str(e)
+    return summary_mod.values(doc), ""

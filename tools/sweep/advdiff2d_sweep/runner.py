@@ -1,14 +1,13 @@
-"""Runs one simulation of a study in its own folder: input files, reference, program, report."""
+"""Turns a planned run into a task (see tasks.py) and files what the task brought back."""
 
+import json
 import os
-import shutil
-import subprocess
-import time
 
-from . import inputs, report
+from . import inputs, tasks
 
-PROGRAM = "advdiff2d"
-REFERENCE = "advdiff2d-reference"
+PROGRAM = tasks.PROGRAM
+REFERENCE = tasks.REFERENCE
+REPORT_FILE = inputs.REPORT_NAME
 
 
 class Binaries:
@@ -26,88 +25,35 @@ class Binaries:
         return None
 
 
-class StepFailed(Exception):
-    def __init__(self, status, message):
-        super().__init__(message)
-        self.status = status
+def reference_key(run):
+    """Runs on the same grid and test case share their reference solution (the exact solution
+    of the discrete system does not depend on the solver or the run mode)."""
+    return (f"{run.nx}x{run.ny}-{run.case[0]}_{run.case[1]}_{run.case[2]}"
+            f"-gamma{run.value('gamma')!r}-exata{run.value('reference_file_index')}")
 
 
-def _last_line(text):
-    lines = [line.strip() for line in text.splitlines() if line.strip()]
-    return lines[-1] if lines else ""
+def make_task(run, bin_dir, window, timeout, fields=False):
+    """The self-contained task of one run (see tasks.py)."""
+    return {"name": run.slug(), "files": run.files(), "reference_key": reference_key(run),
+            "reference_file": f"exata{run.value('reference_file_index')}",
+            "window": float(window), "timeout": float(window + timeout), "fields": fields,
+            "bin_dir": bin_dir}
 
 
-def _run_step(step, argv, folder, timeout):
-    try:
-        done = subprocess.run(argv, cwd=folder, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                              timeout=timeout)
-    except subprocess.TimeoutExpired:
-        raise StepFailed("timeout", f"{step}: no result after {timeout:g} s") from None
-    except OSError as e:
-        raise StepFailed("failed", f"{step}: cannot start {argv[0]}: {e.strerror}") from None
-    if done.returncode != 0:
-        why = _last_line(done.stderr.decode("latin-1")) or f"exit status {done.returncode}"
-        raise StepFailed("failed", f"{step}: {why}")
+def _write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
 
 
-class ReferenceCache:
-    """Reference solutions already computed in this sweep.
-
-    The reference is the exact solution of the discrete system, which depends on the grid and
-    the test case only, not on the solver or the mode; runs that share both reuse one file.
-    """
-
-    def __init__(self, folder):
-        self.folder = folder
-
-    @staticmethod
-    def _key(run):
-        p = run.params
-        return (f"{run.nx}x{run.ny}-{p['problem_kind']}_{p['flow_angle']}_{p['peclet_code']}"
-                f"-gamma{p['gamma']!r}")
-
-    def fetch(self, run, target):
-        source = os.path.join(self.folder, self._key(run))
-        if os.path.isfile(source):
-            shutil.copyfile(source, target)
-            return True
-        return False
-
-    def store(self, run, source):
-        os.makedirs(self.folder, exist_ok=True)
-        shutil.copyfile(source, os.path.join(self.folder, self._key(run)))
-
-
-def run_one(run, folder, binaries, window, timeout, cache):
-    """Runs a simulation; returns (status, error message, parsed report or None)."""
-    try:
-        os.makedirs(folder, exist_ok=True)
-        inputs.write_run_files(folder, run.mode, run.params,
-                               f"advdiff2d-sweep run {run.index}: {run.label()}")
-        index = run.params["reference_file_index"]
-        reference_file = os.path.join(folder, f"exata{index}")
-        if not cache.fetch(run, reference_file):
-            _run_step("reference", [binaries.reference], folder, timeout)
-            if not os.path.isfile(reference_file):
-                raise StepFailed("failed", f"reference: exata{index} was not written")
-            cache.store(run, reference_file)
-        _run_step("advdiff2d", [binaries.program, "--no-edit", "--window", repr(window)],
-                  folder, window + timeout)
-        path = os.path.join(folder, run.params["report_file_name"])
-        if not os.path.isfile(path):
-            raise StepFailed("failed", f"report: {run.params['report_file_name']} was not "
-                                       "written")
-        return "ok", "", report.read_report(path)
-    except StepFailed as e:
-        return e.status, str(e), None
-    except report.ReportError as e:
-        return "failed", f"report: {e}", None
-    except OSError as e:
-        return "failed", f"files: {e.filename}: {e.strerror}", None
-
-
-def timed_run(run, folder, binaries, window, timeout, cache):
-    start = time.monotonic()
-    status, error, parsed = run_one(run, folder, binaries, window, timeout, cache)
-    return status, error, parsed, time.monotonic() - start
+def store_result(task, result, folder):
+    """Writes a run's input files and what the run brought back into its folder."""
+    os.makedirs(folder, exist_ok=True)
+    for name, text in task["files"].items():
+        _write(os.path.join(folder, name), text.encode("latin-1"))
+    if result.get("report_text") is not None:
+        _write(os.path.join(folder, REPORT_FILE), result["report_text"].encode("latin-1"))
+    if result.get("summary") is not None:
+        _write(os.path.join(folder, tasks.SUMMARY_FILE),
+               (json.dumps(result["summary"], indent=1) + "\n").encode("utf-8"))
+    if result.get("fields_vti") is not None:
+        _write(os.path.join(folder, tasks.FIELDS_FILE), result["fields_vti"])

@@ -14,8 +14,7 @@ import re
 
 from . import inputs
 
-REPORT_NAME = "report.txt"
-SOLVER_NAMES = {1: "Gauss-Seidel", 2: "MSI", 3: "ADI", 4: "Elim_Gauss"}
+SOLVER_NAMES = {1: "Gauss-Seidel", 2: "MSI", 3: "ADI", 4: "Gauss elimination"}
 SOLVER_SHORT = {1: "gs", 2: "msi", 3: "adi", 4: "elim"}
 _SOLVER_ALIASES = {"gs": 1, "gauss-seidel": 1, "msi": 2, "adi": 3, "elim": 4,
                    "elim_gauss": 4, "elim-gauss": 4}
@@ -24,9 +23,13 @@ _MODE_ALIASES = {"mg": 1, "multigrid": 1, "sg": 2, "single-grid": 2, "singlegrid
 _FLOW_ANGLES = (0, 3, 30, 60, 90)
 _PECLET_CODES = (0, 1, 2, 10, 100, 1000)
 DEFAULT_COARSEST = (3, 3)
-# Upper bounds of iterations for a mode whose parameter file the base case lacks.
-DEFAULT_MAX_ITERATIONS = {1: 100, 2: 20000}
-DEFAULT_INNER_ITERATIONS = 2
+INT32_MIN, INT32_MAX = -2**31, 2**31 - 1
+# A plan past this many runs is refused before it is built.
+MAX_RUNS = 100000
+# Study files are small; a larger one is refused unread.
+MAX_STUDY_BYTES = 1 << 20
+# Longest integer text a study file may hold (the settings are 32-bit integers).
+_MAX_INTEGER_DIGITS = 30
 
 
 class UsageError(Exception):
@@ -39,9 +42,11 @@ class UsageError(Exception):
 def _integer(text, low=None, high=None):
     t = text.strip()
     if not re.fullmatch(r"[+-]?\d+", t):
-        raise ValueError(f"'{t}' is not an integer")
+        raise ValueError(f"'{t[:40]}' is not an integer")
+    if len(t) > _MAX_INTEGER_DIGITS:
+        raise ValueError(f"an integer of {len(t)} digits does not fit a 32-bit integer")
     v = int(t)
-    if not inputs.INT32_MIN <= v <= inputs.INT32_MAX:
+    if not INT32_MIN <= v <= INT32_MAX:
         raise ValueError(f"{t} does not fit a 32-bit integer")
     if low is not None and v < low:
         raise ValueError(f"{t} is below {low}")
@@ -211,14 +216,47 @@ class Study:
         self.source = source
 
 
+MAX_SECONDS = 1e6
+
+
+def _no_constant(name):
+    raise ValueError(f"{name} is not a JSON number")
+
+
+def _finite_float(text):
+    v = float(text)
+    if not math.isfinite(v):
+        raise ValueError(f"{text[:40]} is out of range")
+    return v
+
+
+def _bounded_int(text):
+    if len(text.lstrip("-")) > _MAX_INTEGER_DIGITS:
+        raise ValueError(f"an integer of {len(text.lstrip('-'))} digits")
+    return int(text)
+
+
+def parse_json(data):
+    """Strict JSON from bytes: no NaN or Infinity, bounded integers, bounded nesting (a
+    nesting too deep for the decoder is a ValueError like any other malformed text)."""
+    try:
+        text = data.decode("utf-8")
+    except UnicodeDecodeError as e:
+        raise ValueError(f"not UTF-8 text ({e.reason} at byte {e.start})") from None
+    try:
+        return json.loads(text, parse_constant=_no_constant, parse_int=_bounded_int,
+                          parse_float=_finite_float)
+    except RecursionError:
+        raise ValueError("nested too deeply") from None
+
+
 def load_study(path):
     """Reads a JSON study file (see README.md)."""
     try:
-        with open(path, encoding="utf-8") as f:
-            data = json.load(f)
-    except OSError as e:
-        raise UsageError(f"{path}: cannot read: {e.strerror}") from None
-    except (json.JSONDecodeError, UnicodeDecodeError) as e:
+        data = parse_json(inputs.read_regular_file(path, MAX_STUDY_BYTES, "study file"))
+    except inputs.InputError as e:
+        raise UsageError(str(e)) from None
+    except ValueError as e:
         raise UsageError(f"{path}: not a JSON study file: {e}") from None
     if not isinstance(data, dict):
         raise UsageError(f"{path}: the study must be a JSON object")
@@ -233,8 +271,10 @@ def load_study(path):
     for key in ("window", "timeout"):
         if key in data:
             value = data.pop(key)
-            if isinstance(value, bool) or not isinstance(value, (int, float)) or value < 0:
-                raise UsageError(f"{path}: {key}: must be a number of seconds >= 0")
+            if (isinstance(value, bool) or not isinstance(value, (int, float))
+                    or not 0 <= value <= MAX_SECONDS):
+                raise UsageError(f"{path}: {key}: must be a number of seconds from 0 to "
+                                 f"{MAX_SECONDS:g}")
             setattr(study, key, float(value))
     groups = data.pop("groups", None)
     defaults = axes_from_mapping(data, path)
@@ -257,163 +297,192 @@ def load_study(path):
 
 
 # ---------------------------------------------------------------------------------------------
-# Grids.
+# Grids. The multigrid halves the grid spacing from level to level (the program accepts no
+# other coarsening), so L levels above an n-node coarsest grid end on (n-1)*2^(L-1)+1 nodes.
+# The plan uses this to name runs and to give single-grid runs the grids of the level counts;
+# the tables take the sizes the program reports.
 
-def finest_grid(levels, coarsest, p=2.0):
-    """Node counts of the finest grid: each finer level has (n - 1) * p intervals."""
-    nx, ny = coarsest
-    for _ in range(levels - 1):
-        nx, ny = int((nx - 1) * p + 1.0), int((ny - 1) * p + 1.0)
-    return nx, ny
+def finest_grid(levels, coarsest):
+    return tuple((n - 1) * 2 ** (levels - 1) + 1 for n in coarsest)
 
 
-def levels_for(grid, coarsest, p=2.0):
+def levels_for(grid, coarsest):
     """The level count whose finest grid is `grid`, or None when no count reaches it."""
-    nx, ny = coarsest
-    levels = 1
-    while nx < grid[0]:
-        nnx, nny = int((nx - 1) * p + 1.0), int((ny - 1) * p + 1.0)
-        if nnx <= nx:
+    for levels in range(1, 32):
+        fine = finest_grid(levels, coarsest)
+        if fine == tuple(grid):
+            return levels
+        if fine[0] > grid[0]:
             return None
-        nx, ny, levels = nnx, nny, levels + 1
-    return levels if (nx, ny) == tuple(grid) else None
+    return None
 
 
 # ---------------------------------------------------------------------------------------------
 # Runs.
 
-class Run:
-    """One concrete simulation: the mode, the full parameter-file values, and labels."""
+# The settings (besides mode, solver, case and grid) a run's name shows when they vary:
+# axis -> (name prefix, the settings whose items make the value).
+NAMED_AXES = {
+    "coarsest": ("c", ("coarsest_nx", "coarsest_ny")),
+    "inner": ("inner", ("inner_iterations",)),
+    "tolerance": ("tol", ("tolerance",)),
+    "msi_tolerance": ("msitol", ("msi_tolerance",)),
+    "init": ("init", ("initial_estimate",)),
+    "gamma": ("gamma", ("gamma",)),
+    "max_iterations": ("maxit", ("max_iterations",)),
+    "history": ("hist", ("print_history", "history_interval")),
+}
 
-    def __init__(self, group, mode, params, case, nx, ny):
+
+def _name_part(text):
+    return re.sub(r"[^A-Za-z0-9.+-]", "_", text)
+
+
+class Run:
+    """One concrete simulation: its mode, the items of its parameter file, and labels."""
+
+    def __init__(self, group, mode, items, case, nx, ny, levels):
         self.index = 0
         self.group = group
         self.mode = mode
-        self.params = params
+        self.items = items          # setting -> item text of the run's parameter file
         self.case = case
-        self.nx, self.ny = nx, ny
+        self.nx, self.ny, self.levels = nx, ny, levels
+        self.text = ""              # the parameter file's text
+        self.named = ()             # the NAMED_AXES its name shows
+
+    def value(self, setting):
+        return inputs.item_value(self.items.get(setting))
 
     @property
     def solver(self):
-        return self.params["solver_kind"]
-
-    @property
-    def levels(self):
-        return self.params["level_count"] if self.mode == 1 else None
+        return self.value("solver_kind")
 
     @property
     def coarsest(self):
-        return (self.params["coarsest_nx"], self.params["coarsest_ny"]) if self.mode == 1 else None
+        if self.mode != 1:
+            return None
+        return (self.value("coarsest_nx"), self.value("coarsest_ny"))
 
     def grid_text(self):
         return f"{self.nx}x{self.ny}"
 
-    def slug(self):
-        parts = [f"{self.index:03d}", MODE_NAMES[self.mode].lower(),
-                 SOLVER_SHORT.get(self.solver, f"solver{self.solver}"),
+    def axis_text(self, axis):
+        settings = NAMED_AXES[axis][1]
+        if any(s not in self.items for s in settings):
+            return None
+        return "x".join(self.items[s] for s in settings)
+
+    def _parts(self):
+        solver = self.solver
+        parts = [MODE_NAMES[self.mode].lower(), SOLVER_SHORT.get(solver, f"solver{solver}"),
                  case_label(self.case).replace(":", "_"), self.grid_text()]
         if self.mode == 1:
             parts.append(f"L{self.levels}")
-        return "-".join(parts)
+        for axis in self.named:
+            text = self.axis_text(axis)
+            if text is not None:
+                parts.append(NAMED_AXES[axis][0] + _name_part(text))
+        return parts
+
+    def slug(self):
+        return "-".join([f"{self.index:03d}"] + self._parts())
 
     def label(self):
-        text = (f"{MODE_NAMES[self.mode]} {SOLVER_NAMES.get(self.solver, self.solver)} "
-                f"{case_label(self.case)} {self.grid_text()}")
-        return text + (f" L{self.levels}" if self.mode == 1 else "")
+        return " ".join(self._parts())
 
-    def key(self):
-        values = dict(self.params)
-        values.pop("report_file_name")
-        return (self.mode, tuple(sorted(values.items())))
-
-
-def _mode_params(base, mode):
-    """Parameter-file values of a mode: the base's own file, or one made from the other."""
-    if mode in base.params:
-        return dict(base.params[mode])
-    other = base.params[3 - mode]
-    params = {name: 0 for name, _, _ in inputs.LAYOUTS[mode][1]}
-    params["report_file_name"] = REPORT_NAME
-    for name in inputs.COMMON_SETTINGS:
-        params[name] = other[name]
-    params["max_iterations"] = DEFAULT_MAX_ITERATIONS[mode]
-    if mode == 1:
-        params.update(coarsening_p=2.0, coarsening_q=1.0,
-                      inner_iterations=DEFAULT_INNER_ITERATIONS)
-    return params
+    def files(self):
+        return inputs.run_files(self.mode, self.text,
+                                f"advdiff2d-sweep run {self.index}: {self.label()}")
 
 
 def _base_grid(base):
     """Finest grid of the base case's own run mode."""
     mode = base.default_mode()
-    p = base.params[mode]
     if mode == 1:
-        return finest_grid(p["level_count"], (p["coarsest_nx"], p["coarsest_ny"]),
-                           p["coarsening_p"])
-    return (p["nx"], p["ny"])
+        return finest_grid(base.integer(1, "level_count"), _base_coarsest(base))
+    return (base.integer(2, "Nx"), base.integer(2, "Ny"))
 
 
 def _base_coarsest(base):
-    if 1 in base.params:
-        p = base.params[1]
-        return (p["coarsest_nx"], p["coarsest_ny"])
+    if 1 in base.files:
+        return (base.integer(1, "coarsest_nx"), base.integer(1, "coarsest_ny"))
     return DEFAULT_COARSEST
 
 
 def resolve_run(base, group, combo):
     """A Run from one combination of axis values (None: the base case's value)."""
     mode = combo.get("mode") or base.default_mode()
-    params = _mode_params(base, mode)
-    params["report_file_name"] = REPORT_NAME
+    edits = {"report_file_name": inputs.text_item(inputs.REPORT_NAME)}
     if combo.get("solver") is not None:
-        params["solver_kind"] = combo["solver"]
+        edits["solver_kind"] = str(combo["solver"])
     if combo.get("case") is not None:
-        params["problem_kind"], params["flow_angle"], params["peclet_code"] = combo["case"]
+        for setting, v in zip(("problem_kind", "flow_angle", "peclet_code"), combo["case"]):
+            edits[setting] = str(v)
     for axis, setting in (("tolerance", "tolerance"), ("msi_tolerance", "msi_tolerance"),
                           ("init", "initial_estimate"), ("gamma", "gamma"),
                           ("max_iterations", "max_iterations")):
         if combo.get(axis) is not None:
-            params[setting] = combo[axis]
+            edits[setting] = inputs.number_text(combo[axis])
     if combo.get("history") is not None:
-        params["print_history"] = 1 if combo["history"] > 0 else 0
+        edits["print_history"] = "1" if combo["history"] > 0 else "0"
         if combo["history"] > 0:
-            params["history_interval"] = combo["history"]
+            edits["history_interval"] = str(combo["history"])
     if mode == 1 and combo.get("inner") is not None:
-        params["inner_iterations"] = combo["inner"]
+        edits["inner_iterations"] = str(combo["inner"])
 
     coarsest = combo.get("coarsest") or _base_coarsest(base)
-    p = params["coarsening_p"] if mode == 1 else 2.0
     grid = combo.get("grid")
     if grid is None:
         if mode == 1 and base.default_mode() == 1 and combo.get("coarsest") is None:
-            levels = params["level_count"]
-            nx, ny = finest_grid(levels, coarsest, p)
+            levels = base.integer(1, "level_count")
+            nx, ny = finest_grid(levels, coarsest)
         else:
             nx, ny = _base_grid(base)
-            levels = levels_for((nx, ny), coarsest, p) if mode == 1 else None
+            levels = levels_for((nx, ny), coarsest) if mode == 1 else None
     elif grid[0] == "levels":
         levels = grid[1]
-        nx, ny = finest_grid(levels, coarsest, p)
+        nx, ny = finest_grid(levels, coarsest)
     else:
         nx, ny = grid[1], grid[2]
-        levels = levels_for((nx, ny), coarsest, p) if mode == 1 else None
+        levels = levels_for((nx, ny), coarsest) if mode == 1 else None
     if mode == 1:
         if levels is None:
             raise UsageError(f"the multigrid grid {nx}x{ny} cannot be reached from a "
                              f"{coarsest[0]}x{coarsest[1]} coarsest grid by doubling; give "
                              f"--levels or a grid (n-1)*2^k+1, or another --coarsest")
-        params["level_count"] = levels
-        params["coarsest_nx"], params["coarsest_ny"] = coarsest
+        edits["level_count"] = str(levels)
+        edits["coarsest_nx"], edits["coarsest_ny"] = str(coarsest[0]), str(coarsest[1])
     else:
-        params["nx"], params["ny"] = nx, ny
-    if nx * ny > inputs.INT32_MAX:
+        edits["Nx"], edits["Ny"] = str(nx), str(ny)
+    if nx * ny > INT32_MAX:
         raise UsageError(f"the grid {nx}x{ny} has more nodes than a 32-bit count holds")
-    case = (params["problem_kind"], params["flow_angle"], params["peclet_code"])
-    return Run(group, mode, params, case, nx, ny)
+    names = inputs.POSITIONS[inputs.MODE_FILES[mode]]
+    items = {s: base.item(mode, s) for s in names}
+    items.update(edits)
+    case = tuple(inputs.item_value(items[s]) for s in ("problem_kind", "flow_angle",
+                                                        "peclet_code"))
+    run = Run(group, mode, items, case, nx, ny, levels if mode == 1 else None)
+    run.text = base.parameter_text(mode, edits)
+    return run
+
+
+def plan_size(study, overrides):
+    """How many combinations the study's groups make (before duplicates are removed)."""
+    total = 0
+    for _, axes in study.groups:
+        merged = dict(axes)
+        merged.update(overrides)
+        total += math.prod(len(merged.get(name, [None])) for name in AXES)
+    return total
 
 
 def plan_runs(base, study, overrides):
     """Every run of the study, in order, duplicates removed."""
+    size = plan_size(study, overrides)
+    if size > MAX_RUNS:
+        raise UsageError(f"the study makes {size} runs, more than the {MAX_RUNS} a sweep "
+                         "plans; vary fewer settings at once")
     runs, seen = [], set()
     order = list(AXES)
     for group, axes in study.groups:
@@ -422,10 +491,19 @@ def plan_runs(base, study, overrides):
         lists = [merged.get(name, [None]) for name in order]
         for combo in itertools.product(*lists):
             run = resolve_run(base, group, dict(zip(order, combo)))
-            if run.key() in seen:
+            key = (run.mode, run.text)
+            if key in seen:
                 continue
-            seen.add(run.key())
+            seen.add(key)
             runs.append(run)
+    named = []
+    for axis in NAMED_AXES:
+        for mode in (1, 2):
+            values = {r.axis_text(axis) for r in runs if r.mode == mode}
+            if len(values - {None}) > 1:
+                named.append(axis)
+                break
     for i, run in enumerate(runs, start=1):
         run.index = i
+        run.named = tuple(named)
     return runs

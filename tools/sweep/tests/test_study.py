@@ -1,6 +1,8 @@
 """Planning a study and writing the input files of its runs (no simulation runs here)."""
 
 import json
+import os
+import subprocess
 
 import pytest
 from conftest import REPO
@@ -40,7 +42,7 @@ def test_without_a_grid_axis_both_modes_take_the_base_runs_grid():
 
 def test_settings_a_mode_does_not_have_do_not_multiply_its_runs():
     runs = plan(SG_EXAMPLE, mode="1,2", inner="1,2", levels="3")
-    assert sorted((r.mode, r.params.get("inner_iterations")) for r in runs) == [
+    assert sorted((r.mode, r.value("inner_iterations")) for r in runs) == [
         (1, 1), (1, 2), (2, None)]
 
 
@@ -62,38 +64,62 @@ def test_bad_axis_values_are_usage_errors(axes, message):
         axes_from_mapping(axes, "test")
 
 
-def test_written_run_files_read_back_to_the_same_settings(tmp_path):
-    run = plan(MG_EXAMPLE, mode="1,2", tolerance="1e-8", gamma="0.5", case="45-2")
-    for r in run:
-        r.params["report_file_name"] = "it's a report.txt"
-        folder = tmp_path / str(r.mode)
+def test_written_run_files_hold_the_planned_settings(build_dir, tmp_path):
+    # The program reads the edited files back: its summary lists every setting it took.
+    runs = plan(MG_EXAMPLE, mode="1,2", levels="3", tolerance="1e-8", gamma="0.5",
+                case="45-2", inner="3")
+    for r in runs:
+        folder = tmp_path / r.slug()
         folder.mkdir()
-        inputs.write_run_files(folder, r.mode, r.params, "title line")
-        name, layout = inputs.LAYOUTS[r.mode]
-        assert inputs.read_run_mode(folder) == r.mode
-        assert inputs.read_values(folder / name, layout) == r.params
+        for name, text in r.files().items():
+            (folder / name).write_text(text, encoding="latin-1")
+        subprocess.run([build_dir / "advdiff2d-reference"], cwd=folder, check=True,
+                       capture_output=True)
+        subprocess.run([build_dir / "advdiff2d", "--no-edit", "--window", "0", "--summary",
+                        "s.json"], cwd=folder, check=True, capture_output=True)
+        got = json.loads((folder / "s.json").read_text())
+        s = got["settings"]
+        assert (s["tolerance"], s["gamma"]) == (1e-8, 0.5)
+        assert (s["problem_kind"], s["flow_angle"], s["peclet_code"]) == (1, 45, 2)
+        assert s["report_file_name"].strip() == "report.txt"
+        assert (got["grid"]["Nx"], got["grid"]["Ny"]) == (r.nx, r.ny) == (9, 9)
+        if r.mode == 1:
+            assert (s["level_count"], s["inner_iterations"]) == (3, 3)
+        else:  # made from the multigrid file: the shared settings and a bound of its own
+            assert s["max_iterations"] == 20000
 
 
 @pytest.mark.parametrize("lines, error", [
-    (["1", "'r.txt'", "10.0"], "x.ent:3: level_count: '10.0' is not an integer"),
-    (["1", "'r.txt"], "x.ent:2: report_file_name: text without its closing quote"),
-    (["1", "r.txt", "3"], "x.ent:4: reference_file_index: end of file"),
+    (["title", "x"], "dados1.ent:2: run_mode: 'x' is not an integer"),
+    (["title"], "dados1.ent:2: run_mode: end of file"),
+    (["title", "2"], "run_mode: 2 needs SG2D_000.ent"),
 ])
-def test_base_file_errors_name_file_line_and_setting(lines, error, tmp_path):
-    path = tmp_path / "x.ent"
-    path.write_text("\n".join(lines) + "\n")
-    with pytest.raises(inputs.InputError, match=error.replace("(", r"\(")):
-        inputs.read_values(path, inputs.MG_LAYOUT)
+def test_base_case_errors_name_file_line_and_setting(lines, error, tmp_path):
+    (tmp_path / "dados1.ent").write_text("\n".join(lines) + "\n")
+    (tmp_path / "MG2D_000.ent").write_text((MG_EXAMPLE / "MG2D_000.ent").read_text())
+    with pytest.raises(inputs.InputError, match=error):
+        inputs.BaseCase(str(tmp_path))
 
 
-def test_free_format_values_with_comments_blank_lines_and_d_exponents(tmp_path):
+def test_base_files_that_are_not_regular_are_refused_unread(tmp_path):
+    (tmp_path / "MG2D_000.ent").write_text((MG_EXAMPLE / "MG2D_000.ent").read_text())
+    os.mkfifo(tmp_path / "dados1.ent")
+    with pytest.raises(inputs.InputError, match="dados1.ent: not a regular file"):
+        inputs.BaseCase(str(tmp_path))
+
+
+def test_items_are_found_past_blank_lines_and_edited_in_place(tmp_path):
     path = tmp_path / "SG2D_000.ent"
-    values = ["2 msi", "two words", "", "  17,", "9/", "1", "1", "45", "10", "1D-1", "100",
-              "1d-6 tol", ", keeps zero", "1", "1", "1", "0", "0"]
-    path.write_text("\n".join(values) + "\n")
-    p = inputs.read_values(path, inputs.SG_LAYOUT)
-    assert (p["solver_kind"], p["report_file_name"], p["nx"], p["ny"]) == (2, "two", 17, 9)
-    assert (p["gamma"], p["tolerance"], p["msi_tolerance"]) == (0.1, 1e-6, 0.0)
+    lines = ["2 msi", "'it''s, a name' x", "", "  17,", "9/", ", keeps zero", "\t1d-6 tol"]
+    path.write_text("\ufeff".encode("utf-8").decode("latin-1") + "\n".join(lines) + "\n",
+                    encoding="latin-1")
+    f = inputs.ParameterFile.read(path)
+    assert [f.item(i) for i in range(7)] == ["2", "'it''s, a name'", "17", "9", "", "1d-6",
+                                             None]
+    names = ("a", "b", "c", "d", "e", "f", "g")
+    text = f.edited({"b": "'r.txt'", "c": "17", "e": "4", "f": "0.5", "g": "7"}, names)
+    assert text.split("\n") == ["2 msi", "'r.txt'      b", "", "  17,", "9/", "4            e",
+                                 "\t0.5         f", "7                g", ""]
 
 
 def test_study_file_groups_and_defaults(tmp_path):

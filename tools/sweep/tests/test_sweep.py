@@ -39,6 +39,51 @@ def test_tiny_study_records_every_run_and_draws_the_plots(build_dir, tmp_path):
             assert (out / f"{name}.{ext}").stat().st_size > 1000
     summary = (out / "summary.md").read_text()
     assert "6 runs, 5 ok, 1 not ok" in summary and "level_count" in summary
+    assert all(r["converged"] == "true" for r in rows[1:]) and rows[0]["converged"] == ""
+    assert {r["stop_reason"] for r in rows[1:]} == {"tolerance_reached"}
+    assert (out / r["folder"] / "summary.json").is_file()
+
+
+def test_runs_that_do_not_converge_are_marked_and_not_fitted(build_dir, tmp_path):
+    out = tmp_path / "out"
+    done = subprocess.run([SCRIPT, REPO / "examples" / "single-grid-gs-33", "-o", out,
+                           "--bin-dir", build_dir, "--levels", "3,4,5", "--max-iterations",
+                           "20,20000", "--window", "0", "--fields"],
+                          capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    rows = {r["folder"].split("/")[-1]: r for r in csv.DictReader(open(out / "results.csv"))}
+    # The iteration bound is part of every run's name: it is the setting that varies.
+    assert sorted(rows) == ["001-sg-gs-rotating-9x9-maxit20", "002-sg-gs-rotating-17x17-maxit20",
+                            "003-sg-gs-rotating-33x33-maxit20",
+                            "004-sg-gs-rotating-9x9-maxit20000",
+                            "005-sg-gs-rotating-17x17-maxit20000",
+                            "006-sg-gs-rotating-33x33-maxit20000"]
+    bounded = [r for name, r in rows.items() if name.endswith("maxit20")]
+    assert all((r["status"], r["converged"], r["stop_reason"], r["outer_iterations"]) ==
+               ("ok", "false", "iteration_bound_reached", "20") for r in bounded)
+    summary = (out / "summary.md").read_text()
+    assert "Runs that did not converge (drawn hollow, left out of every fit)" in summary
+    # Only the three converged runs are fitted.
+    fits = [line for line in summary.splitlines() if line.startswith("| SG Gauss-Seidel | 3 |")]
+    assert len(fits) == 1
+    # --fields: each run's fields file and its picture.
+    from advdiff2d_sweep import fields
+    for name, r in rows.items():
+        assert (out / "fields" / f"{name}.png").stat().st_size > 10000
+        got = fields.read_fields(out / r["folder"] / "fields.vti")
+        n = int(r["nx"])
+        assert got["arrays"]["TNum"].shape == (n, n) and got["hx"] == float(r["h"])
+        assert abs(got["arrays"]["error"]).max() == float(r["linf_error"])
+
+
+def test_run_names_show_every_setting_that_varies(build_dir, capsys):
+    assert cli.main([str(BASE), "--dry-run", "--inner", "1,2", "--tolerance", "1e-8,1e-10",
+                     "--levels", "3"]) == 0
+    names = capsys.readouterr().out.split()[1::2]
+    assert names == ["001-mg-gs-rotating-9x9-L3-inner1-tol1E-08",
+                     "002-mg-gs-rotating-9x9-L3-inner1-tol1E-10",
+                     "003-mg-gs-rotating-9x9-L3-inner2-tol1E-08",
+                     "004-mg-gs-rotating-9x9-L3-inner2-tol1E-10"]
 
 
 def test_exit_statuses(build_dir, tmp_path, capsys):

@@ -1,0 +1,42 @@
+#include "output/run_outputs.hpp"
+
+#include "output/fields_vti.hpp"
+#include "output/summary.hpp"
+#include "platform/file_identity.hpp"
+#include "platform/text_file.hpp"
+#include "state/run_error.hpp"
+
+namespace advdiff::output {
+
+void check_output_targets(const OutputRequest& request, const std::vector<RunFile>& run_files) {
+    struct Target {
+        const char* option;
+        const std::string& path;
+    };
+    const Target targets[] = {{"--summary", request.summary_path}, {"--fields", request.fields_path}};
+    for (const Target& t : targets) {
+        if (t.path.empty()) continue;
+        platform::check_writable_target(t.path, t.option, 0, "");
+        for (const RunFile& file : run_files)
+            if (platform::same_target(t.path, file.path))
+                throw RunError(t.option, 0, "", quoted(t.path) + " is " + file.role + " of the run; name another file");
+    }
+    if (!request.summary_path.empty() && !request.fields_path.empty() &&
+        platform::same_target(request.summary_path, request.fields_path))
+        throw RunError("--fields", 0, "", quoted(request.fields_path) + " is the --summary file; name another file");
+}
+
+std::uint64_t output_bytes(const OutputRequest& request, std::uint64_t nodes) {
+    return request.fields_path.empty() ? 0 : fields_vti_bytes(nodes);
+}
+
+void write_outputs(const OutputRequest& request, const ProblemState& state, const report::RunResults& results,
+                   const std::string& report_path, double window_seconds) {
+    if (!request.summary_path.empty())
+        platform::write_file_atomically(request.summary_path,
+                                        compose_summary(state, results, {report_path, window_seconds}));
+    if (!request.fields_path.empty())
+        platform::write_file_atomically(request.fields_path, compose_fields_vti(state, results));
+}
+
+}  // namespace advdiff::output

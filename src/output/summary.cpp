@@ -1,0 +1,215 @@
+#include "output/summary.hpp"
+
+#include <string_view>
+#include <variant>
+
+#include "output/json.hpp"
+
+namespace advdiff::output {
+
+namespace {
+
+constexpr int kFormatVersion = 1;
+
+bool is_utf8(std::string_view bytes) {
+    for (std::size_t at = 0; at < bytes.size();) {
+        const auto lead = static_cast<unsigned char>(bytes[at]);
+        const std::size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3
+                                 : (lead & 0xF8) == 0xF0 ? 4 : 0;
+        if (length == 0 || (length == 2 && lead < 0xC2) || bytes.size() - at < length) return false;
+        for (std::size_t k = 1; k < length; ++k)
+            if ((static_cast<unsigned char>(bytes[at + k]) & 0xC0) != 0x80) return false;
+        at += length;
+    }
+    return true;
+}
+
+// A file name as JSON text (UTF-8): a name that is UTF-8 already stays as it is, so that it
+// names the same file; any other is read as ISO 8859-1, the report's character set.
+std::string file_name_text(std::string_view latin1) {
+    if (is_utf8(latin1)) return std::string(latin1);
+    std::string utf8;
+    for (const char ch : latin1) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x80) {
+            utf8 += ch;
+        } else {
+            utf8 += static_cast<char>(0xC0 | (c >> 6));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return utf8;
+}
+
+std::string without_trailing_blanks(std::string text) {
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
+using Member = std::variant<int SimulationSettings::*, double SimulationSettings::*,
+                            std::string SimulationSettings::*>;
+
+struct NamedSetting {
+    std::string_view name;
+    Member member;
+};
+
+// Every setting the input files hold, by the name the files' tables use.
+constexpr NamedSetting kSettings[] = {
+    {"run_mode", &SimulationSettings::run_mode},
+    {"solver_kind", &SimulationSettings::solver_kind},
+    {"report_file_name", &SimulationSettings::report_file_name},
+    {"level_count", &SimulationSettings::level_count},
+    {"reference_file_index", &SimulationSettings::reference_file_index},
+    {"coarsest_nx", &SimulationSettings::coarsest_nx},
+    {"coarsest_ny", &SimulationSettings::coarsest_ny},
+    {"Nx", &SimulationSettings::Nx},
+    {"Ny", &SimulationSettings::Ny},
+    {"problem_kind", &SimulationSettings::problem_kind},
+    {"flow_angle", &SimulationSettings::flow_angle},
+    {"peclet_code", &SimulationSettings::peclet_code},
+    {"coarsening_p", &SimulationSettings::coarsening_p},
+    {"coarsening_q", &SimulationSettings::coarsening_q},
+    {"gamma", &SimulationSettings::gamma},
+    {"max_iterations", &SimulationSettings::max_iterations},
+    {"inner_iterations", &SimulationSettings::inner_iterations},
+    {"tolerance", &SimulationSettings::tolerance},
+    {"msi_tolerance", &SimulationSettings::msi_tolerance},
+    {"initial_estimate", &SimulationSettings::initial_estimate},
+    {"print_history", &SimulationSettings::print_history},
+    {"history_interval", &SimulationSettings::history_interval},
+};
+
+// The settings the run read, in the order of its files (the values a file reads and does not use
+// are left out).
+void write_settings(JsonWriter& json, const ProblemState& state) {
+    json.begin_object();
+    for (const auto& [name, source] : state.setting_sources) {
+        for (const NamedSetting& setting : kSettings) {
+            if (setting.name != name) continue;
+            json.key(name);
+            std::visit(
+                [&](auto member) {
+                    const auto& value = state.settings.*member;
+                    using T = std::decay_t<decltype(value)>;
+                    if constexpr (std::is_same_v<T, int>) json.integer(value);
+                    else if constexpr (std::is_same_v<T, double>) json.number(value);
+                    else json.string(file_name_text(without_trailing_blanks(value)));
+                },
+                setting.member);
+        }
+    }
+    json.end_object();
+}
+
+void optional_number(JsonWriter& json, const std::optional<double>& value) {
+    if (value) json.number(*value);
+    else json.null();
+}
+
+}  // namespace
+
+std::string test_case_name(const SimulationSettings& s) {
+    if (s.problem_kind != 1) return "rotating flow";
+    if (s.flow_angle == 3) return "pure diffusion";
+    const std::string angle = "constant velocity, " + std::to_string(s.flow_angle) + " degrees";
+    switch (s.flow_angle) {
+        case 0: case 30: case 60: case 90: return angle;
+        case 45:
+            switch (s.peclet_code) {
+                case 0: case 1: case 2: case 10: case 100: case 1000:
+                    return angle + ", Peclet code " + std::to_string(s.peclet_code);
+                default:
+                    return angle + ", Peclet code " + std::to_string(s.peclet_code) +
+                           ", not in the velocity table: no advection";
+            }
+        default: return angle + ", not in the velocity table: no advection";
+    }
+}
+
+std::string solver_name(const SimulationSettings& s) {
+    switch (s.solver_kind) {
+        case kGaussSeidel: return "Gauss-Seidel";
+        case kMsi: return "MSI";
+        case kAdi: return "ADI";
+        case kElimGauss: return s.run_mode == kSingleGrid ? "Gauss elimination" : "none";
+        default: return "none";
+    }
+}
+
+std::string compose_summary(const ProblemState& state, const report::RunResults& results,
+                            const SummaryContext& context) {
+    const SimulationSettings& s = state.settings;
+    const RunStatistics& stats = state.stats;
+    JsonWriter json;
+    json.begin_object();
+    json.key("format").string("advdiff2d-summary");
+    json.key("format_version").integer(kFormatVersion);
+    json.key("program").string("advdiff2d");
+    json.key("version").string(ADVDIFF_VERSION);
+    json.key("report_file").string(file_name_text(context.report_file));
+    json.key("run_mode").integer(s.run_mode);
+    json.key("run_mode_name").string(s.run_mode == kMultigrid ? "multigrid" : "single-grid");
+    json.key("solver_kind").integer(s.solver_kind);
+    json.key("solver_name").string(solver_name(s));
+    json.key("test_case").string(test_case_name(s));
+    json.key("settings");
+    write_settings(json, state);
+
+    json.key("grid").begin_object();
+    json.key("Nx").integer(state.Nx);
+    json.key("Ny").integer(state.Ny);
+    json.key("N").integer(state.N);
+    json.key("hx").number(state.hx);
+    json.key("hy").number(state.hy);
+    json.end_object();
+
+    // Finest first; a single-grid run has one level.
+    json.key("levels").begin_array();
+    const auto level = [&](std::int64_t nx, std::int64_t ny, std::int64_t n) {
+        json.begin_object(true).key("Nx").integer(nx).key("Ny").integer(ny).key("N").integer(n).end_object();
+    };
+    if (s.run_mode == kMultigrid) {
+        const GridHierarchy& h = state.hierarchy;
+        for (int m = 0; m < h.level_count(); ++m)
+            level(h.level_nx[static_cast<std::size_t>(m)], h.level_ny[static_cast<std::size_t>(m)],
+                  h.level_nodes[static_cast<std::size_t>(m)]);
+    } else {
+        level(state.Nx, state.Ny, state.N);
+    }
+    json.end_array();
+
+    json.key("timing").begin_object();
+    json.key("repetition_count").integer(stats.repetition_count);
+    json.key("elapsed_seconds").number(stats.elapsed_seconds);
+    json.key("seconds_per_run").number(stats.seconds_per_run);
+    json.key("window_seconds").number(context.window_seconds);
+    json.end_object();
+
+    json.key("iteration_count").integer(stats.iteration_count);
+    json.key("initial_norm").number(results.initial_norm);
+    json.key("final_norm").number(results.final_norm);
+    json.key("tolerance").number(s.tolerance);
+    json.key("converged").boolean(results.converged);
+    json.key("stop_reason").string(report::stop_reason_name(results.stop_reason));
+    json.key("discretisation_error").number(results.discretisation_error);
+    json.key("linf_error").number(results.linf_error);
+
+    json.key("last_iteration_rate").begin_object();
+    json.key("printed");
+    optional_number(json, results.rate_printed ? results.last_iteration_rate : std::nullopt);
+    json.key("reduction_factor");
+    optional_number(json, results.reduction_factor);
+    json.end_object();
+
+    // Entries 0 .. iteration_count (entry 0: the initial estimate).
+    json.key("norm_history").begin_array(true);
+    for (int n = 0; n <= stats.iteration_count && static_cast<std::size_t>(n) < stats.norm_history.size(); ++n)
+        json.number(stats.norm_history[static_cast<std::size_t>(n)]);
+    json.end_array();
+
+    json.end_object();
+    return json.take();
+}
+
+}  // namespace advdiff::output

@@ -1,0 +1,30 @@
+#pragma once
+// The run summary: one JSON document with the settings, the grid, the timing, the convergence
+// and the accuracy of a finished run, for programs to read. The README lists every field.
+
+#include <string>
+
+#include "report/run_results.hpp"
+#include "state/problem_state.hpp"
+
+namespace advdiff::output {
+
+// What the summary states beyond the problem state.
+struct SummaryContext {
+    std::string report_file;      // the report's file name as written
+    double window_seconds = 0.0;  // length of the timing window
+};
+
+// The test case in words: "rotating flow", "pure diffusion", "constant velocity, 30 degrees",
+// "constant velocity, 45 degrees, Peclet code 10"; combinations the velocity table does not list
+// say so ("..., not in the velocity table: no advection").
+std::string test_case_name(const SimulationSettings& settings);
+
+// The solver as the summary names it: "Gauss-Seidel", "MSI", "ADI", "Gauss elimination" (single
+// grid only), "none" for a code that selects no solver step.
+std::string solver_name(const SimulationSettings& settings);
+
+std::string compose_summary(const ProblemState& state, const report::RunResults& results,
+                            const SummaryContext& context);
+
+}  // namespace advdiff::output

@@ -1,0 +1,95 @@
+"""The tables and plots of a sweep from rows made up here (no simulation runs)."""
+
+import os
+
+import pytest
+
+from advdiff2d_sweep import fields, plots, results
+
+
+def _row(run, nx, error, case="diffusion", solver=1, mode=1, converged=True, inner=2,
+         final_norm=1e-11):
+    row = dict.fromkeys(results.COLUMNS)
+    row.update(run=run, folder=f"runs/{run:03d}", status="ok", mode=mode, solver=solver,
+               solver_name=f"solver {solver}", case=case, grid=f"{nx}x{nx}", nx=nx, ny=nx,
+               unknowns=nx * nx, h=1.0 / (nx - 1), discretisation_error=error,
+               final_norm=final_norm, converged=converged, inner_setting=inner,
+               mean_seconds=1e-7 * nx ** 2, outer_iterations=6 if converged else 100,
+               stop_reason="tolerance_reached" if converged else "iteration_bound_reached")
+    return row
+
+
+def test_rates_between_refinements_and_errors_at_round_off():
+    second_order = [_row(i, nx, 0.256 / (nx - 1) ** 2) for i, nx in enumerate((9, 17, 33), 1)]
+    roundoff = [_row(i + 3, nx, e, case="linear") for i, (nx, e) in
+                enumerate(((9, 2e-16), (17, 9e-16), (33, 3e-15)), 1)]
+    # An error a few times the iteration error left by the stopping test says nothing either.
+    noisy = [_row(7, 9, 1e-6, case="tol"), _row(8, 17, 3e-9, case="tol", final_norm=1e-10)]
+    [(_, steps)] = results.rate_table(second_order)
+    assert [s[1] for s in steps][1:] == pytest.approx([4.0, 4.0])
+    assert [s[2] for s in steps][1:] == pytest.approx([2.0, 2.0])
+    [(_, steps)] = results.rate_table(roundoff)
+    assert [(s[1], s[2], s[3]) for s in steps] == [(None, None, "at round-off")] * 3
+    [(_, steps)] = results.rate_table(noisy)
+    assert [(s[2], s[3]) for s in steps] == [(None, ""), (None, "at round-off")]
+    fits = {label: (q, note) for label, _, q, _, note in
+            results.series_fits(second_order + roundoff)}
+    assert fits["diffusion MG solver 1"][0] == pytest.approx(2.0)
+    assert fits["linear MG solver 1"] == (None, "error at round-off")
+
+
+def test_runs_that_did_not_converge_or_failed_are_not_fitted():
+    rows = [_row(i, nx, 1.0 / (nx - 1) ** 2) for i, nx in enumerate((9, 17, 33), 1)]
+    rows.append(_row(4, 65, 1.0, converged=False))
+    failed = _row(5, 129, 1e-9)
+    failed["status"] = "failed"
+    [(_, p, q, n, _)] = results.series_fits(rows + [failed])
+    assert n == 3 and q == pytest.approx(2.0, abs=0.1) and p == pytest.approx(1.0, abs=0.1)
+    text = results.summary_text(rows + [failed], "cmd", "title", 1.0, [], planned=7)
+    assert "5 runs, 4 ok, 1 not ok (2 of the 7 planned still to run)" in text
+    assert "- run 4 (runs/004): iteration_bound_reached, 100 iterations" in text
+
+
+def test_plots_scale_to_many_series_and_cases(tmp_path):
+    rows, histories = [], {}
+    for solver in (1, 2, 3, 4):
+        for inner in (1, 2, 3):
+            for case in ("rotating", "diffusion"):
+                for nx in (9, 17, 33):
+                    row = _row(len(rows) + 1, nx, 1.0 / nx ** 2, case=case, solver=solver,
+                               inner=inner, converged=nx != 33 or solver != 4)
+                    rows.append(row)
+                    histories[row["run"]] = [10.0 ** -k for k in range(7)]
+    names = plots.write_plots(str(tmp_path), rows, histories)
+    assert names == ["time_vs_unknowns", "iterations_vs_unknowns", "error_vs_h", "history"]
+    for name in names:
+        assert os.path.getsize(tmp_path / f"{name}.png") > 10000
+    fig = plots._xy_plot(rows, "unknowns", "mean_seconds", "p", "N", "t", "title", True)
+    visible = [ax for ax in fig.axes if ax.get_visible()]
+    assert [ax.get_title() for ax in visible] == ["test case: rotating", "test case: diffusion"]
+    [legend] = fig.legends
+    labels = [t.get_text() for t in legend.get_texts()]
+    assert len(labels) == 13 and labels[-1] == "did not converge (not fitted)"
+    assert len(set(labels)) == 13
+    styles = plots.Styles(rows)
+    looks = {(tuple(sorted(map(str, styles.look(r).values())))) for r in rows}
+    assert len(looks) == 12  # every series is drawn differently
+    assert all(ax.get_legend() is None for ax in visible)  # the legend is outside the panels
+    assert all(len(ax.get_xticklabels()) == 3 for ax in visible)
+
+
+def test_tables_are_replaced_whole_or_not_at_all(tmp_path):
+    path = tmp_path / "results.csv"
+    results.write_csv(path, [_row(1, 9, 1e-3)])
+    assert path.read_text().count("\n") == 2
+    (tmp_path / "blocked.csv").mkdir()
+    with pytest.raises(OSError):
+        results.write_csv(tmp_path / "blocked.csv", [])
+    assert sorted(os.listdir(tmp_path)) == ["blocked.csv", "results.csv"]
+
+
+def test_a_fields_file_that_is_not_image_data_is_one_error(tmp_path):
+    path = tmp_path / "fields.vti"
+    path.write_text("<VTKFile type='PolyData'></VTKFile>")
+    with pytest.raises(fields.FieldsError, match="fields.vti: not a VTK ImageData file"):
+        fields.read_fields(path)
