@@ -4,16 +4,18 @@
 
 #include <benchmark/benchmark.h>
 
+#include <ostream>
 #include <string>
 
 #include "model/coefficients.hpp"
 #include "model/model_problem.hpp"
+#include "solvers/five_point.hpp"
 #include "state/problem_state.hpp"
 
 namespace advdiff::bench {
 
 // Grid sizes (nodes per direction, square grids) of the kernels that run on every size.
-inline constexpr int kAllSizes[] = {33, 65, 129, 257, 513, 1025};
+inline constexpr int kAllSizes[] = {33, 65, 129, 257, 513, 1025, 2049};
 // Band elimination costs O(N Nx^2): 257 x 257 alone would take seconds per solve.
 inline constexpr int kBandSizes[] = {33, 65, 129};
 
@@ -25,35 +27,30 @@ struct RotatingFlowGrid {
     model::StencilCoefficients coefficients;
     Field initial;
 
-    // As the drivers see the system: with the coefficients that are uniform over the interior.
-    model::StencilView view() const {
-        model::StencilView v(coefficients);
-        v.interior_aE = model::uniform_interior_value(coefficients.aE, Nx, Ny);
-        v.interior_aN = model::uniform_interior_value(coefficients.aN, Nx, Ny);
-        return v;
-    }
+    solvers::UniformInterior uniform;  // as the drivers find it
+
+    model::StencilView view() const { return model::StencilView(coefficients); }
 };
 
 // Built on first use and kept for the rest of the run (benchmark functions run several times).
 const RotatingFlowGrid& rotating_flow_grid(int n);
+// The same for the constant velocity at 45 degrees, Peclet code 1: every interior coefficient is
+// one value.
+const RotatingFlowGrid& constant_flow_grid(int n);
 
 // The settings that select the rotating flow with gamma 1.
 SimulationSettings rotating_flow_settings();
 
-// CPU time of the calling thread in seconds. Cycles are estimated as CPU time times the clock
-// rate, not read from the time-stamp counter around the loop: on a shared machine the counter
-// also runs while the thread waits for a core, CPU time does not.
+// CPU time of the calling thread in seconds: on a shared machine the wall clock also runs while
+// the thread waits for a core, this clock does not.
 double thread_cpu_seconds();
-// The clock rate the cycle estimate uses: "cpu MHz" of /proc/cpuinfo, else (x86) the rate of the
-// time-stamp counter measured against the steady clock; 0 when neither is known.
-double clock_hz();
-// One line saying where the cycle counts come from (printed in the benchmark context).
-std::string cycle_source_description();
 
-// Sets the counters of a finished benchmark loop that took `cpu_seconds` of thread CPU time:
-// "nodes/s" (node updates per second of CPU time) and "cyc/node" (estimated cycles per node
-// update; 0 when the clock rate is unknown).
-void set_node_counters(benchmark::State& state, double nodes_per_iteration, double cpu_seconds);
+// Sets the two counters every kernel benchmark reports, for a finished loop that took
+// `cpu_seconds` of thread CPU time: "ns_per_node" (CPU nanoseconds per node the kernel treats)
+// and "bytes_per_node" (the bytes of the arrays it reads and writes per node, counted from the
+// kernel's loop: what it must move when the grid is larger than the cache).
+void set_kernel_counters(benchmark::State& state, double nodes_per_iteration, double bytes_per_node,
+                         double cpu_seconds);
 
 // A private folder under the system's temporary folder, created on first use;
 // remove_scratch_folder() deletes it with everything in it.
@@ -64,5 +61,10 @@ void remove_scratch_folder();
 void register_solver_benchmarks();
 void register_grid_benchmarks();
 void register_file_benchmarks();
+void register_memory_benchmarks();
+
+// After the benchmarks: one V-cycle's time by level and by kernel (multigrid Gauss-Seidel, two
+// sweeps per visit, finest n x n).
+void print_cycle_level_table(std::ostream& out, int n);
 
 }  // namespace advdiff::bench

@@ -3,11 +3,15 @@
 // to the size given, the boundary values of a level).
 
 #include <cmath>
+#include <map>
+#include <memory>
 #include <string>
 
 #include "bench_support.hpp"
 #include "model/norm.hpp"
+#include "multigrid/fas_cycle.hpp"
 #include "multigrid/transfer.hpp"
+#include "solvers/relaxation.hpp"
 
 namespace advdiff::bench {
 
@@ -34,17 +38,18 @@ void assemble_bench(benchmark::State& state) {
         model::assemble_coefficients(c, n, n, coefficients);
         benchmark::ClobberMemory();
     }
-    set_node_counters(state, static_cast<double>(n) * n, thread_cpu_seconds() - t0);
+    set_kernel_counters(state, static_cast<double>(n) * n, 8.0 * 6, thread_cpu_seconds() - t0);
 }
 
+template <double (*Norm)(int, int, int, std::span<const double>, std::span<const double>)>
 void norm_bench(benchmark::State& state) {
     const int n = size_of(state);
     const Field A = smooth_field(n, n);
     Field B = A;
     for (double& x : B) x *= 1.0001;
     const double t0 = thread_cpu_seconds();
-    for (auto _ : state) benchmark::DoNotOptimize(model::l1_mean_difference(n, n, n * n, A, B));
-    set_node_counters(state, static_cast<double>(n) * n, thread_cpu_seconds() - t0);
+    for (auto _ : state) benchmark::DoNotOptimize(Norm(n, n, n * n, A, B));
+    set_kernel_counters(state, static_cast<double>(n) * n, 8.0 * 2, thread_cpu_seconds() - t0);
 }
 
 // Size = the finer level; a node update is one coarse node written.
@@ -58,7 +63,7 @@ void inject_bench(benchmark::State& state) {
         multigrid::inject(nc, nc, fine, nf, coarse);
         benchmark::ClobberMemory();
     }
-    set_node_counters(state, static_cast<double>(nc) * nc, thread_cpu_seconds() - t0);
+    set_kernel_counters(state, static_cast<double>(nc) * nc, 8.0 * 2, thread_cpu_seconds() - t0);
 }
 
 // Size = the finer level; a node update is one interior fine node corrected. The correction is
@@ -74,7 +79,8 @@ void prolongate_bench(benchmark::State& state) {
         multigrid::prolongate_correction(nf, nf, correction, nc, solution);
         benchmark::ClobberMemory();
     }
-    set_node_counters(state, static_cast<double>(nf - 2) * (nf - 2), thread_cpu_seconds() - t0);
+    // The solution read and written, the coarse correction read once per four fine nodes.
+    set_kernel_counters(state, static_cast<double>(nf - 2) * (nf - 2), 8.0 * 2.25, thread_cpu_seconds() - t0);
 }
 
 // A node update is one boundary node written (each corner counted once).
@@ -87,22 +93,70 @@ void boundary_bench(benchmark::State& state) {
         multigrid::apply_boundary_values(c, n, n, X);
         benchmark::ClobberMemory();
     }
-    set_node_counters(state, 4.0 * (n - 1), thread_cpu_seconds() - t0);
+    set_kernel_counters(state, 4.0 * (n - 1), 8.0, thread_cpu_seconds() - t0);
+}
+
+// The system of an n x n level with its uniform coefficients found, as the cycle holds it.
+const solvers::GridSystem& level_system(int n) {
+    static std::map<int, std::unique_ptr<solvers::GridSystem>> systems;
+    auto& slot = systems[n];
+    if (!slot) {
+        slot = std::make_unique<solvers::GridSystem>();
+        slot->assemble(model::make_model_case(rotating_flow_settings()), n, n);
+    }
+    return *slot;
+}
+
+template <bool Uniform>
+void residual_bench(benchmark::State& state) {
+    const int n = size_of(state);
+    const solvers::GridSystem& system = level_system(n);
+    const Field X = smooth_field(n, n);
+    Field r(X.size(), 0.0);
+    const double t0 = thread_cpu_seconds();
+    for (auto _ : state) {
+        solvers::level_residual(n, n, n * n, system.view(), Uniform ? system.uniform : solvers::UniformInterior{}, X,
+                                system.coefficients.b, r);
+        benchmark::ClobberMemory();
+    }
+    // Coefficients read from arrays, X and f read, r written.
+    set_kernel_counters(state, static_cast<double>(n) * n, 8.0 * ((Uniform ? 3 : 5) + 3), thread_cpu_seconds() - t0);
+}
+
+// Size = the coarse level's side; the finer level's residual is read at the coincident nodes.
+template <bool Uniform>
+void fas_rhs_bench(benchmark::State& state) {
+    const int n = size_of(state);
+    const solvers::GridSystem& system = level_system(n);
+    const Field X = smooth_field(n, n);
+    const Field fine_residual = smooth_field(2 * n - 1, 2 * n - 1);
+    Field f(X.size(), 0.0);
+    const double t0 = thread_cpu_seconds();
+    for (auto _ : state) {
+        solvers::fas_right_hand_side(n, n, n * n, system.view(), Uniform ? system.uniform : solvers::UniformInterior{}, X,
+                                     fine_residual, 2 * n - 1, f);
+        benchmark::ClobberMemory();
+    }
+    set_kernel_counters(state, static_cast<double>(n) * n, 8.0 * ((Uniform ? 3 : 5) + 3), thread_cpu_seconds() - t0);
 }
 
 }  // namespace
 
 void register_grid_benchmarks() {
-    for (int n : kAllSizes)
-        benchmark::RegisterBenchmark("assemble_coefficients", assemble_bench)->Arg(n)->Unit(benchmark::kMicrosecond);
-    for (int n : kAllSizes)
-        benchmark::RegisterBenchmark("norm_l1_mean", norm_bench)->Arg(n)->Unit(benchmark::kMicrosecond);
-    for (int n : kAllSizes)
-        benchmark::RegisterBenchmark("inject_to_coarse", inject_bench)->Arg(n)->Unit(benchmark::kMicrosecond);
-    for (int n : kAllSizes)
-        benchmark::RegisterBenchmark("prolongate_correction", prolongate_bench)->Arg(n)->Unit(benchmark::kMicrosecond);
-    for (int n : kAllSizes)
-        benchmark::RegisterBenchmark("apply_boundary_values", boundary_bench)->Arg(n)->Unit(benchmark::kMicrosecond);
+    auto each_size = [](const char* name, auto f) {
+        for (int n : kAllSizes) benchmark::RegisterBenchmark(name, f)->Arg(n)->Unit(benchmark::kMicrosecond);
+    };
+    each_size("assemble_coefficients/production", assemble_bench);
+    each_size("norm_l1_mean/plain", norm_bench<model::detail::l1_mean_difference_plain>);
+    each_size("norm_l1_mean/blocked", norm_bench<model::detail::l1_mean_difference_blocked>);
+    each_size("norm_l1_mean/production", norm_bench<model::l1_mean_difference>);
+    each_size("inject/production", inject_bench);
+    each_size("prolongate_correction/production", prolongate_bench);
+    each_size("apply_boundary_values/production", boundary_bench);
+    each_size("level_residual/plain", residual_bench<false>);
+    each_size("level_residual/production", residual_bench<true>);
+    each_size("fas_right_hand_side/plain", fas_rhs_bench<false>);
+    each_size("fas_right_hand_side/production", fas_rhs_bench<true>);
 }
 
 }  // namespace advdiff::bench

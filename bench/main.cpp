@@ -1,107 +1,135 @@
 // Entry point of advdiff2d_bench: registers the kernel benchmarks, runs them with the console
-// table, then prints the production Gauss-Seidel sweep side by side with its plain twin.
+// table, then prints one table per kernel (ns and bytes per node against grid size, its paths side
+// by side, each path's distance from the measured memory bandwidth) and one V-cycle's time by
+// level and by kernel.
 //
-// Defaults: 0.2 s minimum time per benchmark and tabular counters; any --benchmark_* option given
+// Defaults: 0.1 s minimum time per benchmark and tabular counters; any --benchmark_* option given
 // on the command line overrides them (e.g. --benchmark_filter=gauss_seidel).
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <iostream>
 #include <cstring>
 #include <map>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench_support.hpp"
-#include "plain_kernels.hpp"
-#include "solvers/gauss_seidel.hpp"
 
 namespace {
 
-using advdiff::Field;
 using namespace advdiff::bench;
 
-// Three sweeps of both Gauss-Seidel kernels from the zero estimate on the 65 x 65 system: the
-// twins must leave the same bits.
-bool gauss_seidel_twins_agree() {
-    const RotatingFlowGrid& g = rotating_flow_grid(65);
-    Field production = g.initial, plain = g.initial;
-    const std::span<const double> b(g.coefficients.b);
-    advdiff::solvers::gauss_seidel_sweeps(g.Nx, g.Ny, g.N, 3, g.view(), b, production);
-    plain_gauss_seidel_sweeps(g.Nx, g.Ny, g.N, 3, g.view(), b, plain);
-    return std::memcmp(production.data(), plain.data(), production.size() * sizeof(double)) == 0;
-}
-
-// The console table, and after it the comparison of the two Gauss-Seidel kernels.
-class TwinComparingReporter : public benchmark::ConsoleReporter {
+// Benchmarks are named KERNEL/PATH, or KERNEL_plain, KERNEL_banded and KERNEL for the plain, banded
+// and production paths, and take the grid side as their argument.
+class KernelTableReporter : public benchmark::ConsoleReporter {
 public:
-    explicit TwinComparingReporter(OutputOptions options) : ConsoleReporter(options) {}
+    explicit KernelTableReporter(OutputOptions options) : ConsoleReporter(options) {}
 
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
             const std::string& name = run.run_name.function_name;
-            if (name != "gauss_seidel_sweep" && name != "gauss_seidel_sweep_plain") continue;
-            const auto rate = run.counters.find("nodes/s");
-            const auto cycles = run.counters.find("cyc/node");
-            if (rate == run.counters.end() || cycles == run.counters.end()) continue;
-            Row& row = rows_[std::stoi(run.run_name.args)];
-            (name == "gauss_seidel_sweep" ? row.production : row.plain) = {true, rate->second.value, cycles->second.value};
+            const auto ns = run.counters.find("ns_per_node");
+            const auto bytes = run.counters.find("bytes_per_node");
+            if (ns == run.counters.end() || bytes == run.counters.end()) continue;
+            auto [kernel_name, path] = split_name(name);
+            Kernel& kernel = kernels_[kernel_name];
+            if (std::find(kernel.paths.begin(), kernel.paths.end(), path) == kernel.paths.end())
+                kernel.paths.push_back(path);
+            kernel.cells[std::stoi(run.run_name.args)][path] = {ns->second.value, bytes->second.value};
         }
         ConsoleReporter::ReportRuns(runs);
     }
 
     void Finalize() override {
         ConsoleReporter::Finalize();
-        if (rows_.empty()) return;
         std::ostream& out = GetOutputStream();
-        char line[200];
-        out << "\nGauss-Seidel sweep: production kernel vs plain twin (one sweep per call)\n";
-        std::snprintf(line, sizeof line, "%11s  %14s %10s  %14s %10s  %8s\n", "grid", "production", "",
-                      "plain", "", "speed-up");
-        out << line;
-        std::snprintf(line, sizeof line, "%11s  %14s %10s  %14s %10s  %8s\n", "", "Mnode/s", "cyc/node", "Mnode/s",
-                      "cyc/node", "");
-        out << line;
-        for (const auto& [n, row] : rows_) {
-            const std::string grid = std::to_string(n) + " x " + std::to_string(n);
-            auto rate = [](const Measure& m) { return m.present ? m.rate / 1e6 : 0.0; };
-            if (row.production.present && row.plain.present) {
-                std::snprintf(line, sizeof line, "%11s  %14.1f %10.2f  %14.1f %10.2f  %7.2fx\n", grid.c_str(),
-                              rate(row.production), row.production.cycles, rate(row.plain), row.plain.cycles,
-                              row.production.rate / row.plain.rate);
-            } else {
-                const Measure& m = row.production.present ? row.production : row.plain;
-                std::snprintf(line, sizeof line, "%11s  %s %.1f Mnode/s, %.2f cyc/node (the other kernel was not run)\n",
-                              grid.c_str(), row.production.present ? "production" : "plain", rate(m), m.cycles);
-            }
+        // The bandwidth: the copy's rate on its largest grid, which no cache holds.
+        double bandwidth = 0.0;
+        if (const auto copy = kernels_.find("memory_copy"); copy != kernels_.end() && !copy->second.cells.empty()) {
+            const Cell& c = copy->second.cells.rbegin()->second.begin()->second;
+            bandwidth = c.bytes / c.ns;  // bytes per ns = GB/s
+        }
+        char line[256];
+        if (bandwidth > 0.0) {
+            std::snprintf(line, sizeof line, "\nMemory bandwidth (copy of %d x %d doubles, 16 bytes per node): %.1f GB/s\n",
+                          kernels_.at("memory_copy").cells.rbegin()->first, kernels_.at("memory_copy").cells.rbegin()->first,
+                          bandwidth);
             out << line;
+        }
+        out << "Per kernel and path: ns per node, bytes per node, GB/s moved, share of that bandwidth\n";
+        for (const auto& [name, kernel] : kernels_) {
+            out << "\n" << name << "\n";
+            std::snprintf(line, sizeof line, "%6s", "n");
+            out << line;
+            for (const std::string& path : kernel.paths) {
+                std::snprintf(line, sizeof line, " | %-26s", path.c_str());
+                out << line;
+            }
+            out << "\n";
+            for (const auto& [n, row] : kernel.cells) {
+                std::snprintf(line, sizeof line, "%6d", n);
+                out << line;
+                for (const std::string& path : kernel.paths) {
+                    const auto cell = row.find(path);
+                    if (cell == row.end()) {
+                        std::snprintf(line, sizeof line, " | %-26s", "-");
+                    } else {
+                        const Cell& c = cell->second;
+                        const double rate = c.bytes / c.ns;
+                        std::snprintf(line, sizeof line, " | %6.2f %4.0f %5.1f %5.0f%%", c.ns, c.bytes, rate,
+                                      bandwidth > 0.0 ? 100.0 * rate / bandwidth : 0.0);
+                    }
+                    out << line;
+                }
+                out << "\n";
+            }
         }
         out.flush();
     }
 
 private:
-    struct Measure {
-        bool present = false;
-        double rate = 0.0;
-        double cycles = 0.0;
+    static std::pair<std::string, std::string> split_name(const std::string& name) {
+        if (const auto slash = name.find('/'); slash != std::string::npos)
+            return {name.substr(0, slash), name.substr(slash + 1)};
+        for (const char* suffix : {"_plain", "_banded"}) {
+            const std::string s = suffix;
+            if (name.size() > s.size() && name.compare(name.size() - s.size(), s.size(), s) == 0)
+                return {name.substr(0, name.size() - s.size()), s.substr(1)};
+        }
+        return {name, "production"};
+    }
+
+    struct Cell {
+        double ns = 0.0, bytes = 0.0;
     };
-    struct Row {
-        Measure production, plain;
+    struct Kernel {
+        std::vector<std::string> paths;                    // in the order first seen
+        std::map<int, std::map<std::string, Cell>> cells;  // by grid side, by path
     };
-    std::map<int, Row> rows_;
+    std::map<std::string, Kernel> kernels_;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
     // Our defaults first, so that the same options given on the command line win.
-    static char min_time[] = "--benchmark_min_time=0.2";
+    static char min_time[] = "--benchmark_min_time=0.1";
     static char tabular[] = "--benchmark_counters_tabular=true";
     std::vector<char*> args{argv[0], min_time, tabular};
     bool console = true;
+    int cycle_grid = 1025;
     for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--cycle_grid=", 13) == 0) {
+            cycle_grid = std::atoi(argv[i] + 13);
+            continue;
+        }
         args.push_back(argv[i]);
         if (std::strncmp(argv[i], "--benchmark_format=", 19) == 0 && std::strcmp(argv[i] + 19, "console") != 0)
             console = false;
@@ -111,13 +139,11 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&count, args.data());
     if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
 
-    benchmark::AddCustomContext("problem", "rotating flow (problem_kind 2, gamma 1), square grids n x n");
-    benchmark::AddCustomContext("nodes/s", "node updates per second of CPU time (what a node update is: bench/README.md)");
-    benchmark::AddCustomContext("cyc/node", cycle_source_description());
-    benchmark::AddCustomContext("gauss_seidel_plain_twin",
-                                gauss_seidel_twins_agree() ? "same bits as the production sweep (65 x 65, 3 sweeps)"
-                                                           : "DIFFERS from the production sweep (65 x 65, 3 sweeps)");
+    benchmark::AddCustomContext("grids", "square, n x n; rotating flow (problem_kind 2, gamma 1) unless named");
+    benchmark::AddCustomContext("ns_per_node", "thread CPU nanoseconds per node treated");
+    benchmark::AddCustomContext("bytes_per_node", "array bytes read and written per node (bench/README.md)");
 
+    register_memory_benchmarks();
     register_solver_benchmarks();
     register_grid_benchmarks();
     register_file_benchmarks();
@@ -125,8 +151,9 @@ int main(int argc, char** argv) {
     if (console) {
         int options = benchmark::ConsoleReporter::OO_Tabular;
         if (isatty(STDOUT_FILENO)) options |= benchmark::ConsoleReporter::OO_Color;
-        TwinComparingReporter reporter(static_cast<benchmark::ConsoleReporter::OutputOptions>(options));
+        KernelTableReporter reporter(static_cast<benchmark::ConsoleReporter::OutputOptions>(options));
         benchmark::RunSpecifiedBenchmarks(&reporter);
+        if (cycle_grid > 0) print_cycle_level_table(std::cout, cycle_grid);
     } else {
         benchmark::RunSpecifiedBenchmarks();
     }

@@ -1,15 +1,16 @@
-// Linear-solver kernels on the rotating-flow system: the Gauss-Seidel sweep (production and
-// plain, size by size so the table lists them next to each other), MSI factorisation and one MSI
-// correction, one ADI iteration, and the band elimination.
+// The Gauss-Seidel kernel (MSI, ADI and the band elimination are in msi_adi_bench.cpp). Each
+// benchmark is named KERNEL/PATH (PATH "plain" is the kernel's plain loop, "production" what the
+// drivers call) and takes the grid side as its argument, so that the tables list the paths of a
+// kernel next to each other size by size.
+//
+// Gauss-Seidel runs two sweeps per call (what a multigrid visit does with two inner iterations)
+// on two systems: the rotating flow, whose east and north coefficients are one value, and the
+// constant velocity, whose five coefficients all are.
 
 #include <string>
 
 #include "bench_support.hpp"
-#include "plain_kernels.hpp"
-#include "solvers/adi.hpp"
-#include "solvers/gauss_elimination.hpp"
 #include "solvers/gauss_seidel.hpp"
-#include "solvers/msi.hpp"
 
 namespace advdiff::bench {
 
@@ -17,105 +18,54 @@ namespace {
 
 int size_of(const benchmark::State& state) { return static_cast<int>(state.range(0)); }
 
-// One sweep per iteration, as the single-grid driver calls it; the field keeps converging from
-// the zero estimate, which does not change the work of a sweep.
-template <auto Sweep>
-void gauss_seidel_sweep(benchmark::State& state) {
-    const RotatingFlowGrid& g = rotating_flow_grid(size_of(state));
+// Bytes per node of a Gauss-Seidel interior update: b and the field read, the field written,
+// and every coefficient read from its array rather than held as a number.
+double gauss_seidel_bytes(const solvers::UniformInterior* u) {
+    int arrays = 5;
+    if (u != nullptr)
+        for (const auto& c : {u->aS, u->aW, u->aP, u->aE, u->aN}) arrays -= c.has_value() ? 1 : 0;
+    return 8.0 * (arrays + 3);
+}
+
+enum class Path { plain, wavefront, wavefront_paired, production };
+
+template <const RotatingFlowGrid& (*Grid)(int), Path P>
+void gauss_seidel_bench(benchmark::State& state) {
+    const RotatingFlowGrid& g = Grid(size_of(state));
     Field T = g.initial;
     const model::StencilView a = g.view();
     const std::span<const double> b(g.coefficients.b);
+    constexpr int kSweeps = 2;
     const double t0 = thread_cpu_seconds();
     for (auto _ : state) {
-        Sweep(g.Nx, g.Ny, g.N, 1, a, b, T);
+        if constexpr (P == Path::plain) {
+            solvers::gauss_seidel_sweeps(g.Nx, g.Ny, g.N, kSweeps, a, b, T);
+        } else if constexpr (P == Path::production) {
+            solvers::gauss_seidel_sweeps(g.Nx, g.Ny, g.N, kSweeps, a, g.uniform, b, T);
+        } else {
+            const solvers::detail::SweepPasses passes{true, P == Path::wavefront_paired};
+            solvers::detail::gauss_seidel_sweeps_with(passes, g.Nx, g.Ny, g.N, kSweeps, a, g.uniform, b, T);
+        }
         benchmark::ClobberMemory();
     }
-    set_node_counters(state, g.N, thread_cpu_seconds() - t0);
-}
-
-void msi_factorise_bench(benchmark::State& state) {
-    const RotatingFlowGrid& g = rotating_flow_grid(size_of(state));
-    solvers::MsiFactors f;
-    f.resize(static_cast<std::size_t>(g.N));
-    const model::StencilView a = g.view();
-    const double t0 = thread_cpu_seconds();
-    for (auto _ : state) {
-        solvers::msi_factorise(a, f, g.N, g.Nx, g.Ny);
-        benchmark::ClobberMemory();
-    }
-    set_node_counters(state, g.N, thread_cpu_seconds() - t0);
-}
-
-// One correction per call (limit 1), as the single-grid driver calls it.
-void msi_solve_bench(benchmark::State& state) {
-    const RotatingFlowGrid& g = rotating_flow_grid(size_of(state));
-    const model::StencilView a = g.view();
-    solvers::MsiFactors f;
-    f.resize(static_cast<std::size_t>(g.N));
-    solvers::msi_factorise(a, f, g.N, g.Nx, g.Ny);
-    solvers::MsiWork work;
-    work.resize(static_cast<std::size_t>(g.N));
-    Field T = g.initial;
-    const std::span<const double> b(g.coefficients.b);
-    const double t0 = thread_cpu_seconds();
-    for (auto _ : state) {
-        solvers::msi_solve(a, f, g.Ny, g.Nx, g.N, T, 1.0e-3, 1, b, work);
-        benchmark::ClobberMemory();
-    }
-    set_node_counters(state, g.N, thread_cpu_seconds() - t0);
-}
-
-// One iteration (a row half-sweep and a column half-sweep) per call; a node update is one
-// iteration's new value of a node.
-void adi_iteration_bench(benchmark::State& state) {
-    const RotatingFlowGrid& g = rotating_flow_grid(size_of(state));
-    const model::StencilView a = g.view();
-    solvers::AdiWork work;
-    work.resize(static_cast<std::size_t>(g.N));
-    Field T = g.initial;
-    const std::span<const double> b(g.coefficients.b);
-    const double t0 = thread_cpu_seconds();
-    for (auto _ : state) {
-        solvers::adi_solve(g.Nx, g.Ny, g.N, 1, a, b, T, work);
-        benchmark::ClobberMemory();
-    }
-    set_node_counters(state, g.N, thread_cpu_seconds() - t0);
-}
-
-// A whole direct solve per call (band assembly, elimination, back substitution).
-void band_elimination_bench(benchmark::State& state) {
-    const RotatingFlowGrid& g = rotating_flow_grid(size_of(state));
-    const model::StencilView a = g.view();
-    solvers::BandWork work;
-    Field T = g.initial;
-    const std::span<const double> b(g.coefficients.b);
-    const double t0 = thread_cpu_seconds();
-    for (auto _ : state) {
-        solvers::gauss_elimination(g.N, g.Nx, a, b, T, work);
-        benchmark::ClobberMemory();
-    }
-    set_node_counters(state, g.N, thread_cpu_seconds() - t0);
+    const double bytes = gauss_seidel_bytes(P == Path::plain ? nullptr : &g.uniform);
+    set_kernel_counters(state, static_cast<double>(g.N) * kSweeps, bytes, thread_cpu_seconds() - t0);
 }
 
 }  // namespace
 
 void register_solver_benchmarks() {
     for (int n : kAllSizes) {
-        benchmark::RegisterBenchmark("gauss_seidel_sweep", gauss_seidel_sweep<&solvers::gauss_seidel_sweeps>)
-            ->Arg(n)
-            ->Unit(benchmark::kMicrosecond);
-        benchmark::RegisterBenchmark("gauss_seidel_sweep_plain", gauss_seidel_sweep<&plain_gauss_seidel_sweeps>)
-            ->Arg(n)
-            ->Unit(benchmark::kMicrosecond);
+        auto add = [n](const char* name, auto f) { benchmark::RegisterBenchmark(name, f)->Arg(n)->Unit(benchmark::kMicrosecond); };
+        add("gauss_seidel_rotating/plain", gauss_seidel_bench<rotating_flow_grid, Path::plain>);
+        add("gauss_seidel_rotating/wavefront", gauss_seidel_bench<rotating_flow_grid, Path::wavefront>);
+        add("gauss_seidel_rotating/wavefront_paired", gauss_seidel_bench<rotating_flow_grid, Path::wavefront_paired>);
+        add("gauss_seidel_rotating/production", gauss_seidel_bench<rotating_flow_grid, Path::production>);
+        add("gauss_seidel_constant/plain", gauss_seidel_bench<constant_flow_grid, Path::plain>);
+        add("gauss_seidel_constant/wavefront", gauss_seidel_bench<constant_flow_grid, Path::wavefront>);
+        add("gauss_seidel_constant/wavefront_paired", gauss_seidel_bench<constant_flow_grid, Path::wavefront_paired>);
+        add("gauss_seidel_constant/production", gauss_seidel_bench<constant_flow_grid, Path::production>);
     }
-    for (int n : kAllSizes)
-        benchmark::RegisterBenchmark("msi_factorise", msi_factorise_bench)->Arg(n)->Unit(benchmark::kMicrosecond);
-    for (int n : kAllSizes)
-        benchmark::RegisterBenchmark("msi_solve_1_correction", msi_solve_bench)->Arg(n)->Unit(benchmark::kMicrosecond);
-    for (int n : kAllSizes)
-        benchmark::RegisterBenchmark("adi_iteration", adi_iteration_bench)->Arg(n)->Unit(benchmark::kMicrosecond);
-    for (int n : kBandSizes)
-        benchmark::RegisterBenchmark("band_elimination", band_elimination_bench)->Arg(n)->Unit(benchmark::kMillisecond);
 }
 
 }  // namespace advdiff::bench

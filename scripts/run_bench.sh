@@ -4,6 +4,7 @@
 # Usage: run_bench.sh BUILD_DIR      (BUILD_DIR configured with -DADVDIFF_BENCH=ON and built)
 # Environment:
 #   BENCH_ARGS      extra options for advdiff2d_bench, e.g. "--benchmark_filter=gauss_seidel"
+#   BENCH_CYCLE_GRID  finest grid side of the per-level V-cycle table (default 1025; 0: none)
 #   BENCH_WINDOW    timing window of each whole-program run in seconds (default 2)
 #   BENCH_SKIP      "kernels" or "program" skips that part
 #   BENCH_REFERENCE_TIMEOUT  seconds allowed to advdiff2d-reference per case (default 600)
@@ -32,7 +33,10 @@ if [[ $skip != kernels ]]; then
     echo "=== Kernel benchmarks ($bench_binary) ==="
     kernel_started=$(now)
     # shellcheck disable=SC2086  # BENCH_ARGS is a list of options
-    "$bench_binary" --benchmark_format=console ${BENCH_ARGS:-}
+    # After Google Benchmark's own table the binary prints one table per kernel (ns and bytes per
+    # node against grid size, its paths side by side, each against the measured copy bandwidth)
+    # and one V-cycle's time by level and by kernel.
+    "$bench_binary" --benchmark_format=console --cycle_grid="${BENCH_CYCLE_GRID:-1025}" ${BENCH_ARGS:-}
     kernel_seconds=$(seconds_since "$kernel_started")
     echo
 fi

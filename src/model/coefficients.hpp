@@ -27,14 +27,7 @@ struct StencilView {
     std::span<const double> aS, aW, aP, aE, aN;
 
     StencilView() = default;
-    StencilView(std::span<const double> s, std::span<const double> w, std::span<const double> p,
-                std::span<const double> e, std::span<const double> n)
-        : aS(s), aW(w), aP(p), aE(e), aN(n) {}
     explicit StencilView(const StencilCoefficients& c) : aS(c.aS), aW(c.aW), aP(c.aP), aE(c.aE), aN(c.aN) {}
-
-    // When set, every interior node's aE (aN) is this value, bit for bit: a kernel may read it
-    // once instead of from the array (diffusion makes them uniform in every test case).
-    std::optional<double> interior_aE, interior_aN;
 };
 
 // The value that every interior node of an Nx x Ny grid holds in `a`, bit for bit, if there is

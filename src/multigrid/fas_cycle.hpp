@@ -4,7 +4,10 @@
 // solver_kind as smoother on every level (inner_iterations iterations per visit; Gauss
 // elimination and unknown codes smooth nothing).
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -13,6 +16,16 @@
 #include "state/problem_state.hpp"
 
 namespace advdiff::multigrid {
+
+// Where one V-cycle's time goes, by level (index 0 = level 1) and by kernel; filled only when a
+// caller asks (the benchmark's level table), in seconds of the caller's clock.
+struct CycleTimes {
+    double (*clock)() = nullptr;  // seconds; the benchmark passes the thread's CPU clock
+    enum Kernel { kInject, kFasRhs, kSmooth, kBoundary, kResidual, kCorrection, kProlongate, kKernelCount };
+    static constexpr const char* kNames[kKernelCount] = {"inject", "fas_rhs", "smooth", "boundary",
+                                                         "residual", "correction", "prolongate"};
+    std::vector<std::array<double, kKernelCount>> seconds;  // per level
+};
 
 // The hierarchy's arrays and one V-cycle on them. Everything is allocated by the constructor;
 // a cycle allocates nothing.
@@ -25,21 +38,26 @@ public:
 
     // The iterate of level 1 (node order), which the caller sets before the first cycle.
     std::span<double> finest_solution();
-    const solvers::LinearSystem& finest_system() const;
+    const solvers::GridSystem& finest_system() const;
+
+    // Bytes the cycle allocates for the hierarchy: the four level arrays, every level's system
+    // and the solver work vectors sized for the finest level.
+    static std::uint64_t bytes_needed(const GridHierarchy& hierarchy, int solver_kind);
 
     // One V-cycle. Going down, every level is smoothed, coarser levels starting from the injected
     // finer solution with the FAS right-hand side A(R u) + R(f - A u); going up, each level gets
     // the bilinearly prolongated correction of the next coarser one and is smoothed again, with
     // the boundary values written after every correction and smoothing.
-    void cycle();
+    void cycle(CycleTimes* times = nullptr);
 
 private:
+    using LevelArray = std::unique_ptr<double[]>;
     struct Level {
         int nx = 0, ny = 0, n = 0;
         std::size_t offset = 0;
-        solvers::LinearSystem system;
-        std::span<double> segment(Field& array) const {
-            return {array.data() + offset, static_cast<std::size_t>(n)};
+        solvers::GridSystem system;
+        std::span<double> segment(LevelArray& array) const {
+            return {array.get() + offset, static_cast<std::size_t>(n)};
         }
     };
 
@@ -47,15 +65,15 @@ private:
     void smooth(Level& level, std::span<double> X);
 
     model::ModelCase model_case_;
-    int solver_kind_;
-    int inner_iterations_;
-    double msi_tolerance_;
+    solvers::Relaxation smoother_;
     std::vector<Level> levels_;
-    // Every level's segment one after the other, finest first.
-    Field solution_;    // u: level 1 carries the iterate from cycle to cycle
-    Field rhs_;         // f: level 1 the source vector, coarser levels the FAS right-hand side
-    Field residual_;    // f - A u after the down-going smoothing (0 outside the interior range)
-    Field correction_;  // coarser levels: first R u, then u - R u
+    // Every level's segment one after the other, finest first. Each array is written where it is
+    // read before it is read, except the residual's positions outside the interior range, which
+    // are read (injected) as zeros: only that array is cleared.
+    LevelArray solution_;    // u: level 1 set by the caller, coarser levels by the injection
+    LevelArray rhs_;         // f: level 1 the source vector, coarser levels the FAS right-hand side
+    LevelArray residual_;    // f - A u after the down-going smoothing (0 outside the interior range)
+    LevelArray correction_;  // coarser levels: first R u (a copy of the injected u), then u - R u
     solvers::SolverWorkspace work_;
 };
 
@@ -65,5 +83,9 @@ private:
 // finest solution after the last cycle; T_Analitica as the initial estimate left it;
 // iteration_count and norm_history(0 .. iteration_count) are set.
 void run_multigrid(ProblemState& state);
+
+// Bytes run_multigrid allocates: the cycle's (FasCycle::bytes_needed) and the finest grid's TNum
+// and T_Analitica.
+std::uint64_t multigrid_run_bytes(const GridHierarchy& hierarchy, int solver_kind);
 
 }  // namespace advdiff::multigrid

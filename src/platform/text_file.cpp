@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "platform/file_identity.hpp"
+#include "platform/file_reader.hpp"
 #include "platform/internals.hpp"
 #include "platform/signals.hpp"
 #include "state/run_error.hpp"
@@ -77,84 +78,24 @@ bool write_all(int fd, std::string_view bytes, int& error) {
     return true;
 }
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
 
 }  // namespace
 
-SequentialFile::SequentialFile(const std::string& path, const std::string& display_name)
-    : display_name_(display_name) {
-    auto fail = [&](const std::string& message) { throw RunError(display_name, 0, "", message); };
-    // O_NONBLOCK keeps a FIFO without a writer from blocking the open; such files are refused
-    // below anyway.
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        const int error = errno;
-        if (error == ENOENT || error == ENOTDIR) fail("no such file");
-        if (error == EISDIR) fail("is a directory, not a file");
-        fail("cannot be read: " + error_text(error));
-    }
-    Descriptor file(fd);
-    struct stat info {};
-    if (fstat(fd, &info) != 0) fail("cannot be read: " + error_text(errno));
-    if (S_ISDIR(info.st_mode)) fail("is a directory, not a file");
-    if (!S_ISREG(info.st_mode)) fail("cannot be read: not a regular file");
-    size_ = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
-    fd_ = file.release();
-}
-
-SequentialFile::~SequentialFile() {
-    if (fd_ >= 0) close(fd_);
-}
-
-SequentialFile::SequentialFile(SequentialFile&& other) noexcept
-    : fd_(other.fd_), size_(other.size_), display_name_(std::move(other.display_name_)) {
-    other.fd_ = -1;
-}
-
-std::size_t SequentialFile::read(char* buffer, std::size_t room) {
-    for (;;) {
-        const ssize_t got = ::read(fd_, buffer, room);
-        if (got >= 0) return static_cast<std::size_t>(got);
-        if (errno != EINTR) throw RunError(display_name_, 0, "", "cannot be read: " + error_text(errno));
-    }
-}
-
 std::string read_file(const std::string& path, const std::string& display_name) {
-    SequentialFile file(path, display_name);
-    // Read straight into the string, in pieces of at least 64 KiB; the size at opening is only a
-    // first guess (the file may grow or shrink meanwhile).
-    constexpr std::size_t kPiece = 64 * 1024;
-    std::string content(file.size_when_opened() + kPiece, '\0');
-    std::size_t filled = 0;
-    for (;;) {
-        if (content.size() - filled < kPiece) content.resize(content.size() + std::max(content.size(), kPiece));
-        const std::size_t got = file.read(content.data() + filled, content.size() - filled);
-        if (got == 0) break;
-        filled += got;
+    constexpr std::size_t kPiece = 256 * 1024;
+    FileReader file(path, display_name, kPiece);
+    std::string content;
+    for (const char* from = file.end();;) {
+        from = file.refill(from, kPiece);
+        if (from == file.end()) break;
+        content.append(from, file.end());
+        from = file.end();
     }
-    content.resize(filled);
     return content;
 }
 
 void check_readable_file(const std::string& path, const std::string& display_name) {
-    SequentialFile opened(path, display_name);
+    FileReader opened(path, display_name, 0);
 }
 
 void write_file_atomically(const std::string& path, std::string_view bytes) {

@@ -1,5 +1,5 @@
 #pragma once
-// Text files: reading in pieces or whole, atomic replacement, output-name checks, ISO 8859-1 text.
+// Text files: whole-file reading, atomic replacement, output-name checks, ISO 8859-1 text.
 
 #include <cstddef>
 #include <string>
@@ -8,37 +8,13 @@
 
 namespace advdiff::platform {
 
-// A regular file open for reading from its start, piece by piece, so that what a reader keeps in
-// memory does not depend on the file's length. Opening throws RunError(display_name, 0, "", ...)
-// when the file is missing, is a directory or anything else that is not a regular file (a FIFO is
-// refused without waiting for a writer), or cannot be opened. Never creates a file.
-class SequentialFile {
-public:
-    SequentialFile(const std::string& path, const std::string& display_name);
-    ~SequentialFile();
-    SequentialFile(SequentialFile&& other) noexcept;
-    SequentialFile& operator=(SequentialFile&&) = delete;
-    SequentialFile(const SequentialFile&) = delete;
-    SequentialFile& operator=(const SequentialFile&) = delete;
-
-    // Reads the next bytes, at most `room`, into `buffer`; returns how many, 0 at the end of the
-    // file. Throws RunError naming the file on a read error.
-    std::size_t read(char* buffer, std::size_t room);
-
-    // The file's size when it was opened.
-    std::size_t size_when_opened() const { return size_; }
-
-private:
-    int fd_ = -1;
-    std::size_t size_ = 0;
-    std::string display_name_;
-};
-
-// The whole content of a file. Throws as SequentialFile does, or when it cannot be read.
+// The whole content of a file, read in pieces through a heap buffer. Throws as FileReader
+// (file_reader.hpp) does: RunError(display_name, 0, "", ...) when the file is missing, is a
+// directory or anything else that is not a regular file, or cannot be read. Never creates a file.
 std::string read_file(const std::string& path, const std::string& display_name);
 
-// Checks that `path` can be opened for reading as SequentialFile opens it, and throws the same
-// errors; reads nothing. For files that are read only later, after a long computation.
+// Checks that `path` can be opened for reading as FileReader opens it, and throws the same errors;
+// reads nothing. For files that are read only later, after a long computation.
 void check_readable_file(const std::string& path, const std::string& display_name);
 
 // Replaces the file `path` with `bytes`: writes a temporary file in the same folder, flushes it,

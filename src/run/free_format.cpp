@@ -6,16 +6,13 @@
 #include <utility>
 
 #include "platform/text_file.hpp"
+#include "run/free_format_chars.hpp"
 #include "run/number_syntax.hpp"
 #include "state/run_error.hpp"
 
 namespace advdiff::run {
 
 namespace {
-
-// Blanks separate items; a tab, a form feed and a stray CR count as blanks.
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f'; }
-bool ends_item(char c) { return is_blank(c) || c == ',' || c == '/'; }
 
 // Bytes a text file may hold below 0x20 (and DEL): tab, LF, form feed, CR.
 bool is_text_byte(unsigned char c) {
@@ -28,9 +25,6 @@ std::string_view first_item(std::string_view rest) {
     while (n < rest.size() && !ends_item(rest[n])) ++n;
     return rest.substr(0, n);
 }
-
-// The item as the message shows it: long items cut.
-std::string quoted(std::string_view item) { return advdiff::quoted(item, 40); }
 
 bool is_null_value(std::string_view rest) { return rest.front() == ',' || rest.front() == '/'; }
 
@@ -45,22 +39,23 @@ constexpr std::size_t kKeptLineBytes = 1024 * 1024;
 }  // namespace
 
 FreeFormatReader FreeFormatReader::open(const std::string& path, const std::string& display_name) {
-    return FreeFormatReader(display_name, platform::SequentialFile(path, display_name));
+    return FreeFormatReader(display_name, std::make_unique<platform::FileReader>(path, display_name, kPieceBytes));
 }
 
-FreeFormatReader::FreeFormatReader(std::string display_name, platform::SequentialFile file)
-    : display_name_(std::move(display_name)), file_(std::move(file)), buffer_(kPieceBytes, '\0') {
+FreeFormatReader::FreeFormatReader(std::string display_name, std::unique_ptr<platform::FileReader> file)
+    : display_name_(std::move(display_name)), file_(std::move(file)), pos_(file_->end()), end_(file_->end()) {
     refill();
     skip_byte_order_mark();
 }
 
 FreeFormatReader::FreeFormatReader(std::string display_name, std::string contents)
-    : display_name_(std::move(display_name)), buffer_(std::move(contents)), end_(buffer_.size()) {
+    : display_name_(std::move(display_name)), contents_(std::move(contents)),
+      pos_(contents_.data()), end_(contents_.data() + contents_.size()) {
     skip_byte_order_mark();
 }
 
 void FreeFormatReader::skip_byte_order_mark() {
-    if (std::string_view(buffer_).substr(pos_, end_ - pos_).starts_with(kUtf8Bom)) pos_ += kUtf8Bom.size();
+    if (std::string_view(pos_, static_cast<std::size_t>(end_ - pos_)).starts_with(kUtf8Bom)) pos_ += kUtf8Bom.size();
 }
 
 void FreeFormatReader::fail(std::string_view setting, const std::string& message) const {
@@ -69,9 +64,9 @@ void FreeFormatReader::fail(std::string_view setting, const std::string& message
 
 bool FreeFormatReader::refill() {
     if (!file_) return false;
-    pos_ = 0;
-    end_ = file_->read(buffer_.data(), buffer_.size());
-    return end_ > 0;
+    pos_ = file_->refill(end_, kPieceBytes);
+    end_ = file_->end();
+    return pos_ != end_;
 }
 
 bool FreeFormatReader::at_end() { return pos_ == end_ && !refill(); }
@@ -82,8 +77,8 @@ std::string_view FreeFormatReader::next_line() {
     cut_part_has_item_ = false;
     const long number = lines_read_ + 1;
     while (pos_ < end_ || refill()) {
-        const char* const begin = buffer_.data() + pos_;
-        const auto available = end_ - pos_;
+        const char* const begin = pos_;
+        const auto available = static_cast<std::size_t>(end_ - pos_);
         const void* const newline = std::memchr(begin, '\n', available);
         const std::size_t length =
             newline == nullptr ? available : static_cast<std::size_t>(static_cast<const char*>(newline) - begin);

@@ -13,11 +13,11 @@
 // without its letter.
 
 #include <cstddef>
-#include <optional>
+#include <memory>
 #include <string>
 #include <string_view>
 
-#include "platform/text_file.hpp"
+#include "platform/file_reader.hpp"
 
 namespace advdiff::run {
 
@@ -48,7 +48,7 @@ public:
     const std::string& file_name() const;
 
 private:
-    FreeFormatReader(std::string display_name, platform::SequentialFile file);
+    FreeFormatReader(std::string display_name, std::unique_ptr<platform::FileReader> file);
 
     // The rest of the line where the next value starts, blanks before it removed; sets line_.
     // Throws the end-of-file error for `expected` ("an integer", ...).
@@ -65,10 +65,10 @@ private:
     [[noreturn]] void fail(std::string_view setting, const std::string& message) const;
 
     std::string display_name_;
-    std::optional<platform::SequentialFile> file_;  // empty for text given in memory
-    std::string buffer_;      // the piece of the file read last (the whole text when in memory)
-    std::size_t pos_ = 0;     // start of the unread bytes in buffer_
-    std::size_t end_ = 0;     // end of the valid bytes in buffer_
+    std::unique_ptr<platform::FileReader> file_;  // null for text given in memory
+    std::string contents_;    // the text given in memory
+    const char* pos_ = nullptr;  // the unread bytes of the piece read last (or of contents_)
+    const char* end_ = nullptr;
     std::string line_text_;   // the kept bytes of the current line
     bool line_cut_ = false;   // the current line is longer than what is kept of it
     bool cut_part_has_item_ = false;  // a byte that is not blank lies beyond the kept part

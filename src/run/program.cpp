@@ -53,41 +53,21 @@ void run_repetition(ProblemState& state) {
 
 std::uint64_t bytes_needed(const ProblemState& state) {
     const SimulationSettings& s = state.settings;
-    constexpr std::uint64_t d = sizeof(double);
-    std::uint64_t finest = 0, all_levels = 0, finest_nx = 0;
+    std::uint64_t finest = 0, driver = 0;
     if (s.run_mode == kMultigrid) {
         std::string why;
         const auto h = multigrid::setup_hierarchy(s.level_count, s.coarsest_nx, s.coarsest_ny, s.coarsening_p, &why);
         if (!h) return 0;
         finest = static_cast<std::uint64_t>(h->level_nodes[0]);
-        all_levels = static_cast<std::uint64_t>(h->total_nodes());
-        finest_nx = static_cast<std::uint64_t>(h->level_nx[0]);
+        driver = multigrid::multigrid_run_bytes(*h, s.solver_kind);
     } else {
         finest = static_cast<std::uint64_t>(s.Nx) * static_cast<std::uint64_t>(s.Ny);
-        all_levels = finest;
-        finest_nx = static_cast<std::uint64_t>(s.Nx);
+        driver = single_grid_bytes(s.Nx, s.Ny, s.solver_kind);
     }
-    // TNum, T_Analitica, reference solution and the report's analytic field on the finest grid;
-    // the six coefficient arrays of every level.
-    std::uint64_t bytes = 4 * finest * d + 6 * all_levels * d;
-    if (s.run_mode == kMultigrid) bytes += 4 * all_levels * d;  // solution, rhs, residual, correction
-    switch (s.solver_kind) {
-        case kMsi: bytes += 7 * all_levels * d + 3 * finest * d; break;
-        case kAdi: bytes += 2 * finest * d; break;
-        case kElimGauss:
-            if (s.run_mode != kMultigrid) {
-                // The band of a grid near the 32-bit node limit can pass 2^64 bytes: such a size
-                // stands as the largest figure rather than wrapping round to a small one.
-                constexpr std::uint64_t most = std::numeric_limits<std::uint64_t>::max();
-                const std::uint64_t row_bytes = (2 * finest_nx + 2) * d;
-                const std::uint64_t band =
-                    finest > most / row_bytes ? most : solvers::band_elimination_bytes(finest, finest_nx);
-                bytes = band > most - bytes ? most : bytes + band;
-            }
-            break;
-        default: break;
-    }
-    return bytes;
+    // The reference solution and the report's analytic field beside what the driver states.
+    constexpr std::uint64_t most = std::numeric_limits<std::uint64_t>::max();
+    const std::uint64_t fields = reference_solution_bytes(finest) + finest * sizeof(double);
+    return driver > most - fields ? most : driver + fields;
 }
 
 std::vector<platform::ProtectedFile> files_the_run_reads(const ProblemState& state) {

@@ -1,6 +1,7 @@
 #include "run/single_grid.hpp"
 
 #include <cstddef>
+#include <limits>
 
 #include "model/coefficients.hpp"
 #include "model/model_problem.hpp"
@@ -9,6 +10,22 @@
 #include "solvers/relaxation.hpp"
 
 namespace advdiff::run {
+
+std::uint64_t single_grid_bytes(int Nx, int Ny, int solver_kind) {
+    const std::uint64_t n = static_cast<std::uint64_t>(Nx) * static_cast<std::uint64_t>(Ny);
+    // TNum and T_Analitica, the system, the solver's work vectors.
+    std::uint64_t bytes = 2 * n * sizeof(double) + solvers::GridSystem::bytes(n, solver_kind) +
+                          solvers::SolverWorkspace::bytes(n, solver_kind);
+    if (solver_kind == kElimGauss) {
+        // The band of a grid near the 32-bit node limit can pass 2^64 bytes: such a size stands
+        // as the largest figure rather than wrapping round to a small one.
+        constexpr std::uint64_t most = std::numeric_limits<std::uint64_t>::max();
+        const std::uint64_t row_bytes = (2 * static_cast<std::uint64_t>(Nx) + 2) * sizeof(double);
+        const std::uint64_t band = n > most / row_bytes ? most : solvers::band_elimination_bytes(n, static_cast<std::uint64_t>(Nx));
+        bytes = band > most - bytes ? most : bytes + band;
+    }
+    return bytes;
+}
 
 void run_single_grid(ProblemState& state) {
     const SimulationSettings& s = state.settings;
@@ -20,15 +37,10 @@ void run_single_grid(ProblemState& state) {
     const model::ModelCase model_case = model::make_model_case(s);
     state.TNum.assign(n, 0.0);
     state.T_Analitica.assign(n, 0.0);
-    solvers::LinearSystem system;
-    system.Nx = Nx;
-    system.Ny = Ny;
-    system.N = N;
-    system.coefficients.resize(n);
+    solvers::GridSystem system;
     // The coefficients do not depend on the field: they are assembled once; reassembling them
     // after every outer iteration would rewrite the same values.
-    model::assemble_coefficients(model_case, Nx, Ny, system.coefficients);
-    system.find_uniform_coefficients();
+    system.assemble(model_case, Nx, Ny);
     state.hx = model::spacing(Nx);
     state.hy = model::spacing(Ny);
     model::initialise_field(model_case, s.initial_estimate, Nx, Ny, state.TNum, state.T_Analitica);
@@ -40,7 +52,8 @@ void run_single_grid(ProblemState& state) {
     state.stats.norm_entry(0) = iteration_error();
 
     solvers::SolverWorkspace work;
-    if (s.solver_kind == kMsi || s.solver_kind == kAdi) work.resize(n);
+    work.resize(n, s.solver_kind);
+    const solvers::Relaxation one_iteration = solvers::Relaxation::of(s.solver_kind, 1, s.msi_tolerance);
     solvers::BandWork band;
     if (s.solver_kind == kElimGauss) {
         // Sized here so that the iteration loop allocates nothing.
@@ -62,7 +75,7 @@ void run_single_grid(ProblemState& state) {
             } else {
                 norm = norm_history[static_cast<std::size_t>(iteration_count - 1)];
             }
-        } else if (solvers::relax(s.solver_kind, 1, s.msi_tolerance, system, b, state.TNum, work)) {
+        } else if (solvers::relax(one_iteration, system, b, state.TNum, work)) {
             norm = iteration_error();
         } else {
             // No solver step: the field, and so its norm, stay as they were.

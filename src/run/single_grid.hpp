@@ -1,6 +1,8 @@
 #pragma once
 // The single-grid driver: one complete simulation on the Nx x Ny grid of the settings.
 
+#include <cstdint>
+
 #include "state/problem_state.hpp"
 
 namespace advdiff::run {
@@ -11,5 +13,9 @@ namespace advdiff::run {
 // max_iterations outer iterations have run. Preconditions: state.Nx, state.Ny set;
 // reference_solution holds Nx*Ny values; norm_history has max_iterations + 1 entries.
 void run_single_grid(ProblemState& state);
+
+// Bytes run_single_grid allocates for an Nx x Ny grid: TNum, T_Analitica, the system and the
+// solver's work vectors or the elimination band (the largest figure when it does not fit).
+std::uint64_t single_grid_bytes(int Nx, int Ny, int solver_kind);
 
 }  // namespace advdiff::run

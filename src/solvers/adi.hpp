@@ -8,6 +8,7 @@
 #include <span>
 
 #include "model/coefficients.hpp"
+#include "solvers/five_point.hpp"
 #include "state/problem_state.hpp"
 
 namespace advdiff::solvers {
@@ -15,14 +16,58 @@ namespace advdiff::solvers {
 // Forward-pass coefficients: after a line's forward pass T(k) = p(k) T(next) + q(k).
 struct AdiWork {
     Field p, q;
+    // Grids whose middle rows are alike (adi_rows_alike): the equations of a middle row by column,
+    // and p and d by column (row half-sweep) or by row (column half-sweep).
+    struct MiddleRows {
+        Field S, W, P, E, Nn;
+    } middle_rows;
+    Field row_p, row_d, column_p;
     void resize(std::size_t n) {
         p.assign(n, 0.0);
         q.assign(n, 0.0);
     }
 };
 
-// `count` iterations on T (nothing when below 1).
+// The row half-sweep: every row solved as a tridiagonal system with its south and north neighbours
+// taken from T as it was before the half-sweep. adi_row_sweep_plain walks the nodes one by one in
+// the defining order; adi_row_sweep_banded keeps several rows in flight and gives the same bits;
+// adi_row_sweep picks the one that is faster for the grid (adi_banded_pays). Grids of at least
+// 2 x 2.
+void adi_row_sweep_plain(int Nx, int Ny, const model::StencilView& a, std::span<const double> b,
+                         std::span<double> T, AdiWork& work);
+void adi_row_sweep_banded(int Nx, int Ny, const model::StencilView& a, std::span<const double> b,
+                          std::span<double> T, AdiWork& work);
+void adi_row_sweep(int Nx, int Ny, const model::StencilView& a, std::span<const double> b, std::span<double> T,
+                   AdiWork& work);
+
+// Narrowest grid on which the banded row half-sweep beats the plain one, and the widest on which
+// it keeps eight rows in flight rather than four.
+constexpr int kAdiBandedMinNx = 2;
+constexpr int kAdiEightRowsMaxNx = 160;
+bool adi_banded_pays(int Nx, int Ny);
+
+// The column half-sweep: every column solved with its west and east neighbours taken from T as
+// the row half-sweep left it.
+void adi_column_sweep(int Nx, int Ny, const model::StencilView& a, std::span<const double> b,
+                      std::span<double> T, AdiWork& work);
+
+// Whether all middle rows of the grid carry the same equations (every coefficient one value over
+// the interior, the same boundary equations at the ends of every middle row): then the
+// half-sweeps' p and d depend on the column (row half-sweep) or the row (column half-sweep) alone.
+bool adi_rows_alike(int Nx, int Ny, const model::StencilView& a);
+
+// `count` iterations of the plain half-sweeps (the twin adi_solve is compared with).
+void adi_solve_plain(int Nx, int Ny, int count, const model::StencilView& a, std::span<const double> b,
+                     std::span<double> T, AdiWork& work);
+
+// `count` iterations on T (nothing when below 1). Where adi_rows_alike holds, p and d are computed
+// once per half-sweep (falling back to the general half-sweeps wherever that would not give the
+// same bits).
 void adi_solve(int Nx, int Ny, int N, int count, const model::StencilView& a, std::span<const double> b,
                std::span<double> T, AdiWork& work);
+// The same, with the coefficients found uniform over the interior for this grid (after assembly):
+// spares the check of every coefficient array that the call above makes on each call.
+void adi_solve(int Nx, int Ny, int N, int count, const model::StencilView& a, const UniformInterior& uniform,
+               std::span<const double> b, std::span<double> T, AdiWork& work);
 
 }  // namespace advdiff::solvers

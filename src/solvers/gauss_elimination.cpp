@@ -6,6 +6,37 @@
 
 namespace advdiff::solvers {
 
+// The plain elimination, as defined: the dense N x (N+1) augmented matrix, stored column after
+// column, every row below each pivot eliminated over every column from the pivot on, back
+// substitution over the whole row. The twin of the band elimination in the tests and benchmarks.
+void gauss_elimination_dense(int N, int Nx, const model::StencilView& a, std::span<const double> b,
+                             std::span<double> T, std::vector<double>& dense_matrix) {
+    const auto n = static_cast<std::size_t>(N);
+    dense_matrix.assign(n * (n + 1), 0.0);
+    auto at = [&](int r, int c) -> double& { return dense_matrix[static_cast<std::size_t>(c - 1) * n + (r - 1)]; };
+    auto t = [&](int k) -> double& { return T[static_cast<std::size_t>(k - 1)]; };
+    for (int k = 1; k <= N; ++k) {
+        const auto q = static_cast<std::size_t>(k - 1);
+        if (k > Nx) at(k, k - Nx) = a.aS[q];
+        if (k > 1) at(k, k - 1) = a.aW[q];
+        at(k, k) = a.aP[q];
+        if (k < N) at(k, k + 1) = a.aE[q];
+        if (k <= N - Nx) at(k, k + Nx) = a.aN[q];
+        at(k, N + 1) = b[q];
+    }
+    for (int p = 1; p <= N - 1; ++p)
+        for (int r = p + 1; r <= N; ++r) {
+            const double f = at(r, p) / at(p, p);
+            for (int c = p; c <= N + 1; ++c) at(r, c) = at(r, c) - f * at(p, c);
+        }
+    t(N) = at(N, N + 1) / at(N, N);
+    for (int k = N - 1; k >= 1; --k) {
+        double s = 0.0;
+        for (int l = k + 1; l <= N; ++l) s = s + at(k, l) * t(l);
+        t(k) = (at(k, N + 1) - s) / at(k, k);
+    }
+}
+
 std::size_t band_elimination_bytes(std::size_t N, std::size_t Nx) {
     return N * (2 * Nx + 2) * sizeof(double);
 }

@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <span>
+#include <vector>
 
 #include "model/coefficients.hpp"
 #include "state/problem_state.hpp"
@@ -30,6 +31,11 @@ struct BandWork {
 
 // Bytes the band storage of an N-node, Nx-wide system takes.
 std::size_t band_elimination_bytes(std::size_t N, std::size_t Nx);
+
+// The dense algorithm itself on an N x (N+1) matrix (N^2 memory, N^3 time): the plain loop the
+// band elimination is compared with.
+void gauss_elimination_dense(int N, int Nx, const model::StencilView& a, std::span<const double> b,
+                             std::span<double> T, std::vector<double>& dense_matrix);
 
 // Assembles the band from the coefficients, eliminates, and writes the solution into T(1..N).
 void gauss_elimination(int N, int Nx, const model::StencilView& a, std::span<const double> b, std::span<double> T,

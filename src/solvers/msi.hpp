@@ -4,9 +4,11 @@
 // residual-correction iteration.
 
 #include <cstddef>
+#include <optional>
 #include <span>
 
 #include "model/coefficients.hpp"
+#include "solvers/five_point.hpp"
 #include "state/problem_state.hpp"
 
 namespace advdiff::solvers {
@@ -18,6 +20,9 @@ constexpr double kMsiAlpha = 0.5;
 struct MsiFactors {
     Field L1, L2, L3, L4;
     Field U1, U2, U3;
+    // The coefficients that msi_factorise found to be one value at every interior node, bit for
+    // bit: the residual of msi_solve then holds them as numbers instead of reading the arrays.
+    UniformInterior uniform;
     void resize(std::size_t n) {
         for (Field* f : {&L1, &L2, &L3, &L4, &U1, &U2, &U3}) f->assign(n, 0.0);
     }
@@ -40,8 +45,31 @@ void msi_factorise(const model::StencilView& a, MsiFactors& f, int N, int Nx, in
 void msi_solve(const model::StencilView& a, const MsiFactors& f, int Ny, int Nx, int N, std::span<double> T,
                double msi_tolerance, int limit, std::span<const double> b, MsiWork& work);
 
+// msi_solve step by step as defined: the residual pass, the plain substitutions, the norms. The
+// twin msi_solve is compared with; msi_solve runs it on grids too small for the banded passes.
+void msi_solve_plain(const model::StencilView& a, const MsiFactors& f, int Nx, int N, std::span<double> T,
+                     double msi_tolerance, int limit, std::span<const double> b, MsiWork& work);
+
 // The residual r = b - A*T with the terms of each node summed in the order the iteration uses.
 void msi_residual(const model::StencilView& a, int Nx, int N, std::span<const double> T, std::span<const double> b,
                   std::span<double> r);
+
+// One correction: the forward substitution L w = r (k = 1..N), then the back substitution
+// U delta = w (k = N..1) with T(k) := T(k) + delta(k). Grids of at least 2 x 2.
+//
+// msi_substitute_plain walks the nodes one by one in that order and leaves delta in `delta`;
+// msi_substitute_banded keeps several rows in flight, gives the same w and T, and uses `delta`
+// as scratch space for the rows in hand; msi_substitute picks the one that is faster for
+// the grid (msi_banded_pays).
+void msi_substitute_plain(const MsiFactors& f, int Nx, int N, std::span<const double> r, std::span<double> w,
+                          std::span<double> delta, std::span<double> T);
+void msi_substitute_banded(const MsiFactors& f, int Nx, int N, std::span<const double> r, std::span<double> w,
+                           std::span<double> delta, std::span<double> T);
+void msi_substitute(const MsiFactors& f, int Nx, int N, std::span<const double> r, std::span<double> w,
+                    std::span<double> delta, std::span<double> T);
+
+// Narrowest grid on which the banded substitutions beat the plain ones.
+constexpr int kMsiBandedMinNx = 2;
+bool msi_banded_pays(int Nx, int Ny);
 
 }  // namespace advdiff::solvers

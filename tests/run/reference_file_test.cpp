@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <bit>
 #include <cmath>
@@ -10,6 +13,7 @@
 #include <vector>
 
 #include "platform/scratch_folder.hpp"
+#include "run/number_syntax.hpp"
 #include "run/reference_file.hpp"
 #include "state/run_error.hpp"
 
@@ -126,6 +130,120 @@ TEST(ReferenceFileTest, WriteGivesPrintfDigitsAndReadsBackBitIdentical) {
             expected += line;
         }
     EXPECT_EQ(testing::ScratchFolder::read(folder / "exata6"), expected);
+}
+
+// The value the number syntax gives an item (the reader's general way).
+double general_value(const std::string& item) {
+    double value = 0.0;
+    EXPECT_EQ(detail::parse_real_item(item, value), detail::NumberStatus::ok) << item;
+    return value;
+}
+
+// Items in the forms files hold: the writer's "%.16E", shortest and longest round trips, few
+// digits, D exponents, signs, leading zeros, 19 and 20 digits, and decimal numbers that lie
+// exactly halfway between two doubles or next to such a point.
+std::vector<std::string> number_items() {
+    std::vector<std::string> items;
+    std::mt19937_64 random(2024);
+    char text[80];
+    const char* formats[] = {"%.16E", "%.17g", "%.15e", "%.3f", "%.19e", "%.20e", "%.1E", "%.10E"};
+    for (int n = 0; n < 60000; ++n) {
+        double v = std::bit_cast<double>(random());
+        if (!std::isfinite(v)) continue;
+        // Mostly ordinary magnitudes, where the quick conversion applies.
+        int exponent = 0;
+        if (n % 4 != 0) v = std::ldexp(std::frexp(v, &exponent), static_cast<int>(random() % 120) - 60);
+        std::snprintf(text, sizeof text, formats[n % 8], v);
+        std::string item = text;
+        if (n % 5 == 0)
+            if (const auto e = item.find_first_of("eE"); e != std::string::npos) item[e] = n % 2 ? 'D' : 'd';
+        if (n % 7 == 0 && item[0] != '-') item.insert(0, "+");
+        if (n % 11 == 0) item.insert(item[0] == '-' || item[0] == '+' ? 1 : 0, "000");
+        items.push_back(item);
+    }
+    // Halfway between two doubles and one unit beside it, in the 17th to 19th digit.
+    for (std::uint64_t m : {9007199254740993ULL, 9007199254740995ULL, 18014398509481987ULL}) {
+        for (std::uint64_t d : {m, m - 1, m + 1, m * 10, m * 100 + 1, m * 100 - 1}) {
+            items.push_back(std::to_string(d));
+            items.push_back(std::to_string(d) + "E-10");
+            items.push_back("0." + std::to_string(d) + "E5");
+        }
+    }
+    items.push_back("5E-324");
+    items.push_back("2.2250738585072011E-308");  // just below the smallest normal double
+    items.push_back("1.7976931348623157E308");
+    items.push_back("-0.0000000000000000E+00");
+    items.push_back("0E9999");
+    items.push_back("123456789012345678901234567890");
+    return items;
+}
+
+TEST(ReferenceFileTest, QuickConversionGivesTheNumberSyntaxBitsForEveryForm) {
+    testing::ScratchFolder folder;
+    const std::vector<std::string> items = number_items();
+    std::string contents;
+    for (const std::string& item : items) contents += item + "\n";
+    folder.write("exata1", contents);
+    std::vector<double> out(items.size());
+    read_reference_values(folder / "exata1", 1, static_cast<int>(items.size()), out);
+    for (std::size_t k = 0; k < items.size(); ++k)
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(out[k]), std::bit_cast<std::uint64_t>(general_value(items[k])))
+            << items[k];
+}
+
+TEST(ReferenceFileTest, LinesAcrossBufferChunksLongItemsAndCrLfReadAsShortFiles) {
+    // Several chunks of the reader's buffer, with every line end, blank lines, comments, and a
+    // 300 000-digit item, so that items, line ends and the blank runs fall across chunk edges.
+    testing::ScratchFolder folder;
+    std::mt19937_64 random(77);
+    std::vector<std::string> items = number_items();
+    items.resize(40000);
+    items[1234] = "0." + std::string(300000, '0') + "1E300000";  // 0.1
+    std::string contents;
+    for (std::size_t k = 0; k < items.size(); ++k) {
+        contents += std::string(random() % 3, ' ') + items[k];
+        if (random() % 4 == 0) contents += "  comment " + std::string(random() % 200, 'x');
+        contents += random() % 3 == 0 ? "\r\n" : "\n";
+        if (random() % 10 == 0) contents += " \t\n";
+    }
+    folder.write("exata2", contents);
+    std::vector<double> out(items.size());
+    read_reference_values(folder / "exata2", 200, 200, out);
+    for (int i = 0; i < 200; ++i)
+        for (int j = 0; j < 200; ++j) {
+            const std::size_t line = static_cast<std::size_t>(i) * 200 + static_cast<std::size_t>(j);
+            ASSERT_EQ(std::bit_cast<std::uint64_t>(out[static_cast<std::size_t>(j) * 200 + static_cast<std::size_t>(i)]),
+                      std::bit_cast<std::uint64_t>(general_value(items[line])))
+                << items[line];
+        }
+    EXPECT_EQ(out[1234 % 200 * 200 + 1234 / 200], 0.1);
+
+    // An error far into the file still names its line.
+    std::string bad(500000, '\n');
+    bad += "1.5\n2.5x\n";
+    folder.write("exata3", bad);
+    EXPECT_EQ(error_of(folder / "exata3", 1, 3), folder / "exata3" + ":500002: expected a number, found \"2.5x\"");
+}
+
+TEST(ReferenceFileTest, AHugeFileAfterTheValuesIsNotRead) {
+    // Two gigabytes (sparse, so they cost no disk) after the values: the reader stops at the last
+    // value the grid needs, so neither its time nor its memory depend on them.
+    testing::ScratchFolder folder;
+    folder.write("exata4", "1\n2\n3\n4\n");
+    const std::string path = folder / "exata4";
+    ASSERT_EQ(truncate(path.c_str(), 2LL << 30), 0);
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    std::vector<double> out(4);
+    read_reference_values(path, 2, 2, out);
+    EXPECT_EQ(out, (std::vector<double>{1, 3, 2, 4}));
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024);  // kilobytes
+
+    // A FIFO is refused, without blocking, as every file that is not a regular one.
+    ASSERT_EQ(mkfifo((folder / "exata5").c_str(), 0600), 0);
+    EXPECT_EQ(error_of(folder / "exata5", 1, 1), folder / "exata5" + ": cannot be read: not a regular file");
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -110,6 +112,138 @@ TEST(AdiIteration, CountTwoEqualsTwoCallsOfOneAndCountZeroDoesNothing) {
     const std::vector<double> once = adi(Nx, Ny, 1, a, T);
     EXPECT_EQ(bit_difference(adi(Nx, Ny, 2, a, T), adi(Nx, Ny, 1, a, once)), "");
     EXPECT_EQ(adi(Nx, Ny, 0, a, T), T);
+}
+
+// One row half-sweep, banded against plain: same p, q and T.
+void expect_banded_row_sweep_equals_plain(const model::StencilCoefficients& a, int Nx, int Ny, std::uint64_t seed) {
+    const auto n = static_cast<std::size_t>(Nx * Ny);
+    const std::vector<double> start = Lcg(seed).field(n, -2.0, 2.0);
+    solvers::AdiWork plain, banded;
+    plain.resize(n);
+    banded.resize(n);
+    std::vector<double> T_plain = start, T_banded = start;
+    solvers::adi_row_sweep_plain(Nx, Ny, model::StencilView(a), a.b, T_plain, plain);
+    solvers::adi_row_sweep_banded(Nx, Ny, model::StencilView(a), a.b, T_banded, banded);
+    EXPECT_EQ(bit_difference(plain.p, banded.p), "") << "p";
+    EXPECT_EQ(bit_difference(plain.q, banded.q), "") << "q";
+    EXPECT_EQ(bit_difference(T_plain, T_banded), "") << "T";
+}
+
+// Grids narrower and wider than a band of rows, with rows left over after the last band; the
+// banded pass keeps eight rows in flight up to kAdiEightRowsMaxNx nodes a row and four beyond.
+const std::pair<int, int> kBandGrids[] = {{2, 2},  {2, 13},  {13, 2},  {3, 3},   {3, 40},
+                                          {40, 3}, {4, 5},   {5, 6},   {7, 9},   {16, 21},
+                                          {33, 17}, {9, 64}, {solvers::kAdiEightRowsMaxNx + 1, 11}};
+
+TEST(AdiRowSweep, BandedEqualsPlainOnFullyCoupledSystems) {
+    // aW of every row's first node is non-zero: the banded pass must notice and redo the band.
+    for (auto [Nx, Ny] : kBandGrids) {
+        SCOPED_TRACE(std::to_string(Nx) + "x" + std::to_string(Ny));
+        expect_banded_row_sweep_equals_plain(random_system(Nx, Ny, 13u * Nx + Ny), Nx, Ny, 7u * Nx + Ny);
+    }
+}
+
+TEST(AdiRowSweep, BandedEqualsPlainOnAssembledSystemsAndSingleCoupledRowStarts) {
+    for (auto [Nx, Ny] : kBandGrids)
+        for (const CaseChoice& choice : all_cases()) {
+            SCOPED_TRACE(std::string(choice.name) + " " + std::to_string(Nx) + "x" + std::to_string(Ny));
+            model::StencilCoefficients a = assemble(make_case(choice, 0.1), Nx, Ny);
+            expect_banded_row_sweep_equals_plain(a, Nx, Ny, 3u * Nx + Ny);
+            if (Ny >= 4) {
+                // One row start in the middle of a band coupled to the row below.
+                a.aW[node(1, Ny / 2 + 1, Nx)] = -0.75;
+                expect_banded_row_sweep_equals_plain(a, Nx, Ny, 5u * Nx + Ny);
+            }
+        }
+}
+
+TEST(AdiRowSweep, BandedEqualsPlainWhenTheRowBelowEndsInANonFiniteValue) {
+    // 0 * p(k-1) of a row's first node is NaN when the last node of the row below has an infinite
+    // p or q: the banded pass starts from zeros and must find that out.
+    const int Nx = 6, Ny = 15;
+    model::StencilCoefficients a = assemble(make_case(kAngle30, 0.1), Nx, Ny);
+    a.aP[node(Nx, 4, Nx)] = 0.0;  // d = 0 at the end of row 4
+    expect_banded_row_sweep_equals_plain(a, Nx, Ny, 17);
+}
+
+std::vector<double> adi_plain(int Nx, int Ny, int count, const model::StencilCoefficients& a, std::vector<double> T) {
+    solvers::AdiWork work;
+    work.resize(T.size());
+    solvers::adi_solve_plain(Nx, Ny, count, model::StencilView(a), a.b, T, work);
+    return T;
+}
+
+// As the drivers call it.
+std::vector<double> adi_viewed(int Nx, int Ny, int count, const model::StencilCoefficients& a, std::vector<double> T) {
+    model::StencilView view(a);
+    solvers::AdiWork work;
+    work.resize(T.size());
+    solvers::adi_solve(Nx, Ny, Nx * Ny, count, view, a.b, T, work);
+    return T;
+}
+
+TEST(AdiIteration, AlikeMiddleRowsGiveThePlainBitsAndOnlyConstantVelocityCasesQualify) {
+    for (auto [Nx, Ny] : kBandGrids)
+        for (const CaseChoice& choice : all_cases()) {
+            SCOPED_TRACE(std::string(choice.name) + " " + std::to_string(Nx) + "x" + std::to_string(Ny));
+            const model::StencilCoefficients a = assemble(make_case(choice, 0.1), Nx, Ny);
+            model::StencilView view(a);
+            // The rotating flow varies from node to node unless there is only one interior node.
+            const bool interior = Nx >= 3 && Ny >= 3;
+            const bool one_node = Nx == 3 && Ny == 3;
+            EXPECT_EQ(solvers::adi_rows_alike(Nx, Ny, view), interior && (choice.problem_kind == 1 || one_node));
+            const std::vector<double> start = Lcg(7u * Nx + Ny).field(a.b.size());
+            const solvers::UniformInterior uniform = solvers::UniformInterior::find(view, Nx, Ny);
+            for (int count : {1, 2}) {
+                const std::vector<double> plain = adi_plain(Nx, Ny, count, a, start);
+                EXPECT_EQ(bit_difference(plain, adi_viewed(Nx, Ny, count, a, start)), "") << "count " << count;
+                std::vector<double> T = start;
+                solvers::AdiWork work;
+                work.resize(T.size());
+                solvers::adi_solve(Nx, Ny, Nx * Ny, count, view, uniform, a.b, T, work);
+                EXPECT_EQ(bit_difference(plain, T), "") << "uniform values given, count " << count;
+            }
+        }
+}
+
+TEST(AdiIteration, AlikeRowsFallBackWhereTheirShortcutsWouldChangeBits) {
+    const int Nx = 9, Ny = 14;
+    const model::StencilCoefficients base = assemble(make_case(kAngle30, 0.1), Nx, Ny);
+    const std::vector<double> start = Lcg(3).field(base.b.size());
+    auto expect_plain_bits = [&](const model::StencilCoefficients& a, const char* what) {
+        for (int count : {1, 2})
+            EXPECT_EQ(bit_difference(adi_plain(Nx, Ny, count, a, start), adi_viewed(Nx, Ny, count, a, start)), "")
+                << what << ", count " << count;
+    };
+    {
+        // One middle row's west end differs: the rows are not alike.
+        model::StencilCoefficients a = base;
+        a.aP[node(1, 6, Nx)] = 2.0;
+        expect_plain_bits(a, "one west end");
+    }
+    {
+        // Every west end coupled to the row below: alike, but each row's first divisor depends on
+        // the row below's last p, so the row half-sweep cannot reuse one row of p.
+        model::StencilCoefficients a = base;
+        for (int j = 2; j < Ny; ++j) a.aW[node(1, j, Nx)] = -0.25;
+        expect_plain_bits(a, "coupled west ends");
+        // And every east end coupled to the row above: the last p of a middle row is no longer the
+        // south row's, and with it the first divisor of every later row changes.
+        for (int j = 2; j < Ny; ++j) a.aE[node(Nx, j, Nx)] = -0.2;
+        expect_plain_bits(a, "coupled row ends");
+    }
+    {
+        // An infinite q at a row end: 0 times it is NaN at the next row's first node.
+        model::StencilCoefficients a = base;
+        a.b[node(Nx, 7, Nx)] = std::numeric_limits<double>::infinity();
+        expect_plain_bits(a, "infinite q");
+    }
+    {
+        // South row interior with different p: the column half-sweep cannot use one p per row.
+        model::StencilCoefficients a = base;
+        a.aN[node(4, 1, Nx)] = -0.5;
+        expect_plain_bits(a, "south row");
+    }
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -197,6 +199,148 @@ TEST(MsiSolver, ExactSolutionHasZeroResidualAndStaysUnchanged) {
     for (int k = 0; k < N; ++k) a.b[static_cast<std::size_t>(k)] = -minus_AT[static_cast<std::size_t>(k)];
     EXPECT_EQ(plain_residual(a, Nx, T), std::vector<double>(N, 0.0));
     EXPECT_EQ(msi(a, Nx, Ny, T, 1e-3, 10), T);
+}
+
+// One correction of the banded substitutions against the plain node-by-node ones, on the residual
+// of a random field: same w, same T.
+void expect_banded_equals_plain(const model::StencilCoefficients& a, int Nx, int Ny, std::uint64_t seed) {
+    const int N = Nx * Ny;
+    const auto n = static_cast<std::size_t>(N);
+    solvers::MsiFactors f;
+    f.resize(n);
+    solvers::msi_factorise(model::StencilView(a), f, N, Nx, Ny);
+    std::vector<double> r = Lcg(seed).field(n, -3.0, 3.0);
+    std::vector<double> T = Lcg(seed + 1).field(n);
+    std::vector<double> w_plain(n), d_plain(n), T_plain = T, w_banded(n), d_banded(n), T_banded = T;
+    solvers::msi_substitute_plain(f, Nx, N, r, w_plain, d_plain, T_plain);
+    solvers::msi_substitute_banded(f, Nx, N, r, w_banded, d_banded, T_banded);
+    EXPECT_EQ(bit_difference(w_plain, w_banded), "") << "w";
+    EXPECT_EQ(bit_difference(T_plain, T_banded), "") << "T";
+}
+
+// Grids narrower and wider than a band of rows, with rows left over after the last band, and
+// strips one node inside the boundary.
+const std::pair<int, int> kBandGrids[] = {{2, 2},  {2, 13}, {13, 2}, {3, 3},   {3, 40},  {40, 3},
+                                          {4, 5},  {5, 6},  {7, 9},  {16, 21}, {33, 17}, {9, 64}};
+
+TEST(MsiSubstitution, BandedEqualsPlainOnFullyCoupledSystems) {
+    // Every coefficient non-zero, also the west terms of the rows' first nodes that the banded
+    // pass assumes to vanish: it must notice and redo the band.
+    for (auto [Nx, Ny] : kBandGrids) {
+        SCOPED_TRACE(std::to_string(Nx) + "x" + std::to_string(Ny));
+        expect_banded_equals_plain(random_system(Nx, Ny, 3u * Nx + 7u * Ny), Nx, Ny, 11u * Nx + Ny);
+    }
+}
+
+TEST(MsiSubstitution, BandedEqualsPlainOnAssembledSystemsAndSingleCoupledRowStarts) {
+    for (auto [Nx, Ny] : kBandGrids)
+        for (const CaseChoice& choice : all_cases()) {
+            SCOPED_TRACE(std::string(choice.name) + " " + std::to_string(Nx) + "x" + std::to_string(Ny));
+            model::StencilCoefficients a = assemble(make_case(choice, 0.1), Nx, Ny);
+            expect_banded_equals_plain(a, Nx, Ny, 5u * Nx + Ny);
+            // One row start in the middle of a band coupled to the row below (and one row end to
+            // the row above): the rows before it keep their banded values, the rest are redone.
+            if (Ny >= 4) {
+                a.aW[node(1, Ny / 2 + 1, Nx)] = -0.75;
+                a.aE[node(Nx, Ny / 2 - 1, Nx)] = -0.5;
+                expect_banded_equals_plain(a, Nx, Ny, 9u * Nx + Ny);
+            }
+        }
+}
+
+TEST(MsiSubstitution, BandedEqualsPlainWhenRowStartsMeetZerosAndNonFiniteValues) {
+    // The skipped west term L2 w(k-1) is a signed zero times w(k-1): it can flip the sign of a zero
+    // residual, and a non-finite w(k-1) turns it into NaN.
+    const int Nx = 8, Ny = 19;
+    const model::StencilCoefficients a = assemble(make_case(kPe10, 0.1), Nx, Ny);
+    const auto n = static_cast<std::size_t>(Nx * Ny);
+    solvers::MsiFactors f;
+    f.resize(n);
+    solvers::msi_factorise(model::StencilView(a), f, Nx * Ny, Nx, Ny);
+    for (double last_of_row : {-1.0, 0.0, std::numeric_limits<double>::infinity(),
+                               std::numeric_limits<double>::quiet_NaN()}) {
+        std::vector<double> r(n, 0.0);
+        for (int j = 1; j <= Ny; ++j) {
+            r[node(1, j, Nx)] = (j % 2 == 0) ? -0.0 : 0.0;
+            r[node(Nx, j, Nx)] = last_of_row * j;
+        }
+        std::vector<double> wp(n), dp(n), Tp(n, 0.0), wb(n), db(n), Tb(n, 0.0);
+        solvers::msi_substitute_plain(f, Nx, Nx * Ny, r, wp, dp, Tp);
+        solvers::msi_substitute_banded(f, Nx, Nx * Ny, r, wb, db, Tb);
+        for (std::size_t k = 0; k < n; ++k) {
+            ASSERT_EQ(std::signbit(wp[k]), std::signbit(wb[k])) << "w, node " << k << ", " << last_of_row;
+            ASSERT_EQ(std::isnan(wp[k]), std::isnan(wb[k])) << "w, node " << k;
+            ASSERT_TRUE(std::isnan(wp[k]) || wp[k] == wb[k]) << "w, node " << k;
+            ASSERT_EQ(std::signbit(Tp[k]), std::signbit(Tb[k])) << "T, node " << k;
+            ASSERT_TRUE(std::isnan(Tp[k]) ? std::isnan(Tb[k]) : Tp[k] == Tb[k]) << "T, node " << k;
+        }
+    }
+}
+
+TEST(MsiSolver, FusedIterationEqualsThePlainStepByStepOne) {
+    // The residual computed inside the forward substitution, with the uniform coefficients held as
+    // numbers (assembled systems) or read from the arrays (random ones), the norms summed band by
+    // band, and the forward substitution done ahead of a tolerance test that may drop it.
+    for (auto [Nx, Ny] : kBandGrids) {
+        std::vector<std::pair<std::string, model::StencilCoefficients>> systems = {
+            {"random", random_system(Nx, Ny, 29u * Nx + Ny)},
+            {"rotating", assemble(make_case(kRotating, 0.1), Nx, Ny)},
+            {"angle45pe1", assemble(make_case(kPe1, 0.1), Nx, Ny)},
+            {"diffusion", assemble(make_case(kDiffusion, 1.0), Nx, Ny)}};
+        for (const auto& [name, a] : systems) {
+            SCOPED_TRACE(name + " " + std::to_string(Nx) + "x" + std::to_string(Ny));
+            const auto n = static_cast<std::size_t>(Nx * Ny);
+            solvers::MsiFactors f;
+            f.resize(n);
+            solvers::msi_factorise(model::StencilView(a), f, Nx * Ny, Nx, Ny);
+            for (int limit : {1, 2, 5})
+                for (double tolerance : {0.0, 0.5, 1e300}) {
+                    std::vector<double> fused = Lcg(limit + 3u * Nx).field(n), plain = fused;
+                    solvers::MsiWork work_fused, work_plain;
+                    work_fused.resize(n);
+                    work_plain.resize(n);
+                    solvers::msi_solve(model::StencilView(a), f, Ny, Nx, Nx * Ny, fused, tolerance, limit, a.b,
+                                       work_fused);
+                    solvers::msi_solve_plain(model::StencilView(a), f, Nx, Nx * Ny, plain, tolerance, limit, a.b,
+                                             work_plain);
+                    EXPECT_EQ(bit_difference(plain, fused), "") << "limit " << limit << " tolerance " << tolerance;
+                }
+        }
+    }
+}
+
+TEST(MsiSolver, FusedNormsDecideTheToleranceTestToTheLastBit) {
+    // The tolerance is set at the exact boundary of the first test, rho1 <= r0 * tolerance: one
+    // unit in the last place of either norm would change how many corrections are applied.
+    for (auto [Nx, Ny] : {std::pair{9, 7}, std::pair{16, 21}, std::pair{33, 17}, std::pair{12, 40}})
+        for (bool random : {true, false}) {
+            SCOPED_TRACE(std::to_string(Nx) + "x" + std::to_string(Ny) + (random ? " random" : " angle45pe1"));
+            const model::StencilCoefficients a =
+                random ? random_system(Nx, Ny, 41u * Nx + Ny) : assemble(make_case(kPe1, 0.1), Nx, Ny);
+            const auto n = static_cast<std::size_t>(Nx * Ny);
+            solvers::MsiFactors f;
+            f.resize(n);
+            solvers::msi_factorise(model::StencilView(a), f, Nx * Ny, Nx, Ny);
+            const std::vector<double> start = Lcg(Nx + 5u * Ny).field(n);
+            std::vector<double> once = start;
+            solvers::MsiWork work;
+            work.resize(n);
+            solvers::msi_solve_plain(model::StencilView(a), f, Nx, Nx * Ny, once, 0.0, 1, a.b, work);
+            std::vector<double> T0 = start;
+            const double r0 = norm2(plain_residual(a, Nx, T0)), rho1 = norm2(plain_residual(a, Nx, once));
+            double boundary = rho1 / r0;
+            while (rho1 <= r0 * boundary) boundary = std::nextafter(boundary, 0.0);
+            while (!(rho1 <= r0 * boundary)) boundary = std::nextafter(boundary, 1.0);
+            for (double tolerance : {boundary, std::nextafter(boundary, 0.0)}) {
+                std::vector<double> fused = start, plain = start;
+                solvers::msi_solve(model::StencilView(a), f, Ny, Nx, Nx * Ny, fused, tolerance, 5, a.b, work);
+                solvers::msi_solve_plain(model::StencilView(a), f, Nx, Nx * Ny, plain, tolerance, 5, a.b, work);
+                EXPECT_EQ(bit_difference(plain, fused), "") << "tolerance " << tolerance;
+            }
+            std::vector<double> stopped = start;
+            solvers::msi_solve(model::StencilView(a), f, Ny, Nx, Nx * Ny, stopped, boundary, 5, a.b, work);
+            EXPECT_EQ(bit_difference(once, stopped), "") << "stops after one correction at the boundary";
+        }
 }
 
 }  // namespace
