@@ -131,7 +131,10 @@ void run_program(const ProgramOptions& options) {
     const std::uint64_t bytes = bytes_needed(state);
     platform::require_memory(bytes, what, size_source.file, size_source.line, size_setting);
     const std::optional<platform::MemoryBudget> budget = platform::memory_budget();
-    if (budget) state.stats.norm_history_limit = norm_history_limit(s, budget->bytes > bytes ? budget->bytes - bytes : 0);
+    // Three quarters of what is left: the machine's figure is an estimate, and other programs
+    // need memory too.
+    const std::uint64_t room = budget && budget->bytes > bytes ? budget->bytes - bytes : 0;
+    if (budget) state.stats.norm_history_limit = norm_history_limit(s, room - room / 4);
 
     // The messages of the two ways a run can run out of memory after all, composed while there is
     // memory for them.
