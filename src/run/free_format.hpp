@@ -32,6 +32,10 @@ public:
     // A reader over text already in memory (tests, fuzzing).
     FreeFormatReader(std::string display_name, std::string contents);
 
+    // Not copied or moved: the reader points into its own buffer.
+    FreeFormatReader(const FreeFormatReader&) = delete;
+    FreeFormatReader& operator=(const FreeFormatReader&) = delete;
+
     // Skips the next line whatever it holds. Throws RunError at end of file.
     void skip_line(std::string_view what);
 
