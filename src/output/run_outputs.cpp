@@ -8,7 +8,7 @@
 
 namespace advdiff::output {
 
-void check_output_targets(const OutputRequest& request, const std::vector<RunFile>& run_files) {
+void check_output_targets(const OutputRequest& request, const std::vector<platform::ProtectedFile>& run_files) {
     struct Target {
         const char* option;
         const std::string& path;
@@ -16,10 +16,7 @@ void check_output_targets(const OutputRequest& request, const std::vector<RunFil
     const Target targets[] = {{"--summary", request.summary_path}, {"--fields", request.fields_path}};
     for (const Target& t : targets) {
         if (t.path.empty()) continue;
-        platform::check_writable_target(t.path, t.option, 0, "");
-        for (const RunFile& file : run_files)
-            if (platform::same_target(t.path, file.path))
-                throw RunError(t.option, 0, "", quoted(t.path) + " is " + file.role + " of the run; name another file");
+        platform::check_output_target(t.path, run_files, t.option, 0, "");
     }
     if (!request.summary_path.empty() && !request.fields_path.empty() &&
         platform::same_target(request.summary_path, request.fields_path))

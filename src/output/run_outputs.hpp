@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "output/summary.hpp"
+#include "platform/text_file.hpp"
 #include "report/run_results.hpp"
 #include "state/problem_state.hpp"
 
@@ -17,16 +18,10 @@ struct OutputRequest {
     std::string fields_path;   // --fields FILE; empty: none
 };
 
-// A file of the run that an output must not replace, and what it is ("the report file").
-struct RunFile {
-    std::string path;
-    std::string role;
-};
-
-// Checks, before any computing, that each requested file can be written, is none of `run_files`
-// (the report, the input files, the reference file) and is not the other requested file.
-// Throws RunError naming the option.
-void check_output_targets(const OutputRequest& request, const std::vector<RunFile>& run_files);
+// Checks, before any computing, that each requested file can be written and replaces none of
+// `run_files` (the report and the files the run reads: platform::check_output_target), and that
+// the two requested files differ. Throws RunError naming the option.
+void check_output_targets(const OutputRequest& request, const std::vector<platform::ProtectedFile>& run_files);
 
 // Bytes the requested outputs hold in memory while they are written, for a finest grid of
 // `nodes` nodes.

@@ -90,6 +90,7 @@ int detail::run_and_wait(const std::vector<std::string>& argv) {
     sigemptyset(&defaults);
     if (!ignore_interrupt.was_ignored()) sigaddset(&defaults, SIGINT);
     if (!ignore_quit.was_ignored()) sigaddset(&defaults, SIGQUIT);
+    detail::add_signals_ignored_here(defaults);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
 

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,8 +36,8 @@ std::vector<std::string> editor_command(const char* visual, const char* editor,
 // or -1 when it could not be started or ended by a signal. Never throws for a failed start.
 int run_and_wait(const std::vector<std::string>& argv);
 
-// Holds SIGINT and SIGTERM back for its lifetime, so that creating or renaming a temporary file
-// and its registration with the interrupt handlers happen as one step for the handlers.
+// Holds the signals of install_interrupt_handlers() back for its lifetime, so that creating or
+// renaming a temporary file and its registration with the handlers happen as one step for them.
 class InterruptsBlocked {
 public:
     InterruptsBlocked();
@@ -48,5 +49,16 @@ private:
     sigset_t previous_{};
     bool blocked_ = false;
 };
+
+// Headroom under the cgroup memory limits of this process, read from the files below `root` ("" for
+// the real system; tests pass a folder that mimics /proc/self/cgroup, /proc/self/mountinfo and the
+// cgroup file systems): the smallest limit minus usage of the process's group and of every group
+// above it, inactive page cache counted as free. Empty when no group sets a limit or nothing can
+// be read.
+std::optional<std::uint64_t> cgroup_memory_headroom(const std::string& root);
+
+// Adds to `set` the signals that install_interrupt_handlers() set to ignored although they were at
+// their default action (SIGXFSZ): a program started from this one gets their default back.
+void add_signals_ignored_here(sigset_t& set);
 
 }  // namespace advdiff::platform::detail

@@ -7,12 +7,23 @@
 
 namespace advdiff::platform {
 
-// MemAvailable of /proc/meminfo, in bytes; empty when it cannot be read.
+// The memory this process may still take, and what sets that bound: the smallest of the machine's
+// available memory (MemAvailable), the headroom under the memory limit of the process's cgroup
+// (cgroup v2 memory.max, v1 memory.limit_in_bytes, of its own group and every group above it;
+// reclaimable page cache counted as free), and the headroom under the address-space and data-size
+// limits (ulimit -v, ulimit -d). Empty when no figure can be read at all.
+struct MemoryBudget {
+    std::uint64_t bytes = 0;
+    std::string bound;  // "the machine's available memory", "the cgroup's memory limit", ...
+};
+std::optional<MemoryBudget> memory_budget();
+
+// memory_budget() in bytes.
 std::optional<std::uint64_t> available_memory_bytes();
 
-// Throws RunError(file, line, setting, message) that gives `bytes_needed` (in MiB or GiB) and the
-// memory available, when `bytes_needed` exceeds what is available. `what` describes the run
-// ("a 2049 x 2049 Gauss elimination band").
+// Throws RunError(file, line, setting, message) that gives `bytes_needed` (in MiB or GiB), the
+// memory available and what limits it, when `bytes_needed` exceeds the budget. `what` describes
+// the run ("a 2049 x 2049 Gauss elimination band").
 void require_memory(std::uint64_t bytes_needed, const std::string& what, const std::string& file,
                     long line, const std::string& setting);
 

@@ -4,11 +4,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/file_identity.hpp"
+#include "platform/file_reader.hpp"
 #include "platform/internals.hpp"
 #include "platform/signals.hpp"
 #include "state/run_error.hpp"
@@ -75,101 +78,96 @@ bool write_all(int fd, std::string_view bytes, int& error) {
     return true;
 }
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 }  // namespace
 
 std::string read_file(const std::string& path, const std::string& display_name) {
-    auto fail = [&](const std::string& message) { throw RunError(display_name, 0, "", message); };
-    // O_NONBLOCK keeps a FIFO without a writer from blocking the open; such files are refused
-    // below anyway.
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        const int error = errno;
-        if (error == ENOENT || error == ENOTDIR) fail("no such file");
-        if (error == EISDIR) fail("is a directory, not a file");
-        fail("cannot be read: " + error_text(error));
-    }
-    Descriptor file(fd);
-    struct stat info {};
-    if (fstat(fd, &info) != 0) fail("cannot be read: " + error_text(errno));
-    if (S_ISDIR(info.st_mode)) fail("is a directory, not a file");
-    if (!S_ISREG(info.st_mode)) fail("cannot be read: not a regular file");
-
+    constexpr std::size_t kPiece = 256 * 1024;
+    FileReader file(path, display_name, kPiece);
     std::string content;
-    if (info.st_size > 0) content.reserve(static_cast<std::size_t>(info.st_size));
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            fail("cannot be read: " + error_text(errno));
-        }
-        if (got == 0) break;
-        content.append(buffer, static_cast<std::size_t>(got));
+    for (const char* from = file.end();;) {
+        from = file.refill(from, kPiece);
+        if (from == file.end()) break;
+        content.append(from, file.end());
+        from = file.end();
     }
     return content;
 }
 
+void check_readable_file(const std::string& path, const std::string& display_name) {
+    FileReader opened(path, display_name, 0);
+}
+
 void write_file_atomically(const std::string& path, std::string_view bytes) {
-    auto fail = [&](int error) {
-        throw RunError(path, 0, "", "cannot be written: " + error_text(error));
-    };
+    auto fail = [&](const std::string& why) { throw RunError(path, 0, "", "cannot be written: " + why); };
     const PathParts parts = split_path(path);
-    if (parts.base.empty()) fail(EISDIR);
+    if (parts.base.empty()) fail(error_text(EISDIR));
 
     std::string temporary = temporary_template(parts);
     const int fd = create_registered_temporary(temporary);
-    if (fd < 0) fail(errno);
+    if (fd < 0) fail(error_text(errno));
 
     // Every failure from here on removes the temporary file before reporting.
-    auto discard = [&](int error, bool still_open) {
+    auto discard = [&](const std::string& why, bool still_open) {
         if (still_open) close(fd);
         remove_registered_temporary(temporary);
-        fail(error);
+        fail(why);
     };
     // mkstemp creates the file readable by the owner only; the report gets the mode any new file
     // of the user would get.
-    if (fchmod(fd, static_cast<mode_t>(0644) & ~current_umask()) != 0) discard(errno, true);
+    if (fchmod(fd, static_cast<mode_t>(0644) & ~current_umask()) != 0) discard(error_text(errno), true);
     int error = 0;
-    if (!write_all(fd, bytes, error)) discard(error, true);
-    if (close(fd) != 0) discard(errno, false);
+    if (!write_all(fd, bytes, error)) discard(error_text(error), true);
+    if (close(fd) != 0) discard(error_text(errno), false);
+
+    // Whatever the checks before the run found, a folder, a device or a FIFO that has appeared
+    // under the name since is never replaced.
+    struct stat existing {};
+    if (stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode))
+        discard(S_ISDIR(existing.st_mode) ? error_text(EISDIR) : "it exists and is not a regular file", false);
 
     detail::InterruptsBlocked blocked;
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) discard(errno, false);
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) discard(error_text(errno), false);
     register_temporary_file("");
 }
 
-void check_writable_target(const std::string& path, const std::string& display_name, long line,
-                           const std::string& setting) {
+namespace {
+
+const char* kind_of_file(mode_t mode) {
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a regular file";
+}
+
+}  // namespace
+
+void check_output_target(const std::string& path, const std::vector<ProtectedFile>& protected_files,
+                         const std::string& display_name, long line, const std::string& setting) {
     auto fail = [&](const std::string& message) {
         throw RunError(display_name, line, setting, message);
     };
     if (path.empty()) fail("the file name is empty");
     struct stat info {};
-    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-        fail(quoted(path) + " is a directory, not a file");
+    const bool exists = stat(path.c_str(), &info) == 0;
+    if (exists && S_ISDIR(info.st_mode)) fail(advdiff::quoted(path) + " is a directory, not a file");
     const PathParts parts = split_path(path);
-    if (parts.base.empty()) fail(quoted(path) + " names a directory, not a file");
-    if (stat(parts.folder.c_str(), &info) != 0) {
+    if (parts.base.empty()) fail(advdiff::quoted(path) + " names a directory, not a file");
+    if (exists && !S_ISREG(info.st_mode))
+        fail(advdiff::quoted(path) + " exists and is " + kind_of_file(info.st_mode) + ", not a regular file");
+    for (const ProtectedFile& other : protected_files)
+        if (same_target(path, other.path))
+            fail(advdiff::quoted(path) + " is " + other.description + ", which writing there would replace");
+
+    struct stat folder {};
+    if (stat(parts.folder.c_str(), &folder) != 0) {
         const int error = errno;
         if (error == ENOENT || error == ENOTDIR)
-            fail("the folder " + quoted(parts.folder) + " does not exist");
-        fail("the folder " + quoted(parts.folder) + " cannot be used: " + error_text(error));
+            fail("the folder " + advdiff::quoted(parts.folder) + " does not exist");
+        fail("the folder " + advdiff::quoted(parts.folder) + " cannot be used: " + error_text(error));
     }
-    if (!S_ISDIR(info.st_mode)) fail(quoted(parts.folder) + " is not a folder");
+    if (!S_ISDIR(folder.st_mode)) fail(advdiff::quoted(parts.folder) + " is not a folder");
 
     // Permissions, read-only file systems, quotas on names: only creating a file tells for sure.
     // The probe has the name a real temporary file would have and is removed at once.
@@ -177,10 +175,15 @@ void check_writable_target(const std::string& path, const std::string& display_n
     const int fd = create_registered_temporary(probe);
     if (fd < 0) {
         const int error = errno;
-        fail("cannot create a file in the folder " + quoted(parts.folder) + ": " + error_text(error));
+        fail("cannot create a file in the folder " + advdiff::quoted(parts.folder) + ": " + error_text(error));
     }
     close(fd);
     remove_registered_temporary(probe);
+}
+
+void check_writable_target(const std::string& path, const std::string& display_name, long line,
+                           const std::string& setting) {
+    check_output_target(path, {}, display_name, line, setting);
 }
 
 std::string utf8_to_latin1(std::string_view utf8) {

@@ -1,14 +1,21 @@
 #pragma once
-// Text files: whole-file reading, atomic replacement, report-name checks, ISO 8859-1 text.
+// Text files: whole-file reading, atomic replacement, output-name checks, ISO 8859-1 text.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace advdiff::platform {
 
-// The whole content of a file. Throws RunError(display_name, 0, "", ...) when the file is missing,
-// is a directory, or cannot be read. Never creates a file.
+// The whole content of a file, read in pieces through a heap buffer. Throws as FileReader
+// (file_reader.hpp) does: RunError(display_name, 0, "", ...) when the file is missing, is a
+// directory or anything else that is not a regular file, or cannot be read. Never creates a file.
 std::string read_file(const std::string& path, const std::string& display_name);
+
+// Checks that `path` can be opened for reading as FileReader opens it, and throws the same errors;
+// reads nothing. For files that are read only later, after a long computation.
+void check_readable_file(const std::string& path, const std::string& display_name);
 
 // Replaces the file `path` with `bytes`: writes a temporary file in the same folder, flushes it,
 // and renames it into place, so that a failure never leaves a half-written file and never
@@ -17,9 +24,22 @@ std::string read_file(const std::string& path, const std::string& display_name);
 // the temporary file.
 void write_file_atomically(const std::string& path, std::string_view bytes);
 
-// Checks, before any work is done, that `path` can later be written by write_file_atomically:
-// the name is not empty, is not a directory, its folder exists, and a file can be created there.
-// Leaves no file behind. Throws RunError(display_name, line, setting, ...) otherwise.
+// A file a run reads, which none of its outputs may replace.
+struct ProtectedFile {
+    std::string path;
+    std::string description;  // how a message names it: "the input file dados1.ent"
+};
+
+// Checks, before any work is done, that `path` can later be written by write_file_atomically and
+// that writing it destroys nothing it should not: the name is not empty and does not name a
+// folder; if something of that name exists, it is a regular file (not a device, a FIFO, a socket);
+// it is none of `protected_files`, however either is spelled (same_target of file_identity.hpp); its
+// folder exists and a file can be created there. Leaves no file behind. Throws
+// RunError(display_name, line, setting, ...) naming what is wrong otherwise.
+void check_output_target(const std::string& path, const std::vector<ProtectedFile>& protected_files,
+                         const std::string& display_name, long line, const std::string& setting);
+
+// check_output_target with nothing to protect.
 void check_writable_target(const std::string& path, const std::string& display_name, long line,
                            const std::string& setting);
 

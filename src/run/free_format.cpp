@@ -1,6 +1,8 @@
 #include "run/free_format.hpp"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 #include "platform/text_file.hpp"
@@ -28,47 +30,95 @@ bool is_null_value(std::string_view rest) { return rest.front() == ',' || rest.f
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
+// Bytes read from a file at a time.
+constexpr std::size_t kPieceBytes = 64 * 1024;
+
+// What is kept of a line: a value is never longer, and a line may hold any amount of comment.
+constexpr std::size_t kKeptLineBytes = 1024 * 1024;
+
 }  // namespace
 
 FreeFormatReader FreeFormatReader::open(const std::string& path, const std::string& display_name) {
-    return FreeFormatReader(display_name, platform::read_file(path, display_name));
+    return FreeFormatReader(display_name, std::make_unique<platform::FileReader>(path, display_name, kPieceBytes));
+}
+
+FreeFormatReader::FreeFormatReader(std::string display_name, std::unique_ptr<platform::FileReader> file)
+    : display_name_(std::move(display_name)), file_(std::move(file)), pos_(file_->end()), end_(file_->end()) {
+    refill();
+    skip_byte_order_mark();
 }
 
 FreeFormatReader::FreeFormatReader(std::string display_name, std::string contents)
-    : display_name_(std::move(display_name)), contents_(std::move(contents)) {
-    long line = 1;
-    for (const char ch : contents_) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c == '\n') {
-            ++line;
-        } else if (!is_text_byte(c)) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned>(c));
-            throw RunError(display_name_, line, "",
-                           std::string("not a text file: it holds the control byte ") + hex);
-        }
-    }
-    if (std::string_view(contents_).starts_with(kUtf8Bom)) pos_ = kUtf8Bom.size();
+    : display_name_(std::move(display_name)), contents_(std::move(contents)),
+      pos_(contents_.data()), end_(contents_.data() + contents_.size()) {
+    skip_byte_order_mark();
+}
+
+void FreeFormatReader::skip_byte_order_mark() {
+    if (std::string_view(pos_, static_cast<std::size_t>(end_ - pos_)).starts_with(kUtf8Bom)) pos_ += kUtf8Bom.size();
 }
 
 void FreeFormatReader::fail(std::string_view setting, const std::string& message) const {
     throw RunError(display_name_, line_, std::string(setting), message);
 }
 
+bool FreeFormatReader::refill() {
+    if (!file_) return false;
+    pos_ = file_->refill(end_, kPieceBytes);
+    end_ = file_->end();
+    return pos_ != end_;
+}
+
+bool FreeFormatReader::at_end() { return pos_ == end_ && !refill(); }
+
 std::string_view FreeFormatReader::next_line() {
-    const std::string_view all(contents_);
-    std::size_t eol = all.find('\n', pos_);
-    if (eol == std::string_view::npos) eol = all.size();
-    std::string_view line = all.substr(pos_, eol - pos_);
-    if (line.ends_with('\r')) line.remove_suffix(1);
-    pos_ = eol < all.size() ? eol + 1 : eol;
+    line_text_.clear();
+    line_cut_ = false;
+    cut_part_has_item_ = false;
+    const long number = lines_read_ + 1;
+    while (pos_ < end_ || refill()) {
+        const char* const begin = pos_;
+        const auto available = static_cast<std::size_t>(end_ - pos_);
+        const void* const newline = std::memchr(begin, '\n', available);
+        const std::size_t length =
+            newline == nullptr ? available : static_cast<std::size_t>(static_cast<const char*>(newline) - begin);
+        for (std::size_t k = 0; k < length; ++k) {
+            const auto c = static_cast<unsigned char>(begin[k]);
+            if (!is_text_byte(c)) {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned>(c));
+                throw RunError(display_name_, number, "",
+                               std::string("not a text file: it holds the control byte ") + hex);
+            }
+        }
+        const std::size_t room = kKeptLineBytes - line_text_.size();
+        line_text_.append(begin, std::min(length, room));
+        if (length > room) {
+            line_cut_ = true;
+            for (std::size_t k = room; k < length && !cut_part_has_item_; ++k)
+                if (!is_blank(begin[k])) cut_part_has_item_ = true;
+        }
+        pos_ += length;
+        if (newline != nullptr) {
+            ++pos_;
+            break;
+        }
+    }
     ++lines_read_;
+    std::string_view line(line_text_);
+    if (!line_cut_ && line.ends_with('\r')) line.remove_suffix(1);
     return line;
+}
+
+void FreeFormatReader::require_kept(std::string_view setting, std::string_view part) const {
+    if (line_cut_ && part.data() + part.size() == line_text_.data() + line_text_.size())
+        fail(setting, "the value on this line is longer than " + std::to_string(kKeptLineBytes) +
+                          " characters, which is more than a value can be");
 }
 
 std::string_view FreeFormatReader::seek_value(std::string_view setting, std::string_view expected) {
     for (;;) {
-        if (pos_ >= contents_.size()) {
+        if (at_end()) {
             // End of file: the line after the last one (1 for an empty file).
             line_ = lines_read_ + 1;
             fail(setting, "expected " + std::string(expected) + ", found end of file");
@@ -76,14 +126,16 @@ std::string_view FreeFormatReader::seek_value(std::string_view setting, std::str
         std::string_view line = next_line();
         std::size_t start = 0;
         while (start < line.size() && is_blank(line[start])) ++start;
-        if (start == line.size()) continue;  // blank lines are passed over
+        if (start == line.size() && !cut_part_has_item_) continue;  // blank lines are passed over
         line_ = lines_read_;
+        // Blanks up to the end of what is kept of a long line: its value starts beyond.
+        if (start == line.size()) require_kept(setting, line.substr(start));
         return line.substr(start);
     }
 }
 
 void FreeFormatReader::skip_line(std::string_view what) {
-    if (pos_ >= contents_.size()) {
+    if (at_end()) {
         line_ = lines_read_ + 1;
         fail(what, "expected a line, found end of file");
     }
@@ -95,6 +147,7 @@ void FreeFormatReader::read_int(std::string_view setting, int& value) {
     const std::string_view rest = seek_value(setting, "an integer");
     if (is_null_value(rest)) return;
     const std::string_view item = first_item(rest);
+    require_kept(setting, item);
     switch (detail::parse_int_item(item, value)) {
     case detail::NumberStatus::ok:
         return;
@@ -109,6 +162,7 @@ void FreeFormatReader::read_double(std::string_view setting, double& value) {
     const std::string_view rest = seek_value(setting, "a real number");
     if (is_null_value(rest)) return;
     const std::string_view item = first_item(rest);
+    require_kept(setting, item);
     switch (detail::parse_real_item(item, value)) {
     case detail::NumberStatus::ok:
         return;
@@ -141,13 +195,17 @@ void FreeFormatReader::read_text(std::string_view setting, std::string& value, s
             }
             text += rest[i++];
         }
-        if (!closed)
+        if (!closed) {
+            require_kept(setting, rest);
             fail(setting, std::string("expected a text closed by ") + delimiter +
                               " on the same line, found " + quoted(rest) + " (unclosed delimiter)");
+        }
         if (i < rest.size() && !ends_item(rest[i]))
             fail(setting, "expected a text, found " + quoted(rest.substr(0, i + first_item(rest.substr(i)).size())));
     } else {
-        text = first_item(rest);
+        const std::string_view item = first_item(rest);
+        require_kept(setting, item);
+        text = item;
     }
     text.resize(width, ' ');
     value = std::move(text);

@@ -13,19 +13,28 @@
 // without its letter.
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include "platform/file_reader.hpp"
 
 namespace advdiff::run {
 
 class FreeFormatReader {
 public:
-    // Reads the whole file through the platform layer. Throws RunError naming `display_name` when
-    // the file is missing, a directory, unreadable, or holds bytes that are not text.
+    // Opens the file through the platform layer; it is then read line by line, in pieces, and only
+    // as far as the values asked for, so that memory does not depend on the file's length. Throws
+    // RunError naming `display_name` when the file is missing, a directory, not a regular file or
+    // unreadable; a line read that holds bytes that are not text throws when it is read.
     static FreeFormatReader open(const std::string& path, const std::string& display_name);
 
     // A reader over text already in memory (tests, fuzzing).
     FreeFormatReader(std::string display_name, std::string contents);
+
+    // Not copied or moved: the reader points into its own buffer.
+    FreeFormatReader(const FreeFormatReader&) = delete;
+    FreeFormatReader& operator=(const FreeFormatReader&) = delete;
 
     // Skips the next line whatever it holds. Throws RunError at end of file.
     void skip_line(std::string_view what);
@@ -43,16 +52,30 @@ public:
     const std::string& file_name() const;
 
 private:
+    FreeFormatReader(std::string display_name, std::unique_ptr<platform::FileReader> file);
+
     // The rest of the line where the next value starts, blanks before it removed; sets line_.
     // Throws the end-of-file error for `expected` ("an integer", ...).
     std::string_view seek_value(std::string_view setting, std::string_view expected);
-    // The next physical line without its LF (and without a CR before it).
+    // The next physical line without its LF (and without a CR before it): its first
+    // kKeptLineBytes bytes; every byte of it is checked to be text.
     std::string_view next_line();
+    // Whether no byte is left; reads the next piece of the file when the buffer is used up.
+    bool at_end();
+    bool refill();
+    void skip_byte_order_mark();
+    // Throws when `part` of the current line runs into the part of a long line that is not kept.
+    void require_kept(std::string_view setting, std::string_view part) const;
     [[noreturn]] void fail(std::string_view setting, const std::string& message) const;
 
     std::string display_name_;
-    std::string contents_;
-    std::size_t pos_ = 0;     // start of the next unread line
+    std::unique_ptr<platform::FileReader> file_;  // null for text given in memory
+    std::string contents_;    // the text given in memory
+    const char* pos_ = nullptr;  // the unread bytes of the piece read last (or of contents_)
+    const char* end_ = nullptr;
+    std::string line_text_;   // the kept bytes of the current line
+    bool line_cut_ = false;   // the current line is longer than what is kept of it
+    bool cut_part_has_item_ = false;  // a byte that is not blank lies beyond the kept part
     long line_ = 0;           // line of the last value read or skipped
     long lines_read_ = 0;     // physical lines consumed so far
 };

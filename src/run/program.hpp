@@ -3,8 +3,10 @@
 // timing window has closed, then write the report of the last repetition.
 
 #include <cstdint>
+#include <vector>
 
 #include "output/run_outputs.hpp"
+#include "platform/text_file.hpp"
 #include "state/problem_state.hpp"
 
 namespace advdiff::run {
@@ -26,7 +28,12 @@ void run_repetition(ProblemState& state);
 // (state.Nx, state.Ny: from the settings in single-grid mode, from level 1 in multigrid mode).
 void load_reference_solution(ProblemState& state);
 
-// Bytes of memory one repetition of the run described by the settings needs at its peak.
-std::uint64_t bytes_needed(const ProblemState& state);
+// The files the run reads (dados1.ent, the parameter file, the reference file), which no output of
+// the run may replace; for platform::check_output_target.
+std::vector<platform::ProtectedFile> files_the_run_reads(const ProblemState& state);
+
+// Bytes of memory one repetition of the run described by the settings needs at its peak, with
+// what the requested extra outputs hold while they are written.
+std::uint64_t bytes_needed(const ProblemState& state, const output::OutputRequest& outputs = {});
 
 }  // namespace advdiff::run

@@ -10,8 +10,11 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
+
+#include "state/run_error.hpp"
 
 namespace advdiff {
 
@@ -74,11 +77,18 @@ struct RunStatistics {
     std::vector<double> norm_history;      // index 0..iteration_count: L1 mean iteration error
     double average_convergence_rate = 0.0; // printed, never assigned by any step
 
+    // Most entries norm_history may grow to: what the memory left beside the run's arrays holds.
+    std::size_t norm_history_limit = std::numeric_limits<std::size_t>::max();
+
     // Entry `index` of norm_history, for writing. The list starts short and grows as a run needs
-    // it: a limit of two billion iterations must not cost 16 GiB before the first one.
+    // it: a limit of two billion iterations must not cost 16 GiB before the first one. Growing past
+    // norm_history_limit throws NormHistoryFull instead of taking memory the machine does not have.
     double& norm_entry(int index) {
         const auto i = static_cast<std::size_t>(index);
-        if (i >= norm_history.size()) norm_history.resize(std::max(i + 1, 2 * norm_history.size()), 0.0);
+        if (i >= norm_history.size()) {
+            if (i >= norm_history_limit) throw NormHistoryFull(index);
+            norm_history.resize(std::min(std::max(i + 1, 2 * norm_history.size()), norm_history_limit), 0.0);
+        }
         return norm_history[i];
     }
 };

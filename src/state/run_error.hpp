@@ -53,6 +53,20 @@ private:
     std::string message_;
 };
 
+// Thrown when the norm history of a run would outgrow the room the run may give it
+// (RunStatistics::norm_history_limit). The main sequence turns it into a RunError naming
+// max_iterations; nothing else catches it.
+class NormHistoryFull : public std::runtime_error {
+public:
+    explicit NormHistoryFull(long long iteration)
+        : std::runtime_error("the norm history outgrew the memory set aside for it"), iteration_(iteration) {}
+    // The iteration whose norm no longer fitted.
+    long long iteration() const { return iteration_; }
+
+private:
+    long long iteration_;
+};
+
 // A text as an error message shows it: in quotation marks, cut after `shown` characters (with
 // "..."), control bytes (a tab, a CR) as \xNN, so that the message stays one line on the console.
 inline std::string quoted(std::string_view text, std::size_t shown = std::string_view::npos) {

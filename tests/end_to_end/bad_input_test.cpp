@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/memory.hpp"
+#include "end_to_end/program_runner.hpp"
 #include "platform/scratch_folder.hpp"
 
 namespace advdiff::end_to_end {
@@ -37,92 +38,21 @@ using Lines = std::vector<std::string>;
 // ---------------------------------------------------------------------------------------------
 // Running the program.
 
-struct Outcome {
-    bool exited = false;  // false: killed by a signal, or stopped by the time limit
-    int status = -1;      // exit status when exited
-    bool timed_out = false;
-    std::string out;
-    std::string err;
-    double seconds = 0.0;  // from start to end
-};
+using Outcome = testing::Ended;
+using testing::snapshot;
 
-// Runs the program in `folder` with `args`, standard input from /dev/null, SIGINT at its default
-// action (a test runner may have started us with it ignored). Sends SIGINT after
-// `interrupt_after` seconds when given. Kills the program after `limit` seconds.
+// Runs the program in `folder` with `args`. Sends SIGINT after `interrupt_after` seconds when
+// given. Kills the program after `limit` seconds.
 Outcome run_program(const std::string& folder, const std::vector<std::string>& args,
                     std::optional<double> interrupt_after = std::nullopt, double limit = 20.0) {
-    ScratchFolder logs;  // outside the case folder, which must stay unchanged
-    const std::string out_path = logs / "stdout", err_path = logs / "stderr";
-    std::vector<std::string> argv_strings = {ADVDIFF_BINARY};
-    argv_strings.insert(argv_strings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : argv_strings) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t child = fork();
-    if (child == 0) {
-        signal(SIGINT, SIG_DFL);
-        signal(SIGTERM, SIG_DFL);
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        const int in = open("/dev/null", O_RDONLY);
-        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
-            chdir(folder.c_str()) != 0)
-            _exit(126);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    Outcome outcome;
-    if (child < 0) return outcome;
-    bool interrupted = false;
-    int wait_status = 0;
-    for (;;) {
-        const pid_t done = waitpid(child, &wait_status, WNOHANG);
-        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (done == child) {
-            outcome.seconds = elapsed;
-            break;
-        }
-        if (interrupt_after && !interrupted && elapsed >= *interrupt_after) {
-            kill(child, SIGINT);
-            interrupted = true;
-        }
-        if (elapsed > limit) {
-            kill(child, SIGKILL);
-            waitpid(child, &wait_status, 0);
-            outcome.timed_out = true;
-            outcome.seconds = elapsed;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    outcome.exited = !outcome.timed_out && WIFEXITED(wait_status);
-    if (outcome.exited) outcome.status = WEXITSTATUS(wait_status);
-    outcome.out = ScratchFolder::read(out_path);
-    outcome.err = ScratchFolder::read(err_path);
-    return outcome;
+    testing::Launch launch;
+    launch.args = args;
+    launch.interrupt_after = interrupt_after;
+    launch.limit_seconds = limit;
+    return testing::run(folder, launch);
 }
 
 const std::vector<std::string> kArgs = {"--no-edit", "--window", "0"};
-
-// Everything in a folder: path -> kind, mode and content. Any new, removed or changed entry
-// (a report, a temporary file, a rewritten input) makes two snapshots differ.
-std::map<std::string, std::string> snapshot(const std::string& folder) {
-    std::map<std::string, std::string> entries;
-    for (const auto& e : fs::recursive_directory_iterator(folder)) {
-        const std::string name = fs::relative(e.path(), folder).string();
-        struct stat info {};
-        lstat(e.path().c_str(), &info);
-        std::string description = std::to_string(info.st_mode) + " ";
-        if (S_ISREG(info.st_mode) && (info.st_mode & S_IRUSR)) description += ScratchFolder::read(e.path());
-        entries[name] = description;
-    }
-    return entries;
-}
 
 // ---------------------------------------------------------------------------------------------
 // The input files of a small valid run in each mode. Every value stands alone on its line, so

@@ -175,10 +175,10 @@ TEST(OutputTargets, ARefusedNameStopsTheRunBeforeAnythingIsWritten) {
         std::string message;
     };
     const Refused cases[] = {
-        {{"--summary", "dados1.ent"}, "--summary: \"dados1.ent\" is an input file of the run"},
-        {{"--fields", "./SG2D_000.ent"}, "--fields: \"./SG2D_000.ent\" is an input file of the run"},
-        {{"--summary", "exata1"}, "--summary: \"exata1\" is the reference file of the run"},
-        {{"--fields", "sg_gs_rot.txt"}, "--fields: \"sg_gs_rot.txt\" is the report file of the run"},
+        {{"--summary", "dados1.ent"}, "--summary: \"dados1.ent\" is the input file dados1.ent, which writing there would replace"},
+        {{"--fields", "./SG2D_000.ent"}, "--fields: \"./SG2D_000.ent\" is the input file SG2D_000.ent, which writing"},
+        {{"--summary", "exata1"}, "--summary: \"exata1\" is the reference file exata1, which writing"},
+        {{"--fields", "sg_gs_rot.txt"}, "--fields: \"sg_gs_rot.txt\" is the report file, which writing"},
         {{"--summary", "a.json", "--fields", "sub/../a.json"}, "--fields: \"sub/../a.json\" is the --summary file"},
         {{"--summary", "sub"}, "--summary: \"sub\" is a directory, not a file"},
         {{"--fields", "missing/f.vti"}, "--fields: the folder \"missing\" does not exist"},

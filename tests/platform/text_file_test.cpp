@@ -226,5 +226,102 @@ TEST(PlatformCheckWritableTarget, LeavesAnExistingReportUntouched) {
     EXPECT_EQ(folder.names(), std::vector<std::string>{"report.txt"});
 }
 
+// ---------------------------------------------------------------------------------------------
+// read_file of a large file, check_readable_file
+
+TEST(PlatformReadFile, ReadsAFileOfManyPiecesWhole) {
+    ScratchFolder folder;
+    std::string content;
+    for (int k = 0; content.size() < 700000; ++k) content += std::to_string(k) + "\n";
+    folder.write("big.ent", content);
+    EXPECT_EQ(read_file(folder / "big.ent", "big.ent"), content);
+}
+
+TEST(PlatformCheckReadableFile, GivesTheErrorsOfReadingWithoutReading) {
+    ScratchFolder folder;
+    folder.write("exata1", "1\n");
+    std::filesystem::create_directory(folder / "exata2");
+    ASSERT_EQ(mkfifo((folder / "exata3").c_str(), 0600), 0);
+    EXPECT_NO_THROW(check_readable_file(folder / "exata1", "exata1"));
+    for (const char* name : {"exata2", "exata3", "exata4"}) {
+        const auto checked = run_error_of([&] { check_readable_file(folder / name, name); });
+        const auto read = run_error_of([&] { read_file(folder / name, name); });
+        ASSERT_TRUE(checked && read) << name;
+        EXPECT_STREQ(checked->what(), read->what());
+    }
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"exata1", "exata2", "exata3"}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// check_output_target
+
+TEST(PlatformCheckOutputTarget, RefusesAFileTheRunReadsHoweverItIsSpelled) {
+    ScratchFolder folder;
+    folder.write("dados1.ent", "titulo\n2\n");
+    folder.write("exata3", "1\n");
+    std::filesystem::create_directory(folder / "sub");
+    ASSERT_EQ(link((folder / "exata3").c_str(), (folder / "hard-link").c_str()), 0);
+    ASSERT_EQ(symlink("exata3", (folder / "soft-link").c_str()), 0);
+    const std::vector<ProtectedFile> inputs = {{folder / "dados1.ent", "the input file dados1.ent"},
+                                               {folder / "exata3", "the reference file exata3"},
+                                               {folder / "not-yet", "the summary file not-yet"}};
+    const struct {
+        std::string name;
+        std::string described;
+    } clashes[] = {
+        {"dados1.ent", "the input file dados1.ent"},
+        {"./exata3", "the reference file exata3"},
+        {"sub/../exata3", "the reference file exata3"},
+        {"hard-link", "the reference file exata3"},
+        {"soft-link", "the reference file exata3"},
+        {"./sub/../not-yet", "the summary file not-yet"},  // neither exists: the names are compared
+    };
+    for (const auto& c : clashes) {
+        const std::string path = folder / c.name;
+        const auto error = run_error_of([&] { check_output_target(path, inputs, "SG2D_000.ent", 2, "report_file_name"); });
+        ASSERT_TRUE(error) << c.name;
+        EXPECT_EQ(error->file(), "SG2D_000.ent");
+        EXPECT_EQ(error->line(), 2);
+        EXPECT_EQ(error->setting(), "report_file_name");
+        EXPECT_EQ(error->message(), advdiff::quoted(path) + " is " + c.described + ", which writing there would replace");
+    }
+    for (const char* fine : {"relat.txt", "sub/exata3", "exata33", "dados1.ent.txt"})
+        EXPECT_NO_THROW(check_output_target(folder / fine, inputs, "SG2D_000.ent", 2, "report_file_name")) << fine;
+    EXPECT_EQ(ScratchFolder::read(folder / "exata3"), "1\n");
+}
+
+TEST(PlatformCheckOutputTarget, RefusesAnExistingTargetThatIsNotARegularFile) {
+    ScratchFolder folder;
+    ASSERT_EQ(mkfifo((folder / "pipe").c_str(), 0600), 0);
+    const struct {
+        std::string path;
+        std::string kind;
+    } cases[] = {
+        {folder / "pipe", "a FIFO"},
+        {"/dev/null", "a character device"},
+    };
+    for (const auto& c : cases) {
+        const auto error = run_error_of([&] { check_output_target(c.path, {}, "MG2D_000.ent", 2, "report_file_name"); });
+        ASSERT_TRUE(error) << c.path;
+        EXPECT_EQ(error->message(), advdiff::quoted(c.path) + " exists and is " + c.kind + ", not a regular file");
+    }
+    struct stat info {};
+    ASSERT_EQ(stat("/dev/null", &info), 0);
+    EXPECT_TRUE(S_ISCHR(info.st_mode));
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"pipe"}));
+}
+
+TEST(PlatformWriteFileAtomically, NeverReplacesAFifoThatAppearedUnderTheName) {
+    ScratchFolder folder;
+    ASSERT_EQ(mkfifo((folder / "relat.txt").c_str(), 0600), 0);
+    const auto error = run_error_of([&] { write_file_atomically(folder / "relat.txt", "report\n"); });
+    ASSERT_TRUE(error);
+    EXPECT_TRUE(contains(error->message(), "not a regular file")) << error->message();
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"relat.txt"}));
+    struct stat info {};
+    ASSERT_EQ(lstat((folder / "relat.txt").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+}
+
 }  // namespace
 }  // namespace advdiff::platform

@@ -2,8 +2,11 @@
 
 #include <cmath>
 #include <random>
+#include <memory>
 #include <string>
+#include <unistd.h>
 
+#include "platform/scratch_folder.hpp"
 #include "run/free_format.hpp"
 #include "state/run_error.hpp"
 
@@ -42,6 +45,18 @@ std::string read_one(const std::string& contents, Kind kind) {
 std::string error_of(const std::string& contents, Kind kind) {
     try {
         read_one(contents, kind);
+    } catch (const RunError& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+// Reads `count` integers from the file at `path`; the error text, or "no error".
+std::string error_of_file(const std::string& path, int count) {
+    try {
+        FreeFormatReader reader = FreeFormatReader::open(path, "MG2D_000.ent");
+        int v = 0;
+        for (int k = 0; k < count; ++k) reader.read_int("v", v);
     } catch (const RunError& e) {
         return e.what();
     }
@@ -106,7 +121,8 @@ TEST(FreeFormatReaderTest, WrongFormsAreErrorsNamingFileLineAndSetting) {
         {"  \n  ", Kind::real, "f.ent:3: s: expected a real number, found end of file"},
         {"", Kind::text, "f.ent:1: s: expected a text, found end of file"},
         {"\xEF\xBB\xBF", Kind::integer, "f.ent:1: s: expected an integer, found end of file"},
-        {"1\n\0002\n"s, Kind::integer, "f.ent:2: not a text file: it holds the control byte 0x00"},
+        {"\n\0002\n"s, Kind::integer, "f.ent:2: not a text file: it holds the control byte 0x00"},
+        {"1 comment \x7F\n"s, Kind::integer, "f.ent:1: not a text file: it holds the control byte 0x7F"},
         {"1 \x1A\n", Kind::integer, "f.ent:1: not a text file: it holds the control byte 0x1A"},
     };
     for (const Case& c : cases) EXPECT_NE(error_of(c.contents, c.kind).find(c.expected), std::string::npos)
@@ -173,6 +189,86 @@ TEST(FreeFormatReaderTest, RandomBytesNeverCrashTheReader) {
             EXPECT_GE(e.line(), 1);
         }
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading a file: line by line, only as far as the values asked for.
+
+std::string written(const testing::ScratchFolder& folder, const std::string& name, const std::string& text) {
+    folder.write(name, text);
+    return folder / name;
+}
+
+TEST(FreeFormatFileTest, ReadsValuesAcrossPiecesAndLongCommentLinesLikeTextInMemory) {
+    testing::ScratchFolder folder;
+    // Values and lines that straddle the 64 KiB pieces the file is read in, CR LF line ends, a
+    // comment of 3 MiB after a value.
+    std::string text = "\xEF\xBB\xBFtitulo\r\n";
+    for (int k = 0; k < 5000; ++k) text += "  " + std::to_string(k) + "   comentario " + std::string(k % 37, 'x') + "\r\n";
+    text += "'a b' " + std::string(3 << 20, '#') + "\n\n   \n2.5D3\n";
+    const std::string path = written(folder, "SG2D_000.ent", text);
+    FreeFormatReader from_file = FreeFormatReader::open(path, "SG2D_000.ent");
+    FreeFormatReader in_memory("SG2D_000.ent", text);
+    for (FreeFormatReader* reader : {&from_file, &in_memory}) {
+        reader->skip_line("title");
+        for (int k = 0; k < 5000; ++k) {
+            int value = -1;
+            reader->read_int("v", value);
+            ASSERT_EQ(value, k);
+            ASSERT_EQ(reader->line(), k + 2);
+        }
+        std::string name;
+        reader->read_text("name", name, 5);
+        EXPECT_EQ(name, "a b  ");
+        double real = 0.0;
+        reader->read_double("r", real);
+        EXPECT_EQ(real, 2500.0);
+        EXPECT_EQ(reader->line(), 5005);
+        try {
+            reader->read_int("after", *std::make_unique<int>());
+            FAIL() << "no end of file";
+        } catch (const RunError& e) {
+            EXPECT_STREQ(e.what(), "SG2D_000.ent:5006: after: expected an integer, found end of file");
+        }
+    }
+}
+
+TEST(FreeFormatFileTest, ReadsNoFurtherThanTheLastValueAskedFor) {
+    testing::ScratchFolder folder;
+    // A 4 GiB hole (zero bytes) after the values: never read, so neither slow nor refused.
+    const std::string path = written(folder, "MG2D_000.ent", "1\n2\n");
+    ASSERT_EQ(truncate(path.c_str(), off_t{4} << 30), 0);
+    FreeFormatReader reader = FreeFormatReader::open(path, "MG2D_000.ent");
+    int a = 0, b = 0;
+    reader.read_int("a", a);
+    reader.read_int("b", b);
+    EXPECT_EQ(a + b, 3);
+    // The hole on the line of a value is read, and refused at its first byte.
+    EXPECT_NE(error_of_file(path, 3).find("MG2D_000.ent:3: not a text file: it holds the control byte 0x00"),
+              std::string::npos);
+    // A file that is a hole from its start: refused on its first line.
+    ASSERT_EQ(truncate(path.c_str(), 0), 0);
+    ASSERT_EQ(truncate(path.c_str(), off_t{40} << 30), 0);
+    EXPECT_NE(error_of_file(path, 1).find("MG2D_000.ent:1: not a text file: it holds the control byte 0x00"),
+              std::string::npos);
+}
+
+TEST(FreeFormatFileTest, AValueBeyondWhatIsKeptOfALineIsAnErrorNotACutValue) {
+    const std::string blanks(1 << 20, ' ');
+    const std::string digits(1 << 20, '7');
+    const struct {
+        std::string contents;
+        Kind kind;
+    } cases[] = {
+        {blanks + "12\n", Kind::integer},
+        {"0." + digits + "\n", Kind::real},
+        {"'" + blanks + "x'\n", Kind::text},
+        {digits + digits + "\n", Kind::text},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(error_of(c.contents, c.kind), "f.ent:1: s: the value on this line is longer than 1048576 characters, "
+                                                "which is more than a value can be");
+    EXPECT_EQ(read_one(blanks.substr(10) + "12 " + blanks + digits + "\n", Kind::integer), "12");
 }
 
 }  // namespace

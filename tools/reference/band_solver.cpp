@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "stencil.hpp"
+#include "platform/stack.hpp"
 #include "state/run_error.hpp"
 
 extern "C" {
@@ -65,7 +66,11 @@ void BandLU::solve(std::span<double> rhs) {
     const int nrhs = 1;
     int info = 0;
     if (!factored_) {
-        dgbsv_(&n_, &kl_, &ku_, &nrhs, ab_.data(), &ldab_, ipiv_.data(), rhs.data(), &n_, &info);
+        // The factorisation keeps two 65 x 64 work arrays on the stack: on a stack of its own it
+        // runs under any ulimit -s.
+        platform::run_with_stack(std::size_t{8} << 20, [&] {
+            dgbsv_(&n_, &kl_, &ku_, &nrhs, ab_.data(), &ldab_, ipiv_.data(), rhs.data(), &n_, &info);
+        });
         if (info > 0) {
             const int k = info - 1;
             throw RunError("the five-point system of the " + grid_text(Nx_, Ny_) +
