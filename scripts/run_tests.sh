@@ -5,7 +5,16 @@
 set -euo pipefail
 build=$1
 here=$(cd "$(dirname "$0")/.." && pwd)
-ctest --test-dir "$build" --output-on-failure -j2
+# CTest's line per test goes to a log; a person sees the closing summary (and the skipped tests),
+# or the whole log when something failed.
+log=$build/ctest.log
+echo "unit and end-to-end tests (CTest; every test's line in $log)"
+if ctest --test-dir "$build" --output-on-failure -j2 >"$log" 2>&1; then
+  sed -n '/tests passed, /,$p' "$log"
+else
+  cat "$log"
+  exit 1
+fi
 python=${PYTHON:-/usr/bin/python3}
 if "$python" -c 'import numpy, pytest, vtk' 2>/dev/null; then
   ADVDIFF_BUILD_DIR=$(realpath "$build") "$python" -m pytest -q -p no:cacheprovider "$here/tests/end_to_end"
