@@ -143,34 +143,29 @@ void FreeFormatReader::skip_line(std::string_view what) {
     line_ = lines_read_;
 }
 
-void FreeFormatReader::read_int(std::string_view setting, int& value) {
-    const std::string_view rest = seek_value(setting, "an integer");
+template <class T>
+void FreeFormatReader::read_number(std::string_view setting, T& value, std::string_view form,
+                                   std::string_view in_range, detail::NumberStatus (*parse)(std::string_view, T&)) {
+    const std::string_view rest = seek_value(setting, form);
     if (is_null_value(rest)) return;
     const std::string_view item = first_item(rest);
     require_kept(setting, item);
-    switch (detail::parse_int_item(item, value)) {
+    switch (parse(item, value)) {
     case detail::NumberStatus::ok:
         return;
     case detail::NumberStatus::bad_form:
-        fail(setting, "expected an integer, found " + quoted(item));
+        fail(setting, "expected " + std::string(form) + ", found " + quoted(item));
     case detail::NumberStatus::out_of_range:
-        fail(setting, "expected an integer from -2147483648 to 2147483647, found " + quoted(item));
+        fail(setting, "expected " + std::string(in_range) + ", found " + quoted(item));
     }
 }
 
+void FreeFormatReader::read_int(std::string_view setting, int& value) {
+    read_number(setting, value, "an integer", "an integer from -2147483648 to 2147483647", detail::parse_int_item);
+}
+
 void FreeFormatReader::read_double(std::string_view setting, double& value) {
-    const std::string_view rest = seek_value(setting, "a real number");
-    if (is_null_value(rest)) return;
-    const std::string_view item = first_item(rest);
-    require_kept(setting, item);
-    switch (detail::parse_real_item(item, value)) {
-    case detail::NumberStatus::ok:
-        return;
-    case detail::NumberStatus::bad_form:
-        fail(setting, "expected a real number, found " + quoted(item));
-    case detail::NumberStatus::out_of_range:
-        fail(setting, "expected a real number within the double range, found " + quoted(item));
-    }
+    read_number(setting, value, "a real number", "a real number within the double range", detail::parse_real_item);
 }
 
 void FreeFormatReader::read_text(std::string_view setting, std::string& value, std::size_t width) {

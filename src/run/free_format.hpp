@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "platform/file_reader.hpp"
+#include "run/number_syntax.hpp"
 
 namespace advdiff::run {
 
@@ -57,6 +58,11 @@ private:
     // The rest of the line where the next value starts, blanks before it removed; sets line_.
     // Throws the end-of-file error for `expected` ("an integer", ...).
     std::string_view seek_value(std::string_view setting, std::string_view expected);
+    // read_int and read_double: the value's item parsed by `parse`; `form` and `in_range` say
+    // what was expected when the item has the wrong form or lies outside the type's range.
+    template <class T>
+    void read_number(std::string_view setting, T& value, std::string_view form, std::string_view in_range,
+                     detail::NumberStatus (*parse)(std::string_view, T&));
     // The next physical line without its LF (and without a CR before it): its first
     // kKeptLineBytes bytes; every byte of it is checked to be text.
     std::string_view next_line();
