@@ -95,9 +95,9 @@ void msi_factorise_bench(benchmark::State& state) {
 
 // One correction as the single-grid driver asks for it (iteration limit 1): the residual of T and
 // both substitutions.
-template <auto Solve>
+template <auto Solve, auto Grid = &rotating_flow_grid>
 void msi_correction_bench(benchmark::State& state, double bytes_per_node) {
-    const RotatingFlowGrid& g = rotating_flow_grid(size_of(state));
+    const RotatingFlowGrid& g = Grid(size_of(state));
     const model::StencilView a = g.view();
     const auto n = static_cast<std::size_t>(g.N);
     solvers::MsiFactors f;
@@ -235,6 +235,12 @@ const bool registered = [] {
             msi_correction_bench<&msi_correction_production>(s, kCorrectionBytes); }, n);
         add("msi_correction_plain", [](benchmark::State& s) {
             msi_correction_bench<&msi_correction_plain>(s, kPlainCorrectionBytes); }, n);
+        // 45 degrees, Peclet code 1: every coefficient uniform, the factors held over most of the
+        // interior (the forward pass reads b, T, writes w; the back pass reads w and T, writes T).
+        add("msi_correction_constant_velocity", [](benchmark::State& s) {
+            msi_correction_bench<&msi_correction_production, &constant_flow_grid>(s, 6 * kDouble); }, n);
+        add("msi_correction_constant_velocity_plain", [](benchmark::State& s) {
+            msi_correction_bench<&msi_correction_plain, &constant_flow_grid>(s, kPlainCorrectionBytes); }, n);
         add("msi_substitutions_plain", msi_substitution_bench<&msi_substitute_plain, kPlainSubstitutionBytes>, n);
         add("msi_substitutions_banded", msi_substitution_bench<&msi_substitute_banded, kBandedSubstitutionBytes>, n);
     }

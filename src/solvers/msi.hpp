@@ -3,9 +3,11 @@
 // matrix with partial cancellation (alpha = 0.5, 0 at boundary nodes), used in a
 // residual-correction iteration.
 
+#include <array>
 #include <cstddef>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "model/coefficients.hpp"
 #include "solvers/five_point.hpp"
@@ -23,8 +25,19 @@ struct MsiFactors {
     // The coefficients that msi_factorise found to be one value at every interior node, bit for
     // bit: the residual of msi_solve then holds them as numbers instead of reading the arrays.
     UniformInterior uniform;
+    // On grids whose coefficients are all uniform over the interior, the factors settle, away from
+    // the south, west and east sides, on one set of seven values. `held` is that set (L1, L2, L3,
+    // L4, U1, U2, U3) and held_runs[j] the columns [begin, end) of 0-based row j where all seven
+    // factors equal it bit for bit; the substitutions read it there instead of the arrays. Empty
+    // when there is no such set.
+    std::array<double, 7> held{};
+    struct Run {
+        std::ptrdiff_t begin = 0, end = 0;
+    };
+    std::vector<Run> held_runs;
     void resize(std::size_t n) {
         for (Field* f : {&L1, &L2, &L3, &L4, &U1, &U2, &U3}) f->assign(n, 0.0);
+        held_runs.clear();
     }
 };
 

@@ -309,6 +309,45 @@ TEST(MsiSolver, FusedIterationEqualsThePlainStepByStepOne) {
     }
 }
 
+TEST(MsiSolver, HeldFactorsAreTheArraysOwnAndGiveThePlainIteration) {
+    // Constant-velocity and pure-diffusion grids, square, wide, tall and just wide enough for a run:
+    // every node of every held run carries the held set bit for bit, the 129 x 129 grids have runs,
+    // and the iteration that reads the set there (eight rows in flight) gives the plain bits.
+    const std::pair<int, int> grids[] = {{129, 129}, {100, 37}, {37, 100}, {18, 40}, {64, 9}, {200, 6}};
+    for (auto [Nx, Ny] : grids)
+        for (CaseIndex c : {kPe1, kAngle30, kDiffusion, kPe10}) {
+            SCOPED_TRACE(std::to_string(Nx) + "x" + std::to_string(Ny) + " case " + std::to_string(c));
+            const model::StencilCoefficients a = assemble(make_case(c, c == kDiffusion ? 1.0 : 0.1), Nx, Ny);
+            const auto n = static_cast<std::size_t>(Nx * Ny);
+            solvers::MsiFactors f;
+            f.resize(n);
+            solvers::msi_factorise(model::StencilView(a), f, Nx * Ny, Nx, Ny);
+            if (Nx == 129) EXPECT_FALSE(f.held_runs.empty());
+            const Field* arrays[] = {&f.L1, &f.L2, &f.L3, &f.L4, &f.U1, &f.U2, &f.U3};
+            for (std::size_t row = 0; row < f.held_runs.size(); ++row)
+                for (std::ptrdiff_t i = f.held_runs[row].begin; i < f.held_runs[row].end; ++i)
+                    for (int q = 0; q < 7; ++q)
+                        ASSERT_TRUE(same_bits((*arrays[q])[row * Nx + i], f.held[q])) << "row " << row << " column " << i;
+            for (int limit : {1, 3})
+                for (double tolerance : {0.0, 0.9}) {
+                    std::vector<double> fast = Lcg(limit + 7u * Nx).field(n), plain = fast;
+                    solvers::MsiWork work_fast, work_plain;
+                    work_fast.resize(n);
+                    work_plain.resize(n);
+                    solvers::msi_solve(model::StencilView(a), f, Ny, Nx, Nx * Ny, fast, tolerance, limit, a.b, work_fast);
+                    solvers::msi_solve_plain(model::StencilView(a), f, Nx, Nx * Ny, plain, tolerance, limit, a.b,
+                                             work_plain);
+                    EXPECT_EQ(bit_difference(plain, fast), "") << "limit " << limit << " tolerance " << tolerance;
+                    std::vector<double> banded = Lcg(5u + Ny).field(n), by_node = banded;
+                    solvers::msi_residual(model::StencilView(a), Nx, Nx * Ny, banded, a.b, work_fast.r);
+                    work_plain.r = work_fast.r;
+                    solvers::msi_substitute_banded(f, Nx, Nx * Ny, work_fast.r, work_fast.w, work_fast.delta, banded);
+                    solvers::msi_substitute_plain(f, Nx, Nx * Ny, work_plain.r, work_plain.w, work_plain.delta, by_node);
+                    EXPECT_EQ(bit_difference(by_node, banded), "") << "substitutions alone";
+                }
+        }
+}
+
 TEST(MsiSolver, FusedNormsDecideTheToleranceTestToTheLastBit) {
     // The tolerance is set at the exact boundary of the first test, rho1 <= r0 * tolerance: one
     // unit in the last place of either norm would change how many corrections are applied.
