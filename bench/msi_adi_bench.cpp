@@ -251,10 +251,22 @@ const bool registered = [] {
             n);
     }
     for (int n : kSizes)
+        add("adi_row_pass_held", [](benchmark::State& s) {
+            adi_run<&rotating_flow_grid>(s, kHalfSweepBytes - 2 * kDouble, [](const auto& g, const auto& a, auto b, auto& T, auto& work) {
+                solvers::adi_row_sweep_banded(g.Nx, g.Ny, a, g.uniform, b, T, work);
+            });
+        }, n);
+    for (int n : kSizes)
         add("adi_column_pass", [](benchmark::State& s) { adi_bench<&adi_column_sweep>(s, kHalfSweepBytes); }, n);
     for (int n : kSizes) {
         add("adi_iteration",
             [](benchmark::State& s) { adi_bench<&adi_row_sweep, &adi_column_sweep>(s, 2 * kHalfSweepBytes); }, n);
+        // As the drivers call it: aE and aN, uniform over the interior, held as numbers.
+        add("adi_iteration_production", [](benchmark::State& s) {
+            adi_run<&rotating_flow_grid>(s, 2 * kHalfSweepBytes - 2 * kDouble, [](const auto& g, const auto& a, auto b, auto& T, auto& work) {
+                solvers::adi_solve(g.Nx, g.Ny, g.N, 1, a, g.uniform, b, T, work);
+            });
+        }, n);
         add("adi_iteration_plain",
             [](benchmark::State& s) { adi_bench<&adi_row_sweep_plain, &adi_column_sweep>(s, 2 * kHalfSweepBytes); },
             n);

@@ -126,20 +126,25 @@ namespace {
 
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
+// The coefficients of the row half-sweep: aS, aW, aP and b as arrays, aE and aN as arrays or
+// (Coefficient<true>) as the one value they hold at every interior node.
+template <class East = Coefficient<false>, class North = Coefficient<false>>
 struct Coefficients {
     const double* __restrict aS;
     const double* __restrict aW;
     const double* __restrict aP;
-    const double* __restrict aE;
-    const double* __restrict aN;
+    East aE;
+    North aN;
     const double* __restrict f;
 };
+using ArrayCoefficients = Coefficients<>;
 
 // Forward pass of one node of a row j = 2..Ny (0-based row >= 1) from the west node's p, q:
 //   d = aW p(k-1) + aP; p = -aE/d; q = ((b - south/north) - aW q(k-1)) / d,
 // where the south/north part is (aS T(k-Nx) + aN T(k+Nx)) on the middle rows and aS T(k-Nx) on
 // the top row.
-inline void row_node(const Coefficients& c, const double* t, double* p, double* q, std::ptrdiff_t nx, std::ptrdiff_t k,
+template <class C>
+inline void row_node(const C& c, const double* t, double* p, double* q, std::ptrdiff_t nx, std::ptrdiff_t k,
                      bool top, double p_west, double q_west) {
     const double d = c.aW[k] * p_west + c.aP[k];
     const double coupling = top ? c.aS[k] * t[k - nx] : c.aS[k] * t[k - nx] + c.aN[k] * t[k + nx];
@@ -161,25 +166,31 @@ inline void row_node(const Coefficients& c, const double* t, double* p, double* 
 // run interleaved, each started as if that west node's p and q were 0; once the band is done,
 // each row's first p and q are compared bit for bit with the values from the true p and q of the
 // row below, and from the first row where they differ, the band's rows are computed again in
-// order. The result is that of the plain node-by-node pass.
-template <int kBandRows>
-void row_forward_passes(const Coefficients& c, const double* t, double* p, double* q, std::ptrdiff_t nx,
-                        std::ptrdiff_t ny) {
+// order. The result is that of the plain node-by-node pass. `in` serves the interior nodes of the
+// bands (i = 2..Nx-1): the arrays, or aE and aN held as their one interior value, the same doubles
+// the arrays hold there; every other node reads the arrays.
+template <int kBandRows, class Interior>
+void row_forward_passes(const ArrayCoefficients& c, const Interior in, const double* t, double* p, double* q,
+                        std::ptrdiff_t nx, std::ptrdiff_t ny) {
     auto row_in_order = [&](std::ptrdiff_t row) {
         const bool top = row == ny - 1;
         for (std::ptrdiff_t k = row * nx; k < (row + 1) * nx; ++k) row_node(c, t, p, q, nx, k, top, p[k - 1], q[k - 1]);
     };
     std::ptrdiff_t row0 = 1;
     for (; row0 + kBandRows <= ny - 1; row0 += kBandRows) {  // middle rows only
-        for (std::ptrdiff_t i = 0; i < nx; ++i) {
+        for (std::ptrdiff_t i = 0; i < nx - 1; ++i) {
 #pragma GCC unroll 8
             for (int b = 0; b < kBandRows; ++b) {
                 const std::ptrdiff_t k = (row0 + b) * nx + i;
                 if (i == 0)
                     row_node(c, t, p, q, nx, k, false, 0.0, 0.0);
                 else
-                    row_node(c, t, p, q, nx, k, false, p[k - 1], q[k - 1]);
+                    row_node(in, t, p, q, nx, k, false, p[k - 1], q[k - 1]);
             }
+        }
+        for (int b = 0; b < kBandRows; ++b) {
+            const std::ptrdiff_t k = (row0 + b) * nx + nx - 1;
+            row_node(c, t, p, q, nx, k, false, p[k - 1], q[k - 1]);
         }
         for (int b = 0; b < kBandRows; ++b) {
             const std::ptrdiff_t k = (row0 + b) * nx;
@@ -215,9 +226,11 @@ void row_back_substitutions(double* t, const double* p, const double* q, std::pt
 
 }  // namespace
 
-void adi_row_sweep_banded(int Nx, int Ny, const model::StencilView& a, std::span<const double> b,
-                          std::span<double> T, AdiWork& work) {
-    const Coefficients c{a.aS.data(), a.aW.data(), a.aP.data(), a.aE.data(), a.aN.data(), b.data()};
+namespace {
+
+template <class Interior>
+void row_sweep_banded(int Nx, int Ny, const ArrayCoefficients& c, const Interior& in, std::span<double> T,
+                      AdiWork& work) {
     double* t = T.data();
     double* p = work.p.data();
     double* q = work.q.data();
@@ -234,11 +247,35 @@ void adi_row_sweep_banded(int Nx, int Ny, const model::StencilView& a, std::span
     // measured fastest while the grid fits in the cache), few enough that the band's streams stay
     // in the cache on larger grids (four).
     if (Nx <= kAdiEightRowsMaxNx) {
-        row_forward_passes<8>(c, t, p, q, nx, ny);
+        row_forward_passes<8>(c, in, t, p, q, nx, ny);
         row_back_substitutions<8>(t, p, q, nx, ny);
     } else {
-        row_forward_passes<4>(c, t, p, q, nx, ny);
+        row_forward_passes<4>(c, in, t, p, q, nx, ny);
         row_back_substitutions<4>(t, p, q, nx, ny);
+    }
+}
+
+ArrayCoefficients array_coefficients(const model::StencilView& a, std::span<const double> b) {
+    return {a.aS.data(), a.aW.data(), a.aP.data(), {a.aE.data()}, {a.aN.data()}, b.data()};
+}
+
+}  // namespace
+
+void adi_row_sweep_banded(int Nx, int Ny, const model::StencilView& a, std::span<const double> b,
+                          std::span<double> T, AdiWork& work) {
+    const ArrayCoefficients c = array_coefficients(a, b);
+    row_sweep_banded(Nx, Ny, c, c, T, work);
+}
+
+void adi_row_sweep_banded(int Nx, int Ny, const model::StencilView& a, const UniformInterior& uniform,
+                          std::span<const double> b, std::span<double> T, AdiWork& work) {
+    const ArrayCoefficients c = array_coefficients(a, b);
+    if (uniform.east_and_north()) {
+        const Coefficients<Coefficient<true>, Coefficient<true>> held{
+            c.aS, c.aW, c.aP, {nullptr, *uniform.aE}, {nullptr, *uniform.aN}, c.f};
+        row_sweep_banded(Nx, Ny, c, held, T, work);
+    } else {
+        row_sweep_banded(Nx, Ny, c, c, T, work);
     }
 }
 
@@ -487,8 +524,12 @@ void adi_iterations(int Nx, int Ny, int count, const model::StencilView& a, cons
     double* p = work.p.data();
     double* q = work.q.data();
     for (int iteration = 0; iteration < count; ++iteration) {
-        if (!alike || !row_sweep_alike(work.middle_rows, Nx, Ny, a, b.data(), t, p, q, work.row_p, work.row_d))
-            adi_row_sweep(Nx, Ny, a, b, T, work);
+        if (!alike || !row_sweep_alike(work.middle_rows, Nx, Ny, a, b.data(), t, p, q, work.row_p, work.row_d)) {
+            if (known && adi_banded_pays(Nx, Ny) && Nx >= kAdiHeldMinNx)
+                adi_row_sweep_banded(Nx, Ny, a, *known, b, T, work);
+            else
+                adi_row_sweep(Nx, Ny, a, b, T, work);
+        }
         if (!alike || !column_sweep_alike(Nx, Ny, a, b.data(), t, p, q, work.column_p))
             adi_column_sweep(Nx, Ny, a, b, T, work);
     }

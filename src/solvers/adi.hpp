@@ -39,6 +39,12 @@ void adi_row_sweep_banded(int Nx, int Ny, const model::StencilView& a, std::span
                           std::span<double> T, AdiWork& work);
 void adi_row_sweep(int Nx, int Ny, const model::StencilView& a, std::span<const double> b, std::span<double> T,
                    AdiWork& work);
+// The banded pass with the coefficients that `uniform` finds one value over the interior held as
+// numbers there (aE and aN, the diffusion terms, when both are). adi_solve uses it from
+// kAdiHeldMinNx nodes a row, where it measured faster than reading the arrays.
+constexpr int kAdiHeldMinNx = 100;
+void adi_row_sweep_banded(int Nx, int Ny, const model::StencilView& a, const UniformInterior& uniform,
+                          std::span<const double> b, std::span<double> T, AdiWork& work);
 
 // Narrowest grid on which the banded row half-sweep beats the plain one, and the widest on which
 // it keeps eight rows in flight rather than four.

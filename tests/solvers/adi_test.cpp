@@ -127,6 +127,14 @@ void expect_banded_row_sweep_equals_plain(const model::StencilCoefficients& a, i
     EXPECT_EQ(bit_difference(plain.p, banded.p), "") << "p";
     EXPECT_EQ(bit_difference(plain.q, banded.q), "") << "q";
     EXPECT_EQ(bit_difference(T_plain, T_banded), "") << "T";
+    // The same with the coefficients uniform over the interior held as numbers (aE and aN of every
+    // assembled system; none of a random one).
+    std::vector<double> T_held = start;
+    solvers::adi_row_sweep_banded(Nx, Ny, model::StencilView(a), solvers::UniformInterior::find(model::StencilView(a), Nx, Ny),
+                                  a.b, T_held, banded);
+    EXPECT_EQ(bit_difference(plain.p, banded.p), "") << "p, held";
+    EXPECT_EQ(bit_difference(plain.q, banded.q), "") << "q, held";
+    EXPECT_EQ(bit_difference(T_plain, T_held), "") << "T, held";
 }
 
 // Grids narrower and wider than a band of rows, with rows left over after the last band; the
