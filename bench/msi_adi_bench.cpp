@@ -261,10 +261,22 @@ const bool registered = [] {
     for (int n : kSizes) {
         add("adi_iteration",
             [](benchmark::State& s) { adi_bench<&adi_row_sweep, &adi_column_sweep>(s, 2 * kHalfSweepBytes); }, n);
-        // As the drivers call it: aE and aN, uniform over the interior, held as numbers.
+        // adi_solve with aE and aN, uniform over the interior, held as numbers, and no line factors.
         add("adi_iteration_production", [](benchmark::State& s) {
             adi_run<&rotating_flow_grid>(s, 2 * kHalfSweepBytes - 2 * kDouble, [](const auto& g, const auto& a, auto b, auto& T, auto& work) {
                 solvers::adi_solve(g.Nx, g.Ny, g.N, 1, a, g.uniform, b, T, work);
+            });
+        }, n);
+        // With the line factors held (as the drivers have them after the first call): the row pass
+        // reads aS, aW, b, d, T and writes q, then reads p, q and writes T; the column pass reads aS,
+        // aW, aE, b, d, T and writes q, then reads p, q and writes T.
+        add("adi_iteration_held_lines", [](benchmark::State& s) {
+            const auto& grid = rotating_flow_grid(size_of(s));
+            solvers::AdiLineFactors lines;
+            lines.compute(grid.view(), grid.Nx, grid.Ny);
+            adi_run<&rotating_flow_grid>(s, 19 * kDouble, [&](const auto& g, const auto& a, auto b, auto& T, auto& work) {
+                solvers::adi_row_sweep_held(g.Nx, g.Ny, a, g.uniform, lines, b, T, work);
+                solvers::adi_column_sweep_held(g.Nx, g.Ny, a, lines, b, T, work);
             });
         }, n);
         add("adi_iteration_plain",

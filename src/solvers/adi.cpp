@@ -501,6 +501,155 @@ bool column_sweep_alike(std::ptrdiff_t nx, std::ptrdiff_t ny, const model::Stenc
 
 }  // namespace
 
+// ---------------------------------------------------------------------------------------------
+// Line factors held for a grid. The forward passes' p and d depend on the coefficients alone, not
+// on T: computed once in the plain passes' order, they are the values every later half-sweep on
+// the same coefficients would compute, and each node then divides once, for q.
+// ---------------------------------------------------------------------------------------------
+
+void AdiLineFactors::compute(const model::StencilView& a, int Nx, int Ny) {
+    const double* aS = a.aS.data();
+    const double* aW = a.aW.data();
+    const double* aP = a.aP.data();
+    const double* aE = a.aE.data();
+    const double* aN = a.aN.data();
+    const std::ptrdiff_t nx = Nx, n = static_cast<std::ptrdiff_t>(Nx) * Ny;
+    for (Field* f : {&row_p, &row_d, &column_p, &column_d}) f->resize(static_cast<std::size_t>(n));
+    double* p = row_p.data();
+    double* d = row_d.data();
+    // Row half-sweep: the south row's d is aP + aW p(k-1), the other rows' aW p(k-1) + aP.
+    d[0] = aP[0];
+    p[0] = -aE[0] / aP[0];
+    for (std::ptrdiff_t k = 1; k < nx; ++k) {
+        d[k] = aP[k] + aW[k] * p[k - 1];
+        p[k] = -aE[k] / d[k];
+    }
+    for (std::ptrdiff_t k = nx; k < n; ++k) {
+        d[k] = aW[k] * p[k - 1] + aP[k];
+        p[k] = -aE[k] / d[k];
+    }
+    // Column half-sweep: the south row divides by aP, every other node by aS p(k-Nx) + aP.
+    p = column_p.data();
+    d = column_d.data();
+    for (std::ptrdiff_t k = 0; k < nx; ++k) {
+        d[k] = aP[k];
+        p[k] = -aN[k] / aP[k];
+    }
+    for (std::ptrdiff_t k = nx; k < n; ++k) {
+        d[k] = aS[k] * p[k - nx] + aP[k];
+        p[k] = -aN[k] / d[k];
+    }
+}
+
+namespace {
+
+// Row half-sweep q of rows 1..Ny-1 (0-based) from the held p and d, bands of kBandRows rows, each
+// row started from q(k-1) = 0 and checked as in row_forward_passes (only q depends on the row
+// below: p and d are the held values).
+template <int kBandRows, class Interior>
+void row_q_passes(const ArrayCoefficients& c, const Interior in, const double* d, const double* t, double* q,
+                  std::ptrdiff_t nx, std::ptrdiff_t ny) {
+    auto node = [&](const auto& a, std::ptrdiff_t k, bool top, double q_west) {
+        const double coupling = top ? a.aS[k] * t[k - nx] : a.aS[k] * t[k - nx] + a.aN[k] * t[k + nx];
+        q[k] = ((a.f[k] - coupling) - a.aW[k] * q_west) / d[k];
+    };
+    auto row_in_order = [&](std::ptrdiff_t row) {
+        const bool top = row == ny - 1;
+        for (std::ptrdiff_t k = row * nx; k < (row + 1) * nx; ++k) node(c, k, top, q[k - 1]);
+    };
+    std::ptrdiff_t row0 = 1;
+    for (; row0 + kBandRows <= ny - 1; row0 += kBandRows) {
+        for (std::ptrdiff_t i = 0; i < nx - 1; ++i) {
+#pragma GCC unroll 8
+            for (int b = 0; b < kBandRows; ++b) {
+                const std::ptrdiff_t k = (row0 + b) * nx + i;
+                if (i == 0)
+                    node(c, k, false, 0.0);
+                else
+                    node(in, k, false, q[k - 1]);
+            }
+        }
+        for (int b = 0; b < kBandRows; ++b) {
+            const std::ptrdiff_t k = (row0 + b) * nx + nx - 1;
+            node(c, k, false, q[k - 1]);
+        }
+        for (int b = 0; b < kBandRows; ++b) {
+            const std::ptrdiff_t k = (row0 + b) * nx;
+            const double q_start = q[k];
+            node(c, k, false, q[k - 1]);
+            if (!same_bits(q_start, q[k])) {
+                for (std::ptrdiff_t row = row0 + b; row < row0 + kBandRows; ++row) row_in_order(row);
+                break;
+            }
+        }
+    }
+    for (std::ptrdiff_t row = row0; row < ny; ++row) row_in_order(row);
+}
+
+template <class Interior>
+void row_sweep_held(int Nx, int Ny, const ArrayCoefficients& c, const Interior& in, const AdiLineFactors& lines,
+                    std::span<double> T, AdiWork& work) {
+    double* t = T.data();
+    double* q = work.q.data();
+    const double* p = lines.row_p.data();
+    const double* d = lines.row_d.data();
+    const std::ptrdiff_t nx = Nx, ny = Ny;
+    q[0] = (c.f[0] - c.aN[0] * t[nx]) / d[0];
+    for (std::ptrdiff_t k = 1; k < nx; ++k) q[k] = ((c.f[k] - c.aN[k] * t[k + nx]) - c.aW[k] * q[k - 1]) / d[k];
+    if (Nx <= kAdiEightRowsMaxNx) {
+        row_q_passes<8>(c, in, d, t, q, nx, ny);
+        row_back_substitutions<8>(t, p, q, nx, ny);
+    } else {
+        row_q_passes<4>(c, in, d, t, q, nx, ny);
+        row_back_substitutions<4>(t, p, q, nx, ny);
+    }
+}
+
+}  // namespace
+
+void adi_row_sweep_held(int Nx, int Ny, const model::StencilView& a, const UniformInterior& uniform,
+                        const AdiLineFactors& lines, std::span<const double> b, std::span<double> T, AdiWork& work) {
+    const ArrayCoefficients c = array_coefficients(a, b);
+    if (uniform.east_and_north()) {
+        const Coefficients<Coefficient<true>, Coefficient<true>> held{
+            c.aS, c.aW, c.aP, {nullptr, *uniform.aE}, {nullptr, *uniform.aN}, c.f};
+        row_sweep_held(Nx, Ny, c, held, lines, T, work);
+    } else {
+        row_sweep_held(Nx, Ny, c, c, lines, T, work);
+    }
+}
+
+void adi_column_sweep_held(int Nx, int Ny, const model::StencilView& a, const AdiLineFactors& lines,
+                           std::span<const double> b, std::span<double> T, AdiWork& work) {
+    const double* __restrict aS = a.aS.data();
+    const double* __restrict aW = a.aW.data();
+    const double* __restrict aE = a.aE.data();
+    const double* __restrict f = b.data();
+    const double* __restrict p = lines.column_p.data();
+    const double* __restrict d = lines.column_d.data();
+    double* t = T.data();
+    double* __restrict q = work.q.data();
+    const std::ptrdiff_t nx = Nx, ny = Ny, n = nx * ny;
+    q[0] = (f[0] - aE[0] * t[1]) / d[0];
+    for (std::ptrdiff_t k = 1; k < nx; ++k) q[k] = (f[k] - (aW[k] * t[k - 1] + aE[k] * t[k + 1])) / d[k];
+    for (std::ptrdiff_t row = 1; row < ny; ++row) {
+        const std::ptrdiff_t begin = row * nx;
+        const std::ptrdiff_t end = (row == ny - 1) ? n - 1 : begin + nx;
+#pragma GCC ivdep
+        for (std::ptrdiff_t k = begin; k < end; ++k)
+            q[k] = ((f[k] - (aW[k] * t[k - 1] + aE[k] * t[k + 1])) - aS[k] * q[k - nx]) / d[k];
+    }
+    {
+        const std::ptrdiff_t k = n - 1;
+        q[k] = ((f[k] - aW[k] * t[k - 1]) - aS[k] * q[k - nx]) / d[k];
+    }
+    for (std::ptrdiff_t k = n - nx; k < n; ++k) t[k] = q[k];
+    for (std::ptrdiff_t row = ny - 2; row >= 0; --row) {
+#pragma GCC ivdep
+        for (std::ptrdiff_t k = row * nx; k < row * nx + nx; ++k) t[k] = p[k] * t[k + nx] + q[k];
+    }
+}
+
 bool adi_rows_alike(int Nx, int Ny, const model::StencilView& a) {
     AdiWork::MiddleRows rows;
     return middle_rows_alike(a, Nx, Ny, rows);
@@ -517,21 +666,36 @@ void adi_solve_plain(int Nx, int Ny, int count, const model::StencilView& a, std
 namespace {
 
 void adi_iterations(int Nx, int Ny, int count, const model::StencilView& a, const UniformInterior* known,
-                    std::span<const double> b, std::span<double> T, AdiWork& work) {
+                    AdiLineCache* cache, std::span<const double> b, std::span<double> T, AdiWork& work) {
     if (count < 1) return;
     const bool alike = middle_rows_alike(a, Nx, Ny, work.middle_rows, known);
     double* t = T.data();
     double* p = work.p.data();
     double* q = work.q.data();
+    const bool banded = adi_banded_pays(Nx, Ny);
+    auto lines = [&]() -> const AdiLineFactors* {
+        if (!cache || !known || !banded || !AdiLineCache::pays(static_cast<long long>(Nx) * Ny)) return nullptr;
+        if (!cache->ready) {
+            cache->lines.compute(a, Nx, Ny);
+            cache->ready = true;
+        }
+        return &cache->lines;
+    };
     for (int iteration = 0; iteration < count; ++iteration) {
         if (!alike || !row_sweep_alike(work.middle_rows, Nx, Ny, a, b.data(), t, p, q, work.row_p, work.row_d)) {
-            if (known && adi_banded_pays(Nx, Ny) && Nx >= kAdiHeldMinNx)
+            if (const AdiLineFactors* held = lines())
+                adi_row_sweep_held(Nx, Ny, a, *known, *held, b, T, work);
+            else if (known && banded && Nx >= kAdiHeldMinNx)
                 adi_row_sweep_banded(Nx, Ny, a, *known, b, T, work);
             else
                 adi_row_sweep(Nx, Ny, a, b, T, work);
         }
-        if (!alike || !column_sweep_alike(Nx, Ny, a, b.data(), t, p, q, work.column_p))
-            adi_column_sweep(Nx, Ny, a, b, T, work);
+        if (!alike || !column_sweep_alike(Nx, Ny, a, b.data(), t, p, q, work.column_p)) {
+            if (const AdiLineFactors* held = lines())
+                adi_column_sweep_held(Nx, Ny, a, *held, b, T, work);
+            else
+                adi_column_sweep(Nx, Ny, a, b, T, work);
+        }
     }
 }
 
@@ -540,13 +704,19 @@ void adi_iterations(int Nx, int Ny, int count, const model::StencilView& a, cons
 void adi_solve(int Nx, int Ny, int N, int count, const model::StencilView& a, std::span<const double> b,
                std::span<double> T, AdiWork& work) {
     (void)N;
-    adi_iterations(Nx, Ny, count, a, nullptr, b, T, work);
+    adi_iterations(Nx, Ny, count, a, nullptr, nullptr, b, T, work);
 }
 
 void adi_solve(int Nx, int Ny, int N, int count, const model::StencilView& a, const UniformInterior& uniform,
                std::span<const double> b, std::span<double> T, AdiWork& work) {
     (void)N;
-    adi_iterations(Nx, Ny, count, a, &uniform, b, T, work);
+    adi_iterations(Nx, Ny, count, a, &uniform, nullptr, b, T, work);
+}
+
+void adi_solve(int Nx, int Ny, int N, int count, const model::StencilView& a, const UniformInterior& uniform,
+               AdiLineCache& cache, std::span<const double> b, std::span<double> T, AdiWork& work) {
+    (void)N;
+    adi_iterations(Nx, Ny, count, a, &uniform, &cache, b, T, work);
 }
 
 }  // namespace advdiff::solvers
