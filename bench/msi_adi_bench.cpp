@@ -257,6 +257,24 @@ const bool registered = [] {
             });
         }, n);
     for (int n : kSizes)
+        add("adi_row_pass_held_lines", [](benchmark::State& s) {
+            const auto& grid = rotating_flow_grid(size_of(s));
+            solvers::AdiLineFactors lines;
+            lines.compute(grid.view(), grid.Nx, grid.Ny);
+            adi_run<&rotating_flow_grid>(s, 9 * kDouble, [&](const auto& g, const auto& a, auto b, auto& T, auto& work) {
+                solvers::adi_row_sweep_held(g.Nx, g.Ny, a, g.uniform, lines, b, T, work);
+            });
+        }, n);
+    for (int n : kSizes)
+        add("adi_column_pass_held_lines", [](benchmark::State& s) {
+            const auto& grid = rotating_flow_grid(size_of(s));
+            solvers::AdiLineFactors lines;
+            lines.compute(grid.view(), grid.Nx, grid.Ny);
+            adi_run<&rotating_flow_grid>(s, 10 * kDouble, [&](const auto& g, const auto& a, auto b, auto& T, auto& work) {
+                solvers::adi_column_sweep_held(g.Nx, g.Ny, a, lines, b, T, work);
+            });
+        }, n);
+    for (int n : kSizes)
         add("adi_column_pass", [](benchmark::State& s) { adi_bench<&adi_column_sweep>(s, kHalfSweepBytes); }, n);
     for (int n : kSizes) {
         add("adi_iteration",
