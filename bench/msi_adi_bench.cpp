@@ -171,6 +171,19 @@ void adi_bench(benchmark::State& state, double bytes_per_node) {
     });
 }
 
+// The row and/or column half-sweep on the rotating flow with the grid's line factors computed
+// beforehand, as the drivers hold them after a grid's first ADI call.
+template <bool Rows, bool Columns>
+void adi_lines_bench(benchmark::State& state, double bytes_per_node) {
+    const auto& grid = rotating_flow_grid(size_of(state));
+    solvers::AdiLineFactors lines;
+    lines.compute(grid.view(), grid.Nx, grid.Ny);
+    adi_run<&rotating_flow_grid>(state, bytes_per_node, [&](const auto& g, const auto& a, auto b, auto& T, auto& work) {
+        if constexpr (Rows) solvers::adi_row_sweep_held(g.Nx, g.Ny, a, g.uniform, lines, b, T, work);
+        if constexpr (Columns) solvers::adi_column_sweep_held(g.Nx, g.Ny, a, lines, b, T, work);
+    });
+}
+
 // One ADI iteration on the constant-velocity grid: production (adi_solve) or plain.
 // Production with the grid's uniform values found once beforehand (as the drivers hold them), or
 // finding them itself on every call.
@@ -257,23 +270,10 @@ const bool registered = [] {
             });
         }, n);
     for (int n : kSizes)
-        add("adi_row_pass_held_lines", [](benchmark::State& s) {
-            const auto& grid = rotating_flow_grid(size_of(s));
-            solvers::AdiLineFactors lines;
-            lines.compute(grid.view(), grid.Nx, grid.Ny);
-            adi_run<&rotating_flow_grid>(s, 9 * kDouble, [&](const auto& g, const auto& a, auto b, auto& T, auto& work) {
-                solvers::adi_row_sweep_held(g.Nx, g.Ny, a, g.uniform, lines, b, T, work);
-            });
-        }, n);
+        add("adi_row_pass_held_lines", [](benchmark::State& s) { adi_lines_bench<true, false>(s, 9 * kDouble); }, n);
     for (int n : kSizes)
-        add("adi_column_pass_held_lines", [](benchmark::State& s) {
-            const auto& grid = rotating_flow_grid(size_of(s));
-            solvers::AdiLineFactors lines;
-            lines.compute(grid.view(), grid.Nx, grid.Ny);
-            adi_run<&rotating_flow_grid>(s, 10 * kDouble, [&](const auto& g, const auto& a, auto b, auto& T, auto& work) {
-                solvers::adi_column_sweep_held(g.Nx, g.Ny, a, lines, b, T, work);
-            });
-        }, n);
+        add("adi_column_pass_held_lines", [](benchmark::State& s) { adi_lines_bench<false, true>(s, 10 * kDouble); },
+            n);
     for (int n : kSizes)
         add("adi_column_pass", [](benchmark::State& s) { adi_bench<&adi_column_sweep>(s, kHalfSweepBytes); }, n);
     for (int n : kSizes) {
@@ -288,15 +288,7 @@ const bool registered = [] {
         // With the line factors held (as the drivers have them after the first call): the row pass
         // reads aS, aW, b, d, T and writes q, then reads p, q and writes T; the column pass reads aS,
         // aW, aE, b, d, T and writes q, then reads p, q and writes T.
-        add("adi_iteration_held_lines", [](benchmark::State& s) {
-            const auto& grid = rotating_flow_grid(size_of(s));
-            solvers::AdiLineFactors lines;
-            lines.compute(grid.view(), grid.Nx, grid.Ny);
-            adi_run<&rotating_flow_grid>(s, 19 * kDouble, [&](const auto& g, const auto& a, auto b, auto& T, auto& work) {
-                solvers::adi_row_sweep_held(g.Nx, g.Ny, a, g.uniform, lines, b, T, work);
-                solvers::adi_column_sweep_held(g.Nx, g.Ny, a, lines, b, T, work);
-            });
-        }, n);
+        add("adi_iteration_held_lines", [](benchmark::State& s) { adi_lines_bench<true, true>(s, 19 * kDouble); }, n);
         add("adi_iteration_plain",
             [](benchmark::State& s) { adi_bench<&adi_row_sweep_plain, &adi_column_sweep>(s, 2 * kHalfSweepBytes); },
             n);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "solvers/five_point.hpp"
@@ -228,6 +229,17 @@ void row_back_substitutions(double* t, const double* p, const double* q, std::pt
 
 namespace {
 
+// Calls body(rows) with the rows the banded row passes keep in flight, as a constant: enough to
+// overlap the division chains of one row with the others' (eight measured fastest while the grid
+// fits in the cache), few enough that the band's streams stay in the cache on larger grids (four).
+template <class Body>
+void with_band_rows(int Nx, Body&& body) {
+    if (Nx <= kAdiEightRowsMaxNx)
+        body(std::integral_constant<int, 8>{});
+    else
+        body(std::integral_constant<int, 4>{});
+}
+
 template <class Interior>
 void row_sweep_banded(int Nx, int Ny, const ArrayCoefficients& c, const Interior& in, std::span<double> T,
                       AdiWork& work) {
@@ -243,16 +255,10 @@ void row_sweep_banded(int Nx, int Ny, const ArrayCoefficients& c, const Interior
         p[k] = -c.aE[k] / d;
         q[k] = ((c.f[k] - c.aN[k] * t[k + nx]) - c.aW[k] * q[k - 1]) / d;
     }
-    // Rows in flight: enough to overlap the division chains of one row with the others' (eight
-    // measured fastest while the grid fits in the cache), few enough that the band's streams stay
-    // in the cache on larger grids (four).
-    if (Nx <= kAdiEightRowsMaxNx) {
-        row_forward_passes<8>(c, in, t, p, q, nx, ny);
-        row_back_substitutions<8>(t, p, q, nx, ny);
-    } else {
-        row_forward_passes<4>(c, in, t, p, q, nx, ny);
-        row_back_substitutions<4>(t, p, q, nx, ny);
-    }
+    with_band_rows(Nx, [&](auto rows) {
+        row_forward_passes<rows()>(c, in, t, p, q, nx, ny);
+        row_back_substitutions<rows()>(t, p, q, nx, ny);
+    });
 }
 
 ArrayCoefficients array_coefficients(const model::StencilView& a, std::span<const double> b) {
@@ -596,13 +602,10 @@ void row_sweep_held(int Nx, int Ny, const ArrayCoefficients& c, const Interior& 
     const std::ptrdiff_t nx = Nx, ny = Ny;
     q[0] = (c.f[0] - c.aN[0] * t[nx]) / d[0];
     for (std::ptrdiff_t k = 1; k < nx; ++k) q[k] = ((c.f[k] - c.aN[k] * t[k + nx]) - c.aW[k] * q[k - 1]) / d[k];
-    if (Nx <= kAdiEightRowsMaxNx) {
-        row_q_passes<8>(c, in, d, t, q, nx, ny);
-        row_back_substitutions<8>(t, p, q, nx, ny);
-    } else {
-        row_q_passes<4>(c, in, d, t, q, nx, ny);
-        row_back_substitutions<4>(t, p, q, nx, ny);
-    }
+    with_band_rows(Nx, [&](auto rows) {
+        row_q_passes<rows()>(c, in, d, t, q, nx, ny);
+        row_back_substitutions<rows()>(t, p, q, nx, ny);
+    });
 }
 
 }  // namespace
