@@ -28,9 +28,12 @@ constexpr int kEliminationSizes[] = {33, 65, 129};
 constexpr double kDouble = sizeof(double);
 // Factorisation: five coefficients read, seven factors written.
 constexpr double kFactoriseBytes = 12 * kDouble;
-// Plain correction: the residual pass (five coefficients, b, T read, r written); forward r,
-// L1..L4 read, w written; back w, U1..U3, T read, delta and T written.
-constexpr double kPlainCorrectionBytes = 8 * kDouble + 13 * kDouble;
+// Plain substitutions: forward r, L1..L4 read, w written; back w, U1..U3, T read, delta and T
+// written. The banded ones keep delta for the rows in hand only.
+constexpr double kPlainSubstitutionBytes = 13 * kDouble;
+constexpr double kBandedSubstitutionBytes = 11 * kDouble;
+// Plain correction: the residual pass (five coefficients, b, T read, r written) and the above.
+constexpr double kPlainCorrectionBytes = 8 * kDouble + kPlainSubstitutionBytes;
 // Production correction on the rotating flow (aE, aN held as numbers): the forward pass reads aS,
 // aW, aP, b, T and L1..L4 and writes w, no r; the back substitution w, U1..U3, T read, T written.
 constexpr double kCorrectionBytes = 10 * kDouble + 6 * kDouble;
@@ -92,9 +95,9 @@ void msi_factorise_bench(benchmark::State& state) {
 
 // One correction as the single-grid driver asks for it (iteration limit 1): the residual of T and
 // both substitutions.
-template <auto Solve>
+template <auto Solve, auto Grid = &rotating_flow_grid>
 void msi_correction_bench(benchmark::State& state, double bytes_per_node) {
-    const RotatingFlowGrid& g = rotating_flow_grid(size_of(state));
+    const RotatingFlowGrid& g = Grid(size_of(state));
     const model::StencilView a = g.view();
     const auto n = static_cast<std::size_t>(g.N);
     solvers::MsiFactors f;
@@ -118,6 +121,27 @@ void msi_correction_production(const model::StencilView& a, const solvers::MsiFa
 void msi_correction_plain(const model::StencilView& a, const solvers::MsiFactors& f, int Nx, int N,
                           std::span<double> T, std::span<const double> b, solvers::MsiWork& work) {
     solvers::msi_solve_plain(a, f, Nx, N, T, 0.0, 1, b, work);
+}
+
+// Both substitutions alone, on the residual of the initial field.
+template <auto Substitute, double kBytes>
+void msi_substitution_bench(benchmark::State& state) {
+    const RotatingFlowGrid& g = rotating_flow_grid(size_of(state));
+    const model::StencilView a = g.view();
+    const auto n = static_cast<std::size_t>(g.N);
+    solvers::MsiFactors f;
+    f.resize(n);
+    solvers::msi_factorise(a, f, g.N, g.Nx, g.Ny);
+    solvers::MsiWork work;
+    work.resize(n);
+    Field T = g.initial;
+    solvers::msi_residual(a, g.Nx, g.N, T, g.coefficients.b, work.r);
+    const double t0 = thread_cpu_seconds();
+    for (auto _ : state) {
+        Substitute(f, g.Nx, g.N, work.r, work.w, work.delta, T);
+        benchmark::ClobberMemory();
+    }
+    set_counters(state, g.N, thread_cpu_seconds() - t0, kBytes);
 }
 
 using HalfSweep = void (*)(int, int, const model::StencilView&, std::span<const double>, std::span<double>,
@@ -144,6 +168,19 @@ template <HalfSweep... Sweeps>
 void adi_bench(benchmark::State& state, double bytes_per_node) {
     adi_run<&rotating_flow_grid>(state, bytes_per_node, [](const auto& g, const auto& a, auto b, auto& T, auto& work) {
         (Sweeps(g.Nx, g.Ny, a, b, T, work), ...);
+    });
+}
+
+// The row and/or column half-sweep on the rotating flow with the grid's line factors computed
+// beforehand, as the drivers hold them after a grid's first ADI call.
+template <bool Rows, bool Columns>
+void adi_lines_bench(benchmark::State& state, double bytes_per_node) {
+    const auto& grid = rotating_flow_grid(size_of(state));
+    solvers::AdiLineFactors lines;
+    lines.compute(grid.view(), grid.Nx, grid.Ny);
+    adi_run<&rotating_flow_grid>(state, bytes_per_node, [&](const auto& g, const auto& a, auto b, auto& T, auto& work) {
+        if constexpr (Rows) solvers::adi_row_sweep_held(g.Nx, g.Ny, a, g.uniform, lines, b, T, work);
+        if constexpr (Columns) solvers::adi_column_sweep_held(g.Nx, g.Ny, a, lines, b, T, work);
     });
 }
 
@@ -211,6 +248,14 @@ const bool registered = [] {
             msi_correction_bench<&msi_correction_production>(s, kCorrectionBytes); }, n);
         add("msi_correction_plain", [](benchmark::State& s) {
             msi_correction_bench<&msi_correction_plain>(s, kPlainCorrectionBytes); }, n);
+        // 45 degrees, Peclet code 1: every coefficient uniform, the factors held over most of the
+        // interior (the forward pass reads b, T, writes w; the back pass reads w and T, writes T).
+        add("msi_correction_constant_velocity", [](benchmark::State& s) {
+            msi_correction_bench<&msi_correction_production, &constant_flow_grid>(s, 6 * kDouble); }, n);
+        add("msi_correction_constant_velocity_plain", [](benchmark::State& s) {
+            msi_correction_bench<&msi_correction_plain, &constant_flow_grid>(s, kPlainCorrectionBytes); }, n);
+        add("msi_substitutions_plain", msi_substitution_bench<&msi_substitute_plain, kPlainSubstitutionBytes>, n);
+        add("msi_substitutions_banded", msi_substitution_bench<&msi_substitute_banded, kBandedSubstitutionBytes>, n);
     }
     for (int n : kSizes) {
         add("adi_row_pass", [](benchmark::State& s) { adi_bench<&adi_row_sweep>(s, kHalfSweepBytes); }, n);
@@ -219,10 +264,31 @@ const bool registered = [] {
             n);
     }
     for (int n : kSizes)
+        add("adi_row_pass_held", [](benchmark::State& s) {
+            adi_run<&rotating_flow_grid>(s, kHalfSweepBytes - 2 * kDouble, [](const auto& g, const auto& a, auto b, auto& T, auto& work) {
+                solvers::adi_row_sweep_banded(g.Nx, g.Ny, a, g.uniform, b, T, work);
+            });
+        }, n);
+    for (int n : kSizes)
+        add("adi_row_pass_held_lines", [](benchmark::State& s) { adi_lines_bench<true, false>(s, 9 * kDouble); }, n);
+    for (int n : kSizes)
+        add("adi_column_pass_held_lines", [](benchmark::State& s) { adi_lines_bench<false, true>(s, 10 * kDouble); },
+            n);
+    for (int n : kSizes)
         add("adi_column_pass", [](benchmark::State& s) { adi_bench<&adi_column_sweep>(s, kHalfSweepBytes); }, n);
     for (int n : kSizes) {
         add("adi_iteration",
             [](benchmark::State& s) { adi_bench<&adi_row_sweep, &adi_column_sweep>(s, 2 * kHalfSweepBytes); }, n);
+        // adi_solve with aE and aN, uniform over the interior, held as numbers, and no line factors.
+        add("adi_iteration_production", [](benchmark::State& s) {
+            adi_run<&rotating_flow_grid>(s, 2 * kHalfSweepBytes - 2 * kDouble, [](const auto& g, const auto& a, auto b, auto& T, auto& work) {
+                solvers::adi_solve(g.Nx, g.Ny, g.N, 1, a, g.uniform, b, T, work);
+            });
+        }, n);
+        // With the line factors held (as the drivers have them after the first call): the row pass
+        // reads aS, aW, b, d, T and writes q, then reads p, q and writes T; the column pass reads aS,
+        // aW, aE, b, d, T and writes q, then reads p, q and writes T.
+        add("adi_iteration_held_lines", [](benchmark::State& s) { adi_lines_bench<true, true>(s, 19 * kDouble); }, n);
         add("adi_iteration_plain",
             [](benchmark::State& s) { adi_bench<&adi_row_sweep_plain, &adi_column_sweep>(s, 2 * kHalfSweepBytes); },
             n);

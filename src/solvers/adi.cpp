@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "solvers/five_point.hpp"
@@ -126,20 +127,25 @@ namespace {
 
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
+// The coefficients of the row half-sweep: aS, aW, aP and b as arrays, aE and aN as arrays or
+// (Coefficient<true>) as the one value they hold at every interior node.
+template <class East = Coefficient<false>, class North = Coefficient<false>>
 struct Coefficients {
     const double* __restrict aS;
     const double* __restrict aW;
     const double* __restrict aP;
-    const double* __restrict aE;
-    const double* __restrict aN;
+    East aE;
+    North aN;
     const double* __restrict f;
 };
+using ArrayCoefficients = Coefficients<>;
 
 // Forward pass of one node of a row j = 2..Ny (0-based row >= 1) from the west node's p, q:
 //   d = aW p(k-1) + aP; p = -aE/d; q = ((b - south/north) - aW q(k-1)) / d,
 // where the south/north part is (aS T(k-Nx) + aN T(k+Nx)) on the middle rows and aS T(k-Nx) on
 // the top row.
-inline void row_node(const Coefficients& c, const double* t, double* p, double* q, std::ptrdiff_t nx, std::ptrdiff_t k,
+template <class C>
+inline void row_node(const C& c, const double* t, double* p, double* q, std::ptrdiff_t nx, std::ptrdiff_t k,
                      bool top, double p_west, double q_west) {
     const double d = c.aW[k] * p_west + c.aP[k];
     const double coupling = top ? c.aS[k] * t[k - nx] : c.aS[k] * t[k - nx] + c.aN[k] * t[k + nx];
@@ -161,25 +167,31 @@ inline void row_node(const Coefficients& c, const double* t, double* p, double* 
 // run interleaved, each started as if that west node's p and q were 0; once the band is done,
 // each row's first p and q are compared bit for bit with the values from the true p and q of the
 // row below, and from the first row where they differ, the band's rows are computed again in
-// order. The result is that of the plain node-by-node pass.
-template <int kBandRows>
-void row_forward_passes(const Coefficients& c, const double* t, double* p, double* q, std::ptrdiff_t nx,
-                        std::ptrdiff_t ny) {
+// order. The result is that of the plain node-by-node pass. `in` serves the interior nodes of the
+// bands (i = 2..Nx-1): the arrays, or aE and aN held as their one interior value, the same doubles
+// the arrays hold there; every other node reads the arrays.
+template <int kBandRows, class Interior>
+void row_forward_passes(const ArrayCoefficients& c, const Interior in, const double* t, double* p, double* q,
+                        std::ptrdiff_t nx, std::ptrdiff_t ny) {
     auto row_in_order = [&](std::ptrdiff_t row) {
         const bool top = row == ny - 1;
         for (std::ptrdiff_t k = row * nx; k < (row + 1) * nx; ++k) row_node(c, t, p, q, nx, k, top, p[k - 1], q[k - 1]);
     };
     std::ptrdiff_t row0 = 1;
     for (; row0 + kBandRows <= ny - 1; row0 += kBandRows) {  // middle rows only
-        for (std::ptrdiff_t i = 0; i < nx; ++i) {
+        for (std::ptrdiff_t i = 0; i < nx - 1; ++i) {
 #pragma GCC unroll 8
             for (int b = 0; b < kBandRows; ++b) {
                 const std::ptrdiff_t k = (row0 + b) * nx + i;
                 if (i == 0)
                     row_node(c, t, p, q, nx, k, false, 0.0, 0.0);
                 else
-                    row_node(c, t, p, q, nx, k, false, p[k - 1], q[k - 1]);
+                    row_node(in, t, p, q, nx, k, false, p[k - 1], q[k - 1]);
             }
+        }
+        for (int b = 0; b < kBandRows; ++b) {
+            const std::ptrdiff_t k = (row0 + b) * nx + nx - 1;
+            row_node(c, t, p, q, nx, k, false, p[k - 1], q[k - 1]);
         }
         for (int b = 0; b < kBandRows; ++b) {
             const std::ptrdiff_t k = (row0 + b) * nx;
@@ -215,9 +227,22 @@ void row_back_substitutions(double* t, const double* p, const double* q, std::pt
 
 }  // namespace
 
-void adi_row_sweep_banded(int Nx, int Ny, const model::StencilView& a, std::span<const double> b,
-                          std::span<double> T, AdiWork& work) {
-    const Coefficients c{a.aS.data(), a.aW.data(), a.aP.data(), a.aE.data(), a.aN.data(), b.data()};
+namespace {
+
+// Calls body(rows) with the rows the banded row passes keep in flight, as a constant: enough to
+// overlap the division chains of one row with the others' (eight measured fastest while the grid
+// fits in the cache), few enough that the band's streams stay in the cache on larger grids (four).
+template <class Body>
+void with_band_rows(int Nx, Body&& body) {
+    if (Nx <= kAdiEightRowsMaxNx)
+        body(std::integral_constant<int, 8>{});
+    else
+        body(std::integral_constant<int, 4>{});
+}
+
+template <class Interior>
+void row_sweep_banded(int Nx, int Ny, const ArrayCoefficients& c, const Interior& in, std::span<double> T,
+                      AdiWork& work) {
     double* t = T.data();
     double* p = work.p.data();
     double* q = work.q.data();
@@ -230,15 +255,33 @@ void adi_row_sweep_banded(int Nx, int Ny, const model::StencilView& a, std::span
         p[k] = -c.aE[k] / d;
         q[k] = ((c.f[k] - c.aN[k] * t[k + nx]) - c.aW[k] * q[k - 1]) / d;
     }
-    // Rows in flight: enough to overlap the division chains of one row with the others' (eight
-    // measured fastest while the grid fits in the cache), few enough that the band's streams stay
-    // in the cache on larger grids (four).
-    if (Nx <= kAdiEightRowsMaxNx) {
-        row_forward_passes<8>(c, t, p, q, nx, ny);
-        row_back_substitutions<8>(t, p, q, nx, ny);
+    with_band_rows(Nx, [&](auto rows) {
+        row_forward_passes<rows()>(c, in, t, p, q, nx, ny);
+        row_back_substitutions<rows()>(t, p, q, nx, ny);
+    });
+}
+
+ArrayCoefficients array_coefficients(const model::StencilView& a, std::span<const double> b) {
+    return {a.aS.data(), a.aW.data(), a.aP.data(), {a.aE.data()}, {a.aN.data()}, b.data()};
+}
+
+}  // namespace
+
+void adi_row_sweep_banded(int Nx, int Ny, const model::StencilView& a, std::span<const double> b,
+                          std::span<double> T, AdiWork& work) {
+    const ArrayCoefficients c = array_coefficients(a, b);
+    row_sweep_banded(Nx, Ny, c, c, T, work);
+}
+
+void adi_row_sweep_banded(int Nx, int Ny, const model::StencilView& a, const UniformInterior& uniform,
+                          std::span<const double> b, std::span<double> T, AdiWork& work) {
+    const ArrayCoefficients c = array_coefficients(a, b);
+    if (uniform.east_and_north()) {
+        const Coefficients<Coefficient<true>, Coefficient<true>> held{
+            c.aS, c.aW, c.aP, {nullptr, *uniform.aE}, {nullptr, *uniform.aN}, c.f};
+        row_sweep_banded(Nx, Ny, c, held, T, work);
     } else {
-        row_forward_passes<4>(c, t, p, q, nx, ny);
-        row_back_substitutions<4>(t, p, q, nx, ny);
+        row_sweep_banded(Nx, Ny, c, c, T, work);
     }
 }
 
@@ -464,6 +507,152 @@ bool column_sweep_alike(std::ptrdiff_t nx, std::ptrdiff_t ny, const model::Stenc
 
 }  // namespace
 
+// ---------------------------------------------------------------------------------------------
+// Line factors held for a grid. The forward passes' p and d depend on the coefficients alone, not
+// on T: computed once in the plain passes' order, they are the values every later half-sweep on
+// the same coefficients would compute, and each node then divides once, for q.
+// ---------------------------------------------------------------------------------------------
+
+void AdiLineFactors::compute(const model::StencilView& a, int Nx, int Ny) {
+    const double* aS = a.aS.data();
+    const double* aW = a.aW.data();
+    const double* aP = a.aP.data();
+    const double* aE = a.aE.data();
+    const double* aN = a.aN.data();
+    const std::ptrdiff_t nx = Nx, n = static_cast<std::ptrdiff_t>(Nx) * Ny;
+    for (Field* f : {&row_p, &row_d, &column_p, &column_d}) f->resize(static_cast<std::size_t>(n));
+    double* p = row_p.data();
+    double* d = row_d.data();
+    // Row half-sweep: the south row's d is aP + aW p(k-1), the other rows' aW p(k-1) + aP.
+    d[0] = aP[0];
+    p[0] = -aE[0] / aP[0];
+    for (std::ptrdiff_t k = 1; k < nx; ++k) {
+        d[k] = aP[k] + aW[k] * p[k - 1];
+        p[k] = -aE[k] / d[k];
+    }
+    for (std::ptrdiff_t k = nx; k < n; ++k) {
+        d[k] = aW[k] * p[k - 1] + aP[k];
+        p[k] = -aE[k] / d[k];
+    }
+    // Column half-sweep: the south row divides by aP, every other node by aS p(k-Nx) + aP.
+    p = column_p.data();
+    d = column_d.data();
+    for (std::ptrdiff_t k = 0; k < nx; ++k) {
+        d[k] = aP[k];
+        p[k] = -aN[k] / aP[k];
+    }
+    for (std::ptrdiff_t k = nx; k < n; ++k) {
+        d[k] = aS[k] * p[k - nx] + aP[k];
+        p[k] = -aN[k] / d[k];
+    }
+}
+
+namespace {
+
+// Row half-sweep q of rows 1..Ny-1 (0-based) from the held p and d, bands of kBandRows rows, each
+// row started from q(k-1) = 0 and checked as in row_forward_passes (only q depends on the row
+// below: p and d are the held values).
+template <int kBandRows, class Interior>
+void row_q_passes(const ArrayCoefficients& c, const Interior in, const double* d, const double* t, double* q,
+                  std::ptrdiff_t nx, std::ptrdiff_t ny) {
+    auto node = [&](const auto& a, std::ptrdiff_t k, bool top, double q_west) {
+        const double coupling = top ? a.aS[k] * t[k - nx] : a.aS[k] * t[k - nx] + a.aN[k] * t[k + nx];
+        q[k] = ((a.f[k] - coupling) - a.aW[k] * q_west) / d[k];
+    };
+    auto row_in_order = [&](std::ptrdiff_t row) {
+        const bool top = row == ny - 1;
+        for (std::ptrdiff_t k = row * nx; k < (row + 1) * nx; ++k) node(c, k, top, q[k - 1]);
+    };
+    std::ptrdiff_t row0 = 1;
+    for (; row0 + kBandRows <= ny - 1; row0 += kBandRows) {
+        for (std::ptrdiff_t i = 0; i < nx - 1; ++i) {
+#pragma GCC unroll 8
+            for (int b = 0; b < kBandRows; ++b) {
+                const std::ptrdiff_t k = (row0 + b) * nx + i;
+                if (i == 0)
+                    node(c, k, false, 0.0);
+                else
+                    node(in, k, false, q[k - 1]);
+            }
+        }
+        for (int b = 0; b < kBandRows; ++b) {
+            const std::ptrdiff_t k = (row0 + b) * nx + nx - 1;
+            node(c, k, false, q[k - 1]);
+        }
+        for (int b = 0; b < kBandRows; ++b) {
+            const std::ptrdiff_t k = (row0 + b) * nx;
+            const double q_start = q[k];
+            node(c, k, false, q[k - 1]);
+            if (!same_bits(q_start, q[k])) {
+                for (std::ptrdiff_t row = row0 + b; row < row0 + kBandRows; ++row) row_in_order(row);
+                break;
+            }
+        }
+    }
+    for (std::ptrdiff_t row = row0; row < ny; ++row) row_in_order(row);
+}
+
+template <class Interior>
+void row_sweep_held(int Nx, int Ny, const ArrayCoefficients& c, const Interior& in, const AdiLineFactors& lines,
+                    std::span<double> T, AdiWork& work) {
+    double* t = T.data();
+    double* q = work.q.data();
+    const double* p = lines.row_p.data();
+    const double* d = lines.row_d.data();
+    const std::ptrdiff_t nx = Nx, ny = Ny;
+    q[0] = (c.f[0] - c.aN[0] * t[nx]) / d[0];
+    for (std::ptrdiff_t k = 1; k < nx; ++k) q[k] = ((c.f[k] - c.aN[k] * t[k + nx]) - c.aW[k] * q[k - 1]) / d[k];
+    with_band_rows(Nx, [&](auto rows) {
+        row_q_passes<rows()>(c, in, d, t, q, nx, ny);
+        row_back_substitutions<rows()>(t, p, q, nx, ny);
+    });
+}
+
+}  // namespace
+
+void adi_row_sweep_held(int Nx, int Ny, const model::StencilView& a, const UniformInterior& uniform,
+                        const AdiLineFactors& lines, std::span<const double> b, std::span<double> T, AdiWork& work) {
+    const ArrayCoefficients c = array_coefficients(a, b);
+    if (uniform.east_and_north()) {
+        const Coefficients<Coefficient<true>, Coefficient<true>> held{
+            c.aS, c.aW, c.aP, {nullptr, *uniform.aE}, {nullptr, *uniform.aN}, c.f};
+        row_sweep_held(Nx, Ny, c, held, lines, T, work);
+    } else {
+        row_sweep_held(Nx, Ny, c, c, lines, T, work);
+    }
+}
+
+void adi_column_sweep_held(int Nx, int Ny, const model::StencilView& a, const AdiLineFactors& lines,
+                           std::span<const double> b, std::span<double> T, AdiWork& work) {
+    const double* __restrict aS = a.aS.data();
+    const double* __restrict aW = a.aW.data();
+    const double* __restrict aE = a.aE.data();
+    const double* __restrict f = b.data();
+    const double* __restrict p = lines.column_p.data();
+    const double* __restrict d = lines.column_d.data();
+    double* t = T.data();
+    double* __restrict q = work.q.data();
+    const std::ptrdiff_t nx = Nx, ny = Ny, n = nx * ny;
+    q[0] = (f[0] - aE[0] * t[1]) / d[0];
+    for (std::ptrdiff_t k = 1; k < nx; ++k) q[k] = (f[k] - (aW[k] * t[k - 1] + aE[k] * t[k + 1])) / d[k];
+    for (std::ptrdiff_t row = 1; row < ny; ++row) {
+        const std::ptrdiff_t begin = row * nx;
+        const std::ptrdiff_t end = (row == ny - 1) ? n - 1 : begin + nx;
+#pragma GCC ivdep
+        for (std::ptrdiff_t k = begin; k < end; ++k)
+            q[k] = ((f[k] - (aW[k] * t[k - 1] + aE[k] * t[k + 1])) - aS[k] * q[k - nx]) / d[k];
+    }
+    {
+        const std::ptrdiff_t k = n - 1;
+        q[k] = ((f[k] - aW[k] * t[k - 1]) - aS[k] * q[k - nx]) / d[k];
+    }
+    for (std::ptrdiff_t k = n - nx; k < n; ++k) t[k] = q[k];
+    for (std::ptrdiff_t row = ny - 2; row >= 0; --row) {
+#pragma GCC ivdep
+        for (std::ptrdiff_t k = row * nx; k < row * nx + nx; ++k) t[k] = p[k] * t[k + nx] + q[k];
+    }
+}
+
 bool adi_rows_alike(int Nx, int Ny, const model::StencilView& a) {
     AdiWork::MiddleRows rows;
     return middle_rows_alike(a, Nx, Ny, rows);
@@ -480,17 +669,36 @@ void adi_solve_plain(int Nx, int Ny, int count, const model::StencilView& a, std
 namespace {
 
 void adi_iterations(int Nx, int Ny, int count, const model::StencilView& a, const UniformInterior* known,
-                    std::span<const double> b, std::span<double> T, AdiWork& work) {
+                    AdiLineCache* cache, std::span<const double> b, std::span<double> T, AdiWork& work) {
     if (count < 1) return;
     const bool alike = middle_rows_alike(a, Nx, Ny, work.middle_rows, known);
     double* t = T.data();
     double* p = work.p.data();
     double* q = work.q.data();
+    const bool banded = adi_banded_pays(Nx, Ny);
+    auto lines = [&]() -> const AdiLineFactors* {
+        if (!cache || !known || !banded || !AdiLineCache::pays(static_cast<long long>(Nx) * Ny)) return nullptr;
+        if (!cache->ready) {
+            cache->lines.compute(a, Nx, Ny);
+            cache->ready = true;
+        }
+        return &cache->lines;
+    };
     for (int iteration = 0; iteration < count; ++iteration) {
-        if (!alike || !row_sweep_alike(work.middle_rows, Nx, Ny, a, b.data(), t, p, q, work.row_p, work.row_d))
-            adi_row_sweep(Nx, Ny, a, b, T, work);
-        if (!alike || !column_sweep_alike(Nx, Ny, a, b.data(), t, p, q, work.column_p))
-            adi_column_sweep(Nx, Ny, a, b, T, work);
+        if (!alike || !row_sweep_alike(work.middle_rows, Nx, Ny, a, b.data(), t, p, q, work.row_p, work.row_d)) {
+            if (const AdiLineFactors* held = lines())
+                adi_row_sweep_held(Nx, Ny, a, *known, *held, b, T, work);
+            else if (known && banded && Nx >= kAdiHeldMinNx)
+                adi_row_sweep_banded(Nx, Ny, a, *known, b, T, work);
+            else
+                adi_row_sweep(Nx, Ny, a, b, T, work);
+        }
+        if (!alike || !column_sweep_alike(Nx, Ny, a, b.data(), t, p, q, work.column_p)) {
+            if (const AdiLineFactors* held = lines())
+                adi_column_sweep_held(Nx, Ny, a, *held, b, T, work);
+            else
+                adi_column_sweep(Nx, Ny, a, b, T, work);
+        }
     }
 }
 
@@ -499,13 +707,19 @@ void adi_iterations(int Nx, int Ny, int count, const model::StencilView& a, cons
 void adi_solve(int Nx, int Ny, int N, int count, const model::StencilView& a, std::span<const double> b,
                std::span<double> T, AdiWork& work) {
     (void)N;
-    adi_iterations(Nx, Ny, count, a, nullptr, b, T, work);
+    adi_iterations(Nx, Ny, count, a, nullptr, nullptr, b, T, work);
 }
 
 void adi_solve(int Nx, int Ny, int N, int count, const model::StencilView& a, const UniformInterior& uniform,
                std::span<const double> b, std::span<double> T, AdiWork& work) {
     (void)N;
-    adi_iterations(Nx, Ny, count, a, &uniform, b, T, work);
+    adi_iterations(Nx, Ny, count, a, &uniform, nullptr, b, T, work);
+}
+
+void adi_solve(int Nx, int Ny, int N, int count, const model::StencilView& a, const UniformInterior& uniform,
+               AdiLineCache& cache, std::span<const double> b, std::span<double> T, AdiWork& work) {
+    (void)N;
+    adi_iterations(Nx, Ny, count, a, &uniform, &cache, b, T, work);
 }
 
 }  // namespace advdiff::solvers

@@ -5,6 +5,7 @@
 // algorithm.
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 
 #include "model/coefficients.hpp"
@@ -39,6 +40,12 @@ void adi_row_sweep_banded(int Nx, int Ny, const model::StencilView& a, std::span
                           std::span<double> T, AdiWork& work);
 void adi_row_sweep(int Nx, int Ny, const model::StencilView& a, std::span<const double> b, std::span<double> T,
                    AdiWork& work);
+// The banded pass with the coefficients that `uniform` finds one value over the interior held as
+// numbers there (aE and aN, the diffusion terms, when both are). adi_solve uses it from
+// kAdiHeldMinNx nodes a row, where it measured faster than reading the arrays.
+constexpr int kAdiHeldMinNx = 100;
+void adi_row_sweep_banded(int Nx, int Ny, const model::StencilView& a, const UniformInterior& uniform,
+                          std::span<const double> b, std::span<double> T, AdiWork& work);
 
 // The grids on which the banded row half-sweep beats the plain one (from 33 x 33 to 1025 x 1025
 // measured; at 2049 x 2049 both are bound by memory traffic and the plain one is as fast), and the
@@ -47,6 +54,31 @@ constexpr int kAdiBandedMinNx = 2;
 constexpr int kAdiBandedMaxNx = 1537;
 constexpr int kAdiEightRowsMaxNx = 160;
 bool adi_banded_pays(int Nx, int Ny);
+
+// The forward passes' p and divisors d of both half-sweeps for one grid's coefficients (they do
+// not depend on T), in the plain passes' order.
+struct AdiLineFactors {
+    Field row_p, row_d, column_p, column_d;
+    void compute(const model::StencilView& a, int Nx, int Ny);
+};
+// A grid's line factors, computed on the first ADI call that needs them and reused by every later
+// one on the same coefficients (the owner resets it when it assembles them again). Held for grids
+// of up to kAdiLineFactorsMaxN nodes, where reading them measured faster than computing them.
+constexpr long long kAdiLineFactorsMaxN = 1025LL * 1025LL;
+struct AdiLineCache {
+    AdiLineFactors lines;
+    bool ready = false;
+    static bool pays(long long N) { return N <= kAdiLineFactorsMaxN; }
+    static std::uint64_t bytes(std::uint64_t N) {
+        return pays(static_cast<long long>(N)) ? 4 * N * sizeof(double) : 0;
+    }
+};
+// The half-sweeps with p and d taken from `lines` (computed for the same coefficients): the same
+// bits as the banded row half-sweep and adi_column_sweep, one division per node.
+void adi_row_sweep_held(int Nx, int Ny, const model::StencilView& a, const UniformInterior& uniform,
+                        const AdiLineFactors& lines, std::span<const double> b, std::span<double> T, AdiWork& work);
+void adi_column_sweep_held(int Nx, int Ny, const model::StencilView& a, const AdiLineFactors& lines,
+                           std::span<const double> b, std::span<double> T, AdiWork& work);
 
 // The column half-sweep: every column solved with its west and east neighbours taken from T as
 // the row half-sweep left it.
@@ -71,5 +103,9 @@ void adi_solve(int Nx, int Ny, int N, int count, const model::StencilView& a, st
 // spares the check of every coefficient array that the call above makes on each call.
 void adi_solve(int Nx, int Ny, int N, int count, const model::StencilView& a, const UniformInterior& uniform,
                std::span<const double> b, std::span<double> T, AdiWork& work);
+// The same, with the line factors held in `cache` on grids where that pays (AdiLineCache::pays) and
+// the middle rows are not alike.
+void adi_solve(int Nx, int Ny, int N, int count, const model::StencilView& a, const UniformInterior& uniform,
+               AdiLineCache& cache, std::span<const double> b, std::span<double> T, AdiWork& work);
 
 }  // namespace advdiff::solvers

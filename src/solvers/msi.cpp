@@ -1,6 +1,8 @@
 #include "solvers/msi.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <type_traits>
 
@@ -70,6 +72,55 @@ void msi_substitute_plain(const MsiFactors& f, int Nx, int N, std::span<const do
     }
 }
 
+namespace {
+
+// Shortest run of held factors worth a row: below it the band's arrays are read anyway.
+constexpr std::ptrdiff_t kMsiHeldMinRun = 16;
+
+std::uint64_t bits(double x) {
+    std::uint64_t b;
+    std::memcpy(&b, &x, sizeof b);
+    return b;
+}
+
+// Takes the factors of the middle node of the last middle row (the furthest from the south side,
+// where the factors have settled the longest) as the candidate set and finds, row by row, the first run
+// of columns whose seven factors all equal it bit for bit. Only where every coefficient is uniform
+// over the interior: elsewhere the factors vary from node to node.
+void find_held_factors(MsiFactors& f, int Nx, int Ny) {
+    f.held_runs.clear();
+    if (!f.uniform.all() || Nx < kMsiHeldMinRun + 2 || Ny < 3) return;
+    const std::ptrdiff_t nx = Nx, ny = Ny;
+    const double* arrays[7] = {f.L1.data(), f.L2.data(), f.L3.data(), f.L4.data(),
+                               f.U1.data(), f.U2.data(), f.U3.data()};
+    const std::ptrdiff_t middle = (ny - 2) * nx + nx / 2;
+    std::uint64_t held[7];
+    for (int c = 0; c < 7; ++c) {
+        f.held[static_cast<std::size_t>(c)] = arrays[c][middle];
+        held[c] = bits(arrays[c][middle]);
+    }
+    auto is_held = [&](std::ptrdiff_t k) {
+        std::uint64_t differ = 0;
+        for (int c = 0; c < 7; ++c) differ |= bits(arrays[c][k]) ^ held[c];
+        return differ == 0;
+    };
+    f.held_runs.assign(static_cast<std::size_t>(ny), MsiFactors::Run{});
+    bool any = false;
+    for (std::ptrdiff_t row = 0; row < ny; ++row) {
+        std::ptrdiff_t i = 0;
+        while (i < nx && !is_held(row * nx + i)) ++i;
+        const std::ptrdiff_t begin = i;
+        while (i < nx && is_held(row * nx + i)) ++i;
+        if (i - begin >= kMsiHeldMinRun) {
+            f.held_runs[static_cast<std::size_t>(row)] = {begin, i};
+            any = true;
+        }
+    }
+    if (!any) f.held_runs.clear();
+}
+
+}  // namespace
+
 void msi_factorise(const model::StencilView& a, MsiFactors& f, int N, int Nx, int Ny) {
     double* L1 = f.L1.data();
     double* L2 = f.L2.data();
@@ -116,6 +167,7 @@ void msi_factorise(const model::StencilView& a, MsiFactors& f, int N, int Nx, in
             }
         }
     }
+    find_held_factors(f, Nx, Ny);
 }
 
 void msi_residual(const model::StencilView& a, int Nx, int N, std::span<const double> T, std::span<const double> b,
@@ -150,12 +202,81 @@ void msi_residual(const model::StencilView& a, int Nx, int N, std::span<const do
 
 // Rows the banded substitutions keep in flight: enough to overlap the latency of one node's chain
 // (a multiply and up to three subtractions, and in the forward pass a division) with the other
-// rows' nodes, few enough that the band's streams of factors stay in the cache.
+// rows' nodes, few enough that the band's streams of factors stay in the cache. Where the factors
+// are held as numbers there are no such streams over most of the band, and twice as many rows
+// measured faster (kMsiHeldBandRows).
 constexpr int kMsiBandRows = 4;
+constexpr int kMsiHeldBandRows = 8;
 
 namespace {
 
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Forward substitution L w = r, kBandRows rows at a time.
+//
+// Within a row, w(k) needs w(k-1); row j also needs w(k-Nx) and w(k-Nx+1) of row j-1, so row j
+// can run two nodes behind row j-1 in a skewed wavefront. The only other link is the first node
+// of each row, whose west term L2(k) w(k-1) reaches back to the last node of the row below: its
+// coefficient is zero in every assembled system, so the term does not change the partial
+// difference r(k) - L2(k) w(k-1) unless that is a zero or w(k-1) is not finite. The wavefront
+// starts each row with the partial difference computed from w(k-1) = 0, and once the band is done
+// compares it bit for bit with the one computed from the true w(k-1); from the first row where
+// they differ, the rows of the band are computed again one after the other. Every w(k) is
+// therefore the value of the plain node-by-node substitution.
+template <int kBandRows>
+void forward_banded(const MsiFactors& f, std::ptrdiff_t nx, std::ptrdiff_t n, const double* r, double* w) {
+    const double* L1 = f.L1.data();
+    const double* L2 = f.L2.data();
+    const double* L3 = f.L3.data();
+    const double* L4 = f.L4.data();
+    const std::ptrdiff_t ny = n / nx;
+    auto node = [&](std::ptrdiff_t k, double partial) {
+        w[k] = ((partial - L3[k] * w[k - nx + 1]) - L4[k] * w[k - nx]) / L1[k];
+    };
+    auto row_in_order = [&](std::ptrdiff_t row) {
+        for (std::ptrdiff_t k = row * nx; k < (row + 1) * nx; ++k) node(k, r[k] - L2[k] * w[k - 1]);
+    };
+
+    // First row: the terms below node 1 are left out.
+    w[0] = r[0] / L1[0];
+    for (std::ptrdiff_t k = 1; k < nx - 1; ++k) w[k] = (r[k] - L2[k] * w[k - 1]) / L1[k];
+    w[nx - 1] = ((r[nx - 1] - L2[nx - 1] * w[nx - 2]) - L3[nx - 1] * w[0]) / L1[nx - 1];
+
+    std::ptrdiff_t row0 = 1;
+    for (; row0 + kBandRows <= ny; row0 += kBandRows) {
+        double start[kBandRows];
+        for (int b = 0; b < kBandRows; ++b) {
+            const std::ptrdiff_t k = (row0 + b) * nx;
+            start[b] = r[k] - L2[k] * 0.0;
+        }
+        const std::ptrdiff_t steps = nx + 2 * (kBandRows - 1);
+        for (std::ptrdiff_t s = 0; s < steps; ++s) {
+            if (s >= 2 * (kBandRows - 1) && s < nx) {
+#pragma GCC unroll 8
+                for (int b = 0; b < kBandRows; ++b) {
+                    const std::ptrdiff_t i = s - 2 * b;
+                    const std::ptrdiff_t k = (row0 + b) * nx + i;
+                    node(k, i == 0 ? start[b] : r[k] - L2[k] * w[k - 1]);
+                }
+            } else {
+                for (int b = 0; b < kBandRows; ++b) {
+                    const std::ptrdiff_t i = s - 2 * b;
+                    if (i < 0 || i >= nx) continue;
+                    const std::ptrdiff_t k = (row0 + b) * nx + i;
+                    node(k, i == 0 ? start[b] : r[k] - L2[k] * w[k - 1]);
+                }
+            }
+        }
+        for (int b = 0; b < kBandRows; ++b) {
+            const std::ptrdiff_t k = (row0 + b) * nx;
+            if (!same_bits(start[b], r[k] - L2[k] * w[k - 1])) {
+                for (std::ptrdiff_t row = row0 + b; row < row0 + kBandRows; ++row) row_in_order(row);
+                break;
+            }
+        }
+    }
+    for (std::ptrdiff_t row = row0; row < ny; ++row) row_in_order(row);
+}
 
 // Back substitution U delta = w with T(k) += delta(k), the mirror image of the forward pass: rows
 // from the top, each row from its east end, row j two nodes behind row j+1; the east term
@@ -207,24 +328,52 @@ void back_banded(const MsiFactors& f, std::ptrdiff_t nx, std::ptrdiff_t n, const
             const std::ptrdiff_t k = (top - b + 1) * nx - 1;
             start[b] = w[k] - U1[k] * 0.0;
         }
-        const std::ptrdiff_t steps = nx + 2 * (kBandRows - 1);
-        for (std::ptrdiff_t s = 0; s < steps; ++s) {
-            if (s >= 2 * (kBandRows - 1) && s < nx) {
+        // Step s holds node Nx-1 - (s - 2b) of band row b (row top - b). The steps after the first
+        // that holds every row read the factors through u1..u3: the arrays, or the held values where
+        // every row of the band holds them.
+        auto inner_steps = [&](std::ptrdiff_t from, std::ptrdiff_t to, const auto& u1, const auto& u2,
+                               const auto& u3) {
+            for (std::ptrdiff_t s = from; s < to; ++s) {
 #pragma GCC unroll 8
                 for (int b = 0; b < kBandRows; ++b) {
                     const std::ptrdiff_t i = nx - 1 - (s - 2 * b);
                     const std::ptrdiff_t k = (top - b) * nx + i;
-                    node(k, i == nx - 1 ? start[b] : w[k] - U1[k] * d(k + 1));
-                }
-            } else {
-                for (int b = 0; b < kBandRows; ++b) {
-                    const std::ptrdiff_t i = nx - 1 - (s - 2 * b);
-                    if (i < 0 || i >= nx) continue;
-                    const std::ptrdiff_t k = (top - b) * nx + i;
-                    node(k, i == nx - 1 ? start[b] : w[k] - U1[k] * d(k + 1));
+                    d(k) = ((w[k] - u1[k] * d(k + 1)) - u2[k] * d(k + nx - 1)) - u3[k] * d(k + nx);
                 }
             }
+        };
+        auto edge_step = [&](std::ptrdiff_t s) {
+            for (int b = 0; b < kBandRows; ++b) {
+                const std::ptrdiff_t i = nx - 1 - (s - 2 * b);
+                if (i < 0 || i >= nx) continue;
+                const std::ptrdiff_t k = (top - b) * nx + i;
+                node(k, i == nx - 1 ? start[b] : w[k] - U1[k] * d(k + 1));
+            }
+        };
+        const std::ptrdiff_t steps = nx + 2 * (kBandRows - 1);
+        const std::ptrdiff_t first_inner = 2 * (kBandRows - 1) + 1;
+        const std::ptrdiff_t end_inner = std::max(first_inner, nx);
+        for (std::ptrdiff_t s = 0; s < first_inner; ++s) edge_step(s);
+        if (end_inner > first_inner) {
+            std::ptrdiff_t held_from = first_inner, held_to = first_inner;
+            if (!f.held_runs.empty()) {
+                held_to = end_inner;
+                for (int b = 0; b < kBandRows; ++b) {
+                    // Columns [begin, end) of row top - b are steps [Nx - end + 2b, Nx - begin + 2b).
+                    const MsiFactors::Run run = f.held_runs[static_cast<std::size_t>(top - b)];
+                    held_from = std::max(held_from, nx - run.end + 2 * b);
+                    held_to = std::min(held_to, nx - run.begin + 2 * b);
+                }
+                held_from = std::min(held_from, end_inner);
+                held_to = std::max(held_to, held_from);
+            }
+            const Coefficient<false> a1{U1}, a2{U2}, a3{U3};
+            const Coefficient<true> h1{nullptr, f.held[4]}, h2{nullptr, f.held[5]}, h3{nullptr, f.held[6]};
+            inner_steps(first_inner, held_from, a1, a2, a3);
+            inner_steps(held_from, held_to, h1, h2, h3);
+            inner_steps(held_to, end_inner, a1, a2, a3);
         }
+        for (std::ptrdiff_t s = end_inner; s < steps; ++s) edge_step(s);
         for (int b = 0; b < kBandRows; ++b) {
             const std::ptrdiff_t k = (top - b + 1) * nx - 1;
             if (!same_bits(start[b], w[k] - U1[k] * d(k + 1))) {
@@ -241,25 +390,13 @@ void back_banded(const MsiFactors& f, std::ptrdiff_t nx, std::ptrdiff_t n, const
     }
 }
 
-// The residual and the forward substitution L w = r in one pass, kBandRows rows at a time.
-//
-// r(k) is computed where the substitution needs it, from T, which the pass does not change, so it
-// is the value of the separate residual pass.
-//
-// Within a row, w(k) needs w(k-1); row j also needs w(k-Nx) and w(k-Nx+1) of row j-1, so row j
-// can run two nodes behind row j-1 in a skewed wavefront. The only other link is the first node
-// of each row, whose west term L2(k) w(k-1) reaches back to the last node of the row below: its
-// coefficient is zero in every assembled system, so the term does not change the partial
-// difference r(k) - L2(k) w(k-1) unless that is a zero or w(k-1) is not finite. The wavefront
-// starts each row with the partial difference computed from w(k-1) = 0, and once the band is done
-// compares it bit for bit with the one computed from the true w(k-1); from the first row where
-// they differ, the rows of the band are computed again one after the other. Every w(k) is
-// therefore the value of the plain node-by-node substitution.
-//
-// When Norm is set, the sum of r(k)^2 is accumulated in node
-// order and returned: each band keeps its residuals in one half of `ring` (2 * kBandRows * Nx
-// values), and the squares of the previous band are added while the band runs, kBandRows per
-// step, so that the chain of additions overlaps the substitution's chains.
+// The residual and the forward substitution in one pass: r(k) is computed band by band just
+// before the forward substitution needs it, from T, which the pass does not change, so it is the
+// value of the separate residual pass; the substitution is that of forward_banded (the same bands,
+// the same check of each row's first node). Each band keeps its residuals in one half of `ring`
+// (2 * kBandRows * Nx values, in the cache). When Norm is set, the sum of r(k)^2 is accumulated in
+// node order and returned: the squares of the previous band are added while the band runs,
+// kBandRows per step, so that the chain of additions overlaps the substitution's chains.
 template <int kBandRows, class Held, bool Norm>
 double residual_and_forward(const Held& held, const model::StencilView& view, const MsiFactors& f, std::ptrdiff_t nx,
                             std::ptrdiff_t n, const double* t, const double* b, double* ring, double* w) {
@@ -308,46 +445,76 @@ double residual_and_forward(const Held& held, const model::StencilView& view, co
                 for (int u = 0; u < kBandRows && summed < to_sum; ++u, ++summed)
                     sum += previous[summed] * previous[summed];
         };
-        auto residual = [&](std::ptrdiff_t band_row, std::ptrdiff_t i, double value) {
-            if constexpr (Norm) current[band_row * nx + i] = value;
-            return value;
-        };
+        // The band's residuals first, row by row: they depend on T alone, and a row's interior
+        // nodes are independent of one another, so the loop over them runs two nodes to an
+        // instruction, each lane the same operations on the same values.
+        for (int band_row = 0; band_row < kBandRows; ++band_row) {
+            const std::ptrdiff_t begin = (row0 + band_row) * nx;
+            double* __restrict r = current + band_row * nx;
+            r[0] = middle_residual(arrays, b, t, nx, begin);
+            for (std::ptrdiff_t i = 1; i < nx - 1; ++i) r[i] = middle_residual(held, b, t, nx, begin + i);
+            r[nx - 1] = middle_residual(arrays, b, t, nx, begin + nx - 1);
+        }
         auto row_in_order = [&](std::ptrdiff_t band_row) {
             const std::ptrdiff_t begin = (row0 + band_row) * nx;
             for (std::ptrdiff_t i = 0; i < nx; ++i)
-                node(begin + i, residual(band_row, i, middle_residual(arrays, b, t, nx, begin + i)) - L2[begin + i] * w[begin + i - 1]);
+                node(begin + i, current[band_row * nx + i] - L2[begin + i] * w[begin + i - 1]);
         };
-
-        double start_r[kBandRows];
-        for (int band_row = 0; band_row < kBandRows; ++band_row)
-            start_r[band_row] = residual(band_row, 0, middle_residual(arrays, b, t, nx, (row0 + band_row) * nx));
-        const std::ptrdiff_t steps = nx + 2 * (kBandRows - 1);
-        for (std::ptrdiff_t s = 0; s < steps; ++s) {
-            if (s >= 2 * (kBandRows - 1) + 1 && s < nx - 1) {
-                // Every node of this step is an interior node.
+        // Steps whose nodes are all interior nodes, with the factors read through l1..l4 (arrays, or
+        // the held values where every row of the band holds them), and the other steps.
+        auto interior_steps = [&](std::ptrdiff_t from, std::ptrdiff_t to, const auto& l1, const auto& l2,
+                                  const auto& l3, const auto& l4) {
+            for (std::ptrdiff_t s = from; s < to; ++s) {
 #pragma GCC unroll 8
                 for (int band_row = 0; band_row < kBandRows; ++band_row) {
                     const std::ptrdiff_t i = s - 2 * band_row;
                     const std::ptrdiff_t k = (row0 + band_row) * nx + i;
-                    node(k, residual(band_row, i, middle_residual(held, b, t, nx, k)) - L2[k] * w[k - 1]);
+                    const double partial = current[band_row * nx + i] - l2[k] * w[k - 1];
+                    w[k] = ((partial - l3[k] * w[k - nx + 1]) - l4[k] * w[k - nx]) / l1[k];
                 }
-            } else {
-                for (int band_row = 0; band_row < kBandRows; ++band_row) {
-                    const std::ptrdiff_t i = s - 2 * band_row;
-                    if (i < 0 || i >= nx) continue;
-                    const std::ptrdiff_t k = (row0 + band_row) * nx + i;
-                    if (i == 0)
-                        node(k, start_r[band_row] - L2[k] * 0.0);
-                    else
-                        node(k, residual(band_row, i, middle_residual(arrays, b, t, nx, k)) - L2[k] * w[k - 1]);
-                }
+                sum_previous();
+            }
+        };
+        auto edge_step = [&](std::ptrdiff_t s) {
+            for (int band_row = 0; band_row < kBandRows; ++band_row) {
+                const std::ptrdiff_t i = s - 2 * band_row;
+                if (i < 0 || i >= nx) continue;
+                const std::ptrdiff_t k = (row0 + band_row) * nx + i;
+                node(k, current[band_row * nx + i] - L2[k] * (i == 0 ? 0.0 : w[k - 1]));
             }
             sum_previous();
+        };
+        const std::ptrdiff_t steps = nx + 2 * (kBandRows - 1);
+        const std::ptrdiff_t first_interior = 2 * (kBandRows - 1) + 1;
+        const std::ptrdiff_t end_interior = std::max(first_interior, nx - 1);
+        for (std::ptrdiff_t s = 0; s < first_interior; ++s) edge_step(s);
+        if (end_interior > first_interior) {
+            // Step s holds node s - 2b of band row b: the held part is where every row is in its run.
+            std::ptrdiff_t held_from = first_interior, held_to = first_interior;
+            if (!f.held_runs.empty()) {
+                held_from = first_interior;
+                held_to = end_interior;
+                for (int band_row = 0; band_row < kBandRows; ++band_row) {
+                    const MsiFactors::Run run = f.held_runs[static_cast<std::size_t>(row0 + band_row)];
+                    held_from = std::max(held_from, run.begin + 2 * band_row);
+                    held_to = std::min(held_to, run.end + 2 * band_row);
+                }
+                held_from = std::min(held_from, end_interior);
+                held_to = std::max(held_to, held_from);
+            }
+            const Coefficient<false> a1{L1}, a2{L2}, a3{L3}, a4{L4};
+            const Coefficient<true> h1{nullptr, f.held[0]}, h2{nullptr, f.held[1]}, h3{nullptr, f.held[2]},
+                h4{nullptr, f.held[3]};
+            interior_steps(first_interior, held_from, a1, a2, a3, a4);
+            interior_steps(held_from, held_to, h1, h2, h3, h4);
+            interior_steps(held_to, end_interior, a1, a2, a3, a4);
         }
+        for (std::ptrdiff_t s = end_interior; s < steps; ++s) edge_step(s);
         while (summed < to_sum) sum_previous();
         for (int band_row = 0; band_row < kBandRows; ++band_row) {
             const std::ptrdiff_t k = (row0 + band_row) * nx;
-            if (!same_bits(start_r[band_row] - L2[k] * 0.0, start_r[band_row] - L2[k] * w[k - 1])) {
+            const double start_r = current[band_row * nx];
+            if (!same_bits(start_r - L2[k] * 0.0, start_r - L2[k] * w[k - 1])) {
                 for (int row = band_row; row < kBandRows; ++row) row_in_order(row);
                 break;
             }
@@ -380,9 +547,21 @@ double fused_forward(const model::StencilView& a, const MsiFactors& f, int Nx, i
                      const double* b, double* ring, double* w) {
     double sum = 0.0;
     with_stencil(a, f.uniform, [&](const auto& held) {
-        sum = residual_and_forward<kMsiBandRows, std::decay_t<decltype(held)>, Norm>(held, a, f, Nx, N, T, b, ring, w);
+        using Held = std::decay_t<decltype(held)>;
+        if (f.held_runs.empty())
+            sum = residual_and_forward<kMsiBandRows, Held, Norm>(held, a, f, Nx, N, T, b, ring, w);
+        else
+            sum = residual_and_forward<kMsiHeldBandRows, Held, Norm>(held, a, f, Nx, N, T, b, ring, w);
     });
     return sum;
+}
+
+// back_banded with the rows in flight that suit the factors.
+void back_pass(const MsiFactors& f, int Nx, int N, const double* w, double* buffer, double* t) {
+    if (f.held_runs.empty())
+        back_banded<kMsiBandRows>(f, Nx, N, w, buffer, t);
+    else
+        back_banded<kMsiHeldBandRows>(f, Nx, N, w, buffer, t);
 }
 
 double euclidean_norm(std::span<const double> r) {
@@ -393,7 +572,21 @@ double euclidean_norm(std::span<const double> r) {
 
 }  // namespace
 
+void msi_substitute_banded(const MsiFactors& f, int Nx, int N, std::span<const double> r, std::span<double> w,
+                           std::span<double> delta, std::span<double> T) {
+    forward_banded<kMsiBandRows>(f, Nx, N, r.data(), w.data());
+    back_pass(f, Nx, N, w.data(), delta.data(), T.data());
+}
+
 bool msi_banded_pays(int Nx, int Ny) { return Nx >= kMsiBandedMinNx && Ny > kMsiBandRows + 1; }
+
+void msi_substitute(const MsiFactors& f, int Nx, int N, std::span<const double> r, std::span<double> w,
+                    std::span<double> delta, std::span<double> T) {
+    if (msi_banded_pays(Nx, N / Nx))
+        msi_substitute_banded(f, Nx, N, r, w, delta, T);
+    else
+        msi_substitute_plain(f, Nx, N, r, w, delta, T);
+}
 
 void msi_solve_plain(const model::StencilView& a, const MsiFactors& f, int Nx, int N, std::span<double> T,
                      double msi_tolerance, int limit, std::span<const double> b, MsiWork& work) {
@@ -421,9 +614,8 @@ void msi_solve(const model::StencilView& a, const MsiFactors& f, int Ny, int Nx,
         return;
     }
     if (limit < 1) limit = 1;
-    // Two bands' residuals, for the norms; r of the work vectors holds them when the grid has as
-    // many rows.
-    const auto ring_size = static_cast<std::size_t>(2 * kMsiBandRows) * static_cast<std::size_t>(Nx);
+    // Two bands' residuals; r of the work vectors holds them when the grid has as many rows.
+    const auto ring_size = static_cast<std::size_t>(2 * kMsiHeldBandRows) * static_cast<std::size_t>(Nx);
     if (work.r.size() < ring_size) work.r.resize(ring_size);
     double* r = work.r.data();
     double* w = work.w.data();
@@ -435,7 +627,7 @@ void msi_solve(const model::StencilView& a, const MsiFactors& f, int Ny, int Nx,
     const double r0 = (limit > 1) ? std::sqrt(fused_forward<true>(a, f, Nx, N, T.data(), b.data(), r, w))
                                   : (fused_forward<false>(a, f, Nx, N, T.data(), b.data(), r, w), 0.0);
     for (int m = 1;; ++m) {
-        back_banded<kMsiBandRows>(f, Nx, N, w, work.delta.data(), T.data());
+        back_pass(f, Nx, N, w, work.delta.data(), T.data());
         if (m >= limit) break;
         const double rho = std::sqrt(fused_forward<true>(a, f, Nx, N, T.data(), b.data(), r, w));
         if (rho <= r0 * msi_tolerance) break;

@@ -3,9 +3,11 @@
 // matrix with partial cancellation (alpha = 0.5, 0 at boundary nodes), used in a
 // residual-correction iteration.
 
+#include <array>
 #include <cstddef>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "model/coefficients.hpp"
 #include "solvers/five_point.hpp"
@@ -23,8 +25,19 @@ struct MsiFactors {
     // The coefficients that msi_factorise found to be one value at every interior node, bit for
     // bit: the residual of msi_solve then holds them as numbers instead of reading the arrays.
     UniformInterior uniform;
+    // On grids whose coefficients are all uniform over the interior, the factors settle, away from
+    // the south, west and east sides, on one set of seven values. `held` is that set (L1, L2, L3,
+    // L4, U1, U2, U3) and held_runs[j] the columns [begin, end) of 0-based row j where all seven
+    // factors equal it bit for bit; the substitutions read it there instead of the arrays. Empty
+    // when there is no such set.
+    std::array<double, 7> held{};
+    struct Run {
+        std::ptrdiff_t begin = 0, end = 0;
+    };
+    std::vector<Run> held_runs;
     void resize(std::size_t n) {
         for (Field* f : {&L1, &L2, &L3, &L4, &U1, &U2, &U3}) f->assign(n, 0.0);
+        held_runs.clear();
     }
 };
 
@@ -54,14 +67,21 @@ void msi_solve_plain(const model::StencilView& a, const MsiFactors& f, int Nx, i
 void msi_residual(const model::StencilView& a, int Nx, int N, std::span<const double> T, std::span<const double> b,
                   std::span<double> r);
 
-// One correction, node by node in the defining order: the forward substitution L w = r
-// (k = 1..N), then the back substitution U delta = w (k = N..1) with T(k) := T(k) + delta(k).
-// The plain loop of msi_solve_plain. Grids of at least 2 x 2.
+// One correction: the forward substitution L w = r (k = 1..N), then the back substitution
+// U delta = w (k = N..1) with T(k) := T(k) + delta(k). Grids of at least 2 x 2.
+//
+// msi_substitute_plain walks the nodes one by one in that order and leaves delta in `delta`;
+// msi_substitute_banded keeps several rows in flight, gives the same w and T, and uses `delta`
+// as scratch space for the rows in hand; msi_substitute picks the one that is faster for
+// the grid (msi_banded_pays).
 void msi_substitute_plain(const MsiFactors& f, int Nx, int N, std::span<const double> r, std::span<double> w,
                           std::span<double> delta, std::span<double> T);
+void msi_substitute_banded(const MsiFactors& f, int Nx, int N, std::span<const double> r, std::span<double> w,
+                           std::span<double> delta, std::span<double> T);
+void msi_substitute(const MsiFactors& f, int Nx, int N, std::span<const double> r, std::span<double> w,
+                    std::span<double> delta, std::span<double> T);
 
-// Whether msi_solve keeps several rows in flight (computing each residual inside the forward
-// substitution) rather than run msi_solve_plain: on every grid with enough rows for one band.
+// Narrowest grid on which the banded substitutions beat the plain ones.
 constexpr int kMsiBandedMinNx = 2;
 bool msi_banded_pays(int Nx, int Ny);
 

@@ -22,10 +22,12 @@ void GridSystem::assemble(const model::ModelCase& c, int nx, int ny) {
     model::assemble_coefficients(c, nx, ny, coefficients);
     uniform = UniformInterior::find(view(), Nx, Ny);
     msi = {};
+    adi = {};
 }
 
 std::uint64_t GridSystem::bytes(std::uint64_t N, int solver_kind) {
-    return 6 * N * sizeof(double) + (solver_kind == kMsi ? MsiFactorCache::bytes(N) : 0);
+    return 6 * N * sizeof(double) + (solver_kind == kMsi ? MsiFactorCache::bytes(N) : 0) +
+           (solver_kind == kAdi ? AdiLineCache::bytes(N) : 0);
 }
 
 void SolverWorkspace::resize(std::size_t n, int solver_kind) {
@@ -52,7 +54,8 @@ bool relax(const Relaxation& r, GridSystem& system, std::span<const double> b, s
             return true;
         }
         case kAdi:
-            adi_solve(system.Nx, system.Ny, system.N, r.adi.iteration_count, a, system.uniform, b, X, work.adi);
+            adi_solve(system.Nx, system.Ny, system.N, r.adi.iteration_count, a, system.uniform, system.adi, b, X,
+                      work.adi);
             return true;
         default:
             return false;

@@ -29,6 +29,7 @@ struct GridSystem {
     model::StencilCoefficients coefficients;
     UniformInterior uniform;  // coefficients one value over the interior, found by assembled()
     MsiFactorCache msi;
+    AdiLineCache adi;  // ADI's line factors of the coefficients, computed on the first ADI call
 
     // Sizes the coefficient arrays and assembles the case's system for an Nx x Ny grid.
     void assemble(const model::ModelCase& c, int nx, int ny);

@@ -72,6 +72,17 @@ std::vector<double> adi(int Nx, int Ny, int count, const model::StencilCoefficie
     return T;
 }
 
+// adi_solve as the drivers call it: the grid's uniform values found beforehand and the line
+// factors held in a cache that lives as long as the coefficients (`cache`, shared between calls).
+std::vector<double> adi_held(int Nx, int Ny, int count, const model::StencilCoefficients& a, std::vector<double> T,
+                             solvers::AdiLineCache& cache) {
+    solvers::AdiWork work;
+    work.resize(T.size());
+    const model::StencilView view(a);
+    solvers::adi_solve(Nx, Ny, Nx * Ny, count, view, solvers::UniformInterior::find(view, Nx, Ny), cache, a.b, T, work);
+    return T;
+}
+
 TEST(AdiIteration, RowByRowColumnSweepEqualsColumnByColumn) {
     // The last grid is wider than the banded row half-sweep is used for.
     const std::pair<int, int> grids[] = {{2, 2},  {2, 6},  {6, 2},   {3, 3},   {4, 9},
@@ -86,8 +97,11 @@ TEST(AdiIteration, RowByRowColumnSweepEqualsColumnByColumn) {
             SCOPED_TRACE(name + " " + std::to_string(Nx) + "x" + std::to_string(Ny));
             std::vector<double> expected = Lcg(31u * Nx + Ny).field(a.b.size());
             const std::vector<double> actual = adi(Nx, Ny, 2, a, expected);
+            solvers::AdiLineCache cache;
+            const std::vector<double> held = adi_held(Nx, Ny, 2, a, expected, cache);
             plain_adi(Nx, Ny, 2, a, expected);
             EXPECT_EQ(bit_difference(expected, actual), "");
+            EXPECT_EQ(bit_difference(expected, held), "") << "line factors held";
         }
     }
 }
@@ -115,6 +129,12 @@ TEST(AdiIteration, CountTwoEqualsTwoCallsOfOneAndCountZeroDoesNothing) {
     const std::vector<double> once = adi(Nx, Ny, 1, a, T);
     EXPECT_EQ(bit_difference(adi(Nx, Ny, 2, a, T), adi(Nx, Ny, 1, a, once)), "");
     EXPECT_EQ(adi(Nx, Ny, 0, a, T), T);
+    // The line factors computed by the first call serve the second.
+    solvers::AdiLineCache cache;
+    const std::vector<double> held_once = adi_held(Nx, Ny, 1, a, T, cache);
+    EXPECT_TRUE(cache.ready);
+    EXPECT_EQ(bit_difference(once, held_once), "");
+    EXPECT_EQ(bit_difference(adi(Nx, Ny, 2, a, T), adi_held(Nx, Ny, 1, a, held_once, cache)), "");
 }
 
 // One row half-sweep, banded against plain: same p, q and T.
@@ -130,6 +150,23 @@ void expect_banded_row_sweep_equals_plain(const model::StencilCoefficients& a, i
     EXPECT_EQ(bit_difference(plain.p, banded.p), "") << "p";
     EXPECT_EQ(bit_difference(plain.q, banded.q), "") << "q";
     EXPECT_EQ(bit_difference(T_plain, T_banded), "") << "T";
+    // The same with the coefficients uniform over the interior held as numbers (aE and aN of every
+    // assembled system; none of a random one).
+    std::vector<double> T_held = start;
+    solvers::adi_row_sweep_banded(Nx, Ny, model::StencilView(a), solvers::UniformInterior::find(model::StencilView(a), Nx, Ny),
+                                  a.b, T_held, banded);
+    EXPECT_EQ(bit_difference(plain.p, banded.p), "") << "p, held";
+    EXPECT_EQ(bit_difference(plain.q, banded.q), "") << "q, held";
+    EXPECT_EQ(bit_difference(T_plain, T_held), "") << "T, held";
+    // With p and d taken from the line factors.
+    solvers::AdiLineFactors lines;
+    lines.compute(model::StencilView(a), Nx, Ny);
+    EXPECT_EQ(bit_difference(plain.p, lines.row_p), "") << "line factors p";
+    std::vector<double> T_lines = start;
+    solvers::adi_row_sweep_held(Nx, Ny, model::StencilView(a), solvers::UniformInterior::find(model::StencilView(a), Nx, Ny),
+                                lines, a.b, T_lines, banded);
+    EXPECT_EQ(bit_difference(plain.q, banded.q), "") << "q, line factors";
+    EXPECT_EQ(bit_difference(T_plain, T_lines), "") << "T, line factors";
 }
 
 // Grids narrower and wider than a band of rows, with rows left over after the last band; the

@@ -201,25 +201,21 @@ TEST(MsiSolver, ExactSolutionHasZeroResidualAndStaysUnchanged) {
     EXPECT_EQ(msi(a, Nx, Ny, T, 1e-3, 10), T);
 }
 
-// msi_solve against msi_solve_plain from a random field: same T, for one and for several
-// corrections.
-void expect_solve_equals_plain(const model::StencilCoefficients& a, int Nx, int Ny, std::uint64_t seed,
-                               std::vector<double> start = {}) {
-    const auto n = static_cast<std::size_t>(Nx * Ny);
+// One correction of the banded substitutions against the plain node-by-node ones, on the residual
+// of a random field: same w, same T.
+void expect_banded_equals_plain(const model::StencilCoefficients& a, int Nx, int Ny, std::uint64_t seed) {
+    const int N = Nx * Ny;
+    const auto n = static_cast<std::size_t>(N);
     solvers::MsiFactors f;
     f.resize(n);
-    solvers::msi_factorise(model::StencilView(a), f, Nx * Ny, Nx, Ny);
-    if (start.empty()) start = Lcg(seed).field(n);
-    for (int limit : {1, 3}) {
-        std::vector<double> fused = start, plain = start;
-        solvers::MsiWork work;
-        work.resize(n);
-        solvers::msi_solve(model::StencilView(a), f, Ny, Nx, Nx * Ny, fused, 0.0, limit, a.b, work);
-        solvers::msi_solve_plain(model::StencilView(a), f, Nx, Nx * Ny, plain, 0.0, limit, a.b, work);
-        EXPECT_EQ(bit_difference(plain, fused), "") << "limit " << limit;
-        for (std::size_t k = 0; k < n; ++k)
-            ASSERT_EQ(std::signbit(plain[k]), std::signbit(fused[k])) << "sign, node " << k << ", limit " << limit;
-    }
+    solvers::msi_factorise(model::StencilView(a), f, N, Nx, Ny);
+    std::vector<double> r = Lcg(seed).field(n, -3.0, 3.0);
+    std::vector<double> T = Lcg(seed + 1).field(n);
+    std::vector<double> w_plain(n), d_plain(n), T_plain = T, w_banded(n), d_banded(n), T_banded = T;
+    solvers::msi_substitute_plain(f, Nx, N, r, w_plain, d_plain, T_plain);
+    solvers::msi_substitute_banded(f, Nx, N, r, w_banded, d_banded, T_banded);
+    EXPECT_EQ(bit_difference(w_plain, w_banded), "") << "w";
+    EXPECT_EQ(bit_difference(T_plain, T_banded), "") << "T";
 }
 
 // Grids narrower and wider than a band of rows, with rows left over after the last band, and
@@ -227,46 +223,57 @@ void expect_solve_equals_plain(const model::StencilCoefficients& a, int Nx, int 
 const std::pair<int, int> kBandGrids[] = {{2, 2},  {2, 13}, {13, 2}, {3, 3},   {3, 40},  {40, 3},
                                           {4, 5},  {5, 6},  {7, 9},  {16, 21}, {33, 17}, {9, 64}};
 
-TEST(MsiSolver, BandedPassesEqualThePlainOnesOnFullyCoupledSystems) {
-    // Every coefficient non-zero, also the west terms of the rows' first nodes (and the east terms
-    // of their last nodes) that the banded passes assume to vanish: they must notice and redo the
-    // band.
+TEST(MsiSubstitution, BandedEqualsPlainOnFullyCoupledSystems) {
+    // Every coefficient non-zero, also the west terms of the rows' first nodes that the banded
+    // pass assumes to vanish: it must notice and redo the band.
     for (auto [Nx, Ny] : kBandGrids) {
         SCOPED_TRACE(std::to_string(Nx) + "x" + std::to_string(Ny));
-        expect_solve_equals_plain(random_system(Nx, Ny, 3u * Nx + 7u * Ny), Nx, Ny, 11u * Nx + Ny);
+        expect_banded_equals_plain(random_system(Nx, Ny, 3u * Nx + 7u * Ny), Nx, Ny, 11u * Nx + Ny);
     }
 }
 
-TEST(MsiSolver, BandedPassesEqualThePlainOnesOnAssembledSystemsAndSingleCoupledRowEnds) {
+TEST(MsiSubstitution, BandedEqualsPlainOnAssembledSystemsAndSingleCoupledRowStarts) {
     for (auto [Nx, Ny] : kBandGrids)
         for (const CaseChoice& choice : all_cases()) {
             SCOPED_TRACE(std::string(choice.name) + " " + std::to_string(Nx) + "x" + std::to_string(Ny));
             model::StencilCoefficients a = assemble(make_case(choice, 0.1), Nx, Ny);
-            expect_solve_equals_plain(a, Nx, Ny, 5u * Nx + Ny);
+            expect_banded_equals_plain(a, Nx, Ny, 5u * Nx + Ny);
             // One row start in the middle of a band coupled to the row below (and one row end to
             // the row above): the rows before it keep their banded values, the rest are redone.
             if (Ny >= 4) {
                 a.aW[node(1, Ny / 2 + 1, Nx)] = -0.75;
                 a.aE[node(Nx, Ny / 2 - 1, Nx)] = -0.5;
-                expect_solve_equals_plain(a, Nx, Ny, 9u * Nx + Ny);
+                expect_banded_equals_plain(a, Nx, Ny, 9u * Nx + Ny);
             }
         }
 }
 
-TEST(MsiSolver, BandedPassesEqualThePlainOnesWhenRowStartsMeetZerosAndNonFiniteValues) {
+TEST(MsiSubstitution, BandedEqualsPlainWhenRowStartsMeetZerosAndNonFiniteValues) {
     // The skipped west term L2 w(k-1) is a signed zero times w(k-1): it can flip the sign of a zero
-    // residual, and a non-finite w(k-1) turns it into NaN. From T = 0 the residual is b itself,
-    // signs of zeros included.
+    // residual, and a non-finite w(k-1) turns it into NaN.
     const int Nx = 8, Ny = 19;
-    model::StencilCoefficients a = assemble(make_case(kPe10, 0.1), Nx, Ny);
+    const model::StencilCoefficients a = assemble(make_case(kPe10, 0.1), Nx, Ny);
+    const auto n = static_cast<std::size_t>(Nx * Ny);
+    solvers::MsiFactors f;
+    f.resize(n);
+    solvers::msi_factorise(model::StencilView(a), f, Nx * Ny, Nx, Ny);
     for (double last_of_row : {-1.0, 0.0, std::numeric_limits<double>::infinity(),
                                std::numeric_limits<double>::quiet_NaN()}) {
-        SCOPED_TRACE(last_of_row);
+        std::vector<double> r(n, 0.0);
         for (int j = 1; j <= Ny; ++j) {
-            a.b[node(1, j, Nx)] = (j % 2 == 0) ? -0.0 : 0.0;
-            a.b[node(Nx, j, Nx)] = last_of_row * j;
+            r[node(1, j, Nx)] = (j % 2 == 0) ? -0.0 : 0.0;
+            r[node(Nx, j, Nx)] = last_of_row * j;
         }
-        expect_solve_equals_plain(a, Nx, Ny, 0, std::vector<double>(a.b.size(), 0.0));
+        std::vector<double> wp(n), dp(n), Tp(n, 0.0), wb(n), db(n), Tb(n, 0.0);
+        solvers::msi_substitute_plain(f, Nx, Nx * Ny, r, wp, dp, Tp);
+        solvers::msi_substitute_banded(f, Nx, Nx * Ny, r, wb, db, Tb);
+        for (std::size_t k = 0; k < n; ++k) {
+            ASSERT_EQ(std::signbit(wp[k]), std::signbit(wb[k])) << "w, node " << k << ", " << last_of_row;
+            ASSERT_EQ(std::isnan(wp[k]), std::isnan(wb[k])) << "w, node " << k;
+            ASSERT_TRUE(std::isnan(wp[k]) || wp[k] == wb[k]) << "w, node " << k;
+            ASSERT_EQ(std::signbit(Tp[k]), std::signbit(Tb[k])) << "T, node " << k;
+            ASSERT_TRUE(std::isnan(Tp[k]) ? std::isnan(Tb[k]) : Tp[k] == Tb[k]) << "T, node " << k;
+        }
     }
 }
 
@@ -300,6 +307,47 @@ TEST(MsiSolver, FusedIterationEqualsThePlainStepByStepOne) {
                 }
         }
     }
+}
+
+TEST(MsiSolver, HeldFactorsAreTheArraysOwnAndGiveThePlainIteration) {
+    // Constant-velocity and pure-diffusion grids, square, wide, tall and just wide enough for a run:
+    // every node of every held run carries the held set bit for bit, the 129 x 129 grids have runs,
+    // and the iteration that reads the set there (eight rows in flight) gives the plain bits.
+    const std::pair<int, int> grids[] = {{129, 129}, {100, 37}, {37, 100}, {18, 40}, {64, 9}, {200, 6}};
+    for (auto [Nx, Ny] : grids)
+        for (CaseIndex c : {kPe1, kAngle30, kDiffusion, kPe10}) {
+            SCOPED_TRACE(std::to_string(Nx) + "x" + std::to_string(Ny) + " case " + std::to_string(c));
+            const model::StencilCoefficients a = assemble(make_case(c, c == kDiffusion ? 1.0 : 0.1), Nx, Ny);
+            const auto n = static_cast<std::size_t>(Nx * Ny);
+            solvers::MsiFactors f;
+            f.resize(n);
+            solvers::msi_factorise(model::StencilView(a), f, Nx * Ny, Nx, Ny);
+            if (Nx == 129) {
+                EXPECT_FALSE(f.held_runs.empty());
+            }
+            const Field* arrays[] = {&f.L1, &f.L2, &f.L3, &f.L4, &f.U1, &f.U2, &f.U3};
+            for (std::size_t row = 0; row < f.held_runs.size(); ++row)
+                for (std::ptrdiff_t i = f.held_runs[row].begin; i < f.held_runs[row].end; ++i)
+                    for (int q = 0; q < 7; ++q)
+                        ASSERT_TRUE(same_bits((*arrays[q])[row * Nx + i], f.held[q])) << "row " << row << " column " << i;
+            for (int limit : {1, 3})
+                for (double tolerance : {0.0, 0.9}) {
+                    std::vector<double> fast = Lcg(limit + 7u * Nx).field(n), plain = fast;
+                    solvers::MsiWork work_fast, work_plain;
+                    work_fast.resize(n);
+                    work_plain.resize(n);
+                    solvers::msi_solve(model::StencilView(a), f, Ny, Nx, Nx * Ny, fast, tolerance, limit, a.b, work_fast);
+                    solvers::msi_solve_plain(model::StencilView(a), f, Nx, Nx * Ny, plain, tolerance, limit, a.b,
+                                             work_plain);
+                    EXPECT_EQ(bit_difference(plain, fast), "") << "limit " << limit << " tolerance " << tolerance;
+                    std::vector<double> banded = Lcg(5u + Ny).field(n), by_node = banded;
+                    solvers::msi_residual(model::StencilView(a), Nx, Nx * Ny, banded, a.b, work_fast.r);
+                    work_plain.r = work_fast.r;
+                    solvers::msi_substitute_banded(f, Nx, Nx * Ny, work_fast.r, work_fast.w, work_fast.delta, banded);
+                    solvers::msi_substitute_plain(f, Nx, Nx * Ny, work_plain.r, work_plain.w, work_plain.delta, by_node);
+                    EXPECT_EQ(bit_difference(by_node, banded), "") << "substitutions alone";
+                }
+        }
 }
 
 TEST(MsiSolver, FusedNormsDecideTheToleranceTestToTheLastBit) {
