@@ -30,6 +30,15 @@ struct StencilView {
     explicit StencilView(const StencilCoefficients& c) : aS(c.aS), aW(c.aW), aP(c.aP), aE(c.aE), aN(c.aN) {}
 };
 
+// The five arrays as pointers, for the loops that index them by node:
+//     const auto [aS, aW, aP, aE, aN] = model::pointers(view);
+struct StencilPointers {
+    const double *aS, *aW, *aP, *aE, *aN;
+};
+inline StencilPointers pointers(const StencilView& v) {
+    return {v.aS.data(), v.aW.data(), v.aP.data(), v.aE.data(), v.aN.data()};
+}
+
 // The value that every interior node of an Nx x Ny grid holds in `a`, bit for bit, if there is
 // one (and the grid has interior nodes).
 std::optional<double> uniform_interior_value(std::span<const double> a, int Nx, int Ny);

@@ -23,11 +23,7 @@ namespace advdiff::solvers {
 
 void adi_row_sweep_plain(int Nx, int Ny, const model::StencilView& a, std::span<const double> b,
                          std::span<double> T, AdiWork& work) {
-    const double* aS = a.aS.data();
-    const double* aW = a.aW.data();
-    const double* aP = a.aP.data();
-    const double* aE = a.aE.data();
-    const double* aN = a.aN.data();
+    const auto [aS, aW, aP, aE, aN] = model::pointers(a);
     const double* f = b.data();
     double* t = T.data();
     double* p = work.p.data();
@@ -360,11 +356,7 @@ bool middle_rows_alike(const model::StencilView& a, std::ptrdiff_t nx, std::ptrd
 bool row_sweep_alike(const MiddleRows& m, std::ptrdiff_t nx, std::ptrdiff_t ny, const model::StencilView& a,
                      const double* f, double* t, double* p, double* q, std::vector<double>& pr,
                      std::vector<double>& dr) {
-    const double* aS = a.aS.data();
-    const double* aW = a.aW.data();
-    const double* aP = a.aP.data();
-    const double* aE = a.aE.data();
-    const double* aN = a.aN.data();
+    const auto [aS, aW, aP, aE, aN] = model::pointers(a);
     const std::ptrdiff_t n = nx * ny;
     pr.resize(static_cast<std::size_t>(nx));
     dr.resize(static_cast<std::size_t>(nx));
@@ -455,11 +447,7 @@ bool row_sweep_alike(const MiddleRows& m, std::ptrdiff_t nx, std::ptrdiff_t ny, 
 // interior p values differ.
 bool column_sweep_alike(std::ptrdiff_t nx, std::ptrdiff_t ny, const model::StencilView& a, const double* f,
                         double* t, double* p, double* q, std::vector<double>& pc) {
-    const double* aS = a.aS.data();
-    const double* aW = a.aW.data();
-    const double* aP = a.aP.data();
-    const double* aE = a.aE.data();
-    const double* aN = a.aN.data();
+    const auto [aS, aW, aP, aE, aN] = model::pointers(a);
     const std::ptrdiff_t n = nx * ny;
     const double S = aS[nx + 1], W = aW[nx + 1], P = aP[nx + 1], E = aE[nx + 1], Nn = aN[nx + 1];
 
@@ -514,11 +502,7 @@ bool column_sweep_alike(std::ptrdiff_t nx, std::ptrdiff_t ny, const model::Stenc
 // ---------------------------------------------------------------------------------------------
 
 void AdiLineFactors::compute(const model::StencilView& a, int Nx, int Ny) {
-    const double* aS = a.aS.data();
-    const double* aW = a.aW.data();
-    const double* aP = a.aP.data();
-    const double* aE = a.aE.data();
-    const double* aN = a.aN.data();
+    const auto [aS, aW, aP, aE, aN] = model::pointers(a);
     const std::ptrdiff_t nx = Nx, n = static_cast<std::ptrdiff_t>(Nx) * Ny;
     for (Field* f : {&row_p, &row_d, &column_p, &column_d}) f->resize(static_cast<std::size_t>(n));
     double* p = row_p.data();

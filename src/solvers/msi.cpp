@@ -172,11 +172,7 @@ void msi_factorise(const model::StencilView& a, MsiFactors& f, int N, int Nx, in
 
 void msi_residual(const model::StencilView& a, int Nx, int N, std::span<const double> T, std::span<const double> b,
                   std::span<double> r) {
-    const double* aS = a.aS.data();
-    const double* aW = a.aW.data();
-    const double* aP = a.aP.data();
-    const double* aE = a.aE.data();
-    const double* aN = a.aN.data();
+    const auto [aS, aW, aP, aE, aN] = model::pointers(a);
     const double* t = T.data();
     const double* f = b.data();
     double* res = r.data();
@@ -405,11 +401,7 @@ double residual_and_forward(const Held& held, const model::StencilView& view, co
     const double* L3 = f.L3.data();
     const double* L4 = f.L4.data();
     const ArrayStencil arrays = array_stencil(view);
-    const double* aS = view.aS.data();
-    const double* aW = view.aW.data();
-    const double* aP = view.aP.data();
-    const double* aE = view.aE.data();
-    const double* aN = view.aN.data();
+    const auto [aS, aW, aP, aE, aN] = model::pointers(view);
     const std::ptrdiff_t ny = n / nx;
     const std::ptrdiff_t band_size = kBandRows * nx;
     double sum = 0.0;
