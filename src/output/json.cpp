@@ -1,5 +1,7 @@
 #include "output/json.hpp"
 
+#include <cstdio>
+
 #include <charconv>
 #include <cmath>
 
@@ -18,16 +20,22 @@ std::string json_string(std::string_view utf8) {
     std::string text = "\"";
     for (const char ch : utf8) {
         const auto c = static_cast<unsigned char>(ch);
-        if (ch == '"' || ch == '\\') {
-            text += '\\';
-            text += ch;
-        } else if (c < 0x20 || c == 0x7F) {
-            static constexpr char kHex[] = "0123456789abcdef";
-            text += "\\u00";
-            text += kHex[c >> 4];
-            text += kHex[c & 0xF];
-        } else {
-            text += ch;
+        switch (ch) {
+            case '"': text += "\\\""; break;
+            case '\\': text += "\\\\"; break;
+            case '\b': text += "\\b"; break;
+            case '\f': text += "\\f"; break;
+            case '\n': text += "\\n"; break;
+            case '\r': text += "\\r"; break;
+            case '\t': text += "\\t"; break;
+            default:
+                if (c < 0x20 || c == 0x7F) {
+                    char code[8];
+                    std::snprintf(code, sizeof code, "\\u%04x", c);
+                    text += code;
+                } else {
+                    text += ch;
+                }
         }
     }
     text += '"';

@@ -71,7 +71,8 @@ TEST(JsonNumber, NonFiniteValuesAreStringsAndNegativeZeroKeepsItsSign) {
 TEST(JsonString, EscapesQuotesBackslashesAndControlCharacters) {
     EXPECT_EQ(json_string("rep.txt"), "\"rep.txt\"");
     EXPECT_EQ(json_string("a\"b\\c"), "\"a\\\"b\\\\c\"");
-    EXPECT_EQ(json_string("tab\there\nCR\r"), "\"tab\\u0009here\\u000aCR\\u000d\"");
+    EXPECT_EQ(json_string("tab\there\nCR\r"), "\"tab\\there\\nCR\\r\"");
+    EXPECT_EQ(json_string("\x01\x7F"), "\"\\u0001\\u007f\"");
     EXPECT_EQ(json_string("relat\xC3\xB3rio"), "\"relat\xC3\xB3rio\"");  // UTF-8 passes as it is
 }
 
