@@ -71,7 +71,7 @@ bool FreeFormatReader::refill() {
 
 bool FreeFormatReader::at_end() { return pos_ == end_ && !refill(); }
 
-std::string_view FreeFormatReader::next_line() {
+std::string_view FreeFormatReader::next_line(std::string_view setting) {
     line_text_.clear();
     line_cut_ = false;
     cut_part_has_item_ = false;
@@ -87,7 +87,7 @@ std::string_view FreeFormatReader::next_line() {
             if (!is_text_byte(c)) {
                 char hex[8];
                 std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned>(c));
-                throw RunError(display_name_, number, "",
+                throw RunError(display_name_, number, std::string(setting),
                                std::string("not a text file: it holds the control byte ") + hex);
             }
         }
@@ -123,7 +123,7 @@ std::string_view FreeFormatReader::seek_value(std::string_view setting, std::str
             line_ = lines_read_ + 1;
             fail(setting, "expected " + std::string(expected) + ", found end of file");
         }
-        std::string_view line = next_line();
+        std::string_view line = next_line(setting);
         std::size_t start = 0;
         while (start < line.size() && is_blank(line[start])) ++start;
         if (start == line.size() && !cut_part_has_item_) continue;  // blank lines are passed over
@@ -139,7 +139,7 @@ void FreeFormatReader::skip_line(std::string_view what) {
         line_ = lines_read_ + 1;
         fail(what, "expected a line, found end of file");
     }
-    next_line();
+    next_line(what);
     line_ = lines_read_;
 }
 

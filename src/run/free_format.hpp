@@ -64,8 +64,9 @@ private:
     void read_number(std::string_view setting, T& value, std::string_view form, std::string_view in_range,
                      detail::NumberStatus (*parse)(std::string_view, T&));
     // The next physical line without its LF (and without a CR before it): its first
-    // kKeptLineBytes bytes; every byte of it is checked to be text.
-    std::string_view next_line();
+    // kKeptLineBytes bytes; every byte of it is checked to be text (the error names `setting`,
+    // the value being looked for).
+    std::string_view next_line(std::string_view setting);
     // Whether no byte is left; reads the next piece of the file when the buffer is used up.
     bool at_end();
     bool refill();

@@ -121,9 +121,9 @@ TEST(FreeFormatReaderTest, WrongFormsAreErrorsNamingFileLineAndSetting) {
         {"  \n  ", Kind::real, "f.ent:3: s: expected a real number, found end of file"},
         {"", Kind::text, "f.ent:1: s: expected a text, found end of file"},
         {"\xEF\xBB\xBF", Kind::integer, "f.ent:1: s: expected an integer, found end of file"},
-        {"\n\0002\n"s, Kind::integer, "f.ent:2: not a text file: it holds the control byte 0x00"},
-        {"1 comment \x7F\n"s, Kind::integer, "f.ent:1: not a text file: it holds the control byte 0x7F"},
-        {"1 \x1A\n", Kind::integer, "f.ent:1: not a text file: it holds the control byte 0x1A"},
+        {"\n\0002\n"s, Kind::integer, "f.ent:2: s: not a text file: it holds the control byte 0x00"},
+        {"1 comment \x7F\n"s, Kind::integer, "f.ent:1: s: not a text file: it holds the control byte 0x7F"},
+        {"1 \x1A\n", Kind::integer, "f.ent:1: s: not a text file: it holds the control byte 0x1A"},
     };
     for (const Case& c : cases) EXPECT_NE(error_of(c.contents, c.kind).find(c.expected), std::string::npos)
         << c.contents << " -> " << error_of(c.contents, c.kind);
@@ -244,12 +244,12 @@ TEST(FreeFormatFileTest, ReadsNoFurtherThanTheLastValueAskedFor) {
     reader.read_int("b", b);
     EXPECT_EQ(a + b, 3);
     // The hole on the line of a value is read, and refused at its first byte.
-    EXPECT_NE(error_of_file(path, 3).find("MG2D_000.ent:3: not a text file: it holds the control byte 0x00"),
+    EXPECT_NE(error_of_file(path, 3).find("MG2D_000.ent:3: v: not a text file: it holds the control byte 0x00"),
               std::string::npos);
     // A file that is a hole from its start: refused on its first line.
     ASSERT_EQ(truncate(path.c_str(), 0), 0);
     ASSERT_EQ(truncate(path.c_str(), off_t{40} << 30), 0);
-    EXPECT_NE(error_of_file(path, 1).find("MG2D_000.ent:1: not a text file: it holds the control byte 0x00"),
+    EXPECT_NE(error_of_file(path, 1).find("MG2D_000.ent:1: v: not a text file: it holds the control byte 0x00"),
               std::string::npos);
 }
 
