@@ -162,6 +162,7 @@ print(t["elapsed_seconds"], t["repetition_count"], t["seconds_per_run"], d["iter
         fi
         local elapsed reps per_run iterations
         read -r elapsed reps per_run iterations < <(summary_values "$dir/summary.json")
+        per_run=$(awk -v t="$per_run" 'BEGIN { printf "%.6f", t }')
         # Per iteration from the total time over the repetitions.
         local per_iteration per_node
         per_iteration=$(awk -v t="$elapsed" -v r="$reps" -v i="$iterations" \
