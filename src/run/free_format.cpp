@@ -81,9 +81,10 @@ void FreeFormatReader::read_text(std::string_view setting, std::string& value, s
             scanner_.fail(setting, std::string("expected a text closed by ") + delimiter +
                                        " on the same line, found " + quoted_item(rest) + " (unclosed delimiter)");
         }
-        if (i < rest.size() && !ends_item(rest[i]))
-            scanner_.fail(setting,
-                          "expected a text, found " + quoted_item(rest.substr(0, i + first_item(rest.substr(i)).size())));
+        if (i < rest.size() && !ends_item(rest[i])) {
+            const std::string_view item = rest.substr(0, i + first_item(rest.substr(i)).size());
+            scanner_.fail(setting, "expected a text, found " + quoted_item(item));
+        }
     } else {
         const std::string_view item = first_item(rest);
         scanner_.require_kept(setting, item);

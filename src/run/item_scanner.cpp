@@ -147,7 +147,7 @@ std::string_view first_item(std::string_view rest) {
 
 NumberStatus parse_int_at(std::string_view rest, int& out) { return item_at(rest, out, scan_int); }
 
-NumberStatus parse_real_at_in_general(std::string_view rest, double& out) { return item_at(rest, out, scan_real); }
+NumberStatus detail::parse_real_at_general(std::string_view rest, double& out) { return item_at(rest, out, scan_real); }
 
 NumberStatus parse_real_item(std::string_view item, double& out) {
     const char* stop = nullptr;
@@ -218,7 +218,8 @@ std::string_view ItemScanner::next_line_beyond_buffer(std::string_view setting) 
         searched = available;
         pos_ = file_->refill(pos_, available + 1);
         end_ = file_->end();
-        if (static_cast<std::size_t>(end_ - pos_) == available && !file_->at_end_of_file()) break;  // the buffer is full
+        // Nothing more was read and the file goes on: the line is longer than the buffer.
+        if (static_cast<std::size_t>(end_ - pos_) == available && !file_->at_end_of_file()) break;
     }
     return long_line(setting, lines_read_ + 1);
 }

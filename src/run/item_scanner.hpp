@@ -54,13 +54,20 @@ enum class NumberStatus { ok, bad_form, out_of_range };
 
 // The item that starts `rest` converted to an integer or a real; `out` is written only for ok.
 NumberStatus parse_int_at(std::string_view rest, int& out);
-NumberStatus parse_real_at_in_general(std::string_view rest, double& out);
+inline NumberStatus parse_real_at(std::string_view rest, double& out);
+// The same for a text that must be one item, all of it a real number (an option's value).
+NumberStatus parse_real_item(std::string_view item, double& out);
+
+namespace detail {
+// parse_real_at in full: every form, magnitudes out of range, wrong forms told apart.
+NumberStatus parse_real_at_general(std::string_view rest, double& out);
+}  // namespace detail
+
 inline NumberStatus parse_real_at(std::string_view rest, double& out) {
     // The usual item, such as -1.2345678901234567E-03, is converted here, inline (the reference
-    // reader converts millions): an optional minus sign, a digit or a point, and all of the item
-    // taken by from_chars with a value in range. parse_real_at_in_general makes the same call on
-    // the same bytes and accepts the same result; it also takes a plus sign, D exponents and
-    // magnitudes out of range, and tells a wrong form.
+    // reader converts millions of them): an optional minus sign, a digit or a point, and all of
+    // the item taken by from_chars with a value in range. parse_real_at_general makes the same
+    // call on the same bytes and accepts the same result in that case.
     const char* const first = rest.data();
     const char* const last = first + rest.size();
     const char* const p = first != last && *first == '-' ? first + 1 : first;
@@ -72,10 +79,8 @@ inline NumberStatus parse_real_at(std::string_view rest, double& out) {
             return NumberStatus::ok;
         }
     }
-    return parse_real_at_in_general(rest, out);
+    return detail::parse_real_at_general(rest, out);
 }
-// The same for a text that must be one item, all of it a real number (an option's value).
-NumberStatus parse_real_item(std::string_view item, double& out);
 
 // ---------------------------------------------------------------------------------------------
 // The scanner.

@@ -81,7 +81,8 @@ TEST(ReferenceFileTest, BadFilesNameFileAndLine) {
         {"1\n/\n", name + ":2: expected a number, found a null value"},
         {"1\n2\n3\n4\n5\n1E309\n", name + ":6: expected a number within the double range, found \"1E309\""},
         // An item longer than a line keeps is refused, not read cut nor gathered in memory.
-        {"1\n0." + std::string(1 << 20, '1') + "\n", name + ":2: the value on this line is longer than 1048576 characters"},
+        {"1\n0." + std::string(1 << 20, '1') + "\n",
+         name + ":2: the value on this line is longer than 1048576 characters"},
     };
     for (const Case& c : cases) {
         folder.write("exata1", c.contents);
@@ -202,8 +203,8 @@ TEST(ReferenceFileTest, EveryFormReadsAsTheGeneralConversionAndAsTheNearestDoubl
         // correctly rounded in glibc, agrees (it takes E exponents only).
         std::string e_item = items[k];
         if (const auto d = e_item.find_first_of("dD"); d != std::string::npos) e_item[d] = 'E';
-        ASSERT_EQ(std::bit_cast<std::uint64_t>(out[k]), std::bit_cast<std::uint64_t>(std::strtod(e_item.c_str(), nullptr)))
-            << items[k];
+        const double nearest = std::strtod(e_item.c_str(), nullptr);
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(out[k]), std::bit_cast<std::uint64_t>(nearest)) << items[k];
 #endif
     }
 }
