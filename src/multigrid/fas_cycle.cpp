@@ -21,6 +21,22 @@ void subtract_from(std::span<const double> X, std::span<double> e) {
     for (std::size_t k = 0; k < e.size(); ++k) e[k] = X[k] - e[k];
 }
 
+// The cycles' kernels by phase of the run's profile, and their sum by level. Boundary values
+// belong to no phase: they count as "other".
+void add_cycle_times(const CycleTimes& times, RunProfile& profile) {
+    if (profile.level_seconds.size() < times.seconds.size()) profile.level_seconds.resize(times.seconds.size(), 0.0);
+    for (std::size_t m = 0; m < times.seconds.size(); ++m) {
+        const auto& t = times.seconds[m];
+        profile.seconds[RunProfile::smoothing] += t[CycleTimes::kSmooth];
+        profile.seconds[RunProfile::residual_and_restriction] +=
+            t[CycleTimes::kInject] + t[CycleTimes::kFasRhs] + t[CycleTimes::kResidual];
+        profile.seconds[RunProfile::prolongation] += t[CycleTimes::kProlongate] + t[CycleTimes::kCorrection];
+        double level = 0.0;
+        for (const double kernel : t) level += kernel;
+        profile.level_seconds[m] += level;
+    }
+}
+
 }  // namespace
 
 FasCycle::FasCycle(const GridHierarchy& h, const model::ModelCase& model_case, int solver_kind, int inner_iterations,
@@ -123,6 +139,7 @@ std::uint64_t multigrid_run_bytes(const GridHierarchy& h, int solver_kind) {
 }
 
 void run_multigrid(ProblemState& state) {
+    PhaseClock clock(state.profile);
     const SimulationSettings& s = state.settings;
     const model::ModelCase model_case = model::make_model_case(s);
     FasCycle fas(state.hierarchy, model_case, s.solver_kind, s.inner_iterations, s.msi_tolerance);
@@ -137,23 +154,35 @@ void run_multigrid(ProblemState& state) {
     state.TNum.assign(static_cast<std::size_t>(finest.N), 0.0);
     state.T_Analitica.assign(static_cast<std::size_t>(finest.N), 0.0);
     model::initialise_field(model_case, s.initial_estimate, finest.Nx, finest.Ny, state.TNum, state.T_Analitica);
-    state.stats.norm_entry(0) = model::l1_mean_difference(finest.Nx, finest.Ny, finest.N, state.TNum, state.reference_solution);
+    clock.charge(RunProfile::setup_and_assembly);
+    const double initial_norm =
+        model::l1_mean_difference(finest.Nx, finest.Ny, finest.N, state.TNum, state.reference_solution);
+    clock.charge(RunProfile::norm);
+    state.stats.record_norm(0, initial_norm);
     const std::span<double> X = fas.finest_solution();
     std::copy(state.TNum.begin(), state.TNum.end(), X.begin());
+
+    // The cycles' time by level and kernel, when a profile is kept.
+    CycleTimes times;
+    if (state.profile != nullptr) times.clock = state.profile->clock;
+    CycleTimes* const timed = state.profile != nullptr ? &times : nullptr;
 
     // Each cycle ends on level 1 with the convergence test: the norm equal to the tolerance ends
     // the run, a NaN norm never does; the cycle limit ends it in any case.
     int& iteration_count = state.stats.iteration_count;
     iteration_count = 1;
     for (int remaining = s.max_iterations; remaining >= 1; --remaining) {
-        fas.cycle();
+        fas.cycle(timed);
+        clock.skip();  // the cycle's own steps are timed
         const double norm = model::l1_mean_difference(finest.Nx, finest.Ny, finest.N, X, state.reference_solution);
-        state.stats.norm_entry(iteration_count) = norm;
+        clock.charge(RunProfile::norm);
+        state.stats.record_norm(iteration_count, norm);
         if (iteration_count >= s.max_iterations || norm <= s.tolerance) break;
         ++iteration_count;
     }
     if (iteration_count > s.max_iterations) iteration_count = s.max_iterations;
     std::copy(X.begin(), X.end(), state.TNum.begin());
+    if (timed != nullptr) add_cycle_times(times, *state.profile);
 }
 
 }  // namespace advdiff::multigrid

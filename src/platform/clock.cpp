@@ -31,6 +31,10 @@ double detail::ElapsedClock::elapsed() {
     return static_cast<double>(difference) / 10000000.0;
 }
 
+double monotonic_seconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
 double elapsed_time() {
     static detail::ElapsedClock clock;
     return clock.elapsed();

@@ -9,4 +9,8 @@ namespace advdiff::platform {
 // because a wall clock can jump while the timing window is open.
 double elapsed_time();
 
+// Seconds of the same monotonic clock at full resolution, from an arbitrary origin: for the
+// differences that the profile of a run (--profile) sums.
+double monotonic_seconds();
+
 }  // namespace advdiff::platform
