@@ -21,19 +21,19 @@ void subtract_from(std::span<const double> X, std::span<double> e) {
     for (std::size_t k = 0; k < e.size(); ++k) e[k] = X[k] - e[k];
 }
 
-// The cycles' kernels by phase of the run's profile, and their sum by level. Boundary values
-// belong to no phase: they count as "other".
+// The cycles' kernels by phase of the run's profile, and their sum by level (in the profile's
+// ticks, which the cycle was timed in). Boundary values belong to no phase: they count as "other".
 void add_cycle_times(const CycleTimes& times, RunProfile& profile) {
-    if (profile.level_seconds.size() < times.seconds.size()) profile.level_seconds.resize(times.seconds.size(), 0.0);
+    if (profile.level_ticks.size() < times.seconds.size()) profile.level_ticks.resize(times.seconds.size(), 0.0);
     for (std::size_t m = 0; m < times.seconds.size(); ++m) {
         const auto& t = times.seconds[m];
-        profile.seconds[RunProfile::smoothing] += t[CycleTimes::kSmooth];
-        profile.seconds[RunProfile::residual_and_restriction] +=
+        profile.ticks[RunProfile::smoothing] += t[CycleTimes::kSmooth];
+        profile.ticks[RunProfile::residual_and_restriction] +=
             t[CycleTimes::kInject] + t[CycleTimes::kFasRhs] + t[CycleTimes::kResidual];
-        profile.seconds[RunProfile::prolongation] += t[CycleTimes::kProlongate] + t[CycleTimes::kCorrection];
+        profile.ticks[RunProfile::prolongation] += t[CycleTimes::kProlongate] + t[CycleTimes::kCorrection];
         double level = 0.0;
         for (const double kernel : t) level += kernel;
-        profile.level_seconds[m] += level;
+        profile.level_ticks[m] += level;
     }
 }
 
@@ -84,15 +84,16 @@ void FasCycle::smooth(Level& l, std::span<double> X) { solvers::relax(smoother_,
 void FasCycle::cycle(CycleTimes* times) {
     const int L = static_cast<int>(levels_.size());
     if (times != nullptr && times->seconds.size() < levels_.size()) times->seconds.resize(levels_.size(), {});
-    // Runs one step of the cycle, timing it when asked to.
-    auto step = [times](int lev, CycleTimes::Kernel kernel, auto&& body) {
-        if (times == nullptr || times->clock == nullptr) {
-            body();
-            return;
-        }
-        const double t0 = times->clock();
+    // Runs one step of the cycle, timing it when asked to: one clock reading per step, each step
+    // taking the time since the previous one's end (the steps follow each other directly).
+    const bool timed = times != nullptr && times->clock != nullptr;
+    double last = timed ? times->clock() : 0.0;
+    auto step = [times, timed, &last](int lev, CycleTimes::Kernel kernel, auto&& body) {
         body();
-        times->seconds[static_cast<std::size_t>(lev - 1)][kernel] += times->clock() - t0;
+        if (!timed) return;
+        const double now = times->clock();
+        times->seconds[static_cast<std::size_t>(lev - 1)][kernel] += now - last;
+        last = now;
     };
     for (int lev = 1; lev <= L; ++lev) {
         Level& l = level(lev);

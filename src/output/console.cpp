@@ -81,18 +81,20 @@ std::string verdict_line(const ProblemState& state, const report::RunResults& re
     return line;
 }
 
-ProfileOfOneRun profile_of_one_run(const RunProfile& profile, double total_seconds, const ProblemState& state) {
+ProfileOfOneRun profile_of_one_run(const RunProfile& profile, double total_ticks, double seconds_per_tick,
+                                   const ProblemState& state) {
     ProfileOfOneRun p;
     p.repetitions = state.stats.repetition_count;
     p.iterations = state.stats.iteration_count;
     p.unknowns = static_cast<std::int64_t>(state.Nx) * state.Ny;
     p.multigrid = state.settings.run_mode == kMultigrid;
-    const double runs = p.repetitions > 0 ? p.repetitions : 1;
-    p.seconds = total_seconds / runs;
+    // Seconds of one simulation per tick summed over the repetitions.
+    const double scale = seconds_per_tick / (p.repetitions > 0 ? p.repetitions : 1);
+    p.seconds = total_ticks * scale;
     double named = 0.0;
     for (int k = 0; k < RunProfile::kPhaseCount; ++k) {
         if (k == RunProfile::other) continue;
-        p.phases[static_cast<std::size_t>(k)] = profile.seconds[static_cast<std::size_t>(k)] / runs;
+        p.phases[static_cast<std::size_t>(k)] = profile.ticks[static_cast<std::size_t>(k)] * scale;
         named += p.phases[static_cast<std::size_t>(k)];
     }
     // What the named phases leave: boundary values, copies, allocation and release, the clock.
@@ -102,7 +104,7 @@ ProfileOfOneRun profile_of_one_run(const RunProfile& profile, double total_secon
         for (int m = 0; m < h.level_count(); ++m) {
             const auto k = static_cast<std::size_t>(m);
             p.levels.push_back({m + 1, h.level_nx[k], h.level_ny[k], h.level_nodes[k],
-                                k < profile.level_seconds.size() ? profile.level_seconds[k] / runs : 0.0});
+                                k < profile.level_ticks.size() ? profile.level_ticks[k] * scale : 0.0});
         }
     }
     return p;

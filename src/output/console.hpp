@@ -41,8 +41,9 @@ struct ProfileOfOneRun {
 };
 
 // `profile` holds the sums over `state.stats.repetition_count` repetitions whose whole time was
-// `total_seconds`; "other" is what the named phases leave of it.
-ProfileOfOneRun profile_of_one_run(const RunProfile& profile, double total_seconds, const ProblemState& state);
+// `total_ticks`, of `seconds_per_tick` each; "other" is what the named phases leave of it.
+ProfileOfOneRun profile_of_one_run(const RunProfile& profile, double total_ticks, double seconds_per_tick,
+                                   const ProblemState& state);
 
 // The table --profile prints: phases with their share, then (multigrid) the levels, each with
 // unknowns per second.

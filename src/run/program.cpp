@@ -165,11 +165,12 @@ int run_program(const ProgramOptions& options) {
     // Asked-for instruments: the profile's clock is read only when one is kept, the monitor
     // watches the first repetition only (every repetition computes the same norms).
     RunProfile profile;
-    double profiled_seconds = 0.0;
+    double profiled_ticks = 0.0;
     if (options.profile) {
-        profile.clock = platform::monotonic_seconds;
+        profile.clock = platform::profile_ticks;
         state.profile = &profile;
     }
+    const platform::TickRate tick_rate;
     if (options.monitor) state.stats.on_norm = norm_monitor(multigrid);
 
     bool converged = true;
@@ -182,7 +183,7 @@ int run_program(const ProgramOptions& options) {
         do {
             const double start = options.profile ? profile.clock() : 0.0;
             run_repetition(state);
-            if (options.profile) profiled_seconds += profile.clock() - start;
+            if (options.profile) profiled_ticks += profile.clock() - start;
             stats.on_norm = nullptr;
             stats.elapsed_seconds = platform::elapsed_time();
             ++stats.repetition_count;
@@ -199,7 +200,7 @@ int run_program(const ProgramOptions& options) {
         });
         std::optional<output::ProfileOfOneRun> one_run;
         if (options.profile) {
-            one_run = output::profile_of_one_run(profile, profiled_seconds, state);
+            one_run = output::profile_of_one_run(profile, profiled_ticks, tick_rate.seconds_per_tick(), state);
             summary.profile = &*one_run;
         }
         output::write_outputs(options.outputs, state, results, summary);

@@ -99,9 +99,10 @@ struct RunStatistics {
     }
 };
 
-// Where the time of the simulations goes, kept on request (--profile): seconds summed over the
-// profiled repetitions, by phase and, for multigrid, by level. The drivers charge their phases
-// through a PhaseClock; what no phase claims is "other".
+// Where the time of the simulations goes, kept on request (--profile): the time summed over the
+// profiled repetitions, by phase and, for multigrid, by level, in ticks of a counter that is cheap
+// to read (the caller knows their length in seconds). The drivers charge their phases through a
+// PhaseClock; what no phase claims is "other".
 struct RunProfile {
     enum Phase {
         reference_reading,         // the reference file
@@ -117,9 +118,9 @@ struct RunProfile {
         "reference_reading", "setup_and_assembly", "smoothing", "residual_and_restriction",
         "prolongation",      "norm",               "other"};
 
-    double (*clock)() = nullptr;              // seconds of a monotonic clock
-    std::array<double, kPhaseCount> seconds{};  // summed over the repetitions
-    std::vector<double> level_seconds;        // multigrid V-cycles, by level (index 0 = level 1)
+    double (*clock)() = nullptr;            // a steady counter; its ticks are the unit below
+    std::array<double, kPhaseCount> ticks{};  // summed over the repetitions
+    std::vector<double> level_ticks;        // multigrid V-cycles, by level (index 0 = level 1)
 };
 
 // Charges the time since it was started, or since its last charge, to a phase of a profile; reads
@@ -130,7 +131,7 @@ public:
     void charge(RunProfile::Phase phase) {
         if (profile_ == nullptr) return;
         const double now = profile_->clock();
-        profile_->seconds[phase] += now - last_;
+        profile_->ticks[phase] += now - last_;
         last_ = now;
     }
     // Starts the next charge now: the time since the last one belongs to no phase (or is
