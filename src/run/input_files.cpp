@@ -136,6 +136,12 @@ constexpr const char* kSingleGridMsiToleranceMeaning =
     "value (it matters to the multigrid smoother only).";
 constexpr const char* kInitialEstimateMeaning =
     "The starting field TNum; any other code leaves it 0 everywhere, boundary nodes included.";
+constexpr const char* kMultigridToleranceMeaning =
+    "The run stops when the iteration-error norm, the mean over all nodes of |reference - TNum|, is at most "
+    "this; tested after every V-cycle.";
+constexpr const char* kSingleGridToleranceMeaning =
+    "The run stops when the iteration-error norm, the mean over all nodes of |reference - TNum|, is at most "
+    "this; tested after every outer iteration.";
 constexpr const char* kPrintHistoryMeaning =
     "1: the report lists the iteration-error norm after the listed iterations; any other value: no list.";
 constexpr const char* kHistoryIntervalMeaning =
@@ -143,6 +149,31 @@ constexpr const char* kHistoryIntervalMeaning =
     "value), and always the first and the last; 0 lists only those two.";
 constexpr const char* kUnusedMeaning = "Read (it must be an integer) and not used.";
 
+// The settings both parameter files hold, placed at their position in each by at().
+constexpr InputSetting at(int position, InputSetting row) {
+    row.position = position;
+    return row;
+}
+constexpr InputSetting kReportFileName{.name = "report_file_name", .field = &S::report_file_name,
+                                       .check = report_name_is_not_empty, .meaning = kReportNameMeaning};
+constexpr InputSetting kReferenceFileIndex{.name = "reference_file_index", .field = &S::reference_file_index,
+                                           .at_least = 1, .at_most = 11, .meaning = kReferenceMeaning};
+constexpr InputSetting kProblemKind{.name = "problem_kind", .field = &S::problem_kind, .meaning = kProblemKindMeaning,
+                                    .codes = kProblemKinds, .unlisted = UnlistedCode::rotating_flow};
+constexpr InputSetting kFlowAngle{.name = "flow_angle", .field = &S::flow_angle, .meaning = kFlowAngleMeaning,
+                                  .codes = kFlowAngles, .unlisted = UnlistedCode::selects_nothing,
+                                  .relevant = kWithConstantVelocity};
+constexpr InputSetting kPecletCode{.name = "peclet_code", .field = &S::peclet_code, .meaning = kPecletCodeMeaning,
+                                   .codes = kPecletCodes, .unlisted = UnlistedCode::selects_nothing,
+                                   .relevant = kWithConstantVelocityAt45};
+constexpr InputSetting kGamma{.name = "gamma", .field = &S::gamma, .meaning = kGammaMeaning};
+constexpr InputSetting kInitialEstimate{.name = "initial_estimate", .field = &S::initial_estimate,
+                                        .meaning = kInitialEstimateMeaning, .codes = kInitialEstimates,
+                                        .unlisted = UnlistedCode::selects_nothing};
+constexpr InputSetting kPrintHistory{.name = "print_history", .field = &S::print_history,
+                                     .meaning = kPrintHistoryMeaning};
+constexpr InputSetting kHistoryInterval{.name = "history_interval", .field = &S::history_interval,
+                                        .meaning = kHistoryIntervalMeaning};
 constexpr InputSetting kModeSettings[] = {
     {.position = 1, .name = "title", .field = TitleLine{}, .meaning = "A title line, skipped whatever it holds."},
     {.position = 2, .name = "run_mode", .field = &S::run_mode, .check = run_mode_is_known,
@@ -155,41 +186,33 @@ constexpr InputSetting kMultigridSettings[] = {
      .meaning = "The smoother of every level, run inner_iterations times per visit of a level. 4 (Gauss "
                 "elimination) and other codes smooth nothing: the cycles then only move values between the levels.",
      .codes = kSmoothers, .unlisted = UnlistedCode::selects_nothing},
-    {.position = 2, .name = "report_file_name", .field = &S::report_file_name, .check = report_name_is_not_empty,
-     .meaning = kReportNameMeaning},
+    at(2, kReportFileName),
     {.position = 3, .name = "level_count", .field = &S::level_count, .at_least = 2,
      .meaning = "Number of grids of the hierarchy; level 1 is the finest, level level_count the coarsest."},
-    {.position = 4, .name = "reference_file_index", .field = &S::reference_file_index, .at_least = 1, .at_most = 11,
-     .meaning = kReferenceMeaning},
+    at(4, kReferenceFileIndex),
     {.position = 5, .name = "coarsest_nx", .field = &S::coarsest_nx, .at_least = 2,
      .meaning = "Nodes in x of the coarsest grid, boundary nodes included."},
     {.position = 6, .name = "coarsest_ny", .field = &S::coarsest_ny, .at_least = 2,
      .meaning = "Nodes in y of the coarsest grid, boundary nodes included."},
-    {.position = 7, .name = "problem_kind", .field = &S::problem_kind, .meaning = kProblemKindMeaning,
-     .codes = kProblemKinds, .unlisted = UnlistedCode::rotating_flow},
-    {.position = 8, .name = "flow_angle", .field = &S::flow_angle, .meaning = kFlowAngleMeaning, .codes = kFlowAngles,
-     .unlisted = UnlistedCode::selects_nothing, .relevant = kWithConstantVelocity},
-    {.position = 9, .name = "peclet_code", .field = &S::peclet_code, .meaning = kPecletCodeMeaning,
-     .codes = kPecletCodes, .unlisted = UnlistedCode::selects_nothing, .relevant = kWithConstantVelocityAt45},
+    at(7, kProblemKind),
+    at(8, kFlowAngle),
+    at(9, kPecletCode),
     {.position = 10, .name = "coarsening_p", .field = &S::coarsening_p, .check = coarsening_halves_and_hierarchy_fits,
      .meaning = "Numerator p of the coarsening ratio p/q: each finer level has p times the intervals of the next "
                 "coarser one.",
      .codes = kCoarseningRatios, .unlisted = UnlistedCode::refused},
     {.position = 11, .name = "coarsening_q", .field = &S::coarsening_q,
      .meaning = "Denominator q of the coarsening ratio; printed in the report only."},
-    {.position = 12, .name = "gamma", .field = &S::gamma, .meaning = kGammaMeaning},
+    at(12, kGamma),
     {.position = 13, .name = "max_iterations", .field = &S::max_iterations, .at_least = 1,
      .meaning = "The most V-cycles; the run stops earlier once the iteration-error norm is at most tolerance."},
     {.position = 14, .name = "inner_iterations", .field = &S::inner_iterations,
      .meaning = "Smoother iterations per visit of a level (Gauss-Seidel sweeps, MSI or ADI iterations)."},
-    {.position = 15, .name = "tolerance", .field = &S::tolerance,
-     .meaning = "The run stops when the iteration-error norm, the mean over all nodes of |reference - TNum|, is "
-                "at most this; tested after every V-cycle."},
+    {.position = 15, .name = "tolerance", .field = &S::tolerance, .meaning = kMultigridToleranceMeaning},
     {.position = 16, .name = "msi_tolerance", .field = &S::msi_tolerance, .meaning = kMultigridMsiToleranceMeaning},
-    {.position = 17, .name = "initial_estimate", .field = &S::initial_estimate, .meaning = kInitialEstimateMeaning,
-     .codes = kInitialEstimates, .unlisted = UnlistedCode::selects_nothing},
-    {.position = 18, .name = "print_history", .field = &S::print_history, .meaning = kPrintHistoryMeaning},
-    {.position = 19, .name = "history_interval", .field = &S::history_interval, .meaning = kHistoryIntervalMeaning},
+    at(17, kInitialEstimate),
+    at(18, kPrintHistory),
+    at(19, kHistoryInterval),
     {.position = 20, .name = "unused_value_20", .field = UnusedInteger{}, .meaning = kUnusedMeaning},
     {.position = 21, .name = "unused_value_21", .field = UnusedInteger{}, .meaning = kUnusedMeaning},
 };
@@ -199,32 +222,24 @@ constexpr InputSetting kSingleGridSettings[] = {
      .meaning = "The solver; each outer iteration is one sweep or one iteration of it. Other codes select no "
                 "solver step: the field stays at its initial estimate.",
      .codes = kSolvers, .unlisted = UnlistedCode::selects_nothing},
-    {.position = 2, .name = "report_file_name", .field = &S::report_file_name, .check = report_name_is_not_empty,
-     .meaning = kReportNameMeaning},
+    at(2, kReportFileName),
     {.position = 3, .name = "Nx", .field = &S::Nx, .at_least = 2,
      .meaning = "Grid nodes in x, boundary nodes included."},
     {.position = 4, .name = "Ny", .field = &S::Ny, .at_least = 2, .check = grid_nodes_fit,
      .meaning = "Grid nodes in y, boundary nodes included; Nx x Ny must not exceed 2147483647 nodes."},
-    {.position = 5, .name = "reference_file_index", .field = &S::reference_file_index, .at_least = 1, .at_most = 11,
-     .meaning = kReferenceMeaning},
-    {.position = 6, .name = "problem_kind", .field = &S::problem_kind, .meaning = kProblemKindMeaning,
-     .codes = kProblemKinds, .unlisted = UnlistedCode::rotating_flow},
-    {.position = 7, .name = "flow_angle", .field = &S::flow_angle, .meaning = kFlowAngleMeaning, .codes = kFlowAngles,
-     .unlisted = UnlistedCode::selects_nothing, .relevant = kWithConstantVelocity},
-    {.position = 8, .name = "peclet_code", .field = &S::peclet_code, .meaning = kPecletCodeMeaning,
-     .codes = kPecletCodes, .unlisted = UnlistedCode::selects_nothing, .relevant = kWithConstantVelocityAt45},
-    {.position = 9, .name = "gamma", .field = &S::gamma, .meaning = kGammaMeaning},
+    at(5, kReferenceFileIndex),
+    at(6, kProblemKind),
+    at(7, kFlowAngle),
+    at(8, kPecletCode),
+    at(9, kGamma),
     {.position = 10, .name = "max_iterations", .field = &S::max_iterations, .at_least = 0,
      .meaning = "The most outer iterations; the run stops earlier once the iteration-error norm is at most "
                 "tolerance."},
-    {.position = 11, .name = "tolerance", .field = &S::tolerance,
-     .meaning = "The run stops when the iteration-error norm, the mean over all nodes of |reference - TNum|, is "
-                "at most this; tested after every outer iteration."},
+    {.position = 11, .name = "tolerance", .field = &S::tolerance, .meaning = kSingleGridToleranceMeaning},
     {.position = 12, .name = "msi_tolerance", .field = &S::msi_tolerance, .meaning = kSingleGridMsiToleranceMeaning},
-    {.position = 13, .name = "initial_estimate", .field = &S::initial_estimate, .meaning = kInitialEstimateMeaning,
-     .codes = kInitialEstimates, .unlisted = UnlistedCode::selects_nothing},
-    {.position = 14, .name = "print_history", .field = &S::print_history, .meaning = kPrintHistoryMeaning},
-    {.position = 15, .name = "history_interval", .field = &S::history_interval, .meaning = kHistoryIntervalMeaning},
+    at(13, kInitialEstimate),
+    at(14, kPrintHistory),
+    at(15, kHistoryInterval),
     {.position = 16, .name = "unused_value_16", .field = UnusedInteger{}, .meaning = kUnusedMeaning},
     {.position = 17, .name = "unused_value_17", .field = UnusedInteger{}, .meaning = kUnusedMeaning},
 };

@@ -62,7 +62,7 @@ struct Relevance {
 // is the one reported. The description (meaning, codes) is what --describe-inputs prints and the
 // manual page of the input files is made from.
 struct InputSetting {
-    int position;                   // the value's place in its file (blank lines not counted)
+    int position = 0;               // the value's place in its file (blank lines not counted)
     const char* name;               // as error messages and other outputs name it
     SettingField field;
     int at_least = kNoLowerBound;   // integers: the smallest value the program can run with

@@ -22,15 +22,6 @@ TIMING_LINES = tuple(label.encode("latin-1") for label in (
 
 
 @pytest.fixture(scope="module")
-def build_dir():
-    folder = pathlib.Path(os.environ.get("ADVDIFF_BUILD_DIR", REPO / "build")).resolve()
-    for name in ("advdiff2d", "advdiff2d-reference"):
-        if not os.access(folder / name, os.X_OK):
-            pytest.fail(f"{folder / name} is missing: build the project or set ADVDIFF_BUILD_DIR")
-    return folder
-
-
-@pytest.fixture(scope="module")
 def description(build_dir):
     run = subprocess.run([build_dir / "advdiff2d", "--describe-inputs"], capture_output=True, text=True,
                          check=True)
