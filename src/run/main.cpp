@@ -72,7 +72,7 @@ void print_help() {
         "                    converge still writes everything, then exits with status 3\n"
         "  --profile         print where the time of one simulation goes: by phase and, for\n"
         "                    multigrid, by level, with unknowns per second (with --summary also its\n"
-        "                    \"profile\"); the timers cost under 1%%\n"
+        "                    \"profile\"); the timers cost under 1%% of the time from 65 x 65 nodes up\n"
         "  --describe-inputs print the description of the input files as JSON (every setting's file,\n"
         "                    position, name, type, accepted values and meaning; the test cases;\n"
         "                    the grid hierarchy) and exit\n"

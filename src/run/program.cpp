@@ -113,7 +113,8 @@ std::size_t norm_history_limit(const SimulationSettings& s, std::uint64_t room) 
 // --monitor: a line on stderr for every norm of the run, flushed as it is recorded.
 std::function<void(int, double)> norm_monitor(bool multigrid) {
     return [multigrid, previous = std::optional<double>()](int iteration, double norm) mutable {
-        const std::string line = output::monitor_line(multigrid, iteration, norm, iteration > 0 ? previous : std::nullopt) + "\n";
+        const std::string line =
+            output::monitor_line(multigrid, iteration, norm, iteration > 0 ? previous : std::nullopt) + "\n";
         std::fputs(line.c_str(), stderr);
         std::fflush(stderr);
         previous = norm;
@@ -166,11 +167,12 @@ int run_program(const ProgramOptions& options) {
     // watches the first repetition only (every repetition computes the same norms).
     RunProfile profile;
     double profiled_ticks = 0.0;
+    std::optional<platform::TickRate> tick_rate;
     if (options.profile) {
         profile.clock = platform::profile_ticks;
         state.profile = &profile;
+        tick_rate.emplace();
     }
-    const platform::TickRate tick_rate;
     if (options.monitor) state.stats.on_norm = norm_monitor(multigrid);
 
     bool converged = true;
@@ -200,7 +202,7 @@ int run_program(const ProgramOptions& options) {
         });
         std::optional<output::ProfileOfOneRun> one_run;
         if (options.profile) {
-            one_run = output::profile_of_one_run(profile, profiled_ticks, tick_rate.seconds_per_tick(), state);
+            one_run = output::profile_of_one_run(profile, profiled_ticks, tick_rate->seconds_per_tick(), state);
             summary.profile = &*one_run;
         }
         output::write_outputs(options.outputs, state, results, summary);
