@@ -114,16 +114,26 @@ NumberStatus scan_int(const char* first, const char* last, int& out, const char*
     return NumberStatus::ok;
 }
 
-// The status of a number scanned at the start of `rest` whose item must end at `stop`.
+// The number scanned at the start of `text`, whose form must end where the item does (item_at:
+// at the first byte that ends an item, or the end of `text`; whole_item: at the end of `text`).
 template <class T, class Scan>
-NumberStatus item_at(std::string_view rest, T& out, Scan scan) {
-    const char* const last = rest.data() + rest.size();
+NumberStatus number_ending(std::string_view text, T& out, Scan scan, bool at_item_end) {
+    const char* const last = text.data() + text.size();
     const char* stop = nullptr;
     T value{};
-    const NumberStatus status = scan(rest.data(), last, value, stop);
-    if (status == NumberStatus::bad_form || (stop != last && !ends_item(*stop))) return NumberStatus::bad_form;
+    const NumberStatus status = scan(text.data(), last, value, stop);
+    if (status == NumberStatus::bad_form || (stop != last && !(at_item_end && ends_item(*stop))))
+        return NumberStatus::bad_form;
     if (status == NumberStatus::ok) out = value;
     return status;
+}
+template <class T, class Scan>
+NumberStatus item_at(std::string_view rest, T& out, Scan scan) {
+    return number_ending(rest, out, scan, true);
+}
+template <class T, class Scan>
+NumberStatus whole_item(std::string_view item, T& out, Scan scan) {
+    return number_ending(item, out, scan, false);
 }
 
 // Bytes a text file may hold below 0x20 (and DEL): tab, LF, form feed, CR.
@@ -149,14 +159,9 @@ NumberStatus parse_int_at(std::string_view rest, int& out) { return item_at(rest
 
 NumberStatus detail::parse_real_at_general(std::string_view rest, double& out) { return item_at(rest, out, scan_real); }
 
-NumberStatus parse_real_item(std::string_view item, double& out) {
-    const char* stop = nullptr;
-    double value = 0.0;
-    const NumberStatus status = scan_real(item.data(), item.data() + item.size(), value, stop);
-    if (status == NumberStatus::bad_form || stop != item.data() + item.size()) return NumberStatus::bad_form;
-    if (status == NumberStatus::ok) out = value;
-    return status;
-}
+NumberStatus parse_int_item(std::string_view item, int& out) { return whole_item(item, out, scan_int); }
+
+NumberStatus parse_real_item(std::string_view item, double& out) { return whole_item(item, out, scan_real); }
 
 // ---------------------------------------------------------------------------------------------
 

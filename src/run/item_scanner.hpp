@@ -55,8 +55,19 @@ enum class NumberStatus { ok, bad_form, out_of_range };
 // The item that starts `rest` converted to an integer or a real; `out` is written only for ok.
 NumberStatus parse_int_at(std::string_view rest, int& out);
 inline NumberStatus parse_real_at(std::string_view rest, double& out);
-// The same for a text that must be one item, all of it a real number (an option's value).
+// The same for a text that must be one item, all of it the number (an option's value).
+NumberStatus parse_int_item(std::string_view item, int& out);
 NumberStatus parse_real_item(std::string_view item, double& out);
+
+// The same forms as regular expressions of a whole item, in the syntax that Python's re and
+// ECMAScript share, for programs that check a value before a run. The integer pattern also holds
+// the 32-bit range (leading zeros are allowed); a real of the right form may still lie beyond the
+// double range, which is refused as parse_real_item says.
+inline constexpr const char* kIntegerItemPattern =
+    "^(?:[+-]?0*(?:[0-9]{1,9}|1[0-9]{9}|20[0-9]{8}|21[0-3][0-9]{7}|214[0-6][0-9]{6}|2147[0-3][0-9]{5}"
+    "|21474[0-7][0-9]{4}|214748[0-2][0-9]{3}|2147483[0-5][0-9]{2}|21474836[0-3][0-9]|214748364[0-7])"
+    "|-0*2147483648)$";
+inline constexpr const char* kRealItemPattern = "^[+-]?(?:[0-9]+[.]?[0-9]*|[.][0-9]+)(?:[EeDd][+-]?[0-9]+)?$";
 
 namespace detail {
 // parse_real_at in full: every form, magnitudes out of range, wrong forms told apart.
