@@ -68,8 +68,8 @@ NumberStatus scan_real(const char* first, const char* last, double& out, const c
     if (result.ec == std::errc::invalid_argument) return NumberStatus::bad_form;  // ".", "-."
     const char* end = result.ptr;
     if (end != last && (*end == 'd' || *end == 'D')) {
-        // A D exponent: the same text with an E in its place. (The digits before it form a
-        // number, so with an exponent of sign and digits after it from_chars takes all of it.)
+        // A D exponent: the same text with an E in its place, which from_chars must take whole
+        // (it does not where the digits before the D carry an exponent already: 3E5D2).
         const char* q = end + 1;
         if (q != last && (*q == '+' || *q == '-')) ++q;
         const char* const exponent_digits = q;
@@ -87,8 +87,13 @@ NumberStatus scan_real(const char* first, const char* last, double& out, const c
                 std::memcpy(small, from, length);
             }
             copy[letter_at] = 'e';
-            result = std::from_chars(copy, copy + length, value);
-            end = q;
+            double with_exponent = 0.0;
+            const std::from_chars_result whole = std::from_chars(copy, copy + length, with_exponent);
+            if (whole.ptr == copy + length) {
+                result = whole;
+                value = with_exponent;
+                end = q;
+            }
         }
     }
     stop = end;
