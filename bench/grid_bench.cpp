@@ -86,11 +86,11 @@ void prolongate_bench(benchmark::State& state) {
 // A node update is one boundary node written (each corner counted once).
 void boundary_bench(benchmark::State& state) {
     const int n = size_of(state);
-    const model::ModelCase c = model::make_model_case(rotating_flow_settings());
+    const model::GridValues values(model::make_model_case(rotating_flow_settings()), n, n);
     Field X = smooth_field(n, n);
     const double t0 = thread_cpu_seconds();
     for (auto _ : state) {
-        multigrid::apply_boundary_values(c, n, n, X);
+        multigrid::apply_boundary_values(values, X);
         benchmark::ClobberMemory();
     }
     set_kernel_counters(state, 4.0 * (n - 1), 8.0, thread_cpu_seconds() - t0);
