@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "model/correctly_rounded_constants.hpp"
 #include "model/multiprecision.hpp"
 
 // The error-free transformations below need every operation on doubles rounded once, to double
@@ -40,10 +41,8 @@ namespace {
 // from overflow and underflow, where the transformations two_sum, fast_two_sum and two_prod are
 // exact.
 
-struct DD {
-    double hi;
-    double lo;
-};
+using DD = cr_constants::DoubleDouble;
+using namespace cr_constants;  // the coefficient tables and the reduction constants
 
 // a + b = s + e exactly.
 DD two_sum(double a, double b) {
@@ -118,47 +117,6 @@ DD polynomial(DD z, const std::array<DD, N>& head, const std::array<double, M>& 
     return q;
 }
 
-// sin r = r + r z (s3 + z (s5 + ... + z s21)), z = r^2, s_n = (-1)^((n-1)/2) / n!.
-constexpr std::array<DD, 5> kSinHead = {{
-    {-0x1.5555555555555p-3, -0x1.5555555555555p-57},
-    {0x1.1111111111111p-7, 0x1.1111111111111p-63},
-    {-0x1.a01a01a01a01ap-13, -0x1.a01a01a01a01ap-73},
-    {0x1.71de3a556c734p-19, -0x1.c154f8ddc6c00p-73},
-    {-0x1.ae64567f544e4p-26, 0x1.c062e06d1f209p-80},
-}};
-constexpr std::array<double, 5> kSinTail = {0x1.6124613a86d09p-33, -0x1.ae7f3e733b81fp-41, 0x1.952c77030ad4ap-49,
-                                            -0x1.2f49b46814157p-57, 0x1.71b8ef6dcf572p-66};
-// cos r = 1 + z (c2 + z (c4 + ... + z c22)), c_n = (-1)^(n/2) / n!.
-constexpr std::array<DD, 6> kCosHead = {{
-    {-0x1p-1, 0.0},
-    {0x1.5555555555555p-5, 0x1.5555555555555p-59},
-    {-0x1.6c16c16c16c17p-10, 0x1.f49f49f49f49fp-65},
-    {0x1.a01a01a01a01ap-16, 0x1.a01a01a01a01ap-76},
-    {-0x1.27e4fb7789f5cp-22, -0x1.cbbc05b4fa99ap-76},
-    {0x1.1eed8eff8d898p-29, -0x1.2aec959e14c06p-83},
-}};
-constexpr std::array<double, 5> kCosTail = {-0x1.93974a8c07c9dp-37, 0x1.ae7f3e733b81fp-45, -0x1.6827863b97d97p-53,
-                                            0x1.e542ba4020225p-62, -0x1.0ce396db7f853p-70};
-// sinh r = r + r z (1/3! + z (1/5! + ... + z / 23!)).
-constexpr std::array<DD, 5> kSinhHead = {{
-    {0x1.5555555555555p-3, 0x1.5555555555555p-57},
-    {0x1.1111111111111p-7, 0x1.1111111111111p-63},
-    {0x1.a01a01a01a01ap-13, 0x1.a01a01a01a01ap-73},
-    {0x1.71de3a556c734p-19, -0x1.c154f8ddc6c00p-73},
-    {0x1.ae64567f544e4p-26, -0x1.c062e06d1f209p-80},
-}};
-constexpr std::array<double, 6> kSinhTail = {0x1.6124613a86d09p-33, 0x1.ae7f3e733b81fp-41, 0x1.952c77030ad4ap-49,
-                                             0x1.2f49b46814157p-57, 0x1.71b8ef6dcf572p-66, 0x1.761b41316381ap-75};
-// cosh r = 1 + z (1/2! + z (1/4! + ... + z / 18!)).
-constexpr std::array<DD, 4> kCoshHead = {{
-    {0x1p-1, 0.0},
-    {0x1.5555555555555p-5, 0x1.5555555555555p-59},
-    {0x1.6c16c16c16c17p-10, -0x1.f49f49f49f49fp-65},
-    {0x1.a01a01a01a01ap-16, 0x1.a01a01a01a01ap-76},
-}};
-constexpr std::array<double, 5> kCoshTail = {0x1.27e4fb7789f5cp-22, 0x1.1eed8eff8d898p-29, 0x1.93974a8c07c9dp-37,
-                                             0x1.ae7f3e733b81fp-45, 0x1.6827863b97d97p-53};
-
 // The double tails: Horner's rule with m steps is within gamma_2m sum |c_i| z^i of the polynomial
 // at z.hi (gamma_k = k u / (1 - k u)); the coefficients' own roundings add u sum |c_i| z^i, the
 // use of z.hi for z (|z - z.hi| <= 2u z) less than that. The terms fall by a factor of 100 or more,
@@ -169,42 +127,35 @@ constexpr std::array<double, 5> kCoshTail = {0x1.27e4fb7789f5cp-22, 0x1.1eed8eff
 // with the final multiplications and sum every polynomial below is within 2^-97 of the value of
 // its double-double operations taken exactly.
 
-// sin and cos of r (a double-double, |r| <= 0.786, a little above pi/4; z = r^2 <= 0.618):
-//   sin: first omitted term r^23/23! <= 2^-82.1 |r|; the tail enters as r z^6 t with
-//        |r z^6 / 13!| <= 2^-36.7 |r|, so its error is below 2^-84.7 |r|. With |sin r| >= 0.9 |r|
-//        the whole error is below 2^-81.3 |sin r|.
-//   cos: first omitted term z^12/24! <= 2^-87.4; the tail enters as z^7 t, |z^7/14!| <= 2^-41.2,
-//        its error below 2^-89.2. With cos r >= 0.706 the error is below 2^-86 cos r.
 DD square(DD r) {
     const DD p = two_prod(r.hi, r.hi);
     return fast_two_sum(p.hi, p.lo + 2.0 * r.hi * r.lo);
 }
 
-DD sin_of_reduced(DD r) {
+// r + r z p(z) and 1 + z p(z), z = r^2: sin and sinh, cos and cosh by their tables.
+template <std::size_t N, std::size_t M>
+DD odd_function(DD r, const std::array<DD, N>& head, const std::array<double, M>& tail) {
     const DD z = square(r);
-    return add(r, mul(r, mul(z, polynomial(z, kSinHead, kSinTail))));
+    return add(r, mul(r, mul(z, polynomial(z, head, tail))));
 }
 
-DD cos_of_reduced(DD r) {
+template <std::size_t N, std::size_t M>
+DD even_function(DD r, const std::array<DD, N>& head, const std::array<double, M>& tail) {
     const DD z = square(r);
-    return add(DD{1.0, 0.0}, mul(z, polynomial(z, kCosHead, kCosTail)));
+    return add(DD{1.0, 0.0}, mul(z, polynomial(z, head, tail)));
 }
 
-// sinh of a double-double |r| < 1 (z < 1), all terms positive: first omitted term
-// r^24/25! <= 2^-83.7 |r| (the rest of the series adds less than 1%); the tail enters as r z^6 t,
-// |r z^6 / 13!| <= 2^-32.5 |r|, its error below 2^-80.5 |r|. sinh r >= |r|: error below
-// 2^-80.3 |sinh r|.
-DD sinh_of_small(DD r) {
-    const DD z = square(r);
-    return add(r, mul(r, mul(z, polynomial(z, kSinhHead, kSinhTail))));
-}
-
-// cosh of a double-double |r| <= 0.347 (z <= 0.1205): first omitted term z^10/20! <= 2^-91.6;
-// the tail enters as z^5 t, |z^5 / 10!| <= 2^-37, its error below 2^-85. cosh r >= 1.
-DD cosh_of_reduced(DD r) {
-    const DD z = square(r);
-    return add(DD{1.0, 0.0}, mul(z, polynomial(z, kCoshHead, kCoshTail)));
-}
+// Their errors:
+//   sin of |r| <= 0.786 (a little above pi/4; z <= 0.618): first omitted term r^23/23! <=
+//     2^-82.1 |r|; the tail enters as r z^6 t with |r z^6 / 13!| <= 2^-36.7 |r|, so its error is
+//     below 2^-84.7 |r|. With |sin r| >= 0.9 |r| the whole error is below 2^-81.3 |sin r|.
+//   cos of |r| <= 0.786: first omitted term z^12/24! <= 2^-87.4; the tail enters as z^7 t,
+//     |z^7/14!| <= 2^-41.2, its error below 2^-89.2. With cos r >= 0.706: below 2^-86 cos r.
+//   sinh of |r| < 1 (z < 1), all terms positive: first omitted term r^24/25! <= 2^-83.7 |r| (the
+//     rest of the series adds less than 1%); the tail enters as r z^6 t, |r z^6 / 13!| <=
+//     2^-32.5 |r|, its error below 2^-80.5 |r|. sinh r >= |r|: below 2^-80.3 |sinh r|.
+//   cosh of |r| <= 0.347 (z <= 0.1205): first omitted term z^10/20! <= 2^-91.6; the tail enters
+//     as z^5 t, |z^5 / 10!| <= 2^-37, its error below 2^-85. cosh r >= 1.
 
 // The bound the rounding test uses for the polynomials above: the largest of their errors,
 // 2^-80.3 relative, with a margin of 2^4 (which also covers taking |hi| for the exact value).
@@ -213,21 +164,6 @@ constexpr double kPolynomialError = 0x1p-76;
 // ---------------------------------------------------------------------------------------------
 // Argument reductions, Cody and Waite's way: the constant split into parts whose products with
 // the integer k are exact.
-
-constexpr double kTwoOverPi = 0x1.45f306dc9c883p-1;
-// pi/2 = kHalfPi1 + kHalfPi2 + kHalfPi3 + kHalfPi4 + d, |d| < 2^-159.8; the first three have 33
-// significant bits at most, so k * kHalfPi_i is exact for |k| < 2^20.
-constexpr double kHalfPi1 = 0x1.921fb544p+0;
-constexpr double kHalfPi2 = 0x1.0b4611a6p-34;
-constexpr double kHalfPi3 = 0x1.3198a2ep-69;
-constexpr double kHalfPi4 = 0x1.b839a252049c1p-104;
-
-constexpr double kInverseLn2 = 0x1.71547652b82fep+0;
-// ln 2 = kLn2_1 + kLn2_2 + kLn2_3 + d, |d| < 2^-140.3; the first two have 42 significant bits at
-// most, so k * kLn2_i is exact for |k| < 2^11.
-constexpr double kLn2_1 = 0x1.62e42fefa38p-1;
-constexpr double kLn2_2 = 0x1.ef35793c76p-45;
-constexpr double kLn2_3 = 0x1.cc01f97b57a08p-87;
 
 // The integer nearest to v (|v| < 2^51): adding 1.5 * 2^52 leaves no bits after the point.
 double nearest_integer(double v) { return (v + 0x1.8p52) - 0x1.8p52; }
@@ -265,7 +201,7 @@ namespace cr_detail {
 
 Estimate sin_estimate(double x) {
     const Reduced red = reduce_half_pi(x);
-    DD v = (red.quadrant & 1) != 0 ? cos_of_reduced(red.r) : sin_of_reduced(red.r);
+    DD v = (red.quadrant & 1) != 0 ? even_function(red.r, kCosHead, kCosTail) : odd_function(red.r, kSinHead, kSinTail);
     if ((red.quadrant & 2) != 0) v = negate(v);
     // The polynomial's error relative to sin or cos of the computed r, and the reduction's error,
     // which passes on unchanged (|sin'|, |cos'| <= 1).
@@ -274,7 +210,7 @@ Estimate sin_estimate(double x) {
 
 Estimate sinh_estimate(double x) {
     if (x < 1.0) {
-        const DD v = sinh_of_small(DD{x, 0.0});
+        const DD v = odd_function(DD{x, 0.0}, kSinhHead, kSinhTail);
         return {v.hi, v.lo, kPolynomialError * v.hi, 0};
     }
     // x = k ln2 + r, sinh x = 2^(k-1) (e^r - 2^(-2k) e^(-r)) with e^(+-r) = cosh r +- sinh r.
@@ -286,12 +222,13 @@ Estimate sinh_estimate(double x) {
     const DD a = two_sum(x, -(k * kLn2_1));
     const DD b = two_sum(a.hi, -(k * kLn2_2));
     const DD r = two_sum(b.hi, (a.lo + b.lo) - k * kLn2_3);
-    const DD c = cosh_of_reduced(r), s = sinh_of_small(r);
+    const DD c = even_function(r, kCoshHead, kCoshTail), s = odd_function(r, kSinhHead, kSinhTail);
     const DD plus = add(c, s), minus = add(c, negate(s));
     // y = e^r - 2^(-2k) e^(-r) lies in [0.61, 1.42] for x >= 1. Errors: e^(+-r) are within
-    // 2^-85 (cosh) + 2^-80 * 0.35 (sinh) + 2^-104 (sum) of the exponentials of the computed r,
+    // 2^-84.9 (cosh) + 2^-96 (sinh: at |r| <= 0.347 its first omitted term is below 2^-122 and its
+    // tail's error below 2^-100) + 2^-104 (sum) < 2^-84.8 of the exponentials of the computed r,
     // and those within e^0.347 2^-106 of the exact ones; y, after its sum and the scaling, is
-    // within 1.25 * 2^-84.9 + 2^-103 < 2^-84.5 of the exact value: 2^-84 relative.
+    // within 1.25 * 2^-84.8 + 2^-103 < 2^-84.4 of the exact value: 2^-83.7 relative.
     DD y = plus;
     double dropped = 0.0;
     if (k <= 60) {
@@ -306,8 +243,9 @@ Estimate sinh_estimate(double x) {
 //   hi + lo + error < hi + up/2  and  hi + lo - error > hi - down/2
 // (up and down: the distances to the next double above and below; hi > 0 by symmetry). up/2 - lo
 // and down/2 + lo are computed with one rounding each (relative error <= u), so comparing them
-// with 2 error is safe. The scaling by 2^exponent is exact as the result is at least 2^-80 and
-// below 2 times that power (an overflow there is the exact value's overflow).
+// with 2 error is safe. Only sinh scales, by 2^(k-1) with hi in [0.6, 1.5]: far from underflow,
+// the nearest double to v 2^m is the nearest to v times 2^m, and the product overflows exactly
+// when the scaled exact value rounds to infinity.
 std::optional<double> decided(const Estimate& e) {
     const bool negative = e.hi < 0;
     const double hi = negative ? -e.hi : e.hi, lo = negative ? -e.lo : e.lo;

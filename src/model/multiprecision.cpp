@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "model/correctly_rounded.hpp"
+#include "model/correctly_rounded_constants.hpp"
 
 namespace advdiff::model::multiprecision {
 
@@ -12,38 +13,11 @@ namespace {
 
 using Limb = std::uint32_t;
 using Wide = std::uint64_t;
+using Digits = std::array<Limb, 34>;
 
-// Constants as 32-bit digits after the binary point, most significant first, truncated (every
-// digit is the exact digit of the constant; the tests compare them with MPFR's constants).
-// 2/pi = sum kTwoOverPi[j - 1] 2^(-32 j), j = 1 .. 68 (2176 bits: the reduction of the largest
-// double at the widest precision reads digits 1 .. 66).
-constexpr std::array<Limb, 68> kTwoOverPi = {
-    0xa2f9836e, 0x4e441529, 0xfc2757d1, 0xf534ddc0, 0xdb629599, 0x3c439041, 0xfe5163ab, 0xdebbc561,
-    0xb7246e3a, 0x424dd2e0, 0x06492eea, 0x09d1921c, 0xfe1deb1c, 0xb129a73e, 0xe88235f5, 0x2ebb4484,
-    0xe99c7026, 0xb45f7e41, 0x3991d639, 0x835339f4, 0x9c845f8b, 0xbdf9283b, 0x1ff897ff, 0xde05980f,
-    0xef2f118b, 0x5a0a6d1f, 0x6d367ecf, 0x27cb09b7, 0x4f463f66, 0x9e5fea2d, 0x7527bac7, 0xebe5f17b,
-    0x3d0739f7, 0x8a5292ea, 0x6bfb5fb1, 0x1f8d5d08, 0x56033046, 0xfc7b6bab, 0xf0cfbc20, 0x9af4361d,
-    0xa9e39161, 0x5ee61b08, 0x6599855f, 0x14a06840, 0x8dffd880, 0x4d732731, 0x06061556, 0xca73a8c9,
-    0x60e27bc0, 0x8c6b47c4, 0x19c367cd, 0xdce8092a, 0x8359c476, 0x8b961ca6, 0xddaf44d1, 0x5719053e,
-    0xa5ff0705, 0x3f7e33e8, 0x32c2de4f, 0x98327dbb, 0xc33d26ef, 0x6b1e5ef8, 0x9f3a1f35, 0xcaf27f1d,
-    0x87f12190, 0x7c7c246a, 0xfa6ed577, 0x2d30433b,
-};
-// pi/2 = 1 + sum kHalfPiFraction[j - 1] 2^(-32 j).
-constexpr std::array<Limb, kMaxFractionLimbs + 2> kHalfPiFraction = {
-    0x921fb544, 0x42d18469, 0x898cc517, 0x01b839a2, 0x52049c11, 0x14cf98e8, 0x04177d4c, 0x76273644,
-    0xa29410f3, 0x1c6809bb, 0xdf2a3367, 0x9a748636, 0x605614db, 0xe4be286e, 0x9fc26ada, 0xdaa3848b,
-    0xc90b6aec, 0xc4bcfd8d, 0xe89885d3, 0x4c6fdad6, 0x17feb96d, 0xe80d6fdb, 0xdc70d7f6, 0xb5133f4b,
-    0x5d3e4822, 0xf8963fcc, 0x9250cca3, 0xd9c8b67b, 0x8400f971, 0x42c77e0b, 0x31b4906c, 0x38aba734,
-    0xd22c7f51, 0xfa499ebf,
-};
-// ln 2 = sum kLn2[j - 1] 2^(-32 j).
-constexpr std::array<Limb, kMaxFractionLimbs + 2> kLn2 = {
-    0xb17217f7, 0xd1cf79ab, 0xc9e3b398, 0x03f2f6af, 0x40f34326, 0x7298b62d, 0x8a0d175b, 0x8baafa2b,
-    0xe7b87620, 0x6debac98, 0x559552fb, 0x4afa1b10, 0xed2eae35, 0xc1382144, 0x27573b29, 0x1169b825,
-    0x3e96ca16, 0x224ae8c5, 0x1acbda11, 0x317c387e, 0xb9ea9bc3, 0xb136603b, 0x256fa0ec, 0x7657f74b,
-    0x72ce87b1, 0x9d6548ca, 0xf5dfa6bd, 0x38303248, 0x655fa187, 0x2f20e3a2, 0xda2d97c5, 0x0f3fd5c6,
-    0x07f4ca11, 0xfb5bfb90,
-};
+using cr_constants::kHalfPiFractionDigits;
+using cr_constants::kLn2Digits;
+using cr_constants::kTwoOverPiDigits;
 
 // A signed fixed-point number with L limbs after the point and one before it:
 //   value = (negative ? -1 : 1) * sum_{i = 0 .. L} limb[i] 2^(32 (i - L)),
@@ -72,7 +46,7 @@ Fixed integer(int L, Limb value) {
 }
 
 // integer_part + the first L digits of a table (truncated: below the constant by less than a unit).
-Fixed constant(const std::array<Limb, kMaxFractionLimbs + 2>& fraction, Limb integer_part, int L) {
+Fixed constant(const Digits& fraction, Limb integer_part, int L) {
     Fixed a = integer(L, integer_part);
     for (int j = 1; j <= L; ++j) a.limb[static_cast<std::size_t>(L - j)] = fraction[static_cast<std::size_t>(j - 1)];
     return a;
@@ -262,55 +236,47 @@ Rounding round_fixed(const Fixed& v, Limb error, int scale) {
     return r;
 }
 
-// sin(r) for |r| <= 0.786 (a little above pi/4) by its Taylor series:
-//   t_0 = r, t_n = t_(n-1) r^2 / ((2n)(2n+1)), sin r = t_0 - t_1 + t_2 - ...
-// Error, in units: z = r^2 truncated is within 1 of r^2. Writing e_n for the error of t_n,
-//   e_n <= (e_(n-1) |z| + |t_n exact| * 1 + 1) / (2n (2n+1)) + 1 <= 0.11 e_(n-1) + 1.34,
-// (|z| <= 0.62, |t| <= 1, divisor >= 6; one unit for the product, one for the quotient) so every
-// e_n <= 1.5. The loop stops at the first term that comes out 0: its exact value is at most 1.5
-// units, and it bounds the rest of the alternating series with decreasing terms. With N terms
-// computed the error is below 1.5 N + 1.5 units: `error` gets 2 N + 2.
-Fixed sin_series(const Fixed& r, Limb& error) {
-    const Fixed z = multiply(r, r);
-    Fixed t = r, sum = r;
-    Limb terms = 1;
-    for (Limb n = 1;; ++n, ++terms) {
-        t = divide_small(multiply(t, z), (2 * n) * (2 * n + 1));
-        if (t.is_zero()) break;
-        sum = (n % 2 == 1) ? subtract(sum, t) : add(sum, t);
+// The Taylor series of sin, cos (alternating) and sinh: t_0 = first (x^p0/p0!, p0 = 1 or 0),
+// t_n = t_(n-1) z / ((p - 1) p) with z = x^2 and p = p0 + 2n, each product and quotient truncated,
+// summed until the first term that comes out 0. `terms` gets the number of terms summed.
+Fixed taylor_series(const Fixed& first, const Fixed& z, Limb p0, bool alternating, Limb& terms) {
+    Fixed t = first, sum = first;
+    terms = 1;
+    for (Limb p = p0 + 2;; p += 2, ++terms) {
+        t = divide_small(multiply(t, z), (p - 1) * p);
+        if (t.is_zero()) return sum;
+        sum = alternating && terms % 2 == 1 ? subtract(sum, t) : add(sum, t);
     }
+}
+
+// sin r, cos r for |r| <= 0.786 (a little above pi/4), in units: z = r^2 truncated is within 1 of
+// r^2. Writing e_n for the error of t_n, with |z| <= 0.62, |t| <= 1 and one unit each for the
+// product and the quotient,
+//   e_n <= (e_(n-1) |z| + |t_n exact| * 1 + 1) / ((p - 1) p) + 1,
+// so e_n <= 0.11 e_(n-1) + 1.34 <= 1.5 for sin (divisor >= 6) and e_n <= 0.31 e_(n-1) + 2 <= 2.9
+// for cos (divisor >= 2). The first term that comes out 0 is at most that exactly, and it bounds
+// the rest of the alternating series with decreasing terms. With N terms the error is below
+// 1.5 (N + 1) units for sin, 2.9 (N + 1) for cos: `error` gets 2 N + 2 and 3 N + 3.
+Fixed sin_series(const Fixed& r, Limb& error) {
+    Limb terms = 0;
+    const Fixed sum = taylor_series(r, multiply(r, r), 1, true, terms);
     error = 2 * terms + 2;
     return sum;
 }
 
-// cos(r) for |r| <= 0.786: t_0 = 1, t_n = t_(n-1) r^2 / ((2n-1)(2n)), cos r = t_0 - t_1 + ...
-// As for sin, with the divisor >= 2: e_n <= 0.31 e_(n-1) + 2, so e_n <= 2.9 and the error is
-// below 2.9 N + 2.9 units: `error` gets 3 N + 3.
 Fixed cos_series(const Fixed& r, Limb& error) {
-    const Fixed z = multiply(r, r);
-    Fixed t = integer(r.L, 1), sum = integer(r.L, 1);
-    Limb terms = 1;
-    for (Limb n = 1;; ++n, ++terms) {
-        t = divide_small(multiply(t, z), (2 * n - 1) * (2 * n));
-        if (t.is_zero()) break;
-        sum = (n % 2 == 1) ? subtract(sum, t) : add(sum, t);
-    }
+    Limb terms = 0;
+    const Fixed sum = taylor_series(integer(r.L, 1), multiply(r, r), 0, true, terms);
     error = 3 * terms + 3;
     return sum;
 }
 
-// sinh(x) for 0 < x < 1: t_0 = x, t_n = t_(n-1) x^2 / ((2n)(2n+1)), all positive. With z <= 1,
-// t <= 1.18: e_n <= e_(n-1)/6 + 1.4, so e_n <= 1.7; the first term that comes out 0 is at most
-// 1.7 units exactly and the rest of the series at most 1.05 times that. `error` gets 2 N + 2.
+// sinh x for 0 < x < 1: with z <= 1 and t <= 1.18, e_n <= e_(n-1)/6 + 1.4, so e_n <= 1.7; the
+// first term that comes out 0 is at most 1.7 units exactly and the rest of the series, all
+// positive, at most 1.05 times that. `error` gets 2 N + 2.
 Fixed sinh_series(const Fixed& x, Limb& error) {
-    const Fixed z = multiply(x, x);
-    Fixed t = x, sum = x;
-    Limb terms = 1;
-    for (Limb n = 1;; ++n, ++terms) {
-        t = divide_small(multiply(t, z), (2 * n) * (2 * n + 1));
-        if (t.is_zero()) break;
-        sum = add(sum, t);
-    }
+    Limb terms = 0;
+    const Fixed sum = taylor_series(x, multiply(x, x), 1, false, terms);
     error = 2 * terms + 2;
     return sum;
 }
@@ -333,13 +299,13 @@ Fixed reduce(double x, int L, int& quadrant, Limb& error) {
     const int j1 = (F + 85 + E + 31) / 32;  // F + 85 + E > 0 as E >= -53
     const int width = j1 - j0 + 1;
     // P = M * (digits j0 .. j1 read as one integer), little-endian.
-    std::array<Limb, kTwoOverPi.size() + 2> P{};
+    std::array<Limb, kTwoOverPiDigits.size() + 2> P{};
     const Limb m[2] = {static_cast<Limb>(M), static_cast<Limb>(M >> 32)};
     for (int h = 0; h < 2; ++h) {
         Wide carry = 0;
         for (int i = 0; i < width; ++i) {
             const auto k = static_cast<std::size_t>(i + h);
-            const Wide t = Wide{kTwoOverPi[static_cast<std::size_t>(j1 - 1 - i)]} * m[h] + P[k] + carry;
+            const Wide t = Wide{kTwoOverPiDigits[static_cast<std::size_t>(j1 - 1 - i)]} * m[h] + P[k] + carry;
             P[k] = static_cast<Limb>(t);
             carry = t >> 32;
         }
@@ -357,7 +323,7 @@ Fixed reduce(double x, int L, int& quadrant, Limb& error) {
         quadrant = (quadrant + 1) & 3;
     }
     error = 4;
-    return multiply(f, constant(kHalfPiFraction, 1, L));
+    return multiply(f, constant(kHalfPiFractionDigits, 1, L));
 }
 
 }  // namespace
@@ -386,7 +352,7 @@ Rounding sinh(double x, int L) {
     const int k = static_cast<int>(x * 0x1.71547652b82fep+0 + 0.5);
     // k ln2: ln 2 with L + 1 limbs is short by less than 2^-32 units, times k <= 1025 that is below
     // 2^-21 units, plus one unit for dropping the extra limb: r is within 2 units.
-    const Fixed k_ln2 = drop_last_limb(multiply_small(constant(kLn2, 0, L + 1), static_cast<Limb>(k)));
+    const Fixed k_ln2 = drop_last_limb(multiply_small(constant(kLn2Digits, 0, L + 1), static_cast<Limb>(k)));
     const Fixed r = subtract(from_double(x, L), k_ln2);
     // t_m = r^m / m!: e_m <= (e_(m-1) |r| + 1) / m + 1 <= 0.35 e_(m-1) + 2, so e_m <= 3.1; the
     // first term that comes out 0 bounds the rest (ratio <= 0.35/(M+1)) by 1.2 * 3.1 units. Each of
