@@ -1,0 +1,125 @@
+#include "krylov.hpp"
+
+#include <cmath>
+
+namespace advdiff::reference {
+
+double dot(std::span<const double> a, std::span<const double> b) {
+    const std::size_t n = a.size();
+    const double* x = a.data();
+    const double* y = b.data();
+    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+    std::size_t k = 0;
+    for (; k + 4 <= n; k += 4) {
+        s0 += x[k] * y[k];
+        s1 += x[k + 1] * y[k + 1];
+        s2 += x[k + 2] * y[k + 2];
+        s3 += x[k + 3] * y[k + 3];
+    }
+    for (; k < n; ++k) s0 += x[k] * y[k];
+    return (s0 + s1) + (s2 + s3);
+}
+
+namespace {
+
+// sqrt(a^2 + b^2) without overflow or harmful underflow, from sqrt alone.
+double hypotenuse(double a, double b) {
+    const double big = std::max(std::fabs(a), std::fabs(b));
+    if (big == 0.0 || !std::isfinite(big)) return big;
+    const double p = a / big, q = b / big;
+    return big * std::sqrt(p * p + q * q);
+}
+
+}  // namespace
+
+Gmres::Gmres(std::size_t nodes, int restart) : n_(nodes), restart_(restart), basis_(static_cast<std::size_t>(restart) + 1) {
+    basis_[0].assign(n_, 0.0);
+    z_.assign(n_, 0.0);
+}
+
+std::uint64_t Gmres::bytes(const GridSize& g, int restart) {
+    return field_bytes(static_cast<std::uint64_t>(restart) + 2, g);
+}
+
+std::span<double> Gmres::basis(int j) {
+    Field& v = basis_[static_cast<std::size_t>(j)];
+    if (v.size() != n_) v.assign(n_, 0.0);
+    return v;
+}
+
+std::span<const double> Gmres::solve(const model::StencilView& a, int Nx, int Ny, Preconditioner& M,
+                                     double tolerance, GmresResult& result,
+                                     const std::function<void(int, double)>& after) {
+    const int m = restart_;
+    result = {};
+    std::vector<double> h(static_cast<std::size_t>((m + 1) * m), 0.0);  // Hessenberg matrix, column-major
+    auto H = [&](int i, int j) -> double& { return h[static_cast<std::size_t>(j * (m + 1) + i)]; };
+    std::vector<double> cs(static_cast<std::size_t>(m)), sn(static_cast<std::size_t>(m)),
+        g(static_cast<std::size_t>(m) + 1, 0.0);
+
+    std::span<double> v0 = basis(0);
+    const double beta = std::sqrt(dot(v0, v0));
+    if (!(beta > 0.0) || !std::isfinite(beta)) {
+        std::fill(z_.begin(), z_.end(), 0.0);
+        result.reduction = beta == 0.0 ? 0.0 : beta;
+        return z_;
+    }
+    for (double& value : v0) value = value / beta;
+    g[0] = beta;
+
+    int k = 0;  // columns of the Hessenberg matrix built
+    while (k < m) {
+        const int j = k;
+        std::span<double> w = basis(j + 1);
+        M.apply(basis(j), z_);
+        multiply(a, Nx, Ny, z_, w);
+        // Modified Gram-Schmidt against the basis so far.
+        for (int i = 0; i <= j; ++i) {
+            const std::span<const double> v = basis(i);
+            const double hij = dot(w, v);
+            H(i, j) = hij;
+            for (std::size_t q = 0; q < n_; ++q) w[q] = w[q] - hij * v[q];
+        }
+        const double norm = std::sqrt(dot(w, w));
+        H(j + 1, j) = norm;
+        if (norm > 0.0 && std::isfinite(norm))
+            for (double& value : w) value = value / norm;
+        // The rotations so far, then the one that zeroes H(j + 1, j).
+        for (int i = 0; i < j; ++i) {
+            const double upper = H(i, j), lower = H(i + 1, j);
+            H(i, j) = cs[static_cast<std::size_t>(i)] * upper + sn[static_cast<std::size_t>(i)] * lower;
+            H(i + 1, j) = cs[static_cast<std::size_t>(i)] * lower - sn[static_cast<std::size_t>(i)] * upper;
+        }
+        const double r = hypotenuse(H(j, j), H(j + 1, j));
+        const double c = r == 0.0 ? 1.0 : H(j, j) / r;
+        const double s = r == 0.0 ? 0.0 : H(j + 1, j) / r;
+        cs[static_cast<std::size_t>(j)] = c;
+        sn[static_cast<std::size_t>(j)] = s;
+        H(j, j) = r;
+        H(j + 1, j) = 0.0;
+        g[static_cast<std::size_t>(j) + 1] = -s * g[static_cast<std::size_t>(j)];
+        g[static_cast<std::size_t>(j)] = c * g[static_cast<std::size_t>(j)];
+        k = j + 1;
+        result.iterations = k;
+        result.reduction = std::fabs(g[static_cast<std::size_t>(k)]) / beta;
+        if (after) after(k, result.reduction);
+        if (!(result.reduction > tolerance) || !(norm > 0.0) || !std::isfinite(norm)) break;
+    }
+
+    // y = H^-1 g (upper triangular), u = sum y_i v_i into v0, d = M^-1 u.
+    std::vector<double> y(static_cast<std::size_t>(k), 0.0);
+    for (int i = k - 1; i >= 0; --i) {
+        double sum = g[static_cast<std::size_t>(i)];
+        for (int l = i + 1; l < k; ++l) sum -= H(i, l) * y[static_cast<std::size_t>(l)];
+        y[static_cast<std::size_t>(i)] = sum / H(i, i);
+    }
+    for (std::size_t q = 0; q < n_; ++q) {
+        double sum = y[0] * v0[q];
+        for (int i = 1; i < k; ++i) sum += y[static_cast<std::size_t>(i)] * basis_[static_cast<std::size_t>(i)][q];
+        v0[q] = sum;
+    }
+    M.apply(v0, z_);
+    return z_;
+}
+
+}  // namespace advdiff::reference
