@@ -22,7 +22,7 @@ std::uint64_t BandLU::band_elements(const GridSize& g) {
 
 std::uint64_t BandLU::bytes(const GridSize& g) {
     const std::uint64_t band = saturating_product(band_elements(g), sizeof(double));
-    return saturating_sum(band, field_bytes(2, g));  // pivots (size_t) and the work field
+    return saturating_sum(band, field_bytes(3, g));  // pivots (size_t), the work field, apply's result
 }
 
 double BandLU::factor_operations(const GridSize& g) {
@@ -107,7 +107,7 @@ BandLU::BandLU(const model::StencilView& a, int Nx, int Ny)
     }
 }
 
-void BandLU::apply(std::span<const double> r, std::span<double> z) {
+void BandLU::solve(std::span<const double> r, std::span<double> z) {
     const int Nx = Nx_, Ny = Ny_;
     // The boundary values first; the interior right-hand side carries their terms.
     for (int j = 1; j <= Ny; ++j) {
@@ -154,6 +154,12 @@ void BandLU::apply(std::span<const double> r, std::span<double> z) {
     }
     for (int j = 2; j <= Ny - 1; ++j)
         for (int i = 2; i <= Nx - 1; ++i) z[node(i, j, Nx)] = y[position(i, j)];
+}
+
+void BandLU::apply(std::span<const double> r, std::span<float> z) {
+    full_.resize(r.size());
+    solve(r, full_);
+    for (std::size_t k = 0; k < r.size(); ++k) z[k] = static_cast<float>(full_[k]);
 }
 
 }  // namespace advdiff::reference

@@ -16,6 +16,7 @@
 
 #include "model/coefficients.hpp"
 #include "preconditioner.hpp"
+#include "state/problem_state.hpp"
 #include "stencil.hpp"
 
 namespace advdiff::reference {
@@ -28,8 +29,10 @@ public:
     // the memory first.
     BandLU(const model::StencilView& a, int Nx, int Ny);
 
-    // z = A^-1 r.
-    void apply(std::span<const double> r, std::span<double> z) override;
+    // z = A^-1 r (z may be r).
+    void solve(std::span<const double> r, std::span<double> z);
+    // solve(), rounded to single precision.
+    void apply(std::span<const double> r, std::span<float> z) override;
 
     // Elements of the band storage for an Nx x Ny grid, saturating.
     static std::uint64_t band_elements(const GridSize& g);
@@ -52,6 +55,7 @@ private:
     std::vector<double> ab_;
     std::vector<std::size_t> pivot_;
     std::vector<double> work_;
+    Field full_;  // apply's result in double
 };
 
 }  // namespace advdiff::reference

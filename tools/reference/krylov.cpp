@@ -1,5 +1,6 @@
 #include "krylov.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace advdiff::reference {
@@ -30,21 +31,55 @@ double hypotenuse(double a, double b) {
     return big * std::sqrt(p * p + q * q);
 }
 
+// w := w - h v, returning (w - h v) . next: the update of one Gram-Schmidt step fused with the
+// dot product of the next, one pass over the vectors instead of two. The values, and the order
+// of the sum, are those of the two passes.
+double subtract_and_dot(std::span<double> w, double h, std::span<const double> v, std::span<const double> next) {
+    const std::size_t n = w.size();
+    double* x = w.data();
+    const double* y = v.data();
+    const double* u = next.data();
+    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+    std::size_t k = 0;
+    for (; k + 4 <= n; k += 4) {
+        x[k] = x[k] - h * y[k];
+        x[k + 1] = x[k + 1] - h * y[k + 1];
+        x[k + 2] = x[k + 2] - h * y[k + 2];
+        x[k + 3] = x[k + 3] - h * y[k + 3];
+        s0 += x[k] * u[k];
+        s1 += x[k + 1] * u[k + 1];
+        s2 += x[k + 2] * u[k + 2];
+        s3 += x[k + 3] * u[k + 3];
+    }
+    for (; k < n; ++k) {
+        x[k] = x[k] - h * y[k];
+        s0 += x[k] * u[k];
+    }
+    return (s0 + s1) + (s2 + s3);
+}
+
 }  // namespace
 
-Gmres::Gmres(std::size_t nodes, int restart) : n_(nodes), restart_(restart), basis_(static_cast<std::size_t>(restart) + 1) {
-    basis_[0].assign(n_, 0.0);
-    z_.assign(n_, 0.0);
+Gmres::Gmres(std::size_t nodes, int restart)
+    : n_(nodes), restart_(restart), v_(static_cast<std::size_t>(restart) + 1), z_(static_cast<std::size_t>(restart)) {
+    basis(0);
 }
 
 std::uint64_t Gmres::bytes(const GridSize& g, int restart) {
-    return field_bytes(static_cast<std::uint64_t>(restart) + 2, g);
+    const std::uint64_t m = static_cast<std::uint64_t>(restart);
+    return saturating_sum(field_bytes(m + 1, g), saturating_product(saturating_product(m, sizeof(float)), g.nodes()));
 }
 
 std::span<double> Gmres::basis(int j) {
-    Field& v = basis_[static_cast<std::size_t>(j)];
+    Field& v = v_[static_cast<std::size_t>(j)];
     if (v.size() != n_) v.assign(n_, 0.0);
     return v;
+}
+
+std::span<float> Gmres::preconditioned(int j) {
+    std::vector<float>& z = z_[static_cast<std::size_t>(j)];
+    if (z.size() != n_) z.assign(n_, 0.0f);
+    return z;
 }
 
 std::span<const double> Gmres::solve(const model::StencilView& a, int Nx, int Ny, Preconditioner& M,
@@ -57,12 +92,12 @@ std::span<const double> Gmres::solve(const model::StencilView& a, int Nx, int Ny
     std::vector<double> cs(static_cast<std::size_t>(m)), sn(static_cast<std::size_t>(m)),
         g(static_cast<std::size_t>(m) + 1, 0.0);
 
-    std::span<double> v0 = basis(0);
+    const std::span<double> v0 = basis(0);
     const double beta = std::sqrt(dot(v0, v0));
     if (!(beta > 0.0) || !std::isfinite(beta)) {
-        std::fill(z_.begin(), z_.end(), 0.0);
+        std::fill(v0.begin(), v0.end(), beta == 0.0 ? 0.0 : beta);
         result.reduction = beta == 0.0 ? 0.0 : beta;
-        return z_;
+        return v0;
     }
     for (double& value : v0) value = value / beta;
     g[0] = beta;
@@ -70,17 +105,18 @@ std::span<const double> Gmres::solve(const model::StencilView& a, int Nx, int Ny
     int k = 0;  // columns of the Hessenberg matrix built
     while (k < m) {
         const int j = k;
-        std::span<double> w = basis(j + 1);
-        M.apply(basis(j), z_);
-        multiply(a, Nx, Ny, z_, w);
+        const std::span<float> z = preconditioned(j);
+        const std::span<double> w = basis(j + 1);
+        M.apply(basis(j), z);
+        multiply(a, Nx, Ny, z, w);
         // Modified Gram-Schmidt against the basis so far.
-        for (int i = 0; i <= j; ++i) {
-            const std::span<const double> v = basis(i);
-            const double hij = dot(w, v);
+        double hij = dot(w, basis(0));
+        for (int i = 0; i < j; ++i) {
             H(i, j) = hij;
-            for (std::size_t q = 0; q < n_; ++q) w[q] = w[q] - hij * v[q];
+            hij = subtract_and_dot(w, hij, basis(i), basis(i + 1));
         }
-        const double norm = std::sqrt(dot(w, w));
+        H(j, j) = hij;
+        const double norm = std::sqrt(subtract_and_dot(w, hij, basis(j), w));
         H(j + 1, j) = norm;
         if (norm > 0.0 && std::isfinite(norm))
             for (double& value : w) value = value / norm;
@@ -106,7 +142,7 @@ std::span<const double> Gmres::solve(const model::StencilView& a, int Nx, int Ny
         if (!(result.reduction > tolerance) || !(norm > 0.0) || !std::isfinite(norm)) break;
     }
 
-    // y = H^-1 g (upper triangular), u = sum y_i v_i into v0, d = M^-1 u.
+    // y = H^-1 g (upper triangular), d = sum y_i z_i, into v0.
     std::vector<double> y(static_cast<std::size_t>(k), 0.0);
     for (int i = k - 1; i >= 0; --i) {
         double sum = g[static_cast<std::size_t>(i)];
@@ -114,12 +150,11 @@ std::span<const double> Gmres::solve(const model::StencilView& a, int Nx, int Ny
         y[static_cast<std::size_t>(i)] = sum / H(i, i);
     }
     for (std::size_t q = 0; q < n_; ++q) {
-        double sum = y[0] * v0[q];
-        for (int i = 1; i < k; ++i) sum += y[static_cast<std::size_t>(i)] * basis_[static_cast<std::size_t>(i)][q];
+        double sum = y[0] * static_cast<double>(z_[0][q]);
+        for (int i = 1; i < k; ++i) sum += y[static_cast<std::size_t>(i)] * static_cast<double>(z_[static_cast<std::size_t>(i)][q]);
         v0[q] = sum;
     }
-    M.apply(v0, z_);
-    return z_;
+    return v0;
 }
 
 }  // namespace advdiff::reference

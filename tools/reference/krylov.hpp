@@ -1,5 +1,6 @@
 #pragma once
-// The reference tool's Krylov iteration: restarted GMRES, preconditioned from the right, on the
+// The reference tool's Krylov iteration: flexible GMRES (the preconditioned vectors are kept, so
+// the preconditioner need not be linear: a single-precision multigrid cycle is not quite), on the
 // five-point system of one grid. Only double operations and sqrt, in a fixed order (dot products
 // included), so that every iterate is the same on every machine.
 
@@ -10,8 +11,8 @@
 
 #include "model/coefficients.hpp"
 #include "preconditioner.hpp"
-#include "stencil.hpp"
 #include "state/problem_state.hpp"
+#include "stencil.hpp"
 
 namespace advdiff::reference {
 
@@ -19,8 +20,8 @@ namespace advdiff::reference {
 double dot(std::span<const double> a, std::span<const double> b);
 
 struct GmresResult {
-    int iterations = 0;        // preconditioner applications inside the cycle (plus one at the end)
-    double reduction = 0.0;    // |r - A d| / |r| as the iteration estimates it (2-norms)
+    int iterations = 0;      // preconditioner applications
+    double reduction = 0.0;  // |r - A d| / |r| as the iteration estimates it (2-norms)
 };
 
 class Gmres {
@@ -28,26 +29,26 @@ public:
     // For systems of `nodes` unknowns and at most `restart` iterations per call.
     Gmres(std::size_t nodes, int restart);
 
-    // Bytes the basis and the work field take at most.
+    // Bytes the two bases take at most (they are allocated as the iteration first reaches them).
     static std::uint64_t bytes(const GridSize& g, int restart);
 
     // Where the caller puts the right-hand side r before solve(); solve() overwrites it.
     std::span<double> rhs() { return basis(0); }
 
-    // d ~ A^-1 r from d = 0 by one cycle of at most `restart` iterations, ending once the
-    // residual has come down by `tolerance` (or the Krylov space holds the solution). `after`
-    // is told the reduction after each iteration. Returns d (a span into the work field, valid
-    // until the next call).
+    // d ~ A^-1 r from d = 0 by at most `restart` iterations, ending once the residual has come
+    // down by `tolerance` (or the Krylov space holds the solution). `after` is told the iteration
+    // count and the reduction after each iteration. Returns d (valid until the next call).
     std::span<const double> solve(const model::StencilView& a, int Nx, int Ny, Preconditioner& M, double tolerance,
                                   GmresResult& result, const std::function<void(int, double)>& after = {});
 
 private:
     std::span<double> basis(int j);
+    std::span<float> preconditioned(int j);
 
     std::size_t n_;
     int restart_;
-    std::vector<Field> basis_;  // allocated as the iteration first reaches them
-    Field z_;
+    std::vector<Field> v_;               // orthonormal basis of the Krylov space
+    std::vector<std::vector<float>> z_;  // z_j = M^-1 v_j
 };
 
 }  // namespace advdiff::reference

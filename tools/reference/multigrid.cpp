@@ -64,13 +64,20 @@ std::vector<GridSize> multigrid_levels(int Nx, int Ny) {
 
 std::uint64_t multigrid_bytes(const std::vector<GridSize>& levels, bool own_finest_equations) {
     if (levels.size() == 1) return BandLU::bytes(levels[0]);
-    std::uint64_t bytes = field_bytes(own_finest_equations ? 7 : 1, levels[0]);  // equations, residual
-    for (std::size_t l = 1; l < levels.size(); ++l) {
-        const bool coarsest = l + 1 == levels.size();
-        bytes = saturating_sum(bytes, field_bytes(coarsest ? 7 : 8, levels[l]));  // equations, e (r)
-    }
+    auto floats = [](std::uint64_t count, const GridSize& g) {
+        return saturating_product(saturating_product(count, sizeof(float)), g.nodes());
+    };
+    // Single precision: the finest level's equations, right-hand side and residual (its
+    // correction is the caller's); every other level's equations, right-hand side, correction and
+    // residual, the coarsest's right-hand side and correction only. The coarsest level's double
+    // equations, and the double equations each level is assembled in before it is rounded.
+    std::uint64_t bytes = floats(8, levels[0]);
+    for (std::size_t l = 1; l + 1 < levels.size(); ++l) bytes = saturating_sum(bytes, floats(9, levels[l]));
+    bytes = saturating_sum(bytes, floats(2, levels.back()));
+    bytes = saturating_sum(bytes, field_bytes(8, levels.back()));
     bytes = saturating_sum(bytes, BandLU::bytes(levels.back()));
-    return saturating_sum(bytes, saturating_product(2 * sizeof(double), static_cast<std::uint64_t>(levels[0].nx)));
+    bytes = saturating_sum(bytes, field_bytes(6, own_finest_equations ? levels[0] : levels[1]));
+    return saturating_sum(bytes, saturating_product(2 * sizeof(float), static_cast<std::uint64_t>(levels[0].nx)));
 }
 
 Interpolation1D::Interpolation1D(int nf, int nc) {
@@ -103,6 +110,22 @@ bool Multigrid::finest_needs_own_equations(const model::StencilView& fine, int N
     return multigrid_levels(Nx, Ny).size() > 1 && first_unsmoothable_node(fine, Nx, Ny).has_value();
 }
 
+Multigrid::Equations Multigrid::single_precision(const model::StencilView& a, std::size_t n) {
+    Equations f;
+    auto round = [n](std::span<const double> from, std::vector<float>& to) {
+        to.resize(n);
+        for (std::size_t k = 0; k < n; ++k) to[k] = static_cast<float>(from[k]);
+    };
+    round(a.aS, f.aS);
+    round(a.aW, f.aW);
+    round(a.aP, f.aP);
+    round(a.aE, f.aE);
+    round(a.aN, f.aN);
+    f.inverse_diagonal.resize(n);
+    for (std::size_t k = 0; k < n; ++k) f.inverse_diagonal[k] = static_cast<float>(1.0 / a.aP[k]);
+    return f;
+}
+
 Multigrid::Multigrid(const model::ModelCase& c, const model::StencilCoefficients& fine, int Nx, int Ny)
     : gamma_(c.gamma) {
     const std::vector<GridSize> sizes = multigrid_levels(Nx, Ny);
@@ -112,29 +135,36 @@ Multigrid::Multigrid(const model::ModelCase& c, const model::StencilCoefficients
         level.size = sizes[l];
         const std::size_t n = level.size.nodes();
         const bool coarsest = l + 1 == sizes.size();
-        if (l == 0) {
-            level.gamma = c.gamma;
-            level.a = model::StencilView(fine);
-            if (finest_needs_own_equations(level.a, Nx, Ny)) {
-                level.gamma = assemble_smoothable(c, level.size, level.own);
-                level.a = model::StencilView(level.own);
-            }
-        } else {
-            level.gamma = assemble_smoothable(c, level.size, level.own);
-            level.a = model::StencilView(level.own);
-            level.rhs = level.own.b;  // the restricted residual goes here
-            level.e_storage.assign(n, 0.0);
+        model::StencilCoefficients assembled;
+        model::StencilView a(fine);
+        level.gamma = c.gamma;
+        if (l > 0 || finest_needs_own_equations(a, Nx, Ny)) {
+            level.gamma = assemble_smoothable(c, level.size, assembled);
+            a = model::StencilView(assembled);
+        }
+        level.rhs.assign(n, 0.0f);
+        if (l > 0) {
+            level.e_storage.assign(n, 0.0f);
             level.e = level.e_storage;
         }
-        if (!coarsest) {
-            level.r.assign(n, 0.0);
+        if (coarsest) {
+            // A single level is the finest grid itself, whose equations the caller keeps.
+            if (!assembled.aP.empty()) {
+                coarsest_equations_ = std::move(assembled);
+                a = model::StencilView(coarsest_equations_);
+            }
+            coarsest_ = std::make_unique<BandLU>(a, level.size.nx, level.size.ny);
+            coarsest_rhs_.assign(n, 0.0);
+            coarsest_e_.assign(n, 0.0);
+        } else {
+            level.a = single_precision(a, n);
+            level.r.assign(n, 0.0f);
             level.to_x = std::make_unique<Interpolation1D>(level.size.nx, sizes[l + 1].nx);
             level.to_y = std::make_unique<Interpolation1D>(level.size.ny, sizes[l + 1].ny);
         }
     }
-    coarsest_ = std::make_unique<BandLU>(levels_.back().a, levels_.back().size.nx, levels_.back().size.ny);
-    row_a_.assign(static_cast<std::size_t>(Nx), 0.0);
-    row_b_.assign(static_cast<std::size_t>(Nx), 0.0);
+    row_a_.assign(static_cast<std::size_t>(Nx), 0.0f);
+    row_b_.assign(static_cast<std::size_t>(Nx), 0.0f);
 }
 
 int Multigrid::diffused_levels() const {
@@ -142,16 +172,23 @@ int Multigrid::diffused_levels() const {
                                           [&](const Level& level) { return level.gamma != gamma_; }));
 }
 
-void Multigrid::apply(std::span<const double> r, std::span<double> z) {
-    levels_[0].rhs = r;
-    levels_[0].e = z;
+void Multigrid::apply(std::span<const double> r, std::span<float> z) {
+    Level& finest = levels_[0];
+    if (levels_.size() == 1) {
+        coarsest_->apply(r, z);
+        return;
+    }
+    for (std::size_t k = 0; k < r.size(); ++k) finest.rhs[k] = static_cast<float>(r[k]);
+    finest.e = z;
     v_cycle(0);
 }
 
 void Multigrid::v_cycle(std::size_t l) {
     Level& level = levels_[l];
     if (l + 1 == levels_.size()) {
-        coarsest_->apply(level.rhs, level.e);
+        for (std::size_t k = 0; k < level.rhs.size(); ++k) coarsest_rhs_[k] = level.rhs[k];
+        coarsest_->solve(coarsest_rhs_, coarsest_e_);
+        for (std::size_t k = 0; k < level.rhs.size(); ++k) level.e[k] = static_cast<float>(coarsest_e_[k]);
         return;
     }
     const int nx = level.size.nx, ny = level.size.ny;
@@ -160,17 +197,53 @@ void Multigrid::v_cycle(std::size_t l) {
         for (int i = 1; i <= nx; ++i) {
             const std::size_t k = node(i, j, nx);
             const bool boundary = i == 1 || i == nx || j == 1 || j == ny;
-            level.e[k] = boundary ? level.rhs[k] / level.a.aP[k] : 0.0;
+            level.e[k] = boundary ? level.rhs[k] * level.a.inverse_diagonal[k] : 0.0f;
         }
     }
-    gauss_seidel_sweep(level.a, level.rhs, nx, ny, level.e, true);
-    gauss_seidel_sweep(level.a, level.rhs, nx, ny, level.e, false);
-    interior_residual(level.a, level.rhs, nx, ny, level.e, level.r);
+    smooth(level);
+    residual(level);
     restrict_residual(l);
     v_cycle(l + 1);
     prolongate(l);
-    gauss_seidel_sweep(level.a, level.rhs, nx, ny, level.e, true);
-    gauss_seidel_sweep(level.a, level.rhs, nx, ny, level.e, false);
+    smooth(level);
+}
+
+// One forward and one backward Gauss-Seidel sweep over the interior nodes. The neighbour updated
+// just before (west going forward, east going backward) comes last, so that the other terms need
+// not wait for it.
+void Multigrid::smooth(Level& level) {
+    const Equations& a = level.a;
+    const float *aS = a.aS.data(), *aW = a.aW.data(), *aE = a.aE.data(), *aN = a.aN.data();
+    const float* D = a.inverse_diagonal.data();
+    const float* F = level.rhs.data();
+    float* X = level.e.data();
+    const std::ptrdiff_t nx = level.size.nx;
+    const int ny = level.size.ny;
+    for (int j = 2; j <= ny - 1; ++j) {
+        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(j - 1) * nx;
+        for (std::ptrdiff_t k = row + 1; k < row + nx - 1; ++k)
+            X[k] = (((F[k] - aE[k] * X[k + 1]) - (aS[k] * X[k - nx] + aN[k] * X[k + nx])) - aW[k] * X[k - 1]) * D[k];
+    }
+    for (int j = ny - 1; j >= 2; --j) {
+        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(j - 1) * nx;
+        for (std::ptrdiff_t k = row + nx - 2; k > row; --k)
+            X[k] = (((F[k] - aW[k] * X[k - 1]) - (aS[k] * X[k - nx] + aN[k] * X[k + nx])) - aE[k] * X[k + 1]) * D[k];
+    }
+}
+
+// r = rhs - A e over the interior nodes; the boundary entries of r stay 0.
+void Multigrid::residual(Level& level) {
+    const Equations& a = level.a;
+    const float *aS = a.aS.data(), *aW = a.aW.data(), *aP = a.aP.data(), *aE = a.aE.data(), *aN = a.aN.data();
+    const float* F = level.rhs.data();
+    const float* X = level.e.data();
+    float* R = level.r.data();
+    const std::ptrdiff_t nx = level.size.nx;
+    for (int j = 2; j <= level.size.ny - 1; ++j) {
+        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(j - 1) * nx;
+        for (std::ptrdiff_t k = row + 1; k < row + nx - 1; ++k)
+            R[k] = F[k] - ((((aP[k] * X[k] + aW[k] * X[k - 1]) + aE[k] * X[k + 1]) + aS[k] * X[k - nx]) + aN[k] * X[k + nx]);
+    }
 }
 
 void Multigrid::restrict_residual(std::size_t l) {
@@ -183,24 +256,24 @@ void Multigrid::restrict_residual(std::size_t l) {
     // The transpose of the interpolation, scaled by the ratio of the cell areas so that its
     // weights average: a constant residual restricts to the same constant (full weighting when
     // the grids nest).
-    const double scale = (static_cast<double>(ncx - 1) * static_cast<double>(ncy - 1)) /
-                         (static_cast<double>(fine.size.nx - 1) * static_cast<double>(fine.size.ny - 1));
-    double* f = coarse.own.b.data();
-    std::fill(coarse.own.b.begin(), coarse.own.b.end(), 0.0);
-    const double* r = fine.r.data();
-    double* row = row_a_.data();
+    const float scale = static_cast<float>((static_cast<double>(ncx - 1) * static_cast<double>(ncy - 1)) /
+                                           (static_cast<double>(fine.size.nx - 1) * static_cast<double>(fine.size.ny - 1)));
+    float* f = coarse.rhs.data();
+    const float* r = fine.r.data();
+    float* row = row_a_.data();
     for (int J = 1; J <= ncy - 2; ++J) {
-        std::fill(row, row + nfx, 0.0);
+        std::fill(row, row + nfx, 0.0f);
         for (int t = Y.first[static_cast<std::size_t>(J)]; t < Y.first[static_cast<std::size_t>(J) + 1]; ++t) {
-            const double w = Y.from_weight[static_cast<std::size_t>(t)];
-            const double* fine_row = r + static_cast<std::size_t>(Y.from_fine[static_cast<std::size_t>(t)]) * nfx;
+            const float w = static_cast<float>(Y.from_weight[static_cast<std::size_t>(t)]);
+            const float* fine_row = r + static_cast<std::size_t>(Y.from_fine[static_cast<std::size_t>(t)]) * nfx;
             for (std::size_t i = 0; i < nfx; ++i) row[i] = row[i] + w * fine_row[i];
         }
-        double* coarse_row = f + static_cast<std::size_t>(J) * static_cast<std::size_t>(ncx);
+        float* coarse_row = f + static_cast<std::size_t>(J) * static_cast<std::size_t>(ncx);
         for (int I = 1; I <= ncx - 2; ++I) {
-            double sum = 0.0;
+            float sum = 0.0f;
             for (int t = X.first[static_cast<std::size_t>(I)]; t < X.first[static_cast<std::size_t>(I) + 1]; ++t)
-                sum += X.from_weight[static_cast<std::size_t>(t)] * row[X.from_fine[static_cast<std::size_t>(t)]];
+                sum += static_cast<float>(X.from_weight[static_cast<std::size_t>(t)]) *
+                       row[X.from_fine[static_cast<std::size_t>(t)]];
             coarse_row[I] = scale * sum;
         }
     }
@@ -213,20 +286,20 @@ void Multigrid::prolongate(std::size_t l) {
     const Interpolation1D& Y = *fine.to_y;
     const int nfx = fine.size.nx, nfy = fine.size.ny;
     const std::size_t ncx = static_cast<std::size_t>(coarse.size.nx);
-    const double* E = coarse.e.data();
+    const float* E = coarse.e.data();
     // Coarse row J interpolated to the fine columns, kept while consecutive fine rows need it.
-    auto interpolate_row = [&](int J, double* out) {
-        const double* c = E + static_cast<std::size_t>(J) * ncx;
+    auto interpolate_row = [&](int J, float* out) {
+        const float* c = E + static_cast<std::size_t>(J) * ncx;
         for (int i = 1; i <= nfx - 2; ++i) {
             const std::size_t I = static_cast<std::size_t>(X.lower[static_cast<std::size_t>(i)]);
-            const double w = X.weight[static_cast<std::size_t>(i)];
-            out[i] = (1.0 - w) * c[I] + w * c[I + 1];
+            const float w = static_cast<float>(X.weight[static_cast<std::size_t>(i)]);
+            out[i] = (1.0f - w) * c[I] + w * c[I + 1];
         }
     };
     int held_a = -1, held_b = -1;  // coarse rows now in row_a_ and row_b_
     for (int j = 1; j <= nfy - 2; ++j) {
         const int J = Y.lower[static_cast<std::size_t>(j)];
-        const double w = Y.weight[static_cast<std::size_t>(j)];
+        const float w = static_cast<float>(Y.weight[static_cast<std::size_t>(j)]);
         if (held_a != J) {
             if (held_b == J) {
                 std::swap(row_a_, row_b_);
@@ -236,17 +309,17 @@ void Multigrid::prolongate(std::size_t l) {
                 held_a = J;
             }
         }
-        if (w != 0.0 && held_b != J + 1) {
+        if (w != 0.0f && held_b != J + 1) {
             interpolate_row(J + 1, row_b_.data());
             held_b = J + 1;
         }
-        double* e = fine.e.data() + static_cast<std::size_t>(j) * static_cast<std::size_t>(nfx);
-        const double* a = row_a_.data();
-        const double* b = row_b_.data();
-        if (w == 0.0) {
+        float* e = fine.e.data() + static_cast<std::size_t>(j) * static_cast<std::size_t>(nfx);
+        const float* a = row_a_.data();
+        const float* b = row_b_.data();
+        if (w == 0.0f) {
             for (int i = 1; i <= nfx - 2; ++i) e[i] = e[i] + a[i];
         } else {
-            for (int i = 1; i <= nfx - 2; ++i) e[i] = e[i] + ((1.0 - w) * a[i] + w * b[i]);
+            for (int i = 1; i <= nfx - 2; ++i) e[i] = e[i] + ((1.0f - w) * a[i] + w * b[i]);
         }
     }
 }

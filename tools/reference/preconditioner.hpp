@@ -1,6 +1,8 @@
 #pragma once
-// What the Krylov iteration of the reference tool asks of an approximate inverse: z = M^-1 r for
-// a fixed linear M (the same r gives the same z, bit for bit, at every call).
+// What the Krylov iteration of the reference tool asks of an approximate inverse: z ~ A^-1 r,
+// deterministic (the same r gives the same z, bit for bit, at every call). z is kept in single
+// precision: it only has to point the iteration the right way, and the flexible GMRES that takes
+// it accounts for the very values it holds.
 
 #include <span>
 
@@ -9,8 +11,8 @@ namespace advdiff::reference {
 class Preconditioner {
 public:
     virtual ~Preconditioner() = default;
-    // z = M^-1 r; r and z are fields of the grid in node order and do not overlap.
-    virtual void apply(std::span<const double> r, std::span<double> z) = 0;
+    // z ~ A^-1 r; r and z are fields of the grid in node order.
+    virtual void apply(std::span<const double> r, std::span<float> z) = 0;
 };
 
 }  // namespace advdiff::reference

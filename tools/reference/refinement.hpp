@@ -18,7 +18,7 @@
 namespace advdiff::reference {
 
 struct RefinementOptions {
-    int restart = 12;             // GMRES iterations per refinement step at most
+    int restart = 10;             // GMRES iterations per refinement step at most
     double tolerance = 1e-10;     // residual reduction that ends a GMRES cycle early
     int max_steps = 40;           // refinement steps before giving up
 };

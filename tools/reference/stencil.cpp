@@ -47,17 +47,17 @@ double max_norm(std::span<const double> v) {
     return norm;
 }
 
-void multiply(const model::StencilView& a, int Nx, int Ny, std::span<const double> x, std::span<double> y) {
+void multiply(const model::StencilView& a, int Nx, int Ny, std::span<const float> x, std::span<double> y) {
     const auto [aS, aW, aP, aE, aN] = model::pointers(a);
-    const double* X = x.data();
+    const float* X = x.data();
     double* Y = y.data();
     const std::ptrdiff_t nx = Nx;
     for_each_node(Nx, Ny, [&]<bool W, bool E, bool S, bool N>(std::ptrdiff_t k) {
-        double sum = aP[k] * X[k];
-        if constexpr (W) sum += aW[k] * X[k - 1];
-        if constexpr (E) sum += aE[k] * X[k + 1];
-        if constexpr (S) sum += aS[k] * X[k - nx];
-        if constexpr (N) sum += aN[k] * X[k + nx];
+        double sum = aP[k] * static_cast<double>(X[k]);
+        if constexpr (W) sum += aW[k] * static_cast<double>(X[k - 1]);
+        if constexpr (E) sum += aE[k] * static_cast<double>(X[k + 1]);
+        if constexpr (S) sum += aS[k] * static_cast<double>(X[k - nx]);
+        if constexpr (N) sum += aN[k] * static_cast<double>(X[k + nx]);
         Y[k] = sum;
     });
 }
@@ -83,52 +83,6 @@ double exact_residual(const model::StencilView& a, std::span<const double> b, in
         norm = max_magnitude(norm, value);
     });
     return norm;
-}
-
-void interior_residual(const model::StencilView& a, std::span<const double> rhs, int Nx, int Ny,
-                       std::span<const double> e, std::span<double> r) {
-    const auto [aS, aW, aP, aE, aN] = model::pointers(a);
-    const double* F = rhs.data();
-    const double* X = e.data();
-    double* R = r.data();
-    const std::ptrdiff_t nx = Nx;
-    for (std::ptrdiff_t i = 0; i < nx; ++i) R[i] = 0.0;
-    for (int j = 2; j <= Ny - 1; ++j) {
-        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(j - 1) * nx;
-        R[row] = 0.0;
-        for (std::ptrdiff_t k = row + 1; k < row + nx - 1; ++k)
-            R[k] = F[k] - ((((aP[k] * X[k] + aW[k] * X[k - 1]) + aE[k] * X[k + 1]) + aS[k] * X[k - nx]) +
-                           aN[k] * X[k + nx]);
-        R[row + nx - 1] = 0.0;
-    }
-    if (Ny > 1)
-        for (std::ptrdiff_t k = static_cast<std::ptrdiff_t>(Ny - 1) * nx; k < static_cast<std::ptrdiff_t>(Ny) * nx; ++k)
-            R[k] = 0.0;
-}
-
-void gauss_seidel_sweep(const model::StencilView& a, std::span<const double> rhs, int Nx, int Ny,
-                        std::span<double> e, bool forward) {
-    const auto [aS, aW, aP, aE, aN] = model::pointers(a);
-    const double* F = rhs.data();
-    double* X = e.data();
-    const std::ptrdiff_t nx = Nx;
-    // The neighbour updated just before (west going forward, east going backward) comes last, so
-    // that the other terms need not wait for it.
-    if (forward) {
-        for (int j = 2; j <= Ny - 1; ++j) {
-            const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(j - 1) * nx;
-            for (std::ptrdiff_t k = row + 1; k < row + nx - 1; ++k)
-                X[k] = (((F[k] - aE[k] * X[k + 1]) - (aS[k] * X[k - nx] + aN[k] * X[k + nx])) - aW[k] * X[k - 1]) /
-                       aP[k];
-        }
-    } else {
-        for (int j = Ny - 1; j >= 2; --j) {
-            const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(j - 1) * nx;
-            for (std::ptrdiff_t k = row + nx - 2; k > row; --k)
-                X[k] = (((F[k] - aW[k] * X[k - 1]) - (aS[k] * X[k - nx] + aN[k] * X[k + nx])) - aE[k] * X[k + 1]) /
-                       aP[k];
-        }
-    }
 }
 
 double equation_scale(const model::StencilView& a, std::span<const double> b, int Nx, int Ny,

@@ -54,8 +54,9 @@ inline double max_magnitude(double norm, double value) {
 // Largest magnitude of a field (NaN if it holds one).
 double max_norm(std::span<const double> v);
 
-// y = A x over every node (boundary rows included).
-void multiply(const model::StencilView& a, int Nx, int Ny, std::span<const double> x, std::span<double> y);
+// y = A x over every node (boundary rows included), for x in single precision (the corrections
+// that the multigrid gives), every product and sum in double.
+void multiply(const model::StencilView& a, int Nx, int Ny, std::span<const float> x, std::span<double> y);
 
 // r = b - A (x_hi + x_lo) over every node, each row summed with twice the precision of a double
 // (error-free products and sums), then rounded once: r is the residual of the unevaluated sum
@@ -63,15 +64,6 @@ void multiply(const model::StencilView& a, int Nx, int Ny, std::span<const doubl
 // wanted. Returns max |r| (NaN if a row gives NaN).
 double exact_residual(const model::StencilView& a, std::span<const double> b, int Nx, int Ny,
                       std::span<const double> x_hi, std::span<const double> x_lo, std::span<double> r);
-
-// r = rhs - A e over the interior nodes, in double; the boundary entries of r are set to 0.
-void interior_residual(const model::StencilView& a, std::span<const double> rhs, int Nx, int Ny,
-                       std::span<const double> e, std::span<double> r);
-
-// One Gauss-Seidel sweep over the interior nodes, in node order (forward: i fastest, j outer) or
-// in the reverse order. Boundary values are left as they are.
-void gauss_seidel_sweep(const model::StencilView& a, std::span<const double> rhs, int Nx, int Ny,
-                        std::span<double> e, bool forward);
 
 // The size of the terms of the equations at x: max over the nodes of |b| + sum |a_nb x_nb|. A
 // residual that is a small multiple of the unit round-off times this is as small as it can get.
