@@ -35,8 +35,11 @@ inline DoubleDouble fast_two_sum(double a, double b) {
     return {s, b - (s - a)};
 }
 
+// Magnitudes from which split() overflows.
+constexpr double kLargestSplittable = 0x1p996;
+
 // a = hi + lo with hi and lo of at most 26 significant bits each (Veltkamp's splitting by
-// 2^27 + 1). Exact for |a| below about 1e300, far above any coefficient or value of the tool.
+// 2^27 + 1). Exact for |a| below kLargestSplittable (about 6.7e299); above it hi is NaN.
 inline DoubleDouble split(double a) {
     constexpr double kSplitter = 134217729.0;  // 2^27 + 1
     const double c = kSplitter * a;

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "band_solver.hpp"
+#include "exact_arithmetic.hpp"
 #include "model/coefficients.hpp"
 #include "multigrid.hpp"
 #include "multigrid/hierarchy.hpp"
@@ -68,9 +69,14 @@ void check_equations(const model::StencilCoefficients& a, int Nx, int Ny, const 
     for (int j = 1; j <= Ny; ++j) {
         for (int i = 1; i <= Nx; ++i) {
             const std::size_t k = node(i, j, Nx);
-            for (const double value : {a.aP[k], a.aW[k], a.aE[k], a.aS[k], a.aN[k], a.b[k]})
+            for (const double value : {a.aP[k], a.aW[k], a.aE[k], a.aS[k], a.aN[k], a.b[k]}) {
                 if (!std::isfinite(value))
                     fail(blame, "the equation of node " + node_text(i, j) + " has a coefficient that is not finite");
+                if (!(std::fabs(value) < kLargestSplittable))
+                    fail(blame, "the equation of node " + node_text(i, j) + " has a coefficient of " +
+                                    scientific(value) + ", too large for the exact residual (at most " +
+                                    scientific(kLargestSplittable) + ")");
+            }
         }
     }
     for (int j = 2; j <= Ny - 1; ++j) {
@@ -185,10 +191,16 @@ ReferenceSolution solve_reference(const model::ModelCase& c, int Nx, int Ny, Met
     if (band) method_text = "banded LU";
     method_text += ", " + (band ? std::string() : plural(refined.cycles, "cycle") + " in ") +
                    plural(refined.steps, "refinement step");
-    if (!refined.converged)
-        fail(blames.equations, what + " did not converge: " + refined.failure + " (" + method_text +
-                                   ", last correction " + scientific(refined.last_correction) +
-                                   " of the solution); the equations are too ill-conditioned for double precision");
+    if (!refined.converged) {
+        std::string message = what + " did not converge: " + refined.failure + " (" + method_text +
+                              ", last correction " + scientific(refined.last_correction) + " of the solution); ";
+        if (band)
+            message += "the system is too ill-conditioned to be solved in double precision";
+        else
+            message += "--method band, which solves any system that double precision can, would need " +
+                       platform::format_bytes(saturating_sum(base, BandLU::bytes(g))) + " of memory";
+        fail(blames.equations, message);
+    }
 
     // The check every written file passes: finite values, and a residual at round-off level.
     const double scale = equation_scale(a, coefficients.b, Nx, Ny, solution.T);

@@ -45,10 +45,11 @@ inline std::uint64_t field_bytes(std::uint64_t fields, const GridSize& g) {
                               static_cast<std::uint64_t>(g.nx) * static_cast<std::uint64_t>(g.ny));
 }
 
-// max(norm, |value|), where a value that is not a number wins, so that a broken solution shows.
+// max(norm, |value|), where a value that is not a number wins and stays, so that a broken
+// solution shows.
 inline double max_magnitude(double norm, double value) {
     const double magnitude = std::fabs(value);
-    return (magnitude <= norm) ? norm : magnitude;
+    return (magnitude <= norm || norm != norm) ? norm : magnitude;
 }
 
 // Largest magnitude of a field (NaN if it holds one).
