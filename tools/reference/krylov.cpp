@@ -31,31 +31,52 @@ double hypotenuse(double a, double b) {
     return big * std::sqrt(p * p + q * q);
 }
 
-// w := w - h v, returning (w - h v) . next: the update of one Gram-Schmidt step fused with the
-// dot product of the next, one pass over the vectors instead of two. The values, and the order
-// of the sum, are those of the two passes.
-double subtract_and_dot(std::span<double> w, double h, std::span<const double> v, std::span<const double> next) {
+// h[i] = w . v_i for i = 0 .. count - 1, in one pass over w: each sum in the order of dot().
+void dots(std::span<const double> w, const std::vector<Field>& v, int count, double* h) {
     const std::size_t n = w.size();
+    for (int i = 0; i < count; ++i) h[i] = 0.0;
+    // Blocks of nodes, so that w is read once while each product keeps its four running sums.
+    constexpr std::size_t kBlock = 1024;
+    std::vector<double> sums(static_cast<std::size_t>(4 * count), 0.0);
+    const double* x = w.data();
+    std::size_t start = 0;
+    const std::size_t whole = n - n % 4;
+    for (; start < whole; start += kBlock) {
+        const std::size_t end = std::min(whole, start + kBlock);
+        for (int i = 0; i < count; ++i) {
+            const double* y = v[static_cast<std::size_t>(i)].data();
+            double* s = sums.data() + 4 * i;
+            double s0 = s[0], s1 = s[1], s2 = s[2], s3 = s[3];
+            for (std::size_t k = start; k < end; k += 4) {
+                s0 += x[k] * y[k];
+                s1 += x[k + 1] * y[k + 1];
+                s2 += x[k + 2] * y[k + 2];
+                s3 += x[k + 3] * y[k + 3];
+            }
+            s[0] = s0, s[1] = s1, s[2] = s2, s[3] = s3;
+        }
+    }
+    for (int i = 0; i < count; ++i) {
+        const double* y = v[static_cast<std::size_t>(i)].data();
+        double* s = sums.data() + 4 * i;
+        for (std::size_t k = whole; k < n; ++k) s[0] += x[k] * y[k];
+        h[i] = (s[0] + s[1]) + (s[2] + s[3]);
+    }
+}
+
+// w := w - sum h_i v_i, the terms of each node subtracted in the order of i.
+void subtract_combination(std::span<double> w, const std::vector<Field>& v, int count, const double* h) {
+    const std::size_t n = w.size();
+    constexpr std::size_t kBlock = 1024;
     double* x = w.data();
-    const double* y = v.data();
-    const double* u = next.data();
-    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
-    std::size_t k = 0;
-    for (; k + 4 <= n; k += 4) {
-        x[k] = x[k] - h * y[k];
-        x[k + 1] = x[k + 1] - h * y[k + 1];
-        x[k + 2] = x[k + 2] - h * y[k + 2];
-        x[k + 3] = x[k + 3] - h * y[k + 3];
-        s0 += x[k] * u[k];
-        s1 += x[k + 1] * u[k + 1];
-        s2 += x[k + 2] * u[k + 2];
-        s3 += x[k + 3] * u[k + 3];
+    for (std::size_t start = 0; start < n; start += kBlock) {
+        const std::size_t end = std::min(n, start + kBlock);
+        for (int i = 0; i < count; ++i) {
+            const double* y = v[static_cast<std::size_t>(i)].data();
+            const double c = h[i];
+            for (std::size_t k = start; k < end; ++k) x[k] = x[k] - c * y[k];
+        }
     }
-    for (; k < n; ++k) {
-        x[k] = x[k] - h * y[k];
-        s0 += x[k] * u[k];
-    }
-    return (s0 + s1) + (s2 + s3);
 }
 
 }  // namespace
@@ -109,14 +130,13 @@ std::span<const double> Gmres::solve(const model::StencilView& a, int Nx, int Ny
         const std::span<double> w = basis(j + 1);
         M.apply(basis(j), z);
         multiply(a, Nx, Ny, z, w);
-        // Modified Gram-Schmidt against the basis so far.
-        double hij = dot(w, basis(0));
-        for (int i = 0; i < j; ++i) {
-            H(i, j) = hij;
-            hij = subtract_and_dot(w, hij, basis(i), basis(i + 1));
-        }
-        H(j, j) = hij;
-        const double norm = std::sqrt(subtract_and_dot(w, hij, basis(j), w));
+        // Classical Gram-Schmidt against the basis so far: one pass for all the products, one
+        // for the update; it reads the basis a third as often as modified Gram-Schmidt. What it
+        // loses in orthogonality when the basis grows ill-conditioned only weakens the step, and
+        // the refinement's next residual makes up for it.
+        dots(w, v_, j + 1, &H(0, j));
+        subtract_combination(w, v_, j + 1, &H(0, j));
+        const double norm = std::sqrt(dot(w, w));
         H(j + 1, j) = norm;
         if (norm > 0.0 && std::isfinite(norm))
             for (double& value : w) value = value / norm;

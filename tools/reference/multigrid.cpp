@@ -1,6 +1,7 @@
 #include "multigrid.hpp"
 
 #include <algorithm>
+#include <optional>
 
 #include "state/run_error.hpp"
 
@@ -42,6 +43,16 @@ double assemble_smoothable(const model::ModelCase& c, const GridSize& g, model::
     }
     throw RunError("no added diffusion lets Gauss-Seidel smooth the equations of the " + grid_text(g.nx, g.ny) +
                    " multigrid level");
+}
+
+// The value every interior node of the grid holds in `a`, if there is one.
+std::optional<double> uniform_interior_value(std::span<const double> a, const GridSize& g) {
+    if (g.nx < 3 || g.ny < 3) return std::nullopt;
+    const double value = a[node(2, 2, g.nx)];
+    for (int j = 2; j <= g.ny - 1; ++j)
+        for (int i = 2; i <= g.nx - 1; ++i)
+            if (!(a[node(i, j, g.nx)] == value)) return std::nullopt;
+    return value;
 }
 
 }  // namespace
@@ -110,7 +121,8 @@ bool Multigrid::finest_needs_own_equations(const model::StencilView& fine, int N
     return multigrid_levels(Nx, Ny).size() > 1 && first_unsmoothable_node(fine, Nx, Ny).has_value();
 }
 
-Multigrid::Equations Multigrid::single_precision(const model::StencilView& a, std::size_t n) {
+Multigrid::Equations Multigrid::single_precision(const model::StencilView& a, const GridSize& g) {
+    const std::size_t n = g.nodes();
     Equations f;
     auto round = [n](std::span<const double> from, std::vector<float>& to) {
         to.resize(n);
@@ -119,10 +131,18 @@ Multigrid::Equations Multigrid::single_precision(const model::StencilView& a, st
     round(a.aS, f.aS);
     round(a.aW, f.aW);
     round(a.aP, f.aP);
-    round(a.aE, f.aE);
-    round(a.aN, f.aN);
     f.inverse_diagonal.resize(n);
     for (std::size_t k = 0; k < n; ++k) f.inverse_diagonal[k] = static_cast<float>(1.0 / a.aP[k]);
+    const std::optional<double> east = uniform_interior_value(a.aE, g);
+    const std::optional<double> north = uniform_interior_value(a.aN, g);
+    f.uniform = east && north;
+    if (f.uniform) {
+        f.east = static_cast<float>(*east);
+        f.north = static_cast<float>(*north);
+    } else {
+        round(a.aE, f.aE);
+        round(a.aN, f.aN);
+    }
     return f;
 }
 
@@ -157,7 +177,7 @@ Multigrid::Multigrid(const model::ModelCase& c, const model::StencilCoefficients
             coarsest_rhs_.assign(n, 0.0);
             coarsest_e_.assign(n, 0.0);
         } else {
-            level.a = single_precision(a, n);
+            level.a = single_precision(a, level.size);
             level.r.assign(n, 0.0f);
             level.to_x = std::make_unique<Interpolation1D>(level.size.nx, sizes[l + 1].nx);
             level.to_y = std::make_unique<Interpolation1D>(level.size.ny, sizes[l + 1].ny);
@@ -193,12 +213,15 @@ void Multigrid::v_cycle(std::size_t l) {
     }
     const int nx = level.size.nx, ny = level.size.ny;
     // Boundary rows are identities: their correction is exact at once. Interior nodes start at 0.
-    for (int j = 1; j <= ny; ++j) {
-        for (int i = 1; i <= nx; ++i) {
-            const std::size_t k = node(i, j, nx);
-            const bool boundary = i == 1 || i == nx || j == 1 || j == ny;
-            level.e[k] = boundary ? level.rhs[k] * level.a.inverse_diagonal[k] : 0.0f;
-        }
+    std::fill(level.e.begin(), level.e.end(), 0.0f);
+    auto boundary = [&](std::size_t k) { level.e[k] = level.rhs[k] * level.a.inverse_diagonal[k]; };
+    for (int i = 1; i <= nx; ++i) {
+        boundary(node(i, 1, nx));
+        boundary(node(i, ny, nx));
+    }
+    for (int j = 2; j <= ny - 1; ++j) {
+        boundary(node(1, j, nx));
+        boundary(node(nx, j, nx));
     }
     smooth(level);
     residual(level);
@@ -208,42 +231,74 @@ void Multigrid::v_cycle(std::size_t l) {
     smooth(level);
 }
 
+namespace {
+
+// The east and north coefficients of node k: from their arrays, or the one value they all have.
+template <bool Uniform>
+struct EastNorth {
+    const float *aE, *aN;
+    float east, north;
+    float E(std::ptrdiff_t k) const {
+        if constexpr (Uniform) return east;
+        else return aE[k];
+    }
+    float N(std::ptrdiff_t k) const {
+        if constexpr (Uniform) return north;
+        else return aN[k];
+    }
+};
+
+template <bool Uniform>
+void smooth_level(const float* aS, const float* aW, const EastNorth<Uniform>& en, const float* D, const float* F,
+                  float* X, std::ptrdiff_t nx, int ny) {
+    for (int j = 2; j <= ny - 1; ++j) {
+        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(j - 1) * nx;
+        for (std::ptrdiff_t k = row + 1; k < row + nx - 1; ++k)
+            X[k] = (((F[k] - en.E(k) * X[k + 1]) - (aS[k] * X[k - nx] + en.N(k) * X[k + nx])) - aW[k] * X[k - 1]) * D[k];
+    }
+    for (int j = ny - 1; j >= 2; --j) {
+        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(j - 1) * nx;
+        for (std::ptrdiff_t k = row + nx - 2; k > row; --k)
+            X[k] = (((F[k] - aW[k] * X[k - 1]) - (aS[k] * X[k - nx] + en.N(k) * X[k + nx])) - en.E(k) * X[k + 1]) * D[k];
+    }
+}
+
+template <bool Uniform>
+void residual_of_level(const float* aS, const float* aW, const float* aP, const EastNorth<Uniform>& en, const float* F,
+                       const float* X, float* R, std::ptrdiff_t nx, int ny) {
+    for (int j = 2; j <= ny - 1; ++j) {
+        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(j - 1) * nx;
+        for (std::ptrdiff_t k = row + 1; k < row + nx - 1; ++k)
+            R[k] = F[k] - ((((aP[k] * X[k] + aW[k] * X[k - 1]) + en.E(k) * X[k + 1]) + aS[k] * X[k - nx]) +
+                           en.N(k) * X[k + nx]);
+    }
+}
+
+}  // namespace
+
 // One forward and one backward Gauss-Seidel sweep over the interior nodes. The neighbour updated
 // just before (west going forward, east going backward) comes last, so that the other terms need
 // not wait for it.
 void Multigrid::smooth(Level& level) {
     const Equations& a = level.a;
-    const float *aS = a.aS.data(), *aW = a.aW.data(), *aE = a.aE.data(), *aN = a.aN.data();
-    const float* D = a.inverse_diagonal.data();
-    const float* F = level.rhs.data();
-    float* X = level.e.data();
-    const std::ptrdiff_t nx = level.size.nx;
-    const int ny = level.size.ny;
-    for (int j = 2; j <= ny - 1; ++j) {
-        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(j - 1) * nx;
-        for (std::ptrdiff_t k = row + 1; k < row + nx - 1; ++k)
-            X[k] = (((F[k] - aE[k] * X[k + 1]) - (aS[k] * X[k - nx] + aN[k] * X[k + nx])) - aW[k] * X[k - 1]) * D[k];
-    }
-    for (int j = ny - 1; j >= 2; --j) {
-        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(j - 1) * nx;
-        for (std::ptrdiff_t k = row + nx - 2; k > row; --k)
-            X[k] = (((F[k] - aW[k] * X[k - 1]) - (aS[k] * X[k - nx] + aN[k] * X[k + nx])) - aE[k] * X[k + 1]) * D[k];
-    }
+    if (a.uniform)
+        smooth_level<true>(a.aS.data(), a.aW.data(), EastNorth<true>{nullptr, nullptr, a.east, a.north},
+                           a.inverse_diagonal.data(), level.rhs.data(), level.e.data(), level.size.nx, level.size.ny);
+    else
+        smooth_level<false>(a.aS.data(), a.aW.data(), EastNorth<false>{a.aE.data(), a.aN.data(), 0.0f, 0.0f},
+                            a.inverse_diagonal.data(), level.rhs.data(), level.e.data(), level.size.nx, level.size.ny);
 }
 
 // r = rhs - A e over the interior nodes; the boundary entries of r stay 0.
 void Multigrid::residual(Level& level) {
     const Equations& a = level.a;
-    const float *aS = a.aS.data(), *aW = a.aW.data(), *aP = a.aP.data(), *aE = a.aE.data(), *aN = a.aN.data();
-    const float* F = level.rhs.data();
-    const float* X = level.e.data();
-    float* R = level.r.data();
-    const std::ptrdiff_t nx = level.size.nx;
-    for (int j = 2; j <= level.size.ny - 1; ++j) {
-        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(j - 1) * nx;
-        for (std::ptrdiff_t k = row + 1; k < row + nx - 1; ++k)
-            R[k] = F[k] - ((((aP[k] * X[k] + aW[k] * X[k - 1]) + aE[k] * X[k + 1]) + aS[k] * X[k - nx]) + aN[k] * X[k + nx]);
-    }
+    if (a.uniform)
+        residual_of_level<true>(a.aS.data(), a.aW.data(), a.aP.data(), EastNorth<true>{nullptr, nullptr, a.east, a.north},
+                                level.rhs.data(), level.e.data(), level.r.data(), level.size.nx, level.size.ny);
+    else
+        residual_of_level<false>(a.aS.data(), a.aW.data(), a.aP.data(),
+                                 EastNorth<false>{a.aE.data(), a.aN.data(), 0.0f, 0.0f}, level.rhs.data(),
+                                 level.e.data(), level.r.data(), level.size.nx, level.size.ny);
 }
 
 void Multigrid::restrict_residual(std::size_t l) {

@@ -75,9 +75,13 @@ public:
     static bool finest_needs_own_equations(const model::StencilView& fine, int Nx, int Ny);
 
 private:
-    // The equations of a level in single precision, with the reciprocal of the diagonal.
+    // The equations of a level in single precision, with the reciprocal of the diagonal. The
+    // east and north coefficients are diffusion alone, -gamma/h^2 at every interior node: then
+    // they are kept as one value each (`uniform`), and the smoother reads two arrays fewer.
     struct Equations {
         std::vector<float> aS, aW, aP, aE, aN, inverse_diagonal;
+        bool uniform = false;
+        float east = 0.0f, north = 0.0f;
     };
 
     struct Level {
@@ -91,7 +95,7 @@ private:
         std::unique_ptr<Interpolation1D> to_x, to_y;  // from the next coarser level
     };
 
-    static Equations single_precision(const model::StencilView& a, std::size_t n);
+    static Equations single_precision(const model::StencilView& a, const GridSize& g);
     void v_cycle(std::size_t l);
     static void smooth(Level& level);
     static void residual(Level& level);
