@@ -15,6 +15,7 @@
 #include "multigrid.hpp"
 #include "platform/scratch_folder.hpp"
 #include "reference_tool.hpp"
+#include "smoother.hpp"
 #include "run/reference_file.hpp"
 #include "state/run_error.hpp"
 
@@ -262,6 +263,37 @@ TEST(ReferenceToolTest, VCycleContractsOnNestedAndNonNestedGrids) {
     for (const auto& [c, g, rate] : cases) {
         SCOPED_TRACE(std::string(c.name) + ", " + grid_name(g));
         EXPECT_LE(v_cycle_rate(model_case(c), g.nx, g.ny), rate);
+    }
+}
+
+TEST(ReferenceToolTest, PairedRowSweepsGiveThePlainSweepsBitForBit) {
+    // Odd and even counts of interior rows, a single interior column, uniform and per-node east
+    // and north coefficients; values of every sign and size.
+    for (const GridSize g : {GridSize{9, 7}, GridSize{8, 8}, GridSize{3, 6}, GridSize{17, 4}}) {
+        const std::size_t n = g.nodes();
+        std::vector<float> c[6], F(n), start(n);
+        for (std::size_t k = 0; k < n; ++k) {
+            const float x = static_cast<float>(k);
+            for (int q = 0; q < 6; ++q) c[q].push_back(std::sin(1.3f * x + static_cast<float>(q)) - (q == 2 ? -4.0f : 0.0f));
+            F[k] = std::cos(0.7f * x);
+            start[k] = std::sin(0.37f * x) * 100.0f;
+        }
+        for (const bool uniform : {false, true}) {
+            SCOPED_TRACE(grid_name(g) + (uniform ? ", uniform" : ""));
+            std::vector<float> plain = start, pairs = start;
+            if (uniform) {
+                const LevelEquations<true> a{c[0].data(), c[1].data(), c[2].data(), nullptr, nullptr, c[5].data(), -0.3f, 0.7f};
+                gauss_seidel_plain(a, F.data(), plain.data(), g.nx, g.ny);
+                gauss_seidel_pairs(a, F.data(), pairs.data(), g.nx, g.ny);
+            } else {
+                const LevelEquations<false> a{c[0].data(), c[1].data(), c[2].data(), c[3].data(), c[4].data(),
+                                              c[5].data(), 0.0f, 0.0f};
+                gauss_seidel_plain(a, F.data(), plain.data(), g.nx, g.ny);
+                gauss_seidel_pairs(a, F.data(), pairs.data(), g.nx, g.ny);
+            }
+            EXPECT_NE(plain, start);
+            EXPECT_EQ(pairs, plain);
+        }
     }
 }
 

@@ -1,5 +1,7 @@
 #include "multigrid.hpp"
 
+#include "smoother.hpp"
+
 #include <algorithm>
 #include <optional>
 
@@ -231,74 +233,34 @@ void Multigrid::v_cycle(std::size_t l) {
     smooth(level);
 }
 
-namespace {
-
-// The east and north coefficients of node k: from their arrays, or the one value they all have.
-template <bool Uniform>
-struct EastNorth {
-    const float *aE, *aN;
-    float east, north;
-    float E(std::ptrdiff_t k) const {
-        if constexpr (Uniform) return east;
-        else return aE[k];
-    }
-    float N(std::ptrdiff_t k) const {
-        if constexpr (Uniform) return north;
-        else return aN[k];
-    }
-};
-
-template <bool Uniform>
-void smooth_level(const float* aS, const float* aW, const EastNorth<Uniform>& en, const float* D, const float* F,
-                  float* X, std::ptrdiff_t nx, int ny) {
-    for (int j = 2; j <= ny - 1; ++j) {
-        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(j - 1) * nx;
-        for (std::ptrdiff_t k = row + 1; k < row + nx - 1; ++k)
-            X[k] = (((F[k] - en.E(k) * X[k + 1]) - (aS[k] * X[k - nx] + en.N(k) * X[k + nx])) - aW[k] * X[k - 1]) * D[k];
-    }
-    for (int j = ny - 1; j >= 2; --j) {
-        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(j - 1) * nx;
-        for (std::ptrdiff_t k = row + nx - 2; k > row; --k)
-            X[k] = (((F[k] - aW[k] * X[k - 1]) - (aS[k] * X[k - nx] + en.N(k) * X[k + nx])) - en.E(k) * X[k + 1]) * D[k];
-    }
-}
-
-template <bool Uniform>
-void residual_of_level(const float* aS, const float* aW, const float* aP, const EastNorth<Uniform>& en, const float* F,
-                       const float* X, float* R, std::ptrdiff_t nx, int ny) {
-    for (int j = 2; j <= ny - 1; ++j) {
-        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(j - 1) * nx;
-        for (std::ptrdiff_t k = row + 1; k < row + nx - 1; ++k)
-            R[k] = F[k] - ((((aP[k] * X[k] + aW[k] * X[k - 1]) + en.E(k) * X[k + 1]) + aS[k] * X[k - nx]) +
-                           en.N(k) * X[k + nx]);
-    }
-}
-
-}  // namespace
-
-// One forward and one backward Gauss-Seidel sweep over the interior nodes. The neighbour updated
-// just before (west going forward, east going backward) comes last, so that the other terms need
-// not wait for it.
 void Multigrid::smooth(Level& level) {
     const Equations& a = level.a;
-    if (a.uniform)
-        smooth_level<true>(a.aS.data(), a.aW.data(), EastNorth<true>{nullptr, nullptr, a.east, a.north},
-                           a.inverse_diagonal.data(), level.rhs.data(), level.e.data(), level.size.nx, level.size.ny);
-    else
-        smooth_level<false>(a.aS.data(), a.aW.data(), EastNorth<false>{a.aE.data(), a.aN.data(), 0.0f, 0.0f},
-                            a.inverse_diagonal.data(), level.rhs.data(), level.e.data(), level.size.nx, level.size.ny);
+    const std::ptrdiff_t nx = level.size.nx;
+    const int ny = level.size.ny;
+    if (a.uniform) {
+        const LevelEquations<true> eq{a.aS.data(), a.aW.data(), a.aP.data(), nullptr, nullptr, a.inverse_diagonal.data(),
+                                      a.east, a.north};
+        gauss_seidel_pairs(eq, level.rhs.data(), level.e.data(), nx, ny);
+    } else {
+        const LevelEquations<false> eq{a.aS.data(), a.aW.data(), a.aP.data(), a.aE.data(), a.aN.data(),
+                                       a.inverse_diagonal.data(), 0.0f, 0.0f};
+        gauss_seidel_pairs(eq, level.rhs.data(), level.e.data(), nx, ny);
+    }
 }
 
-// r = rhs - A e over the interior nodes; the boundary entries of r stay 0.
 void Multigrid::residual(Level& level) {
     const Equations& a = level.a;
-    if (a.uniform)
-        residual_of_level<true>(a.aS.data(), a.aW.data(), a.aP.data(), EastNorth<true>{nullptr, nullptr, a.east, a.north},
-                                level.rhs.data(), level.e.data(), level.r.data(), level.size.nx, level.size.ny);
-    else
-        residual_of_level<false>(a.aS.data(), a.aW.data(), a.aP.data(),
-                                 EastNorth<false>{a.aE.data(), a.aN.data(), 0.0f, 0.0f}, level.rhs.data(),
-                                 level.e.data(), level.r.data(), level.size.nx, level.size.ny);
+    const std::ptrdiff_t nx = level.size.nx;
+    const int ny = level.size.ny;
+    if (a.uniform) {
+        const LevelEquations<true> eq{a.aS.data(), a.aW.data(), a.aP.data(), nullptr, nullptr, a.inverse_diagonal.data(),
+                                      a.east, a.north};
+        level_residual(eq, level.rhs.data(), level.e.data(), level.r.data(), nx, ny);
+    } else {
+        const LevelEquations<false> eq{a.aS.data(), a.aW.data(), a.aP.data(), a.aE.data(), a.aN.data(),
+                                       a.inverse_diagonal.data(), 0.0f, 0.0f};
+        level_residual(eq, level.rhs.data(), level.e.data(), level.r.data(), nx, ny);
+    }
 }
 
 void Multigrid::restrict_residual(std::size_t l) {
