@@ -233,34 +233,32 @@ void Multigrid::v_cycle(std::size_t l) {
     smooth(level);
 }
 
+namespace {
+
+// Calls kernel(equations) with the level's equations in the form the kernels take: east and north
+// coefficients as one value each, or as arrays.
+template <class Kernel>
+void with_equations(const Multigrid::Equations& a, Kernel&& kernel) {
+    if (a.uniform)
+        kernel(LevelEquations<true>{a.aS.data(), a.aW.data(), a.aP.data(), nullptr, nullptr,
+                                    a.inverse_diagonal.data(), a.east, a.north});
+    else
+        kernel(LevelEquations<false>{a.aS.data(), a.aW.data(), a.aP.data(), a.aE.data(), a.aN.data(),
+                                     a.inverse_diagonal.data(), 0.0f, 0.0f});
+}
+
+}  // namespace
+
 void Multigrid::smooth(Level& level) {
-    const Equations& a = level.a;
-    const std::ptrdiff_t nx = level.size.nx;
-    const int ny = level.size.ny;
-    if (a.uniform) {
-        const LevelEquations<true> eq{a.aS.data(), a.aW.data(), a.aP.data(), nullptr, nullptr, a.inverse_diagonal.data(),
-                                      a.east, a.north};
-        gauss_seidel_pairs(eq, level.rhs.data(), level.e.data(), nx, ny);
-    } else {
-        const LevelEquations<false> eq{a.aS.data(), a.aW.data(), a.aP.data(), a.aE.data(), a.aN.data(),
-                                       a.inverse_diagonal.data(), 0.0f, 0.0f};
-        gauss_seidel_pairs(eq, level.rhs.data(), level.e.data(), nx, ny);
-    }
+    with_equations(level.a, [&](const auto& a) {
+        gauss_seidel_pairs(a, level.rhs.data(), level.e.data(), level.size.nx, level.size.ny);
+    });
 }
 
 void Multigrid::residual(Level& level) {
-    const Equations& a = level.a;
-    const std::ptrdiff_t nx = level.size.nx;
-    const int ny = level.size.ny;
-    if (a.uniform) {
-        const LevelEquations<true> eq{a.aS.data(), a.aW.data(), a.aP.data(), nullptr, nullptr, a.inverse_diagonal.data(),
-                                      a.east, a.north};
-        level_residual(eq, level.rhs.data(), level.e.data(), level.r.data(), nx, ny);
-    } else {
-        const LevelEquations<false> eq{a.aS.data(), a.aW.data(), a.aP.data(), a.aE.data(), a.aN.data(),
-                                       a.inverse_diagonal.data(), 0.0f, 0.0f};
-        level_residual(eq, level.rhs.data(), level.e.data(), level.r.data(), nx, ny);
-    }
+    with_equations(level.a, [&](const auto& a) {
+        level_residual(a, level.rhs.data(), level.e.data(), level.r.data(), level.size.nx, level.size.ny);
+    });
 }
 
 void Multigrid::restrict_residual(std::size_t l) {

@@ -74,7 +74,6 @@ public:
     // decides the memory multigrid_bytes counts. Assembles nothing.
     static bool finest_needs_own_equations(const model::StencilView& fine, int Nx, int Ny);
 
-private:
     // The equations of a level in single precision, with the reciprocal of the diagonal. The
     // east and north coefficients are diffusion alone, -gamma/h^2 at every interior node: then
     // they are kept as one value each (`uniform`), and the smoother reads two arrays fewer.
@@ -83,6 +82,8 @@ private:
         bool uniform = false;
         float east = 0.0f, north = 0.0f;
     };
+
+private:
 
     struct Level {
         GridSize size;
