@@ -26,7 +26,7 @@ struct RefinementOptions {
 struct RefinementProgress {
     int step = 0;             // refinement step, from 1
     int cycles = 0;           // preconditioner applications so far
-    double residual = 0.0;    // estimate of max |b - A x| / max |b|... relative to the step's start
+    double residual = 0.0;    // the step's max residual times the reduction GMRES reports so far
 };
 
 struct RefinementResult {
