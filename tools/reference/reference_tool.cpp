@@ -104,7 +104,7 @@ public:
         if (now - start_ < 2.0 || now - last_ < 0.1) return;
         last_ = now;
         char text[160];
-        const int length = std::snprintf(text, sizeof text, "advdiff2d-reference: step %d, %d cycles, residual %.1e",
+        const int length = std::snprintf(text, sizeof text, "advdiff2d-reference: refinement step %d, cycle %d, residual %.1e",
                                          p.step, p.cycles, p.residual);
         std::fprintf(stderr, "\r%s%*s", text, std::max(0, shown_ - length), "");
         std::fflush(stderr);
