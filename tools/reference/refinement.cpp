@@ -78,7 +78,7 @@ RefinementResult refine(const model::StencilView& a, std::span<const double> b, 
             report.residual = reduction * residual;
             progress(report);
         });
-        result.cycles += cycle.iterations + 1;
+        result.cycles += cycle.iterations;
         double correction = 0.0, solution = 0.0;
         for (std::size_t k = 0; k < n; ++k) {
             const DoubleDouble sum = add({x[k], x_lo[k]}, d[k]);
