@@ -15,9 +15,9 @@
 //
 // Gauss-Seidel smooths only equations whose neighbour coefficients all have the sign opposite to
 // the diagonal. The rotating flow breaks that on cells too coarse for gamma (the upwind side is
-// always west and south, so where the flow runs east or north the west or south coefficient
-// changes sign); on such a level the equations are assembled with just enough extra diffusion to
-// restore it. The preconditioner then differs from the system it serves, and the Krylov iteration
+// always west and south, so where the flow runs westward or southward the west or south
+// coefficient turns positive once |u| h exceeds gamma); on such a level the equations are
+// assembled with just enough extra diffusion to restore it. The preconditioner then differs from the system it serves, and the Krylov iteration
 // makes up the difference.
 
 #include <cstdint>

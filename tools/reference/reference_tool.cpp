@@ -25,7 +25,7 @@ namespace advdiff::reference {
 namespace {
 
 // Automatic choice: the banded LU wherever its factorisation takes at most about this many
-// floating-point operations (65 x 65 takes 7e7, a few hundredths of a second); multigrid beyond,
+// floating-point operations (70 x 70 takes 9e7, a few hundredths of a second); multigrid beyond,
 // where the band's cost grows with the square of the nodes.
 constexpr double kLargestAutomaticBand = 1e8;
 

@@ -27,8 +27,8 @@
 namespace advdiff::reference {
 
 enum class Method {
-    automatic,  // banded LU on grids where it costs little (up to about 65 x 65 nodes, or any
-                // grid at most about 30 nodes across), multigrid beyond
+    automatic,  // banded LU where its factorisation costs little (up to about 70 x 70 nodes, and
+                // thin grids such as 20 x 4000), multigrid beyond
     band,       // banded LU of the whole grid as the inner solver
     multigrid,  // GMRES with a multigrid V-cycle as the inner solver
 };
