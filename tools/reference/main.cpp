@@ -40,7 +40,10 @@ void print_help() {
         "  --version           the program's version\n"
         "\n"
         "A solution taking more than about two seconds shows its progress on standard error when\n"
-        "that is a terminal.\n",
+        "that is a terminal.\n"
+        "\n"
+        "Manual pages: advdiff2d-reference(1), advdiff2d-inputs(5) (the input files), advdiff2d(1);\n"
+        "in the source tree: man -l man/advdiff2d-reference.1\n",
         kUsage);
 }
 
