@@ -61,6 +61,7 @@ void remove_scratch_folder();
 void register_solver_benchmarks();
 void register_grid_benchmarks();
 void register_file_benchmarks();
+void register_reference_benchmarks();
 void register_memory_benchmarks();
 
 // After the benchmarks: one V-cycle's time by level and by kernel (multigrid Gauss-Seidel, two
