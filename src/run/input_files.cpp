@@ -28,37 +28,39 @@ std::string shortest(double value) {
     return std::string(buffer, result.ptr);
 }
 
-void run_mode_is_known(const ProblemState& state, const char* setting) {
+void run_mode_is_known(ProblemState& state, const char* setting) {
     const int mode = state.settings.run_mode;
     if (mode != kMultigrid && mode != kSingleGrid)
         reject(state, setting, "must be 1 (multigrid) or 2 (single grid), found " + std::to_string(mode));
 }
 
-void report_name_is_not_empty(const ProblemState& state, const char* setting) {
+void report_name_is_not_empty(ProblemState& state, const char* setting) {
     if (state.settings.report_file_name.find_first_not_of(' ') == std::string::npos)
         reject(state, setting, "the report file name is empty");
 }
 
-void reference_file_exists_by_name(const ProblemState& state, const char* setting) {
+void reference_file_exists_by_name(ProblemState& state, const char* setting) {
     const int index = state.settings.reference_file_index;
     if (index < 1 || index > 11)
         reject(state, setting,
                "must be from 1 to 11 (reference files exata1 to exata11), found " + std::to_string(index));
 }
 
-// The last value the hierarchy depends on: once it is valid, the node counts must still fit.
-void coarsening_halves_and_hierarchy_fits(const ProblemState& state, const char* setting) {
+// The last value the hierarchy depends on: once it is valid, the node counts must still fit. The
+// hierarchy built here is the run's (state.hierarchy).
+void coarsening_halves_and_hierarchy_fits(ProblemState& state, const char* setting) {
     const S& s = state.settings;
     if (s.coarsening_p != 2.0)
         reject(state, setting,
                "must be 2 (the multigrid halves the grid spacing from level to level), found " +
                    shortest(s.coarsening_p));
     std::string why;
-    if (!multigrid::setup_hierarchy(s.level_count, s.coarsest_nx, s.coarsest_ny, s.coarsening_p, &why))
-        reject(state, "level_count", "the grid hierarchy is too large: " + why);
+    auto hierarchy = multigrid::setup_hierarchy(s.level_count, s.coarsest_nx, s.coarsest_ny, s.coarsening_p, &why);
+    if (!hierarchy) reject(state, "level_count", "the grid hierarchy is too large: " + why);
+    state.hierarchy = std::move(*hierarchy);
 }
 
-void grid_nodes_fit(const ProblemState& state, const char* setting) {
+void grid_nodes_fit(ProblemState& state, const char* setting) {
     const S& s = state.settings;
     const std::int64_t nodes = static_cast<std::int64_t>(s.Nx) * s.Ny;
     if (nodes > std::numeric_limits<int>::max())
@@ -160,7 +162,7 @@ void read_value(ProblemState& state, FreeFormatReader& reader, const InputSettin
         row.field);
 }
 
-void check_value(const ProblemState& state, const InputSetting& row) {
+void check_value(ProblemState& state, const InputSetting& row) {
     if (row.at_least != kNoLowerBound) {
         const int value = state.settings.*std::get<int S::*>(row.field);
         if (value < row.at_least)
@@ -200,6 +202,7 @@ void read_input_files(ProblemState& state, bool edit) {
     state.settings = SimulationSettings{};
     state.setting_sources.clear();
     state.stats.norm_history.clear();
+    state.hierarchy = {};
 
     read_input_file(state, kModeFile, edit);
     read_input_file(state, parameter_file(state.settings.run_mode), edit);

@@ -30,8 +30,8 @@ using SettingField = std::variant<TitleLine, UnusedInteger, int SimulationSettin
                                   std::string SimulationSettings::*>;
 
 // A further check of a value once the whole file is read; throws RunError naming `setting`
-// (or the setting the failure concerns).
-using SettingCheck = void (*)(const ProblemState& state, const char* setting);
+// (or the setting the failure concerns). A check may keep what it derived (the hierarchy).
+using SettingCheck = void (*)(ProblemState& state, const char* setting);
 
 constexpr int kNoLowerBound = -2147483647 - 1;
 

@@ -17,7 +17,7 @@
 #include "run/input_files.hpp"
 #include "run/reference_file.hpp"
 #include "run/single_grid.hpp"
-#include "solvers/gauss_elimination.hpp"
+#include "solvers/kernels.hpp"
 #include "state/run_error.hpp"
 
 namespace advdiff::run {
@@ -36,11 +36,8 @@ void load_reference_solution(ProblemState& state) {
 void run_repetition(ProblemState& state) {
     const SimulationSettings& s = state.settings;
     if (s.run_mode == kMultigrid) {
-        // Validated when the input was read; computed again as every repetition starts afresh.
-        std::string why;
-        auto hierarchy = multigrid::setup_hierarchy(s.level_count, s.coarsest_nx, s.coarsest_ny, s.coarsening_p, &why);
-        if (!hierarchy) throw RunError("MG2D_000.ent", 0, "level_count", why);
-        state.hierarchy = std::move(*hierarchy);
+        // state.hierarchy: built from the settings once, when they were read (a pure function of
+        // them, so every repetition would build the same tables).
         load_reference_solution(state);
         multigrid::run_multigrid(state);
     } else {
@@ -55,22 +52,18 @@ std::uint64_t bytes_needed(const ProblemState& state, const output::OutputReques
     const SimulationSettings& s = state.settings;
     std::uint64_t finest = 0, driver = 0;
     if (s.run_mode == kMultigrid) {
-        std::string why;
-        const auto h = multigrid::setup_hierarchy(s.level_count, s.coarsest_nx, s.coarsest_ny, s.coarsening_p, &why);
-        if (!h) return 0;
-        finest = static_cast<std::uint64_t>(h->level_nodes[0]);
-        driver = multigrid::multigrid_run_bytes(*h, s.solver_kind);
+        const GridHierarchy& h = state.hierarchy;
+        if (h.level_count() < 1) return 0;
+        finest = static_cast<std::uint64_t>(h.level_nodes[0]);
+        driver = multigrid::multigrid_run_bytes(h, s.solver_kind);
     } else {
         finest = static_cast<std::uint64_t>(s.Nx) * static_cast<std::uint64_t>(s.Ny);
         driver = single_grid_bytes(s.Nx, s.Ny, s.solver_kind);
     }
     // The reference solution, the report's analytic field and the extra outputs' buffers beside
     // what the driver states.
-    constexpr std::uint64_t most = std::numeric_limits<std::uint64_t>::max();
-    const std::uint64_t extra = output::output_bytes(outputs, finest);
-    const std::uint64_t fields = reference_solution_bytes(finest) + finest * sizeof(double);
-    if (extra > most - fields) return most;
-    return driver > most - fields - extra ? most : driver + fields + extra;
+    return solvers::total_bytes({driver, reference_solution_bytes(finest), solvers::bytes_of(finest),
+                                 output::output_bytes(outputs, finest)});
 }
 
 std::vector<platform::ProtectedFile> files_the_run_reads(const ProblemState& state) {
