@@ -17,22 +17,20 @@ namespace advdiff::solvers {
 
 namespace {
 
-// The row half-sweep's q: ((b - (aS T(k-Nx) + aN T(k+Nx))) - aW q(k-1)) / d, and the column
-// half-sweep's: ((b - (aW T(k-1) + aE T(k+1))) - aS q(k-Nx)) / d, each with the terms of Has only.
-template <unsigned Has, class S>
-inline double row_q(const S& a, const double* f, const double* t, std::ptrdiff_t nx, std::ptrdiff_t k,
-                    double q_west, double d) {
-    double v = f[k] - sum<Has & (kS | kN), kS, kN>(a, t, nx, k);
-    if constexpr ((Has & kW) != 0) v = v - a.aW[k] * q_west;
+// q of a line's node: ((b - (the two neighbours off the line)) - the coefficient towards the line's
+// previous node times its q) / d, with the terms of Has only. Rows: the neighbours south and north,
+// the previous node west; columns: west and east, and south.
+template <unsigned Has, unsigned Off1, unsigned Off2, unsigned Previous, class S>
+inline double line_q(const S& a, const double* f, const double* t, std::ptrdiff_t nx, std::ptrdiff_t k,
+                     double q_previous, double d) {
+    double v = f[k] - sum<Has & (Off1 | Off2), Off1, Off2>(a, t, nx, k);
+    if constexpr ((Has & Previous) != 0) v = v - coefficient<Previous>(a, k) * q_previous;
     return v / d;
 }
-template <unsigned Has, class S>
-inline double column_q(const S& a, const double* f, const double* t, std::ptrdiff_t nx, std::ptrdiff_t k,
-                       double q_south, double d) {
-    double v = f[k] - sum<Has & (kW | kE), kW, kE>(a, t, nx, k);
-    if constexpr ((Has & kS) != 0) v = v - a.aS[k] * q_south;
-    return v / d;
-}
+template <unsigned Has, class S, class... Rest>
+inline double row_q(const S& a, Rest... rest) { return line_q<Has, kS, kN, kW>(a, rest...); }
+template <unsigned Has, class S, class... Rest>
+inline double column_q(const S& a, Rest... rest) { return line_q<Has, kW, kE, kS>(a, rest...); }
 
 void plain_rows(const ArrayStencil& a, const double* f, double* t, double* p, double* q, std::ptrdiff_t nx,
                 std::ptrdiff_t n) {

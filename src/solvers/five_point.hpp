@@ -47,14 +47,19 @@ inline ArrayStencil array_stencil(const model::StencilView& a) {
     return {{a.aS.data()}, {a.aW.data()}, {a.aP.data()}, {a.aE.data()}, {a.aN.data()}};
 }
 
-// The product of one term's coefficient with the value it multiplies.
+// One term's coefficient at node k, and its product with the value it multiplies.
+template <unsigned T, class S>
+inline double coefficient(const S& a, std::ptrdiff_t k) {
+    if constexpr (T == kS) return a.aS[k];
+    else if constexpr (T == kW) return a.aW[k];
+    else if constexpr (T == kP) return a.aP[k];
+    else if constexpr (T == kE) return a.aE[k];
+    else return a.aN[k];
+}
 template <unsigned T, class S>
 inline double product(const S& a, const double* X, std::ptrdiff_t nx, std::ptrdiff_t k) {
-    if constexpr (T == kS) return a.aS[k] * X[k - nx];
-    else if constexpr (T == kW) return a.aW[k] * X[k - 1];
-    else if constexpr (T == kP) return a.aP[k] * X[k];
-    else if constexpr (T == kE) return a.aE[k] * X[k + 1];
-    else return a.aN[k] * X[k + nx];
+    const std::ptrdiff_t offset = T == kS ? -nx : T == kW ? -1 : T == kE ? 1 : T == kN ? nx : 0;
+    return coefficient<T>(a, k) * X[k + offset];
 }
 
 // ((t1 + t2) + t3) + ... over the terms of Order that are in Has, left to right (at least one).
