@@ -72,4 +72,18 @@ void run_in_bands(Pass& pass, std::ptrdiff_t first, std::ptrdiff_t end, std::ptr
     }
 }
 
+// The same with the rows left over after the last band of kRows run in bands of kRows/2, kRows/4,
+// ... 2 (a grid of 2^k + 1 rows leaves 2^k - 1 rows a pass: one band short of a row), and the last
+// one, if any, in order.
+template <int kRows, int kSkew, class Pass>
+void run_in_halving_bands(Pass& pass, std::ptrdiff_t first, std::ptrdiff_t end, std::ptrdiff_t m) {
+    const std::ptrdiff_t banded_end = first + (end - first) / kRows * kRows;
+    if constexpr (kRows > 2) {
+        run_in_bands<kRows, kSkew>(pass, first, banded_end, m);
+        run_in_halving_bands<kRows / 2, kSkew>(pass, banded_end, end, m);
+    } else {
+        run_in_bands<kRows, kSkew>(pass, first, end, m);
+    }
+}
+
 }  // namespace advdiff::solvers
