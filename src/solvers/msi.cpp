@@ -6,6 +6,7 @@
 // node's terms summed S, W, N, P, E (node 1: N, P, E; the rest of the first row W, N, P, E; the
 // last row S, W, P, E; node N W, P, S), the substitutions node by node, the norms.
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 
@@ -215,15 +216,25 @@ double residual_and_forward(const S& interior, const GridSystem& s, const double
 // The back substitution with T(k) += delta(k), the mirror image of the forward pass: rows from the
 // top, each from its east end, each row two nodes behind the one above (delta(k) reads
 // delta(k+Nx-1)). Pass row r is grid row Ny-2-r (0-based), position i column Nx-1-i; the link is
-// the east term U1 delta(k+1) of a row's last node. T is updated once a band is final: a row
-// computed again would otherwise add its correction twice.
+// the east term U1 delta(k+1) of a row's last node. delta(k) is read only by its own row and the
+// row below, so it is kept for the rows in hand and the row above them only: `buffer` holds grid
+// rows low .. low + kRows, and d points to where node 0 would be. T is updated once a band is
+// final: a row computed again would otherwise add its correction twice.
 struct BackPass : BandPass {
     Factors F;
     const double* w;
-    double *d, *t;
-    std::ptrdiff_t nx, ny;
+    double *buffer, *d, *t;
+    std::ptrdiff_t nx, ny, low;
     std::ptrdiff_t at(std::ptrdiff_t r, std::ptrdiff_t i) const { return (ny - 2 - r) * nx + nx - 1 - i; }
     double partial(std::ptrdiff_t k, double east) const { return w[k] - F.U1[k] * east; }
+    // Makes grid rows new_low .. low the rows in hand: the lowest row in hand is the row above them.
+    void hand_down(std::ptrdiff_t new_low) {
+        if (new_low >= low) return;
+        std::copy(buffer, buffer + nx, buffer + (low - new_low) * nx);
+        low = new_low;
+        d = buffer - low * nx;
+    }
+    void band(std::ptrdiff_t r0) { hand_down(ny - 1 - r0 - kRows); }
     void node(std::ptrdiff_t r, std::ptrdiff_t i) {
         const std::ptrdiff_t k = at(r, i);
         d[k] = F.back(partial(k, i == 0 ? 0.0 : d[k + 1]), d, nx, k);
@@ -233,6 +244,7 @@ struct BackPass : BandPass {
         return same_bits(partial(k, 0.0), partial(k, d[k + 1]));
     }
     void row(std::ptrdiff_t r) {
+        hand_down(ny - 2 - r);
         for (std::ptrdiff_t k = at(r, 0); k >= at(r, nx - 1); --k) d[k] = F.back(partial(k, d[k + 1]), d, nx, k);
     }
     void done(std::ptrdiff_t r0, std::ptrdiff_t r1) {
@@ -240,12 +252,14 @@ struct BackPass : BandPass {
     }
 };
 
-void back_substitution(const GridSystem& s, const double* w, double* d, double* t) {
+void back_substitution(const GridSystem& s, const double* w, double* buffer, double* t) {
     const std::ptrdiff_t nx = s.grid.Nx, ny = s.grid.Ny, n = s.grid.N();
     BackPass pass;
     pass.F = Factors(s.msi);
-    pass.w = w, pass.d = d, pass.t = t, pass.nx = nx, pass.ny = ny;
+    pass.w = w, pass.buffer = buffer, pass.t = t, pass.nx = nx, pass.ny = ny;
+    pass.low = ny - 1, pass.d = buffer - (ny - 1) * nx;
     const Factors& F = pass.F;
+    double* d = pass.d;
     // Top row: the terms beyond node N are left out.
     d[n - 1] = w[n - 1];
     for (std::ptrdiff_t k = n - 2; k > n - nx; --k) d[k] = w[k] - F.U1[k] * d[k + 1];
