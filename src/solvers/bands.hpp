@@ -6,18 +6,21 @@
 // A pass numbers its rows 0, 1, ... in the order it defines them and each row's nodes by positions
 // 0 .. m-1 in its own order (a backward pass maps them to nodes from the east end, rows from the
 // top). Band row b runs kSkew positions behind band row b-1: at step s it is at position s - kSkew b.
-// The pass guarantees that a node reads, from its own row, only earlier positions, and from earlier
-// rows only positions up to kSkew - 1 beyond its own; those are written at earlier steps, so every
-// node reads the values it reads when the rows run one after the other.
+// The pass guarantees that a node reads, from its own row, only earlier positions; from earlier
+// rows, only positions up to kSkew - 1 beyond its own, which are written at earlier steps; and
+// from later rows only positions that they write at later steps (a Gauss-Seidel node's north
+// neighbour, which is to keep its old value). So every node reads the values it reads when the
+// rows run one after the other.
 //
 // The one exception is a row's first node, whose link term reaches the last node of the row before
 // it (the west term of a row's first node, or the east term of a backward row's first node). The
 // link coefficient belongs to a boundary node and is zero in every assembled system, but the term
 // still changes the result when the other operand is not finite or the partial value is a zero of
-// the other sign. So a linked pass starts each row as if the link value were 0 (node(r, 0)), and once the band is done, checks (start_holds) that the true link value
-// gives the same bits; from the first row where it does not, the band's rows are computed again
-// one after the other (row), each from the true value. Every value is then the one the plain pass
-// computes. Rows left over after the last band also run one after the other.
+// the other sign. So a linked pass starts each row as if the link value were 0 (node(r, 0)), and
+// once the band is done, checks (start_holds) that the true link value gives the same bits; from
+// the first row where it does not, the band's rows are computed again one after the other (row),
+// each from the true value. Every value is then the one the plain pass computes. Rows left over
+// after the last band also run one after the other.
 //
 // The hooks a pass provides (BandPass has the defaults):
 //   band(r0)          before the steps of rows r0 .. r0+kRows-1
