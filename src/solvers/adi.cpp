@@ -89,6 +89,14 @@ void adi_line_factors(const model::StencilView& v, Grid g, AdiLines& lines) {
         d[k] = k < nx ? a.aP[k] : a.aS[k] * p[k - nx] + a.aP[k];
         p[k] = -a.aN[k] / d[k];
     }
+    // The same doubles, bit for bit, are the same values whichever node they are read at.
+    auto same = [](const Field& f, std::ptrdiff_t k, std::ptrdiff_t l) { return same_bits(f[k], f[l]); };
+    lines.rows_alike = lines.columns_alike = g.Ny >= 3 && g.Nx >= 3;
+    for (std::ptrdiff_t k = 2 * nx; k < n - nx && lines.rows_alike; ++k)
+        lines.rows_alike = same(lines.row_p, k, nx + k % nx) && same(lines.row_d, k, nx + k % nx);
+    for (std::ptrdiff_t row = nx; row < n - nx && lines.columns_alike; row += nx)
+        for (std::ptrdiff_t k = row + 2; k < row + nx - 1; ++k)
+            lines.columns_alike = lines.columns_alike && same(lines.column_p, k, row + 1) && same(lines.column_d, k, row + 1);
 }
 
 namespace {
@@ -102,19 +110,21 @@ struct RowPass : BandPass {
     ArrayStencil a;
     const double *f, *t, *d;
     double* q;
-    std::ptrdiff_t nx;
+    std::ptrdiff_t nx, stride;  // d of middle row r at d[r * stride + i] (stride 0: rows alike)
+    double divisor(std::ptrdiff_t r, std::ptrdiff_t i) const { return d[nx + (r - 1) * stride + i]; }
     void node(std::ptrdiff_t r, std::ptrdiff_t i) {
         const std::ptrdiff_t k = r * nx + i;
-        if (i == 0) q[k] = row_q<kS | kN | kW>(a, f, t, nx, k, 0.0, d[k]);
-        else if (i == nx - 1) q[k] = row_q<kS | kN | kW>(a, f, t, nx, k, q[k - 1], d[k]);
-        else q[k] = row_q<kS | kN | kW>(interior, f, t, nx, k, q[k - 1], d[k]);
+        if (i == 0) q[k] = row_q<kS | kN | kW>(a, f, t, nx, k, 0.0, divisor(r, i));
+        else if (i == nx - 1) q[k] = row_q<kS | kN | kW>(a, f, t, nx, k, q[k - 1], divisor(r, i));
+        else q[k] = row_q<kS | kN | kW>(interior, f, t, nx, k, q[k - 1], divisor(r, i));
     }
     bool start_holds(std::ptrdiff_t r) {
         const std::ptrdiff_t k = r * nx;
-        return same_bits(q[k], row_q<kS | kN | kW>(a, f, t, nx, k, q[k - 1], d[k]));
+        return same_bits(q[k], row_q<kS | kN | kW>(a, f, t, nx, k, q[k - 1], divisor(r, 0)));
     }
     void row(std::ptrdiff_t r) {
-        for (std::ptrdiff_t k = r * nx; k < (r + 1) * nx; ++k) q[k] = row_q<kS | kN | kW>(a, f, t, nx, k, q[k - 1], d[k]);
+        for (std::ptrdiff_t i = 0; i < nx; ++i)
+            q[r * nx + i] = row_q<kS | kN | kW>(a, f, t, nx, r * nx + i, q[r * nx + i - 1], divisor(r, i));
     }
 };
 
@@ -123,10 +133,11 @@ struct RowPass : BandPass {
 struct BackRows : BandPass {
     const double *p, *q;
     double* t;
-    std::ptrdiff_t nx;
+    std::ptrdiff_t nx, ny, stride;  // p of middle row r at p[nx + (r - 1) stride + i] (0: rows alike)
     void node(std::ptrdiff_t r, std::ptrdiff_t i) {
         const std::ptrdiff_t k = r * nx + nx - 2 - i;
-        t[k] = p[k] * t[k + 1] + q[k];
+        const std::ptrdiff_t at = r == 0 || r == ny - 1 ? k : nx + (r - 1) * stride + nx - 2 - i;
+        t[k] = p[at] * t[k + 1] + q[k];
     }
     void row(std::ptrdiff_t r) {
         for (std::ptrdiff_t i = 0; i < nx - 1; ++i) node(r, i);
@@ -151,24 +162,34 @@ void held_iteration(const S& interior, const GridSystem& s, const double* f, dou
     const double* d = lines.row_d.data();
     q[0] = row_q<kN>(a, f, t, nx, 0, 0.0, d[0]);
     for (std::ptrdiff_t k = 1; k < nx; ++k) q[k] = row_q<kN | kW>(a, f, t, nx, k, q[k - 1], d[k]);
+    const std::ptrdiff_t stride = lines.rows_alike ? 0 : nx;
     RowPass<S> rows;
     rows.interior = interior, rows.a = a, rows.f = f, rows.t = t, rows.d = d, rows.q = q, rows.nx = nx;
+    rows.stride = stride;
     rows_in_bands(rows, 1, ny - 1, nx, nx);
     for (std::ptrdiff_t k = n - nx; k < n; ++k) q[k] = row_q<kS | kW>(a, f, t, nx, k, q[k - 1], d[k]);
     for (std::ptrdiff_t last = nx - 1; last < n; last += nx) t[last] = q[last];
     BackRows back;
-    back.p = lines.row_p.data(), back.q = q, back.t = t, back.nx = nx;
+    back.p = lines.row_p.data(), back.q = q, back.t = t, back.nx = nx, back.ny = ny, back.stride = stride;
     rows_in_bands(back, 0, ny, nx - 1, nx);
 
     // Column half-sweep, row by row; the interior nodes of the middle rows read `interior`.
     d = lines.column_d.data();
     q[0] = column_q<kE>(a, f, t, nx, 0, 0.0, d[0]);
     for (std::ptrdiff_t k = 1; k < nx; ++k) q[k] = column_q<kW | kE>(a, f, t, nx, k, 0.0, d[k]);
+    // Interior nodes of a middle row: d from the array, or the row's one value (columns alike).
     for (std::ptrdiff_t begin = nx; begin < n - nx; begin += nx) {
         q[begin] = column_q<kW | kE | kS>(a, f, t, nx, begin, q[begin - nx], d[begin]);
+        if (lines.columns_alike) {
+            const double dr = d[begin + 1];
 #pragma GCC ivdep
-        for (std::ptrdiff_t k = begin + 1; k < begin + nx - 1; ++k)
-            q[k] = column_q<kW | kE | kS>(interior, f, t, nx, k, q[k - nx], d[k]);
+            for (std::ptrdiff_t k = begin + 1; k < begin + nx - 1; ++k)
+                q[k] = column_q<kW | kE | kS>(interior, f, t, nx, k, q[k - nx], dr);
+        } else {
+#pragma GCC ivdep
+            for (std::ptrdiff_t k = begin + 1; k < begin + nx - 1; ++k)
+                q[k] = column_q<kW | kE | kS>(interior, f, t, nx, k, q[k - nx], d[k]);
+        }
         const std::ptrdiff_t k = begin + nx - 1;
         q[k] = column_q<kW | kE | kS>(a, f, t, nx, k, q[k - nx], d[k]);
     }
@@ -177,8 +198,17 @@ void held_iteration(const S& interior, const GridSystem& s, const double* f, dou
     const double* p = lines.column_p.data();
     for (std::ptrdiff_t k = n - nx; k < n; ++k) t[k] = q[k];
     for (std::ptrdiff_t begin = n - 2 * nx; begin >= 0; begin -= nx) {
+        const std::ptrdiff_t end = begin + nx - 1;
+        t[begin] = p[begin] * t[begin + nx] + q[begin];
+        if (begin > 0 && lines.columns_alike) {
+            const double pr = p[begin + 1];
 #pragma GCC ivdep
-        for (std::ptrdiff_t k = begin; k < begin + nx; ++k) t[k] = p[k] * t[k + nx] + q[k];
+            for (std::ptrdiff_t k = begin + 1; k < end; ++k) t[k] = pr * t[k + nx] + q[k];
+        } else {
+#pragma GCC ivdep
+            for (std::ptrdiff_t k = begin + 1; k < end; ++k) t[k] = p[k] * t[k + nx] + q[k];
+        }
+        if (end > begin) t[end] = p[end] * t[end + nx] + q[end];
     }
 }
 

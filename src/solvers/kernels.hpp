@@ -36,6 +36,11 @@ struct MsiFactors {
 // ADI's forward-pass p and divisors d of both half-sweeps: they depend on the coefficients alone.
 struct AdiLines {
     Field row_p, row_d, column_p, column_d;
+    // Where every middle row holds the same row p and d as the first middle row (the constant
+    // velocities), and every interior node of a middle row the same column p and d as the row's
+    // first interior node: the passes then read those values instead of the arrays.
+    bool rows_alike = false;
+    bool columns_alike = false;
 };
 
 // What one grid needs for one solver_kind, in doubles: the prepared system and the kernels'
