@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <initializer_list>
 #include <span>
+#include <utility>
+#include <vector>
 
 #include "model/coefficients.hpp"
 #include "solvers/five_point.hpp"
@@ -32,6 +34,12 @@ enum class Path {
 // k-Nx+1, k-Nx; U (unit diagonal) U1, U2, U3 the coefficients of nodes k+1, k+Nx-1, k+Nx.
 struct MsiFactors {
     Field L1, L2, L3, L4, U1, U2, U3;
+    // Where every coefficient is one value over the interior, the factors settle, away from the
+    // south, west and east sides, on one set of seven values: `held` (L1, L2, L3, L4, U1, U2, U3),
+    // and held_runs[j] the columns [first, second) of 0-based row j where all seven equal it bit
+    // for bit. The banded passes read the set there instead of the arrays. Empty when none.
+    std::array<double, 7> held{};
+    std::vector<std::pair<std::ptrdiff_t, std::ptrdiff_t>> held_runs;
 };
 // ADI's forward-pass p and divisors d of both half-sweeps: they depend on the coefficients alone.
 struct AdiLines {

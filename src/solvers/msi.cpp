@@ -7,8 +7,10 @@
 // last row S, W, P, E; node N W, P, S), the substitutions node by node, the norms.
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
+#include <type_traits>
 
 #include "solvers/bands.hpp"
 #include "solvers/kernels.hpp"
@@ -53,6 +55,30 @@ void msi_factorise(const model::StencilView& a, Grid g, MsiFactors& f) {
             }
         }
     }
+    // The held set: the factors of the middle node of the last middle row, where they have
+    // settled the longest; in each row, the first run of columns that holds it, if long enough to
+    // be worth a band's steps.
+    constexpr std::ptrdiff_t kShortestRun = 16;
+    f.held_runs.clear();
+    if (g.Nx < kShortestRun + 2 || g.Ny < 3) return;
+    const double* arrays[7] = {L1, L2, L3, L4, U1, U2, U3};
+    const std::ptrdiff_t middle = static_cast<std::ptrdiff_t>(g.Ny - 2) * nx + nx / 2;
+    for (std::size_t c = 0; c < 7; ++c) f.held[c] = arrays[c][middle];
+    auto is_held = [&](std::ptrdiff_t k) {
+        bool same = true;
+        for (std::size_t c = 0; c < 7; ++c) same = same && same_bits(arrays[c][k], f.held[c]);
+        return same;
+    };
+    bool any = false;
+    f.held_runs.assign(static_cast<std::size_t>(g.Ny), {0, 0});
+    for (std::ptrdiff_t row = 0; row < g.Ny; ++row) {
+        std::ptrdiff_t i = 0;
+        while (i < nx && !is_held(row * nx + i)) ++i;
+        const std::ptrdiff_t first = i;
+        while (i < nx && is_held(row * nx + i)) ++i;
+        if (i - first >= kShortestRun) f.held_runs[static_cast<std::size_t>(row)] = {first, i}, any = true;
+    }
+    if (!any) f.held_runs.clear();
 }
 
 namespace {
@@ -62,15 +88,23 @@ namespace {
 struct Factors {
     const double *L1 = nullptr, *L2 = nullptr, *L3 = nullptr, *L4 = nullptr, *U1 = nullptr, *U2 = nullptr,
                  *U3 = nullptr;
+    const MsiFactors* f = nullptr;
     Factors() = default;
-    explicit Factors(const MsiFactors& f)
-        : L1(f.L1.data()), L2(f.L2.data()), L3(f.L3.data()), L4(f.L4.data()), U1(f.U1.data()), U2(f.U2.data()),
-          U3(f.U3.data()) {}
+    explicit Factors(const MsiFactors& factors)
+        : L1(factors.L1.data()), L2(factors.L2.data()), L3(factors.L3.data()), L4(factors.L4.data()),
+          U1(factors.U1.data()), U2(factors.U2.data()), U3(factors.U3.data()), f(&factors) {}
     double forward(double partial, const double* w, std::ptrdiff_t nx, std::ptrdiff_t k) const {
         return ((partial - L3[k] * w[k - nx + 1]) - L4[k] * w[k - nx]) / L1[k];
     }
     double back(double partial, const double* d, std::ptrdiff_t nx, std::ptrdiff_t k) const {
         return (partial - U2[k] * d[k + nx - 1]) - U3[k] * d[k + nx];
+    }
+    // Whether node (i, row) (0-based) holds the held set: its factors are then those numbers, the
+    // same doubles as the arrays hold there.
+    bool held(std::ptrdiff_t row, std::ptrdiff_t i) const {
+        if (f->held_runs.empty()) return false;
+        const auto [first, end] = f->held_runs[static_cast<std::size_t>(row)];
+        return i >= first && i < end;
     }
 };
 
@@ -110,8 +144,10 @@ double euclidean_norm(const double* r, std::ptrdiff_t n) {
 
 // The banded iteration keeps four rows in flight: enough to overlap the chain of one node (a
 // multiplication, up to three subtractions and, forward, a division) with the other rows', few
-// enough that the band's streams of factors stay in the cache.
-constexpr int kRows = 4;
+// enough that the band's streams of factors stay in the cache. Where the factors are held as
+// numbers there are no such streams over most of the band, and eight rows measured faster.
+constexpr int kFewRows = 4;
+constexpr int kManyRows = 8;
 
 // The residual and the forward substitution in one pass over the middle rows, in bands (each row
 // two nodes behind the one below: w(k) reads w(k-Nx+1)). A band's residuals are computed first,
@@ -120,7 +156,7 @@ constexpr int kRows = 4;
 // are independent, so the loop runs two nodes to an instruction. With Norm, the squares are summed
 // in node order: the previous band's while this band's steps run, kRows a step, so that the chain
 // of additions overlaps the substitution's chains.
-template <class S, bool Norm>
+template <int kRows, class S, bool Norm>
 struct ForwardPass : BandPass {
     S interior;
     ArrayStencil a;
@@ -171,7 +207,13 @@ struct ForwardPass : BandPass {
     }
     void node(std::ptrdiff_t row, std::ptrdiff_t i) {
         const std::ptrdiff_t k = row * nx + i;
-        w[k] = F.forward(partial(row, i, i == 0 ? 0.0 : w[k - 1]), w, nx, k);
+        if (i > 0 && F.held(row, i)) {
+            const std::array<double, 7>& h = F.f->held;
+            const double p = current[(row - r0) * nx + i] - h[1] * w[k - 1];
+            w[k] = ((p - h[2] * w[k - nx + 1]) - h[3] * w[k - nx]) / h[0];
+        } else {
+            w[k] = F.forward(partial(row, i, i == 0 ? 0.0 : w[k - 1]), w, nx, k);
+        }
     }
     bool start_holds(std::ptrdiff_t row) {
         return same_bits(partial(row, 0, 0.0), partial(row, 0, w[row * nx - 1]));
@@ -186,11 +228,11 @@ struct ForwardPass : BandPass {
     }
 };
 
-template <bool Norm, class S>
+template <int kRows, bool Norm, class S>
 double residual_and_forward(const S& interior, const GridSystem& s, const double* f, const double* t, double* ring,
                             double* w) {
     const std::ptrdiff_t nx = s.grid.Nx, ny = s.grid.Ny, n = s.grid.N();
-    ForwardPass<S, Norm> pass;
+    ForwardPass<kRows, S, Norm> pass;
     pass.interior = interior;
     pass.a = array_stencil(s.view());
     pass.F = Factors(s.msi);
@@ -220,6 +262,7 @@ double residual_and_forward(const S& interior, const GridSystem& s, const double
 // row below, so it is kept for the rows in hand and the row above them only: `buffer` holds grid
 // rows low .. low + kRows, and d points to where node 0 would be. T is updated once a band is
 // final: a row computed again would otherwise add its correction twice.
+template <int kRows>
 struct BackPass : BandPass {
     Factors F;
     const double* w;
@@ -237,7 +280,12 @@ struct BackPass : BandPass {
     void band(std::ptrdiff_t r0) { hand_down(ny - 1 - r0 - kRows); }
     void node(std::ptrdiff_t r, std::ptrdiff_t i) {
         const std::ptrdiff_t k = at(r, i);
-        d[k] = F.back(partial(k, i == 0 ? 0.0 : d[k + 1]), d, nx, k);
+        if (i > 0 && F.held(ny - 2 - r, nx - 1 - i)) {
+            const std::array<double, 7>& h = F.f->held;
+            d[k] = ((w[k] - h[4] * d[k + 1]) - h[5] * d[k + nx - 1]) - h[6] * d[k + nx];
+        } else {
+            d[k] = F.back(partial(k, i == 0 ? 0.0 : d[k + 1]), d, nx, k);
+        }
     }
     bool start_holds(std::ptrdiff_t r) {
         const std::ptrdiff_t k = at(r, 0);
@@ -252,9 +300,10 @@ struct BackPass : BandPass {
     }
 };
 
+template <int kRows>
 void back_substitution(const GridSystem& s, const double* w, double* buffer, double* t) {
     const std::ptrdiff_t nx = s.grid.Nx, ny = s.grid.Ny, n = s.grid.N();
-    BackPass pass;
+    BackPass<kRows> pass;
     pass.F = Factors(s.msi);
     pass.w = w, pass.buffer = buffer, pass.t = t, pass.nx = nx, pass.ny = ny;
     pass.low = ny - 1, pass.d = buffer - (ny - 1) * nx;
@@ -279,7 +328,7 @@ void msi_solve(const MsiParams& p, const GridSystem& s, std::span<const double> 
     double* d = scratch.v[2].data();
     // r0 and the residual after a correction only serve the tolerance test, which is not reached
     // when the correction is the last one the limit allows; they are skipped then.
-    if (p.path == Path::plain || s.grid.Ny < 2 * kRows) {  // the ring of two bands fits in r
+    if (p.path == Path::plain || s.grid.Ny < 2 * kFewRows) {  // the ring of two bands fits in r
         const ArrayStencil a = array_stencil(s.view());
         plain_residual(a, b.data(), T.data(), nx, n, r);
         const double r0 = limit > 1 ? euclidean_norm(r, n) : 0.0;
@@ -296,15 +345,22 @@ void msi_solve(const MsiParams& p, const GridSystem& s, std::span<const double> 
     // the forward substitution of m+1 is therefore done before the test, and its result dropped
     // when the test ends the iteration (it has not touched T). The norms are sums in node order,
     // as in the plain iteration.
-    with_stencil(s.view(), s.uniform, [&](const auto& interior) {
-        const double r0 = limit > 1 ? std::sqrt(residual_and_forward<true>(interior, s, b.data(), T.data(), r, w))
-                                    : (residual_and_forward<false>(interior, s, b.data(), T.data(), r, w), 0.0);
+    auto iterate = [&](auto rows, const auto& interior) {
+        constexpr int kRows = decltype(rows)::value;
+        const double r0 = limit > 1 ? std::sqrt(residual_and_forward<kRows, true>(interior, s, b.data(), T.data(), r, w))
+                                    : (residual_and_forward<kRows, false>(interior, s, b.data(), T.data(), r, w), 0.0);
         for (int m = 1;; ++m) {
-            back_substitution(s, w, d, T.data());
+            back_substitution<kRows>(s, w, d, T.data());
             if (m >= limit) break;
-            const double rho = std::sqrt(residual_and_forward<true>(interior, s, b.data(), T.data(), r, w));
+            const double rho = std::sqrt(residual_and_forward<kRows, true>(interior, s, b.data(), T.data(), r, w));
             if (rho <= r0 * p.tolerance) break;
         }
+    };
+    with_stencil(s.view(), s.uniform, [&](const auto& interior) {
+        if (!s.msi.held_runs.empty() && s.grid.Ny >= 2 * kManyRows)
+            iterate(std::integral_constant<int, kManyRows>{}, interior);
+        else
+            iterate(std::integral_constant<int, kFewRows>{}, interior);
     });
 }
 

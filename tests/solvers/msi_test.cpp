@@ -154,6 +154,32 @@ TEST(MsiSolver, FactorsAndEveryPathsIteratesMatchThePlainDefinition) {
     }
 }
 
+TEST(MsiSolver, HeldFactorsAreTheArraysOwnAndEveryPathGivesThePlainIteration) {
+    // Constant-velocity and pure-diffusion grids, square, wide, tall and just wide enough for a run:
+    // every node of every held run carries the held set bit for bit, the 129 x 129 grids have runs,
+    // and the banded iteration that reads the set there gives the plain bits.
+    const std::pair<int, int> grids[] = {{129, 129}, {100, 37}, {37, 100}, {18, 40}, {64, 9}, {200, 6}};
+    for (auto [Nx, Ny] : grids)
+        for (CaseIndex c : {kPe1, kAngle30, kDiffusion, kPe10}) {
+            SCOPED_TRACE(std::to_string(Nx) + "x" + std::to_string(Ny) + " case " + std::to_string(c));
+            const model::StencilCoefficients a = assemble(make_case(c, c == kDiffusion ? 1.0 : 0.1), Nx, Ny);
+            const solvers::MsiFactors f = system_of(a, Nx, Ny, kMsi).msi;
+            if (Nx == 129) {
+                EXPECT_FALSE(f.held_runs.empty());
+            }
+            const Field* arrays[] = {&f.L1, &f.L2, &f.L3, &f.L4, &f.U1, &f.U2, &f.U3};
+            for (std::size_t row = 0; row < f.held_runs.size(); ++row)
+                for (std::ptrdiff_t i = f.held_runs[row].first; i < f.held_runs[row].second; ++i)
+                    for (std::size_t q = 0; q < 7; ++q)
+                        ASSERT_TRUE(same_bits((*arrays[q])[row * Nx + i], f.held[q])) << "row " << row << " column " << i;
+            const std::vector<double> start = Lcg(7u * Nx + Ny).field(a.b.size());
+            for (int limit : {1, 3}) {
+                const std::vector<double> plain = msi(a, Nx, Ny, start, 0.9, limit, nullptr, solvers::Path::plain);
+                EXPECT_EQ(bit_difference(plain, msi(a, Nx, Ny, start, 0.9, limit, nullptr, solvers::Path::banded)), "");
+            }
+        }
+}
+
 TEST(MsiSolver, DiagonalSystemFactorsToItsDiagonalAndOneIterationGivesBOverP) {
     model::StencilCoefficients a;
     a.resize(30);
