@@ -7,7 +7,6 @@
 // is reached, so the formulas give the bits of the definitions written out node by node.
 
 #include <cstddef>
-#include <cstdint>
 #include <cstring>
 #include <optional>
 
@@ -115,15 +114,9 @@ struct UniformInterior {
     static std::optional<double> value_of(const double* a, Grid g) {
         if (g.Nx < 3 || g.Ny < 3) return std::nullopt;
         const double first = a[node(2, 2, g.Nx)];
-        std::uint64_t expected, differ = 0;
-        std::memcpy(&expected, &first, sizeof first);
-        for (int j = 2; j <= g.Ny - 1 && differ == 0; ++j)
-            for (int i = 2; i <= g.Nx - 1; ++i) {
-                std::uint64_t bits;
-                std::memcpy(&bits, &a[node(i, j, g.Nx)], sizeof bits);
-                differ |= bits ^ expected;
-            }
-        if (differ != 0) return std::nullopt;
+        for (int j = 2; j <= g.Ny - 1; ++j)
+            for (int i = 2; i <= g.Nx - 1; ++i)
+                if (std::memcmp(&a[node(i, j, g.Nx)], &first, sizeof first) != 0) return std::nullopt;
         return first;
     }
     static UniformInterior find(const model::StencilView& a, Grid g) {

@@ -1,18 +1,13 @@
-// Direct solution of the five-point system by Gaussian elimination without pivoting.
-//
-// The method is defined on the dense N x (N+1) augmented matrix: row k holds aS, aW, aP, aE, aN
-// in columns k-Nx, k-1, k, k+1, k+Nx (each only where the column lies inside the matrix) and b in
-// column N+1; every row below each pivot is eliminated over every column from the pivot on, then
-// back substitution sums A(k,l) T(l) over l = k+1..N in increasing l.
-//
-// Without pivoting, every fill-in stays inside the band |column - row| <= Nx, and the dense
-// algorithm only ever subtracts f * 0 from the entries outside the band. The production path
-// stores the band and the right-hand side (memory O(N Nx), time O(N Nx^2)) and performs exactly
-// the dense algorithm's operations on every entry inside the band, so its solution is the dense
-// one to the last bit; at most the sign of a zero can differ. Where the dense algorithm's
-// f * 0 terms are not zero (a zero or NaN pivot, an infinite or NaN value meeting a zero), it
-// reproduces their effect on the result: the dense algorithm then turns the whole solution into
-// NaN, or, in the back substitution, every T(k) whose row meets a non-finite T(l) beyond its band.
+// Direct solution of the five-point system by Gaussian elimination without pivoting, defined on
+// the dense N x (N+1) augmented matrix (the plain loop below). Without pivoting every fill-in stays
+// inside the band |column - row| <= Nx, and the dense algorithm only ever subtracts f * 0 from the
+// entries outside it. The production path stores the band and the right-hand side (memory O(N Nx),
+// time O(N Nx^2)) and performs exactly the dense algorithm's operations on every entry inside the
+// band, so its solution is the dense one to the last bit (at most the sign of a zero can differ).
+// Where the dense algorithm's f * 0 terms are not zero (a zero or NaN pivot, an infinite or NaN
+// value meeting a zero), it reproduces their effect: the dense algorithm then turns the whole
+// solution into NaN, or, in the back substitution, every T(k) whose row meets a non-finite T(l)
+// beyond its band.
 
 #include <algorithm>
 #include <cmath>

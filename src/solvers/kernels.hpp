@@ -1,14 +1,11 @@
 #pragma once
-// The whole kernel interface of the solvers. A grid's system is prepared once (GridSystem::prepare:
-// its coefficients and every field-independent thing a solver derives from them); every kernel
-// then takes (its parameters, the prepared system, right-hand side, solution, scratch), touches
-// nothing else, prints nothing and returns nothing. Grids are Nx x Ny nodes in node order
-// k = (j-1) Nx + i.
-//
-// Every kernel's file opens with its plain loop in the order that defines its result. A faster
-// path beside it is provably bit-identical (the proof is the comment next to it) and tested bit
-// for bit against the plain loop. Which path runs is a field of the parameters: `automatic` (the
-// default) picks by grid size, the others force one for the tests and the benchmarks.
+// The whole kernel interface of the solvers. A grid's system is prepared once (its coefficients and
+// all a solver derives from them); every kernel then takes (its parameters, the prepared system,
+// right-hand side, solution, scratch), touches nothing else, prints and returns nothing. Every
+// kernel's file opens with its plain loop in the order that defines its result; a faster path
+// beside it is provably bit-identical (the proof is the comment next to it) and tested bit for bit
+// against the plain loop. Which path runs is a field of the parameters: `automatic` (the default)
+// picks by grid size, the others force one for the tests and the benchmarks.
 
 #include <array>
 #include <cstdint>
@@ -133,7 +130,7 @@ void msi_solve(const MsiParams& p, const GridSystem& s, std::span<const double> 
 void adi_solve(const AdiParams& p, const GridSystem& s, std::span<const double> b, std::span<double> T,
                Scratch& scratch);
 
-// Gauss elimination without pivoting of the N x (N+1) augmented matrix: T(1..N) := its solution.
+// Gauss elimination without pivoting of the N x (N+1) augmented matrix: T := its solution.
 void gauss_elimination(const EliminationParams& p, const GridSystem& s, std::span<const double> b,
                        std::span<double> T, Scratch& scratch);
 
@@ -149,7 +146,7 @@ void level_residual(const StencilParams& p, const GridSystem& s, std::span<const
 void fas_right_hand_side(const StencilParams& p, const GridSystem& s, std::span<const double> fine_residual,
                          std::span<const double> X, std::span<double> f);
 
-// Which solver relaxes, and with what: the fields of the other solvers are not read.
+// Which solver relaxes, and with what (the fields of the other solvers are not read).
 struct Relaxation {
     int solver_kind = 0;  // 1 Gauss-Seidel, 2 MSI, 3 ADI; any other value relaxes nothing
     GaussSeidelParams gauss_seidel;

@@ -65,17 +65,16 @@ void msi_factorise(const model::StencilView& a, Grid g, MsiFactors& f) {
     const std::ptrdiff_t middle = static_cast<std::ptrdiff_t>(g.Ny - 2) * nx + nx / 2;
     for (std::size_t c = 0; c < 7; ++c) f.held[c] = arrays[c][middle];
     auto is_held = [&](std::ptrdiff_t k) {
-        bool same = true;
-        for (std::size_t c = 0; c < 7; ++c) same = same && same_bits(arrays[c][k], f.held[c]);
-        return same;
+        for (std::size_t c = 0; c < 7; ++c)
+            if (!same_bits(arrays[c][k], f.held[c])) return false;
+        return true;
     };
     bool any = false;
     f.held_runs.assign(static_cast<std::size_t>(g.Ny), {0, 0});
-    for (std::ptrdiff_t row = 0; row < g.Ny; ++row) {
-        std::ptrdiff_t i = 0;
-        while (i < nx && !is_held(row * nx + i)) ++i;
+    for (std::ptrdiff_t row = 0, i = 0; row < g.Ny; ++row, i = 0) {
+        for (; i < nx && !is_held(row * nx + i); ++i) {}
         const std::ptrdiff_t first = i;
-        while (i < nx && is_held(row * nx + i)) ++i;
+        for (; i < nx && is_held(row * nx + i); ++i) {}
         if (i - first >= kShortestRun) f.held_runs[static_cast<std::size_t>(row)] = {first, i}, any = true;
     }
     if (!any) f.held_runs.clear();

@@ -24,9 +24,7 @@ std::uint64_t total_bytes(std::initializer_list<std::uint64_t> parts) {
 
 Plan Plan::of(Grid g, int solver_kind) {
     const auto n = static_cast<std::uint64_t>(g.Nx) * static_cast<std::uint64_t>(g.Ny);
-    Plan p;
-    p.msi_factors = solver_kind == kMsi;
-    p.adi_lines = solver_kind == kAdi;
+    Plan p{solver_kind == kMsi, solver_kind == kAdi, {}};
     if (solver_kind == kMsi) p.scratch = {n, n, n};
     if (solver_kind == kAdi) p.scratch = {n, n, 0};
     if (solver_kind == kElimGauss) p.scratch = {times(n, 2 * static_cast<std::uint64_t>(g.Nx) + 1), n, 0};
@@ -35,11 +33,11 @@ Plan Plan::of(Grid g, int solver_kind) {
 
 std::uint64_t Plan::system_doubles(Grid g) const {
     const auto n = static_cast<std::uint64_t>(g.Nx) * static_cast<std::uint64_t>(g.Ny);
-    // MSI's held runs: two numbers a row.
-    return plus(times(n, 6 + (msi_factors ? 7 : 0) + (adi_lines ? 4 : 0)), msi_factors ? 2 * static_cast<std::uint64_t>(g.Ny) : 0);
+    const std::uint64_t held_runs = msi_factors ? 2 * static_cast<std::uint64_t>(g.Ny) : 0;  // two numbers a row
+    return plus(times(n, 6 + (msi_factors ? 7 : 0) + (adi_lines ? 4 : 0)), held_runs);
 }
 
-void GridSystem::assemble(const model::ModelCase& c, Grid g, int solver_kind) {
+void GridSystem::assemble(const model::ModelCase& c, Grid g, int solver_kind) {  // then prepare()
     coefficients.resize(static_cast<std::size_t>(g.N()));
     model::assemble_coefficients(c, g.Nx, g.Ny, coefficients);
     prepare(g, solver_kind);
