@@ -89,7 +89,6 @@ void adi_line_factors(const model::StencilView& v, Grid g, AdiLines& lines) {
         d[k] = k < nx ? a.aP[k] : a.aS[k] * p[k - nx] + a.aP[k];
         p[k] = -a.aN[k] / d[k];
     }
-    // The same doubles, bit for bit, are the same values whichever node they are read at.
     auto same = [](const Field& f, std::ptrdiff_t k, std::ptrdiff_t l) { return same_bits(f[k], f[l]); };
     lines.rows_alike = lines.columns_alike = g.Ny >= 3 && g.Nx >= 3;
     for (std::ptrdiff_t k = 2 * nx; k < n - nx && lines.rows_alike; ++k)

@@ -41,7 +41,6 @@ struct Stencil {
     Coefficient<UN> aN;
 };
 using ArrayStencil = Stencil<false, false, false, false, false>;
-
 inline ArrayStencil array_stencil(const model::StencilView& a) {
     return {{a.aS.data()}, {a.aW.data()}, {a.aP.data()}, {a.aE.data()}, {a.aN.data()}};
 }

@@ -42,9 +42,7 @@ struct InteriorPass : BandPass {
         const std::ptrdiff_t k = r * nx + 1 + i;
         t[k] = relaxed_value(a, f, t, nx, k);
     }
-    void row(std::ptrdiff_t r) {
-        for (std::ptrdiff_t i = 0; i < nx - 2; ++i) node(r, i);
-    }
+    void row(std::ptrdiff_t r) { for (std::ptrdiff_t i = 0; i < nx - 2; ++i) node(r, i); }
 };
 
 // Two sweeps at a time pay where three coefficient arrays are read, from 2^16 nodes (the benchmark,

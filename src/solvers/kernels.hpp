@@ -85,8 +85,7 @@ struct Scratch {
     static std::uint64_t bytes(Grid g, int solver_kind);
 };
 
-// The pieces of prepare(): MSI's factorisation (node by node in ascending order) and ADI's line
-// factors (in the plain half-sweeps' order).
+// The pieces of prepare(): MSI's factorisation and ADI's line factors.
 void msi_factorise(const model::StencilView& a, Grid g, MsiFactors& f);
 void adi_line_factors(const model::StencilView& a, Grid g, AdiLines& lines);
 
@@ -153,8 +152,7 @@ struct Relaxation {
     MsiParams msi;
     AdiParams adi;
 
-    // `count` iterations of the selected solver per call (the MSI limit), as both drivers ask.
-    static Relaxation of(int solver_kind, int count, double msi_tolerance) {
+    static Relaxation of(int solver_kind, int count, double msi_tolerance) {  // `count` iterations a call
         return {solver_kind, {count}, {count, msi_tolerance}, {count}};
     }
 };

@@ -98,12 +98,9 @@ struct Factors {
     double back(double partial, const double* d, std::ptrdiff_t nx, std::ptrdiff_t k) const {
         return (partial - U2[k] * d[k + nx - 1]) - U3[k] * d[k + nx];
     }
-    // Whether node (i, row) (0-based) holds the held set: its factors are then those numbers, the
-    // same doubles as the arrays hold there.
-    bool held(std::ptrdiff_t row, std::ptrdiff_t i) const {
-        if (f->held_runs.empty()) return false;
-        const auto [first, end] = f->held_runs[static_cast<std::size_t>(row)];
-        return i >= first && i < end;
+    // The columns [first, end) of 0-based row `row` that hold the held set (the arrays' doubles).
+    std::pair<std::ptrdiff_t, std::ptrdiff_t> held(std::ptrdiff_t row) const {
+        return f->held_runs.empty() ? std::pair<std::ptrdiff_t, std::ptrdiff_t>{0, 0} : f->held_runs[row];
     }
 };
 
@@ -167,6 +164,7 @@ struct ForwardPass : BandPass {
     double* current = nullptr;  // this band's residuals; its squares not yet summed
     const double* previous = nullptr;
     std::ptrdiff_t r0 = 0, summed = 0, pending = 0;
+    std::pair<std::ptrdiff_t, std::ptrdiff_t> held[kRows];  // the band rows' held columns
 
     double square(double v) {
         if constexpr (Norm) sum += v * v;
@@ -189,6 +187,7 @@ struct ForwardPass : BandPass {
         current = ring + (current == ring ? kRows * nx : 0);
         r0 = row0;
         for (int b = 0; b < kRows; ++b) {
+            held[b] = F.held(r0 + b);
             const std::ptrdiff_t begin = (r0 + b) * nx;
             double* __restrict r = current + b * nx;
             r[0] = msi_residual_value(a, f, t, nx, begin);
@@ -206,7 +205,7 @@ struct ForwardPass : BandPass {
     }
     void node(std::ptrdiff_t row, std::ptrdiff_t i) {
         const std::ptrdiff_t k = row * nx + i;
-        if (i > 0 && F.held(row, i)) {
+        if (i > 0 && i >= held[row - r0].first && i < held[row - r0].second) {
             const std::array<double, 7>& h = F.f->held;
             const double p = current[(row - r0) * nx + i] - h[1] * w[k - 1];
             w[k] = ((p - h[2] * w[k - nx + 1]) - h[3] * w[k - nx]) / h[0];
@@ -276,10 +275,19 @@ struct BackPass : BandPass {
         low = new_low;
         d = buffer - low * nx;
     }
-    void band(std::ptrdiff_t r0) { hand_down(ny - 1 - r0 - kRows); }
+    std::ptrdiff_t r0 = 0;
+    std::pair<std::ptrdiff_t, std::ptrdiff_t> held[kRows];  // the band rows' held positions
+    void band(std::ptrdiff_t row0) {
+        hand_down(ny - 1 - row0 - kRows);
+        r0 = row0;
+        for (int b = 0; b < kRows; ++b) {
+            const auto [first, end] = F.held(ny - 2 - r0 - b);
+            held[b] = {nx - end, nx - first};
+        }
+    }
     void node(std::ptrdiff_t r, std::ptrdiff_t i) {
         const std::ptrdiff_t k = at(r, i);
-        if (i > 0 && F.held(ny - 2 - r, nx - 1 - i)) {
+        if (i > 0 && i >= held[r - r0].first && i < held[r - r0].second) {
             const std::array<double, 7>& h = F.f->held;
             d[k] = ((w[k] - h[4] * d[k + 1]) - h[5] * d[k + nx - 1]) - h[6] * d[k + nx];
         } else {

@@ -1,8 +1,7 @@
-// The two stencil kernels of the FAS cycle besides the smoothers: the level residual and the FAS
-// right-hand side. The plain loop of each reads every coefficient from its array; the production
-// one reads the coefficients uniform over the interior as numbers at the interior nodes: the same
-// doubles, so the same bits. Each position is written once from values the pass does not write,
-// so the order of the visits has no effect; rows are walked in storage order.
+// The level residual and the FAS right-hand side. The plain loop of each reads every coefficient
+// from its array; the production one reads those uniform over the interior as numbers at interior
+// nodes: the same doubles, so the same bits. Each position is written once from values the pass
+// does not write, so the order of the visits has no effect; rows are walked in storage order.
 
 #include <cstddef>
 

@@ -7,9 +7,8 @@
 
 namespace advdiff::solvers {
 
-namespace {
+namespace {  // a * b and a + b, the largest value instead of a wrap-around
 constexpr std::uint64_t kMost = std::numeric_limits<std::uint64_t>::max();
-// a * b, the largest value instead of a wrap-around.
 std::uint64_t times(std::uint64_t a, std::uint64_t b) { return b != 0 && a > kMost / b ? kMost : a * b; }
 std::uint64_t plus(std::uint64_t a, std::uint64_t b) { return a > kMost - b ? kMost : a + b; }
 }  // namespace
