@@ -182,7 +182,7 @@ struct ForwardPass : BandPass {
     void band(std::ptrdiff_t row0) {
         while (summed < pending) step();
         previous = current;
-        pending = previous ? kRows * nx : 0;
+        pending = Norm && previous ? kRows * nx : 0;
         summed = 0;
         current = ring + (current == ring ? kRows * nx : 0);
         r0 = row0;
