@@ -43,7 +43,7 @@ const Field& initial_field(Flow flow, int n) {
     if (T.empty()) {
         T.assign(static_cast<std::size_t>(n) * static_cast<std::size_t>(n), 0.0);
         Field analytic(T.size(), 0.0);
-        model::initialise_field(model::make_model_case(flow_settings(flow)), 1, n, n, T, analytic);
+        model::initialise_field(model::GridValues(model::make_model_case(flow_settings(flow)), n, n), 1, T, analytic);
     }
     return T;
 }

@@ -11,13 +11,14 @@ namespace advdiff::run {
 
 std::uint64_t single_grid_bytes(int Nx, int Ny, int solver_kind) {
     const Grid grid{Nx, Ny};
-    // TNum and T_Analitica, the prepared system, the solver's scratch.
+    // TNum and T_Analitica, the prepared system, the boundary values, the solver's scratch.
     const auto n = static_cast<std::uint64_t>(Nx) * static_cast<std::uint64_t>(Ny);
     return solvers::total_bytes({solvers::bytes_of(2 * n), solvers::GridSystem::bytes(grid, solver_kind),
-                                 solvers::Scratch::bytes(grid, solver_kind)});
+                                 model::GridValues::bytes(Nx, Ny), solvers::Scratch::bytes(grid, solver_kind)});
 }
 
 void run_single_grid(ProblemState& state) {
+    PhaseClock clock(state.profile);
     const SimulationSettings& s = state.settings;
     const int Nx = state.Nx, Ny = state.Ny;
     state.N = Nx * Ny;
@@ -35,17 +36,22 @@ void run_single_grid(ProblemState& state) {
     system.assemble(model_case, grid, s.solver_kind);
     state.hx = model::spacing(Nx);
     state.hy = model::spacing(Ny);
-    model::initialise_field(model_case, s.initial_estimate, Nx, Ny, state.TNum, state.T_Analitica);
+    model::initialise_field(model::GridValues(model_case, Nx, Ny), s.initial_estimate, state.TNum, state.T_Analitica);
 
     std::vector<double>& norm_history = state.stats.norm_history;
     auto iteration_error = [&] {
         return model::l1_mean_difference(Nx, Ny, N, state.TNum, state.reference_solution);
     };
-    state.stats.norm_entry(0) = iteration_error();
+    clock.charge(RunProfile::setup_and_assembly);
+    const double initial_norm = iteration_error();
+    clock.charge(RunProfile::norm);
+    state.stats.record_norm(0, initial_norm);
+    if (state.stats.on_norm) clock.skip();
 
     solvers::Scratch scratch;
     scratch.prepare(grid, s.solver_kind);  // here, so that the iteration loop allocates nothing
     const solvers::Relaxation one_iteration = solvers::Relaxation::of(s.solver_kind, 1, s.msi_tolerance);
+    clock.charge(RunProfile::setup_and_assembly);
 
     int& iteration_count = state.stats.iteration_count;
     iteration_count = 1;
@@ -57,17 +63,21 @@ void run_single_grid(ProblemState& state) {
             // write the same solution again, and its norm is the same value.
             if (outer == 1) {
                 solvers::gauss_elimination({}, system, b, state.TNum, scratch);
+                clock.charge(RunProfile::smoothing);
                 norm = iteration_error();
             } else {
                 norm = norm_history[static_cast<std::size_t>(iteration_count - 1)];
             }
         } else if (solvers::relax(one_iteration, system, b, state.TNum, scratch)) {
+            clock.charge(RunProfile::smoothing);
             norm = iteration_error();
         } else {
             // No solver step: the field, and so its norm, stay as they were.
             norm = norm_history[static_cast<std::size_t>(iteration_count - 1)];
         }
-        state.stats.norm_entry(iteration_count) = norm;
+        clock.charge(RunProfile::norm);
+        state.stats.record_norm(iteration_count, norm);
+        if (state.stats.on_norm) clock.skip();  // the monitor's line counts as "other"
         if (norm <= s.tolerance) break;
         ++iteration_count;
     }
