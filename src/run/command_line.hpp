@@ -67,7 +67,8 @@ std::optional<int> answer_help_or_version(const GivenOption& option, const char*
     return finish_standard_output(program);
 }
 
-// Runs `body`; a failure becomes one line "<program>: error: <what>" on stderr and exit status 1.
+// Runs `body`; a failure becomes one line "<program>: error: <what>" on stderr and exit status 1,
+// its text made printable() whatever it holds (a file name with a newline or an escape sequence).
 template <typename Body>
 int run_reporting_errors(const char* program, Body&& body) {
     try {
@@ -76,7 +77,7 @@ int run_reporting_errors(const char* program, Body&& body) {
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "%s: error: out of memory\n", program);
     } catch (const std::exception& e) {  // RunError and anything unforeseen
-        std::fprintf(stderr, "%s: error: %s\n", program, e.what());
+        std::fprintf(stderr, "%s: error: %s\n", program, printable(e.what()).c_str());
     } catch (...) {
         std::fprintf(stderr, "%s: error: unexpected failure\n", program);
     }
@@ -85,7 +86,7 @@ int run_reporting_errors(const char* program, Body&& body) {
 
 // Command-line misuse: one error line, the usage line, exit status 2.
 inline int usage_error(const char* program, const std::string& message, const char* usage) {
-    std::fprintf(stderr, "%s: error: %s\n%s\n", program, message.c_str(), usage);
+    std::fprintf(stderr, "%s: error: %s\n%s\n", program, printable(message).c_str(), usage);
     return 2;
 }
 
