@@ -190,6 +190,21 @@ TEST(PlatformCheckWritableTarget, RejectsNamesThatCannotBeWritten) {
     EXPECT_EQ(folder.names(), (std::vector<std::string>{"plain.txt", "results"}));
 }
 
+TEST(PlatformCheckWritableTarget, TakesTheLongestNameTheFileSystemTakesAndRefusesOneByteMore) {
+    ScratchFolder folder;
+    const long name_max = pathconf(folder.path().c_str(), _PC_NAME_MAX);
+    ASSERT_GT(name_max, 0);
+    const std::string longest(static_cast<std::size_t>(name_max), 'r');
+    EXPECT_NO_THROW(check_writable_target(folder / longest, "--summary", 0, ""));
+    write_file_atomically(folder / longest, "report");
+    EXPECT_EQ(folder.names(), std::vector<std::string>{longest});
+
+    const auto error = run_error_of([&] { check_writable_target(folder / (longest + "r"), "--summary", 0, ""); });
+    ASSERT_TRUE(error);
+    EXPECT_TRUE(contains(error->message(), std::to_string(name_max + 1) + " bytes long")) << error->what();
+    EXPECT_EQ(folder.names(), std::vector<std::string>{longest});
+}
+
 TEST(PlatformCheckWritableTarget, RejectsAFolderWithoutWritePermission) {
     if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
     ScratchFolder folder;
