@@ -15,11 +15,11 @@ namespace {
 
 constexpr const char* kProgram = "advdiff2d";
 constexpr const char* kUsage =
-    "usage: advdiff2d [--window SECONDS] [--no-edit] [--summary FILE] [--fields FILE.vti] [--help] [--version]";
+    "usage: advdiff2d [--window SECONDS] [--no-edit] [--summary FILE] [--fields FILE.vti] [--memory-needed] [--help] [--version]";
 
 constexpr advdiff::run::AcceptedOption kOptions[] = {
     {"--window", "SECONDS"}, {"--no-edit", ""},  {"--summary", "FILE"},
-    {"--fields", "FILE.vti"}, {"--help", "", "-h"}, {"--version", ""},
+    {"--fields", "FILE.vti"}, {"--memory-needed", ""}, {"--help", "", "-h"}, {"--version", ""},
 };
 
 void print_help() {
@@ -41,6 +41,11 @@ void print_help() {
         "                    convergence, accuracy, norm history) to FILE\n"
         "  --fields FILE.vti also write TNum, T_Analitica, error and reference_solution on the finest\n"
         "                    grid to FILE.vti (VTK XML ImageData)\n"
+        "  --memory-needed   print the bytes of memory the run would need at most (its arrays, the\n"
+        "                    buffers of the outputs asked for, the norms of max_iterations iterations)\n"
+        "                    as one decimal number, and exit: the input files are read and checked\n"
+        "                    as for a run, with the other options given, but nothing is computed\n"
+        "                    or written and the figure is not compared with the memory available\n"
         "  --help            this text\n"
         "  --version         the program's version\n",
         kUsage);
@@ -55,12 +60,25 @@ bool is_missing_reference(const advdiff::RunError& e) {
     return false;
 }
 
+// Runs `body`, adding to a missing reference file's error how to make the file.
+template <typename Body>
+void saying_how_to_make_a_missing_reference(Body&& body) {
+    try {
+        body();
+    } catch (const advdiff::RunError& e) {
+        if (!is_missing_reference(e)) throw;
+        throw advdiff::RunError(e.file(), e.line(), e.setting(),
+                                e.message() + " (advdiff2d-reference makes it from the input files)");
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     namespace run = advdiff::run;
     run::survive_broken_pipes();
     run::ProgramOptions options;
+    bool memory_needed = false;
     try {
         for (const run::GivenOption& option : run::parse_command_line(argc, argv, kOptions)) {
             if (const auto status = run::answer_help_or_version(option, kProgram, print_help)) return *status;
@@ -68,20 +86,22 @@ int main(int argc, char** argv) {
             if (option.name == "--window") options.window_seconds = run::parse_seconds(option);
             if (option.name == "--summary") options.outputs.summary_path = option.value;
             if (option.name == "--fields") options.outputs.fields_path = option.value;
+            if (option.name == "--memory-needed") memory_needed = true;
         }
     } catch (const run::UsageError& e) {
         return run::usage_error(kProgram, e.what(), kUsage);
     }
 
     advdiff::platform::install_interrupt_handlers();
+    if (memory_needed) {
+        const int status = run::run_reporting_errors(kProgram, [&] {
+            saying_how_to_make_a_missing_reference([&] {
+                std::printf("%llu\n", static_cast<unsigned long long>(run::memory_needed(options)));
+            });
+        });
+        return status != 0 ? status : run::finish_standard_output(kProgram);
+    }
     advdiff::platform::keep_freed_memory_for_reuse();
-    return run::run_reporting_errors(kProgram, [&] {
-        try {
-            run::run_program(options);
-        } catch (const advdiff::RunError& e) {
-            if (!is_missing_reference(e)) throw;
-            throw advdiff::RunError(e.file(), e.line(), e.setting(),
-                                    e.message() + " (advdiff2d-reference makes it from the input files)");
-        }
-    });
+    return run::run_reporting_errors(kProgram,
+                                     [&] { saying_how_to_make_a_missing_reference([&] { run::run_program(options); }); });
 }
