@@ -85,23 +85,21 @@ std::string link_text(const std::string& link) {
     return target;
 }
 
-// The first link on the way from `path` to a file that the system keeps for a running process
-// rather than for a file name (/dev/stdout leads to /proc/self/fd/1). Writing a file under such a
+// The first name on the way from `path` through its links that lies on the proc file system: a
+// link the system keeps for a running process rather than a file name (/dev/stdout leads to
+// /proc/self/fd/1), even where the descriptor it stands for is closed. Writing a file under such a
 // name would replace the file behind the descriptor (or the link), never write into the stream it
 // stands for.
 struct ProcessLink {
     std::string link;    // as met on the way: "/proc/self/fd/1"
-    std::string target;  // what it reads as: "/home/u/out.txt", "pipe:[8231]"
-    int own_descriptor;  // the descriptor of this process it stands for, or -1
+    std::string target;  // what it reads as: "/home/u/out.txt", "pipe:[8231]"; empty if nothing
+    int own_descriptor;  // the descriptor 0, 1 or 2 of this process it stands for, or -1
 };
 
 std::optional<ProcessLink> process_link_on_the_way(const std::string& path) {
     std::string current = path;
     for (int hop = 0; hop < 40; ++hop) {  // the system's own limit on links followed
-        struct stat info {};
-        if (lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return std::nullopt;
         const PathParts parts = split_path(current);
-        const std::string target = link_text(current);
         if (on_process_file_system(parts.folder)) {
             int descriptor = -1;
             char* folder = realpath(parts.folder.c_str(), nullptr);
@@ -109,8 +107,11 @@ std::optional<ProcessLink> process_link_on_the_way(const std::string& path) {
                 parts.base.size() == 1 && parts.base[0] >= '0' && parts.base[0] <= '2')
                 descriptor = parts.base[0] - '0';
             std::free(folder);
-            return ProcessLink{current, target, descriptor};
+            return ProcessLink{current, link_text(current), descriptor};
         }
+        struct stat info {};
+        if (lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return std::nullopt;
+        const std::string target = link_text(current);
         if (target.empty()) return std::nullopt;
         current = target.front() == '/' ? target : parts.folder + "/" + target;
     }

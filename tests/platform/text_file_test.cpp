@@ -326,6 +326,33 @@ TEST(PlatformCheckOutputTarget, RefusesAnExistingTargetThatIsNotARegularFile) {
     EXPECT_EQ(folder.names(), (std::vector<std::string>{"pipe"}));
 }
 
+TEST(PlatformCheckOutputTarget, RefusesANameThatLeadsToAStreamOfAProcess) {
+    ScratchFolder folder;
+    ASSERT_EQ(symlink("/proc/self/fd/2", (folder / "to-stderr").c_str()), 0);
+    ASSERT_EQ(symlink("/proc/self/fd/99", (folder / "to-closed").c_str()), 0);  // no such descriptor
+    ASSERT_EQ(symlink("/dev/stdout", (folder / "to-stdout").c_str()), 0);
+    const struct {
+        std::string path;
+        std::string message_part;
+    } cases[] = {
+        {"/dev/stdout", "\"/dev/stdout\" leads to \"/proc/self/fd/1\", this program's standard output"},
+        {"/proc/self/fd/0", "\"/proc/self/fd/0\" is this program's standard input"},
+        {folder / "to-stderr", "this program's standard error"},
+        {folder / "to-stdout", "leads to \"/proc/self/fd/1\", this program's standard output"},
+        {folder / "to-closed", "leads to \"/proc/self/fd/99\", a link the system keeps for a running program"},
+    };
+    for (const auto& c : cases) {
+        const auto error = run_error_of([&] { check_output_target(c.path, {}, "--summary", 0, ""); });
+        ASSERT_TRUE(error) << c.path;
+        EXPECT_TRUE(contains(error->message(), c.message_part)) << error->message();
+        EXPECT_TRUE(contains(error->message(), "not a file name")) << error->message();
+    }
+    // Written after all (the checks ran long before): the link stays as it was.
+    EXPECT_THROW(write_file_atomically(folder / "to-closed", "summary"), RunError);
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"to-closed", "to-stderr", "to-stdout"}));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "to-closed"));
+}
+
 TEST(PlatformWriteFileAtomically, NeverReplacesAFifoThatAppearedUnderTheName) {
     ScratchFolder folder;
     ASSERT_EQ(mkfifo((folder / "relat.txt").c_str(), 0600), 0);
