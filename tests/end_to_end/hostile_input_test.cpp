@@ -464,18 +464,30 @@ TEST(HostileMemory, MemoryNeededCoversWhatTheRunTakesAndFailsAsTheRunWould) {
         }
     }
     // What the run refuses, --memory-needed refuses with the same line.
-    ScratchFolder folder;
-    write_inputs(folder, MG);
-    const auto before = snapshot(folder.path());
-    Launch run, asked;
-    run.args = {"--no-edit", "--window", "0", "--summary", "SG2D_000.ent"};
-    asked.args = {"--memory-needed", "--summary", "SG2D_000.ent"};
-    const Ended refused = testing::run(folder.path(), run);
-    expect_refused(refused, "--summary: ", {"of single-grid runs"}, before, folder.path());
-    const Ended r = testing::run(folder.path(), asked);
-    expect_refused(r, "--summary: ", {}, before, folder.path());
-    EXPECT_EQ(r.err, refused.err);
-    EXPECT_EQ(r.out, "");
+    const struct {
+        std::vector<Edit> edits;
+        std::vector<std::string> options;
+        std::string where;
+    } refusals[] = {
+        {{}, {"--summary", "SG2D_000.ent"}, "--summary: "},
+        {{{1, "4"}}, {"--strict"}, "MG2D_000.ent:1: solver_kind: "},  // no Gauss elimination smoother
+    };
+    for (const auto& c : refusals) {
+        SCOPED_TRACE(c.where);
+        ScratchFolder folder;
+        write_inputs(folder, MG, c.edits);
+        const auto before = snapshot(folder.path());
+        Launch run, asked;
+        run.args = {"--no-edit", "--window", "0"};
+        asked.args = {"--memory-needed"};
+        for (Launch* launch : {&run, &asked}) launch->args.insert(launch->args.end(), c.options.begin(), c.options.end());
+        const Ended refused = testing::run(folder.path(), run);
+        expect_refused(refused, c.where, {}, before, folder.path());
+        const Ended r = testing::run(folder.path(), asked);
+        expect_refused(r, c.where, {}, before, folder.path());
+        EXPECT_EQ(r.err, refused.err);
+        EXPECT_EQ(r.out, "");
+    }
 }
 
 TEST(HostileMemory, TheSummaryOfALongHistoryNeedsNoMoreMemoryThanTheHistory) {

@@ -19,15 +19,6 @@ REPO = pathlib.Path(__file__).resolve().parents[2]
 EXAMPLES = REPO / "examples"
 
 
-@pytest.fixture(scope="module")
-def build_dir():
-    folder = pathlib.Path(os.environ.get("ADVDIFF_BUILD_DIR", REPO / "build")).resolve()
-    for name in ("advdiff2d", "advdiff2d-reference"):
-        if not os.access(folder / name, os.X_OK):
-            pytest.fail(f"{folder / name} is missing: build the project or set ADVDIFF_BUILD_DIR")
-    return folder
-
-
 def set_values(path, values):
     """Replaces the values on the given 0-based lines of a parameter file."""
     lines = path.read_text().splitlines(keepends=True)
