@@ -36,7 +36,7 @@ const RotatingFlowGrid& grid_of(std::map<int, std::unique_ptr<RotatingFlowGrid>>
         g->uniform = solvers::UniformInterior::find(g->view(), n, n);
         g->initial.assign(static_cast<std::size_t>(g->N), 0.0);
         Field analytic(static_cast<std::size_t>(g->N), 0.0);
-        model::initialise_field(g->model_case, 1, n, n, g->initial, analytic);
+        model::initialise_field(model::GridValues(g->model_case, n, n), 1, g->initial, analytic);
         slot = std::move(g);
     }
     return *slot;

@@ -1,6 +1,6 @@
-// Whole-grid kernels outside the solvers: coefficient assembly, the iteration-error norm, and the
+// Whole-grid kernels outside the solvers: coefficient assembly, the iteration-error norm, the
 // multigrid transfers (injection to the next coarser level, prolongation of a coarse correction
-// to the size given, the boundary values of a level).
+// to the size given, the boundary values of a level), and sin and sinh at the grid coordinates.
 
 #include <cmath>
 #include <map>
@@ -8,6 +8,7 @@
 #include <string>
 
 #include "bench_support.hpp"
+#include "model/correctly_rounded.hpp"
 #include "model/norm.hpp"
 #include "multigrid/fas_cycle.hpp"
 #include "multigrid/transfer.hpp"
@@ -86,11 +87,11 @@ void prolongate_bench(benchmark::State& state) {
 // A node update is one boundary node written (each corner counted once).
 void boundary_bench(benchmark::State& state) {
     const int n = size_of(state);
-    const model::ModelCase c = model::make_model_case(rotating_flow_settings());
+    const model::GridValues values(model::make_model_case(rotating_flow_settings()), n, n);
     Field X = smooth_field(n, n);
     const double t0 = thread_cpu_seconds();
     for (auto _ : state) {
-        multigrid::apply_boundary_values(c, n, n, X);
+        multigrid::apply_boundary_values(values, X);
         benchmark::ClobberMemory();
     }
     set_kernel_counters(state, 4.0 * (n - 1), 8.0, thread_cpu_seconds() - t0);
@@ -140,6 +141,25 @@ void fas_rhs_bench(benchmark::State& state) {
     set_kernel_counters(state, static_cast<double>(n) * n, 8.0 * ((Uniform ? 3 : 5) + 3), thread_cpu_seconds() - t0);
 }
 
+// f(pi x_i) at the coordinates x_i, i = 2 .. n, of an n-node side, as pure diffusion's per-grid
+// table evaluates sin and sinh (a "node" is one call; x_1 = 0 is left out, as the multiple-precision
+// path takes positive arguments only). The C library's functions are there for scale.
+template <double (*F)(double)>
+void coordinate_function_bench(benchmark::State& state) {
+    const int n = size_of(state);
+    const double h = model::spacing(n);
+    Field out(static_cast<std::size_t>(n), 0.0);
+    const double t0 = thread_cpu_seconds();
+    for (auto _ : state) {
+        for (int i = 2; i <= n; ++i) out[static_cast<std::size_t>(i - 1)] = F(kPi * model::coordinate(i, h));
+        benchmark::ClobberMemory();
+    }
+    set_kernel_counters(state, static_cast<double>(n - 1), 8.0, thread_cpu_seconds() - t0);
+}
+
+double c_library_sin(double x) { return std::sin(x); }
+double c_library_sinh(double x) { return std::sinh(x); }
+
 }  // namespace
 
 void register_grid_benchmarks() {
@@ -157,6 +177,12 @@ void register_grid_benchmarks() {
     each_size("level_residual/production", residual_bench<true>);
     each_size("fas_right_hand_side/plain", fas_rhs_bench<false>);
     each_size("fas_right_hand_side/production", fas_rhs_bench<true>);
+    each_size("sin_pi_x/c_library", coordinate_function_bench<c_library_sin>);
+    each_size("sin_pi_x/multiple_precision", coordinate_function_bench<model::cr_detail::sin_multiprecision>);
+    each_size("sin_pi_x/production", coordinate_function_bench<model::cr_sin>);
+    each_size("sinh_pi_y/c_library", coordinate_function_bench<c_library_sinh>);
+    each_size("sinh_pi_y/multiple_precision", coordinate_function_bench<model::cr_detail::sinh_multiprecision>);
+    each_size("sinh_pi_y/production", coordinate_function_bench<model::cr_sinh>);
 }
 
 }  // namespace advdiff::bench

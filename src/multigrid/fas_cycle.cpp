@@ -53,6 +53,8 @@ FasCycle::FasCycle(const GridHierarchy& h, const model::ModelCase& model_case, i
         // The coefficients of a level depend only on its size and the case, so each level is
         // assembled once instead of on every visit.
         l.system.assemble(model_case_, l.nx, l.ny);
+        // Likewise its boundary values, which every visit writes again.
+        l.values = model::GridValues(model_case_, l.nx, l.ny);
     }
     const auto total = static_cast<std::size_t>(h.total_nodes());
     // new double[n] leaves the values unset: no pass over memory that is written before it is read.
@@ -67,9 +69,11 @@ FasCycle::FasCycle(const GridHierarchy& h, const model::ModelCase& model_case, i
 std::uint64_t FasCycle::bytes_needed(const GridHierarchy& h, int solver_kind) {
     const auto total = static_cast<std::uint64_t>(h.total_nodes());
     std::uint64_t bytes = 4 * total * sizeof(double);  // solution, rhs, residual, correction
-    for (int lev = 1; lev <= h.level_count(); ++lev)
-        bytes += solvers::GridSystem::bytes(static_cast<std::uint64_t>(h.level_nodes[static_cast<std::size_t>(lev - 1)]),
-                                            solver_kind);
+    for (int lev = 1; lev <= h.level_count(); ++lev) {
+        const auto k = static_cast<std::size_t>(lev - 1);
+        bytes += solvers::GridSystem::bytes(static_cast<std::uint64_t>(h.level_nodes[k]), solver_kind) +
+                 model::GridValues::bytes(h.level_nx[k], h.level_ny[k]);
+    }
     if (h.level_count() >= 1)
         bytes += solvers::SolverWorkspace::bytes(static_cast<std::uint64_t>(h.level_nodes[0]), solver_kind);
     return bytes;
@@ -78,6 +82,8 @@ std::uint64_t FasCycle::bytes_needed(const GridHierarchy& h, int solver_kind) {
 std::span<double> FasCycle::finest_solution() { return level(1).segment(solution_); }
 
 const solvers::GridSystem& FasCycle::finest_system() const { return levels_.front().system; }
+
+const model::GridValues& FasCycle::finest_values() const { return levels_.front().values; }
 
 void FasCycle::smooth(Level& l, std::span<double> X) { solvers::relax(smoother_, l.system, l.segment(rhs_), X, work_); }
 
@@ -109,7 +115,7 @@ void FasCycle::cycle(CycleTimes* times) {
             });
         }
         step(lev, CycleTimes::kSmooth, [&] { smooth(l, X); });
-        step(lev, CycleTimes::kBoundary, [&] { apply_boundary_values(model_case_, l.nx, l.ny, X); });
+        step(lev, CycleTimes::kBoundary, [&] { apply_boundary_values(l.values, X); });
         if (lev < L) {
             // The coarsest level's residual would never be read.
             step(lev, CycleTimes::kResidual,
@@ -127,9 +133,9 @@ void FasCycle::cycle(CycleTimes* times) {
         const std::span<double> X = l.segment(solution_);
         step(lev, CycleTimes::kProlongate,
              [&] { prolongate_correction(l.nx, l.ny, coarse.segment(correction_), coarse.nx, X); });
-        step(lev, CycleTimes::kBoundary, [&] { apply_boundary_values(model_case_, l.nx, l.ny, X); });
+        step(lev, CycleTimes::kBoundary, [&] { apply_boundary_values(l.values, X); });
         step(lev, CycleTimes::kSmooth, [&] { smooth(l, X); });
-        step(lev, CycleTimes::kBoundary, [&] { apply_boundary_values(model_case_, l.nx, l.ny, X); });
+        step(lev, CycleTimes::kBoundary, [&] { apply_boundary_values(l.values, X); });
         if (lev > 1) step(lev, CycleTimes::kCorrection, [&] { subtract_from(X, l.segment(correction_)); });
     }
 }
@@ -154,7 +160,7 @@ void run_multigrid(ProblemState& state) {
     state.hy = model::spacing(finest.Ny);
     state.TNum.assign(static_cast<std::size_t>(finest.N), 0.0);
     state.T_Analitica.assign(static_cast<std::size_t>(finest.N), 0.0);
-    model::initialise_field(model_case, s.initial_estimate, finest.Nx, finest.Ny, state.TNum, state.T_Analitica);
+    model::initialise_field(fas.finest_values(), s.initial_estimate, state.TNum, state.T_Analitica);
     clock.charge(RunProfile::setup_and_assembly);
     const double initial_norm =
         model::l1_mean_difference(finest.Nx, finest.Ny, finest.N, state.TNum, state.reference_solution);

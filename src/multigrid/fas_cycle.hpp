@@ -39,9 +39,10 @@ public:
     // The iterate of level 1 (node order), which the caller sets before the first cycle.
     std::span<double> finest_solution();
     const solvers::GridSystem& finest_system() const;
+    const model::GridValues& finest_values() const;
 
     // Bytes the cycle allocates for the hierarchy: the four level arrays, every level's system
-    // and the solver work vectors sized for the finest level.
+    // and boundary values, and the solver work vectors sized for the finest level.
     static std::uint64_t bytes_needed(const GridHierarchy& hierarchy, int solver_kind);
 
     // One V-cycle. Going down, every level is smoothed, coarser levels starting from the injected
@@ -56,6 +57,7 @@ private:
         int nx = 0, ny = 0, n = 0;
         std::size_t offset = 0;
         solvers::GridSystem system;
+        model::GridValues values;  // the level's boundary values (and analytic solution)
         std::span<double> segment(LevelArray& array) const {
             return {array.get() + offset, static_cast<std::size_t>(n)};
         }

@@ -9,9 +9,10 @@
 
 namespace advdiff::multigrid {
 
-// Writes the Dirichlet values of the case into the boundary nodes of X (an Nx x Ny level): north
-// row, south row, west column, east column, in this order, so that each corner keeps the value of
-// the side written last. Interior nodes are not changed.
-void apply_boundary_values(const model::ModelCase& c, int Nx, int Ny, std::span<double> X);
+// Writes the Dirichlet values of the case into the boundary nodes of X (the level of `values`):
+// north row, south row, west column, east column, in this order, so that each corner keeps the
+// value of the side written last. Interior nodes are not changed. The values come from the
+// level's table, made once per run: no sin is evaluated in a cycle.
+void apply_boundary_values(const model::GridValues& values, std::span<double> X);
 
 }  // namespace advdiff::multigrid

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "model/model_problem.hpp"
 #include "multigrid/fas_cycle.hpp"
 #include "multigrid/hierarchy.hpp"
 #include "output/console.hpp"
@@ -60,22 +61,24 @@ void run_repetition(ProblemState& state) {
 
 std::uint64_t bytes_needed(const ProblemState& state, const output::OutputRequest& outputs) {
     const SimulationSettings& s = state.settings;
-    std::uint64_t finest = 0, driver = 0;
+    std::uint64_t finest = 0, driver = 0, report_values = 0;
     if (s.run_mode == kMultigrid) {
         std::string why;
         const auto h = multigrid::setup_hierarchy(s.level_count, s.coarsest_nx, s.coarsest_ny, s.coarsening_p, &why);
         if (!h) return 0;
         finest = static_cast<std::uint64_t>(h->level_nodes[0]);
         driver = multigrid::multigrid_run_bytes(*h, s.solver_kind);
+        report_values = model::GridValues::bytes(h->level_nx[0], h->level_ny[0]);
     } else {
         finest = static_cast<std::uint64_t>(s.Nx) * static_cast<std::uint64_t>(s.Ny);
         driver = single_grid_bytes(s.Nx, s.Ny, s.solver_kind);
+        report_values = model::GridValues::bytes(s.Nx, s.Ny);
     }
-    // The reference solution, the report's analytic field and the extra outputs' buffers beside
-    // what the driver states.
+    // The reference solution, the report's analytic field and its boundary-value tables, and the
+    // extra outputs' buffers beside what the driver states.
     constexpr std::uint64_t most = std::numeric_limits<std::uint64_t>::max();
     const std::uint64_t extra = output::output_bytes(outputs);
-    const std::uint64_t fields = reference_solution_bytes(finest) + finest * sizeof(double);
+    const std::uint64_t fields = reference_solution_bytes(finest) + finest * sizeof(double) + report_values;
     if (extra > most - fields) return most;
     return driver > most - fields - extra ? most : driver + fields + extra;
 }

@@ -13,9 +13,9 @@ namespace advdiff::run {
 
 std::uint64_t single_grid_bytes(int Nx, int Ny, int solver_kind) {
     const std::uint64_t n = static_cast<std::uint64_t>(Nx) * static_cast<std::uint64_t>(Ny);
-    // TNum and T_Analitica, the system, the solver's work vectors.
+    // TNum and T_Analitica, the system, the boundary values, the solver's work vectors.
     std::uint64_t bytes = 2 * n * sizeof(double) + solvers::GridSystem::bytes(n, solver_kind) +
-                          solvers::SolverWorkspace::bytes(n, solver_kind);
+                          model::GridValues::bytes(Nx, Ny) + solvers::SolverWorkspace::bytes(n, solver_kind);
     if (solver_kind == kElimGauss) {
         // The band of a grid near the 32-bit node limit can pass 2^64 bytes: such a size stands
         // as the largest figure rather than wrapping round to a small one.
@@ -44,7 +44,7 @@ void run_single_grid(ProblemState& state) {
     system.assemble(model_case, Nx, Ny);
     state.hx = model::spacing(Nx);
     state.hy = model::spacing(Ny);
-    model::initialise_field(model_case, s.initial_estimate, Nx, Ny, state.TNum, state.T_Analitica);
+    model::initialise_field(model::GridValues(model_case, Nx, Ny), s.initial_estimate, state.TNum, state.T_Analitica);
 
     std::vector<double>& norm_history = state.stats.norm_history;
     auto iteration_error = [&] {

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "band_solver.hpp"
+#include "model/correctly_rounded.hpp"
 #include "multigrid/transfer.hpp"
 #include "platform/memory.hpp"
 #include "stencil.hpp"
@@ -50,7 +51,7 @@ void relax_to_convergence(const model::StencilCoefficients& c, int Nx, int Ny, s
     const double h = 1.0 / static_cast<double>(n - 1);
     const long max_sweeps = 20L * n + 1000;  // over-relaxation needs about 6 n to reach round-off
     const int patience = 50 + n / 8;
-    double omega = 2.0 / (1.0 + std::sin(kPi * h));
+    double omega = 2.0 / (1.0 + model::cr_sin(kPi * h));
     long sweeps = 0;
     for (;;) {
         start_from_boundary_values(c, Nx, Ny, x);
