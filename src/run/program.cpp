@@ -21,7 +21,7 @@
 #include "run/input_files.hpp"
 #include "run/reference_file.hpp"
 #include "run/single_grid.hpp"
-#include "solvers/gauss_elimination.hpp"
+#include "solvers/kernels.hpp"
 #include "state/run_error.hpp"
 
 namespace advdiff::run {
@@ -41,12 +41,8 @@ void run_repetition(ProblemState& state) {
     PhaseClock clock(state.profile);
     const SimulationSettings& s = state.settings;
     if (s.run_mode == kMultigrid) {
-        // Validated when the input was read; computed again as every repetition starts afresh.
-        std::string why;
-        auto hierarchy = multigrid::setup_hierarchy(s.level_count, s.coarsest_nx, s.coarsest_ny, s.coarsening_p, &why);
-        if (!hierarchy) throw RunError("MG2D_000.ent", 0, "level_count", why);
-        state.hierarchy = std::move(*hierarchy);
-        clock.charge(RunProfile::setup_and_assembly);
+        // state.hierarchy: built from the settings once, when they were read (a pure function of
+        // them, so every repetition would build the same tables).
         load_reference_solution(state);
         clock.charge(RunProfile::reference_reading);
         multigrid::run_multigrid(state);
@@ -63,12 +59,11 @@ std::uint64_t bytes_needed(const ProblemState& state, const output::OutputReques
     const SimulationSettings& s = state.settings;
     std::uint64_t finest = 0, driver = 0, report_values = 0;
     if (s.run_mode == kMultigrid) {
-        std::string why;
-        const auto h = multigrid::setup_hierarchy(s.level_count, s.coarsest_nx, s.coarsest_ny, s.coarsening_p, &why);
-        if (!h) return 0;
-        finest = static_cast<std::uint64_t>(h->level_nodes[0]);
-        driver = multigrid::multigrid_run_bytes(*h, s.solver_kind);
-        report_values = model::GridValues::bytes(h->level_nx[0], h->level_ny[0]);
+        const GridHierarchy& h = state.hierarchy;
+        if (h.level_count() < 1) return 0;
+        finest = static_cast<std::uint64_t>(h.level_nodes[0]);
+        driver = multigrid::multigrid_run_bytes(h, s.solver_kind);
+        report_values = model::GridValues::bytes(h.level_nx[0], h.level_ny[0]);
     } else {
         finest = static_cast<std::uint64_t>(s.Nx) * static_cast<std::uint64_t>(s.Ny);
         driver = single_grid_bytes(s.Nx, s.Ny, s.solver_kind);
@@ -76,11 +71,8 @@ std::uint64_t bytes_needed(const ProblemState& state, const output::OutputReques
     }
     // The reference solution, the report's analytic field and its boundary-value tables, and the
     // extra outputs' buffers beside what the driver states.
-    constexpr std::uint64_t most = std::numeric_limits<std::uint64_t>::max();
-    const std::uint64_t extra = output::output_bytes(outputs);
-    const std::uint64_t fields = reference_solution_bytes(finest) + finest * sizeof(double) + report_values;
-    if (extra > most - fields) return most;
-    return driver > most - fields - extra ? most : driver + fields + extra;
+    return solvers::total_bytes({driver, reference_solution_bytes(finest), solvers::bytes_of(finest), report_values,
+                                 output::output_bytes(outputs)});
 }
 
 std::vector<platform::ProtectedFile> files_the_run_reads(const ProblemState& state) {
@@ -125,10 +117,6 @@ std::size_t norm_history_limit(const SimulationSettings& s, std::uint64_t room) 
 std::uint64_t most_history_bytes(const SimulationSettings& s) {
     const std::uint64_t entries = s.max_iterations < 0 ? 0 : static_cast<std::uint64_t>(s.max_iterations) + 1;
     return entries * history_entry_bytes(s);  // below 2^31 * 2^7: no overflow
-}
-
-std::uint64_t saturating_sum(std::uint64_t a, std::uint64_t b) {
-    return a > std::numeric_limits<std::uint64_t>::max() - b ? std::numeric_limits<std::uint64_t>::max() : a + b;
 }
 
 // --monitor: a line on stderr for every norm of the run, flushed as it is recorded.
@@ -192,7 +180,7 @@ void require_memory_without_budget(const ProblemState& state, const CheckedRun& 
                        run.what + " needs " + platform::format_bytes(run.bytes) + " of memory, more than the machine's " +
                            platform::format_bytes(*installed) + ", " + unknown);
     const std::uint64_t history = most_history_bytes(state.settings);
-    if (saturating_sum(run.bytes, history) <= *installed) return;
+    if (solvers::total_bytes({run.bytes, history}) <= *installed) return;
     const SettingSource source = state.source_of("max_iterations");
     throw RunError(source.file, source.line, "max_iterations",
                    "the norms of " + std::to_string(state.settings.max_iterations) + " iterations may take " +
@@ -207,7 +195,7 @@ std::uint64_t memory_needed(const ProgramOptions& options) {
     ProblemState state;
     read_input_files(state, false, options.strict);
     const CheckedRun run = check_before_computing(state, options);
-    return saturating_sum(run.bytes, most_history_bytes(state.settings));
+    return solvers::total_bytes({run.bytes, most_history_bytes(state.settings)});
 }
 
 int run_program(const ProgramOptions& options) {
