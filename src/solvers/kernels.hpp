@@ -74,6 +74,7 @@ struct GridSystem {
     // Derives what solver_kind uses from `coefficients` (filled for grid g).
     void prepare(Grid g, int solver_kind);
     model::StencilView view() const { return model::StencilView(coefficients); }
+    UniformInterior uniform_for(Path p) const { return p == Path::plain ? UniformInterior{} : uniform; }  // none: plain
     static std::uint64_t bytes(Grid g, int solver_kind) { return bytes_of(Plan::of(g, solver_kind).system_doubles(g)); }
 };
 
