@@ -69,7 +69,7 @@ void sweeps(Path path, const S& interior_stencil, const GridSystem& s, int sweep
     // row r for the last time (as south neighbours of row r+1): every node reads exactly the
     // values it reads when the sweeps run one after the other.
     constexpr std::ptrdiff_t kLeadRows = 8;
-    if (path == Path::paired && ny >= 3) {  // fewer rows: the second sweep's south row reads the north row
+    if (path == Path::paired && ny >= 3) {  // below 3 rows the second south row reads the first north row
         for (; sweep + 2 <= sweep_count; sweep += 2) {
             south_row(arrays, f, t, nx);
             std::ptrdiff_t first = 1, second = 1;  // next interior row of each sweep
