@@ -22,6 +22,13 @@ def build_dir():
     return folder
 
 
+@pytest.fixture(scope="session")
+def described(build_dir):
+    """The program's description of its input files (advdiff2d --describe-inputs)."""
+    from advdiff2d_sweep import description
+    return description.describe(str(build_dir / "advdiff2d"))
+
+
 def copy_case(source, target):
     """Copies a (read-only) case folder into a writable one."""
     shutil.copytree(source, target)

@@ -94,6 +94,22 @@ def _children(pid):
     return _processes(lambda entry: parent(entry) == pid)
 
 
+def _simulating(pid):
+    """Children of pid that run a simulation (not the reference or a question to the
+    program)."""
+    def simulation(child):
+        with open(f"/proc/{child}/cmdline", "rb") as f:
+            return b"--window" in f.read().split(b"\0")
+    found = []
+    for child in _children(pid):
+        try:
+            if simulation(child):
+                found.append(child)
+        except OSError:
+            pass
+    return found
+
+
 def _processes_in(folder):
     """Processes whose working folder is inside folder."""
     return _processes(lambda entry: os.readlink(f"/proc/{entry}/cwd").startswith(str(folder)))
@@ -247,7 +263,7 @@ def test_cluster_and_pool_give_the_local_results(build_dir, local_study, loopbac
 def test_ctrl_c_cancels_the_runs_sent_to_the_cluster(build_dir, loopback, tmp_path):
     status, stderr = _sweep_until(
         build_dir, tmp_path / "out", ["--window", "1", "--scheduler", loopback.address],
-        lambda: any(_children(w.pid) for w in loopback.workers.values()),
+        lambda: any(_simulating(w.pid) for w in loopback.workers.values()),
         lambda sweep: sweep.send_signal(signal.SIGINT))
     assert status == 130, stderr
     assert "Traceback" not in stderr
@@ -270,7 +286,7 @@ def test_a_worker_killed_mid_study_loses_its_run_only(build_dir, start_cluster, 
     victim = "test-worker-1"
     # Runs of about a second each, so that one is surely under way when its worker dies.
     status, stderr = _sweep_until(build_dir, out, ["--window", "1", "--scheduler", c.address],
-                                  lambda: _children(c.workers[victim].pid),
+                                  lambda: _simulating(c.workers[victim].pid),
                                   lambda sweep: c.kill(victim))
     assert status == 0, stderr
     rows = _rows(out)
@@ -332,7 +348,7 @@ def test_ctrl_c_stops_the_pool_and_keeps_the_runs_done(build_dir, tmp_path):
 # ---------------------------------------------------------------------------------------------
 # The executors on their own, with a stand-in for run_task.
 
-def _fake_run_task(task):
+def _fake_run_task(task, admit=None):
     if task["name"] == "dies":
         os._exit(7)
     if task["name"] == "raises":
@@ -412,7 +428,7 @@ def test_a_rebuilt_reference_program_gets_no_reference_made_by_the_old_one(tmp_p
                                                                              monkeypatch):
     keys = []
     monkeypatch.setattr(cluster.tasks_mod, "run_task",
-                        lambda task: keys.append(task["reference_key"]) or {"status": "ok"})
+                        lambda task, admit=None: keys.append(task["reference_key"]) or {"status": "ok"})
     tool = tmp_path / "advdiff2d-reference"
     tool.write_text("#!/bin/sh\n")
     tool.chmod(0o755)
