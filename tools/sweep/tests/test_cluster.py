@@ -284,9 +284,11 @@ def test_a_worker_killed_mid_study_loses_its_run_only(build_dir, start_cluster, 
     c = start_cluster(2)
     out = tmp_path / "out"
     victim = "test-worker-1"
+    victim_pid = c.workers[victim].pid
+    running = []
     # Runs of about a second each, so that one is surely under way when its worker dies.
     status, stderr = _sweep_until(build_dir, out, ["--window", "1", "--scheduler", c.address],
-                                  lambda: _simulating(c.workers[victim].pid),
+                                  lambda: running.extend(_simulating(victim_pid)) or running,
                                   lambda sweep: c.kill(victim))
     assert status == 0, stderr
     rows = _rows(out)
@@ -298,6 +300,10 @@ def test_a_worker_killed_mid_study_loses_its_run_only(build_dir, start_cluster, 
     assert (out / lost[0]["folder"] / "dados1.ent").is_file()
     assert all(r["status"] == "ok" for r in rows if r is not lost[0])
     assert "lost" in (out / "summary.md").read_text()
+    # Its program died with it, and its scratch folder is gone by the end of the study.
+    assert not any(os.path.exists(f"/proc/{pid}") for pid in running)
+    assert not [p.name for p in c.tmp.iterdir()
+                if p.name.startswith(f"advdiff2d-sweep-{victim_pid}-")]
 
 
 def test_a_worker_with_several_threads_is_warned_about(build_dir, start_cluster, tmp_path):
@@ -345,6 +351,42 @@ def test_ctrl_c_stops_the_pool_and_keeps_the_runs_done(build_dir, tmp_path):
     assert list(scratch.iterdir()) == []
 
 
+def test_a_killed_program_or_pool_worker_leaves_nothing_behind(build_dir, tmp_path):
+    scratch = tmp_path / "tmp"
+    scratch.mkdir()
+    out = tmp_path / "out"
+    sweep = subprocess.Popen([sys.executable, SCRIPT, BASE, "-o", out, "--bin-dir", build_dir,
+                              "--mode", "mg", "--levels", "3,4,5", "--solver", "gs,msi",
+                              "--window", "2", "--jobs", "2"], stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True,
+                             env=dict(os.environ, TMPDIR=str(scratch)))
+    try:
+        def under_way():
+            sims = [p for w in _children(sweep.pid) for p in _simulating(w)]
+            return sims if len(sims) == 2 else None
+        both = _wait_for(under_way, "two runs under way", 60)
+        workers = _children(sweep.pid)
+        # One program is killed as the kernel kills a process that runs out of memory; the
+        # other run loses its worker process.
+        os.kill(both[0], signal.SIGKILL)
+        os.kill(next(w for w in workers if both[1] in _children(w)), signal.SIGKILL)
+        _, stderr = sweep.communicate(timeout=120)
+    finally:
+        if sweep.poll() is None:
+            sweep.kill()
+            sweep.wait()
+    assert sweep.returncode == 0, stderr
+    rows = _rows(out)
+    failed = [r for r in rows if r["status"] == "failed"]
+    lost = [r for r in rows if r["status"] == "lost"]
+    assert len(failed) == 1 and len(lost) == 1, [(r["status"], r["error"]) for r in rows]
+    assert "killed by signal 9 (SIGKILL), probably out of memory: the run needs " in \
+        failed[0]["error"] and " was left when it started" in failed[0]["error"]
+    assert "died while running it (killed by signal 9" in lost[0]["error"]
+    assert not os.path.exists(f"/proc/{both[1]}")  # the lost run's program went with it
+    assert _processes_in(scratch) == [] and list(scratch.iterdir()) == []
+
+
 # ---------------------------------------------------------------------------------------------
 # The executors on their own, with a stand-in for run_task.
 
@@ -383,6 +425,31 @@ def test_pool_reports_a_dead_worker_and_a_raising_task_and_goes_on(monkeypatch):
         "ok"] * 3
     assert all(r["worker"] == "local" and r["pid"] == os.getpid() for r in sequential.values()
                if r["status"] == "ok")
+
+
+def _run_with_memory(task, admit=None):
+    """A run that states its need and reports the memory it was given."""
+    left = admit(task["need"])
+    time.sleep(0.2)
+    return {"name": task["name"], "status": "ok", "error": "", "left": left,
+            "wall_seconds": 0.2}
+
+
+@pytest.mark.skipif("fork" not in multiprocessing.get_all_start_methods(),
+                    reason="the stand-in reaches pool processes through fork")
+def test_pool_starts_a_run_only_when_its_memory_need_fits_in_what_is_left(monkeypatch):
+    monkeypatch.setattr(cluster.tasks_mod, "run_task", _run_with_memory)
+    monkeypatch.setattr(cluster.memory, "available", lambda: (1000, "the test's figure"))
+    needs = [600, 600, 300, 300, 5000]
+    with cluster.LocalPool(2) as pool:
+        got = dict(pool.results([{"name": str(i), "need": n} for i, n in enumerate(needs)]))
+    left = [got[i]["left"] for i in range(len(needs))]
+    # The two 600-byte runs never ran beside each other: each started with all 1000 left.
+    assert left[0] == left[1] == 1000
+    # A run that fits beside a 600 (or 300) starts beside it.
+    assert all(left[i] >= 300 for i in (2, 3))
+    # One that fits not even alone runs alone, for the program's own check to judge.
+    assert left[4] == 1000
 
 
 def test_the_code_sent_to_workers_imports_on_its_own_and_names_its_version(tmp_path):
