@@ -323,6 +323,8 @@ def test_unreachable_scheduler_and_bad_options_stop_before_anything_runs(build_d
                           (["--scheduler", "tcp://127.0.0.1:notaport"], "not a scheduler"),
                           (["--scheduler", "http://127.0.0.1:8786"], "not a scheduler"),
                           (["--scheduler", ""], "not a scheduler"),
+                          (["--scheduler", "tcp://127.0.0.1:1\nrm -rf ~ #\x1b[2J"],
+                           "tcp://127.0.0.1:1\\nrm -rf ~ #\\x1b[2J"),
                           (["--jobs", "0"], "--jobs must be from 1 to"),
                           (["--jobs", "2", "--scheduler", nobody], "exclude each other")):
         done = _sweep(build_dir, out, "--levels", "3", *options, timeout=60)

@@ -53,6 +53,20 @@ def test_runs_that_did_not_converge_or_failed_are_not_fitted():
     assert "- run 4 (runs/004): iteration_bound_reached, 100 iterations" in text
 
 
+def test_ranking_per_case_and_grid_fastest_first_against_the_slowest():
+    rows = [_row(1, 33, 1e-3, solver=1), _row(2, 33, 1e-3, solver=2),
+            _row(3, 33, 1e-3, solver=3, converged=False), _row(4, 33, 1e-3, solver=1, mode=2),
+            _row(5, 17, 1e-3, solver=1)]  # alone on its grid: nothing to rank
+    rows[0]["mean_seconds"], rows[1]["mean_seconds"], rows[3]["mean_seconds"] = 0.4, 0.1, 0.8
+    [((case, grid), _, entries)] = results.ranking(rows)
+    assert (case, grid) == ("the diffusion case", "33x33")
+    assert [(r["run"], n, x) for r, n, x in entries] == [
+        (2, 1089 / 0.1, 8.0), (1, 1089 / 0.4, 2.0), (4, 1089 / 0.8, 1.0), (3, None, None)]
+    text = results.summary_text(rows, "cmd", "title", 1.0, [])
+    assert "| 1 | multigrid solver 2 | 0.1 | 6 | 0.0167 | 1.09e+04 | 8.00 |" in text
+    assert "| - | multigrid solver 3 | " in text and "did not converge" in text
+
+
 def test_plots_scale_to_many_series_and_cases(tmp_path):
     rows, histories = [], {}
     for solver in (1, 2, 3, 4):
