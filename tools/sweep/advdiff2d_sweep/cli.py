@@ -40,8 +40,10 @@ A study is a base case (a folder holding dados1.ent and MG2D_000.ent and/or SG2D
 and the settings to vary, given as comma-separated lists on the command line and/or in a
 JSON study file (--study; see tools/sweep/README.md). Every combination runs in its own
 folder OUT/runs/NNN-...: the input files are written, the reference solution is made with
-advdiff2d-reference, and advdiff2d --no-edit --window W --summary runs; its summary (JSON)
-gives the numbers.
+advdiff2d-reference, and advdiff2d --no-edit --strict --window W --summary runs; its summary
+(JSON) gives the numbers. The settings, their forms and accepted codes and the test cases are
+those advdiff2d --describe-inputs gives; a combination that selects nothing is refused, as
+--strict refuses it, and a wrong name is answered with the accepted ones.
 
 Grids: --levels L gives multigrid runs L levels above the coarsest grid n (finest grid
 (n-1)*2^(L-1)+1; n is the base case's coarsest grid, else 3) and single-grid runs that same
@@ -50,7 +52,8 @@ finest grid, so that both modes can be compared; --nx N gives the finest grid di
 
 Written into OUT: results.csv (one row per run: settings, status, converged, stop reason,
 error message, every number of the summary), history.csv (the norm histories), rates.csv
-(error ratio and order between refinements), summary.md, plan.json and the plots
+(mean and maximum error: ratio and order between refinements), summary.md (with a ranking of
+the methods per test case and grid), plan.json and the plots
 time_vs_unknowns, iterations_vs_unknowns, error_vs_h and history (PNG and SVG); with
 --fields, each run's fields file and OUT/fields/<run>.png. results.csv and summary.md are
 rewritten after every finished run.
@@ -63,11 +66,14 @@ examples:
   advdiff2d-sweep --study study.json -o /tmp/study --scheduler tcp://10.0.0.5:8786
   advdiff2d-sweep --read summary.json
 
-Progress goes to stderr when it is a terminal. Exit status: 0 when the sweep ran and at
-least one run completed (failed runs are recorded in results.csv), 1 when nothing could run
-(binaries missing, every run failed, unreadable summary for --read), 2 for bad usage
-(options, study file, base case files, output paths, a plan of more than 100000 runs, a
-scheduler that cannot be reached),
+Progress goes to stderr when it is a terminal. OUT is locked while a sweep writes there: a
+second sweep on it stops. With --jobs a run starts only when the memory it states
+(advdiff2d --memory-needed) fits in what is left. Manual page: advdiff2d-sweep(1).
+Exit status: 0 when the sweep ran and at least one run completed (failed runs are recorded in
+results.csv), 1 when nothing could run (binaries missing or too old to describe their input
+files, every run failed, unreadable summary for --read), 2 for bad usage (options, study
+file, base case files, a combination that selects nothing, output paths, an output folder
+in use by another sweep, a plan of more than 100000 runs, a scheduler that cannot be reached),
 130 on Ctrl-C and 143 on SIGTERM (the runs done so far are written).
 """
 
