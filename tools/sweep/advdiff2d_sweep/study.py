@@ -267,16 +267,17 @@ def _lone_surrogate(text):
     return None
 
 
-def _check_text(doc, path, where=""):
-    """Every text of a study file must be text: JSON can write half of a UTF-16 pair
-    ("\ud800"), which no file, table or terminal can take."""
+def check_text(doc, path, where=""):
+    """Every text of a JSON document (a study, a summary) must be text: JSON can write half of
+    a UTF-16 pair ("\ud800"), which no file, table or terminal can take."""
     if isinstance(doc, dict):
         for key, value in doc.items():
-            _check_text(key, path, where)
-            _check_text(value, path, f"{where}{key}: ")
+            check_text(key, path, where)
+            check_text(value, path, f"{where}{key}: ")
     elif isinstance(doc, list):
         for i, value in enumerate(doc, start=1):
-            _check_text(value, path, f"{where}item {i}: ")
+            if isinstance(value, (str, list, dict)):  # a long list of numbers goes quickly
+                check_text(value, path, f"{where}item {i}: ")
     elif isinstance(doc, str):
         c = _lone_surrogate(doc)
         if c is not None:
@@ -307,7 +308,7 @@ def load_study(path, d):
         raise UsageError(f"{path}: not a JSON study file: {e}") from None
     if not isinstance(data, dict):
         raise UsageError(f"{path}: the study must be a JSON object")
-    _check_text(data, path)
+    check_text(data, path)
     data = dict(data)
     study = Study(source=path)
     study.description = _one_line(data.pop("description", ""), path, "description")

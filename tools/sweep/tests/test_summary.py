@@ -86,8 +86,10 @@ REPORT = (GOLDEN / "mg-gs-rotating-L5" / "expected-mg_gs.txt").read_bytes()
     (b'{"format": "advdiff2d-summary", "format_version": 1, "x": NaN}', "NaN is not"),
     (b'{"format": "advdiff2d-summary", "format_version": ' + b"9" * 5000 + b"}",
      "5000 digits"),
+    (b'{"format": "advdiff2d-summary", "format_version": 1, "report_file": "r\\udc80"}',
+     "report_file: holds a lone surrogate"),
 ], ids=["empty", "report", "csv", "latin-1", "deep", "format", "version", "history", "nan",
-        "long-integer"])
+        "long-integer", "surrogate"])
 def test_texts_that_are_not_summaries_are_refused(content, message, tmp_path):
     path = tmp_path / "file.json"
     path.write_bytes(content)
