@@ -87,27 +87,27 @@ def _same(got, expected):
         assert (summary, files) == (summary0, files0), row0["folder"]
 
 
+def _parent(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        return int(f.read().rsplit(")", 1)[1].split()[1])
+
+
 def _children(pid):
-    def parent(entry):
-        with open(f"/proc/{entry}/stat") as f:
-            return int(f.read().rsplit(")", 1)[1].split()[1])
-    return _processes(lambda entry: parent(entry) == pid)
+    return _processes(lambda entry: _parent(entry) == pid)
+
+
+def _is_simulation(pid):
+    """Whether a process runs a simulation (not the reference or a question to the program)."""
+    try:
+        with open(f"/proc/{pid}/cmdline", "rb") as f:
+            return b"--window" in f.read().split(b"\0")
+    except OSError:
+        return False
 
 
 def _simulating(pid):
-    """Children of pid that run a simulation (not the reference or a question to the
-    program)."""
-    def simulation(child):
-        with open(f"/proc/{child}/cmdline", "rb") as f:
-            return b"--window" in f.read().split(b"\0")
-    found = []
-    for child in _children(pid):
-        try:
-            if simulation(child):
-                found.append(child)
-        except OSError:
-            pass
-    return found
+    """The children of pid that run a simulation."""
+    return [child for child in _children(pid) if _is_simulation(child)]
 
 
 def _processes_in(folder):
@@ -340,7 +340,7 @@ def test_ctrl_c_stops_the_pool_and_keeps_the_runs_done(build_dir, tmp_path):
     out = tmp_path / "out"
     status, stderr = _sweep_until(
         build_dir, out, ["--window", "2", "--jobs", "2"],
-        lambda: any(p.name.startswith("advdiff2d-run-") for p in scratch.iterdir()),
+        lambda: [p for p in _processes_in(scratch) if _is_simulation(p)],
         lambda sweep: sweep.send_signal(signal.SIGINT), env=dict(os.environ, TMPDIR=str(scratch)))
     assert status == 130, stderr
     assert "Traceback" not in stderr
