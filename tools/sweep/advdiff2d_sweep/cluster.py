@@ -4,7 +4,12 @@ Three executors run the same unit of work, `tasks.run_task`, and hand back its r
 
 - `Sequential`: one run after the other in this process (the default);
 - `LocalPool`: N worker processes on this machine (`--jobs N`). The runs share its cores and
-  disturb each other's timings: for quick looks only;
+  disturb each other's timings: for quick looks only. It is this module's own rather than
+  `concurrent.futures.ProcessPoolExecutor` (a worker that dies breaks every run still in that
+  pool, and a running call cannot be stopped) or `distributed.LocalCluster` (seconds to start,
+  TCP ports any local user may send work to): a run's memory need decides when it starts,
+  which takes a coordinator that hears each need, and a dead worker's program and scratch
+  are the pool's to clear;
 - `DaskCluster`: the workers of a Dask distributed scheduler (`--scheduler ADDRESS`). A task
   carries its input files and brings back the report, so the workers need no shared file
   system, only the two programs (in the task's `bin_dir` or on their PATH). This package is
