@@ -43,12 +43,12 @@ class UsageError(Exception):
 def _integer(text, d, low=None, high=None):
     t = text.strip()
     if not d.is_integer(t):
-        raise ValueError(f"'{t[:40]}' is not an integer")
-    if len(t) > _MAX_INTEGER_DIGITS:
-        raise ValueError(f"an integer of {len(t)} digits does not fit a 32-bit integer")
-    v = int(t)
-    if not INT32_MIN <= v <= INT32_MAX:
+        if not re.fullmatch(r"[+-]?[0-9]+", t):
+            raise ValueError(f"'{t[:40]}' is not an integer")
+        if len(t) > _MAX_INTEGER_DIGITS:
+            raise ValueError(f"an integer of {len(t)} digits does not fit a 32-bit integer")
         raise ValueError(f"{t} does not fit a 32-bit integer")
+    v = int(t)
     if low is not None and v < low:
         raise ValueError(f"{t} is below {low}")
     if high is not None and v > high:

@@ -61,7 +61,7 @@ def test_case_names(text, case):
 
 
 @pytest.mark.parametrize("axes, message", [
-    ({"case": "45"}, "not a test case: give 0, 30, 45-0, 45-1"),
+    ({"case": "45"}, "not a test case: give 0, diffusion, 30, 45-0, 45-1"),
     ({"case": "45-3"}, "not a test case"),
     ({"solver": "mis"}, "not a solver: give gs (1, Gauss-Seidel), msi (2, MSI), adi (3, ADI), "
                         "elim (4, Gauss elimination)"),
