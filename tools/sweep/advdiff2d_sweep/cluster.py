@@ -328,10 +328,10 @@ class LocalPool:
                     slot.need, slot.reserved, slot.left = None, 0, None
                     finished.append((index, message[1]))
                 if slot.dead():
+                    slot.bury()
                     if slot.index is not None:
                         index, slot.index = slot.index, None
                         finished.append((index, self._lost(slot, task_list[index], host)))
-                    slot.bury()
                     if waiting and replacements > 0:
                         replacements -= 1
                         alive.append(self._new_slot())
