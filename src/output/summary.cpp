@@ -3,7 +3,9 @@
 #include <string_view>
 #include <variant>
 
+#include "model/model_problem.hpp"
 #include "output/json.hpp"
+#include "state/utf8.hpp"
 
 namespace advdiff::output {
 
@@ -11,25 +13,13 @@ namespace {
 
 constexpr int kFormatVersion = 1;
 
-bool is_utf8(std::string_view bytes) {
-    for (std::size_t at = 0; at < bytes.size();) {
-        const auto lead = static_cast<unsigned char>(bytes[at]);
-        const std::size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3
-                                 : (lead & 0xF8) == 0xF0 ? 4 : 0;
-        if (length == 0 || (length == 2 && lead < 0xC2) || bytes.size() - at < length) return false;
-        for (std::size_t k = 1; k < length; ++k)
-            if ((static_cast<unsigned char>(bytes[at + k]) & 0xC0) != 0x80) return false;
-        at += length;
-    }
-    return true;
-}
-
-// A file name as JSON text (UTF-8): a name that is UTF-8 already stays as it is, so that it
-// names the same file; any other is read as ISO 8859-1, the report's character set.
-std::string file_name_text(std::string_view latin1) {
-    if (is_utf8(latin1)) return std::string(latin1);
+// A file name as JSON text: a name that is well-formed UTF-8 stays as it is, so that it names the
+// same file; any other is read, as a whole, as ISO 8859-1, the report's character set (each byte
+// one character U+0000..U+00FF). file_name_hex gives the bytes themselves.
+std::string file_name_text(std::string_view name) {
+    if (is_utf8(name)) return std::string(name);
     std::string utf8;
-    for (const char ch : latin1) {
+    for (const char ch : name) {
         const auto c = static_cast<unsigned char>(ch);
         if (c < 0x80) {
             utf8 += ch;
@@ -39,6 +29,19 @@ std::string file_name_text(std::string_view latin1) {
         }
     }
     return utf8;
+}
+
+// The bytes of a file name as lower-case hexadecimal digits, two a byte: the name exactly, for a
+// program to find the file whatever the name's encoding.
+std::string file_name_hex(std::string_view name) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (const char ch : name) {
+        const auto c = static_cast<unsigned char>(ch);
+        hex += kHex[c >> 4];
+        hex += kHex[c & 0xF];
+    }
+    return hex;
 }
 
 std::string without_trailing_blanks(std::string text) {
@@ -62,6 +65,32 @@ void write_settings(JsonWriter& json, const std::vector<NamedSetting>& settings)
     json.end_object();
 }
 
+// Seconds of one simulation by phase (they add up to "seconds") and, for multigrid, by level.
+void write_profile(JsonWriter& json, const ProfileOfOneRun& p) {
+    const auto per_second = [&](double count, double seconds) {
+        if (seconds > 0) json.number(count / seconds);
+        else json.null();
+    };
+    json.key("profile").begin_object();
+    json.key("seconds").number(p.seconds);
+    json.key("repetitions").integer(p.repetitions);
+    json.key("unknowns_per_second");
+    per_second(static_cast<double>(p.unknowns), p.seconds);
+    json.key("phases").begin_object();
+    for (int k = 0; k < RunProfile::kPhaseCount; ++k)
+        json.key(RunProfile::kPhaseNames[k]).number(p.phases[static_cast<std::size_t>(k)]);
+    json.end_object();
+    json.key("levels").begin_array();
+    for (const ProfileOfOneRun::Level& l : p.levels) {
+        json.begin_object(true).key("level").integer(l.level).key("Nx").integer(l.Nx).key("Ny").integer(l.Ny);
+        json.key("N").integer(l.nodes).key("seconds").number(l.seconds).key("unknowns_per_second");
+        per_second(static_cast<double>(l.nodes) * p.iterations, l.seconds);
+        json.end_object();
+    }
+    json.end_array();
+    json.end_object();
+}
+
 void optional_number(JsonWriter& json, const std::optional<double>& value) {
     if (value) json.number(*value);
     else json.null();
@@ -72,19 +101,10 @@ void optional_number(JsonWriter& json, const std::optional<double>& value) {
 std::string test_case_name(const SimulationSettings& s) {
     if (s.problem_kind != 1) return "rotating flow";
     if (s.flow_angle == 3) return "pure diffusion";
-    const std::string angle = "constant velocity, " + std::to_string(s.flow_angle) + " degrees";
-    switch (s.flow_angle) {
-        case 0: case 30: case 60: case 90: return angle;
-        case 45:
-            switch (s.peclet_code) {
-                case 0: case 1: case 2: case 10: case 100: case 1000:
-                    return angle + ", Peclet code " + std::to_string(s.peclet_code);
-                default:
-                    return angle + ", Peclet code " + std::to_string(s.peclet_code) +
-                           ", not in the velocity table: no advection";
-            }
-        default: return angle + ", not in the velocity table: no advection";
-    }
+    std::string name = "constant velocity, " + std::to_string(s.flow_angle) + " degrees";
+    if (s.flow_angle == 45) name += ", Peclet code " + std::to_string(s.peclet_code);
+    if (model::find_velocity(s.flow_angle, s.peclet_code) == nullptr) name += ", not in the velocity table: no advection";
+    return name;
 }
 
 std::string solver_name(const SimulationSettings& s) {
@@ -97,17 +117,30 @@ std::string solver_name(const SimulationSettings& s) {
     }
 }
 
+std::uint64_t summary_bytes() {
+    // The writer's pieces, and the settings and names it copies on the way.
+    return JsonWriter::kStreamingBytes + 4096;
+}
+
 std::string compose_summary(const ProblemState& state, const report::RunResults& results,
                             const SummaryContext& context) {
+    std::string text;
+    write_summary(state, results, context, [&](std::string_view piece) { text += piece; });
+    return text;
+}
+
+void write_summary(const ProblemState& state, const report::RunResults& results, const SummaryContext& context,
+                   const std::function<void(std::string_view)>& out) {
     const SimulationSettings& s = state.settings;
     const RunStatistics& stats = state.stats;
-    JsonWriter json;
+    JsonWriter json(out);
     json.begin_object();
     json.key("format").string("advdiff2d-summary");
     json.key("format_version").integer(kFormatVersion);
     json.key("program").string("advdiff2d");
     json.key("version").string(ADVDIFF_VERSION);
     json.key("report_file").string(file_name_text(context.report_file));
+    json.key("report_file_bytes").string(file_name_hex(context.report_file));
     json.key("run_mode").integer(s.run_mode);
     json.key("run_mode_name").string(s.run_mode == kMultigrid ? "multigrid" : "single-grid");
     json.key("solver_kind").integer(s.solver_kind);
@@ -145,6 +178,7 @@ std::string compose_summary(const ProblemState& state, const report::RunResults&
     json.key("seconds_per_run").number(stats.seconds_per_run);
     json.key("window_seconds").number(context.window_seconds);
     json.end_object();
+    if (context.profile != nullptr) write_profile(json, *context.profile);
 
     json.key("iteration_count").integer(stats.iteration_count);
     json.key("initial_norm").number(results.initial_norm);
@@ -169,7 +203,7 @@ std::string compose_summary(const ProblemState& state, const report::RunResults&
     json.end_array();
 
     json.end_object();
-    return json.take();
+    json.finish();
 }
 
 }  // namespace advdiff::output
