@@ -1,6 +1,7 @@
 import os
 import pathlib
 import shutil
+import signal
 import stat
 import sys
 
@@ -11,6 +12,11 @@ REPO = SWEEP_DIR.parents[1]
 GOLDEN = REPO / "tests" / "end_to_end" / "golden"
 SCRIPT = SWEEP_DIR / "advdiff2d-sweep"
 sys.path.insert(0, str(SWEEP_DIR))
+
+# A suite started in the background of a non-interactive shell inherits SIGINT ignored, and so
+# would every sweep it starts: the tests that interrupt a sweep as Ctrl-C does need the usual
+# disposition in the sweeps they start (a handler here becomes the default again across exec).
+signal.signal(signal.SIGINT, signal.default_int_handler)
 
 
 @pytest.fixture(scope="session")
