@@ -303,54 +303,50 @@ void back_substitution(const GridSystem& s, const double* w, double* buffer, dou
     run_in_bands<kRows, 2>(pass, 0, ny - 1, nx, nx);
 }
 
-// The residual-correction iteration: residual(norm) forms the residual and returns its norm (0 when
-// !norm), correct() applies a correction. r0 and the residual after a correction only serve the
-// tolerance test, which is not reached when the correction is the last one the limit allows; their
-// norms are skipped then, and so is the residual after it.
-template <class Residual, class Correct>
-void iterate(const MsiParams& p, Residual&& residual, Correct&& correct) {
-    const int limit = p.iteration_limit < 1 ? 1 : p.iteration_limit;
-    const double r0 = residual(limit > 1);
-    for (int m = 1;; ++m) {
-        correct();
-        if (m >= limit || residual(true) <= r0 * p.tolerance) break;
-    }
-}
-
 }  // namespace
 
 void msi_solve(const MsiParams& p, const GridSystem& s, std::span<const double> b, std::span<double> T,
                Scratch& scratch) {
+    const int limit = p.iteration_limit < 1 ? 1 : p.iteration_limit;
     const std::ptrdiff_t nx = s.grid.Nx, n = s.grid.N();
     double* r = scratch.v[0].data();
     double* w = scratch.v[1].data();
     double* d = scratch.v[2].data();
+    // r0 and the residual after a correction only serve the tolerance test, which is not reached
+    // when the correction is the last one the limit allows; they are skipped then.
     if (p.path == Path::plain || s.grid.Ny < 2 * kFewRows) {  // the ring of two bands fits in r
         const ArrayStencil a = array_stencil(s.view());
-        auto residual = [&](bool norm) {
+        plain_residual(a, b.data(), T.data(), nx, n, r);
+        const double r0 = limit > 1 ? euclidean_norm(r, n) : 0.0;
+        for (int m = 1;; ++m) {
+            plain_substitutions(Factors(s.msi), nx, n, r, w, d, T.data());
+            if (m >= limit) break;
             plain_residual(a, b.data(), T.data(), nx, n, r);
-            return norm ? euclidean_norm(r, n) : 0.0;
-        };
-        return iterate(p, residual, [&] { plain_substitutions(Factors(s.msi), nx, n, r, w, d, T.data()); });
+            if (euclidean_norm(r, n) <= r0 * p.tolerance) break;
+        }
+        return;
     }
     // The residual of each correction is computed inside its forward substitution. The residual
     // after correction m serves the tolerance test and, if the iteration goes on, correction m+1:
     // the forward substitution of m+1 is therefore done before the test, and its result dropped
     // when the test ends the iteration (it has not touched T). The norms are sums in node order,
     // as in the plain iteration.
-    auto banded = [&](auto rows, const auto& interior) {
+    auto iterate = [&](auto rows, const auto& interior) {
         constexpr int kRows = decltype(rows)::value;
-        auto residual = [&](bool norm) {
-            return norm ? std::sqrt(residual_and_forward<kRows, true>(interior, s, b.data(), T.data(), r, w))
-                        : (residual_and_forward<kRows, false>(interior, s, b.data(), T.data(), r, w), 0.0);
-        };
-        iterate(p, residual, [&] { back_substitution<kRows>(s, w, d, T.data()); });
+        const double r0 = limit > 1 ? std::sqrt(residual_and_forward<kRows, true>(interior, s, b.data(), T.data(), r, w))
+                                    : (residual_and_forward<kRows, false>(interior, s, b.data(), T.data(), r, w), 0.0);
+        for (int m = 1;; ++m) {
+            back_substitution<kRows>(s, w, d, T.data());
+            if (m >= limit) break;
+            const double rho = std::sqrt(residual_and_forward<kRows, true>(interior, s, b.data(), T.data(), r, w));
+            if (rho <= r0 * p.tolerance) break;
+        }
     };
     with_stencil(s.view(), s.uniform, [&](const auto& interior) {
         if (!s.msi.held_runs.empty() && s.grid.Ny >= 2 * kManyRows)
-            banded(std::integral_constant<int, kManyRows>{}, interior);
+            iterate(std::integral_constant<int, kManyRows>{}, interior);
         else
-            banded(std::integral_constant<int, kFewRows>{}, interior);
+            iterate(std::integral_constant<int, kFewRows>{}, interior);
     });
 }
 
