@@ -58,6 +58,9 @@ double max_norm(std::span<const double> v);
 // y = A x over every node (boundary rows included), for x in single precision (the corrections
 // that the multigrid gives), every product and sum in double.
 void multiply(const model::StencilView& a, int Nx, int Ny, std::span<const float> x, std::span<double> y);
+// multiply() on the rows first .. last (1-based) of y only.
+void multiply_rows(const model::StencilView& a, int Nx, int Ny, std::span<const float> x, std::span<double> y,
+                   int first, int last);
 
 // r = b - A (x_hi + x_lo) over every node, each row summed with twice the precision of a double
 // (error-free products and sums), then rounded once: r is the residual of the unevaluated sum
