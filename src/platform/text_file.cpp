@@ -98,37 +98,61 @@ void check_readable_file(const std::string& path, const std::string& display_nam
     FileReader opened(path, display_name, 0);
 }
 
-void write_file_atomically(const std::string& path, std::string_view bytes) {
-    auto fail = [&](const std::string& why) { throw RunError(path, 0, "", "cannot be written: " + why); };
+AtomicFileWriter::AtomicFileWriter(const std::string& path) : path_(path) {
     const PathParts parts = split_path(path);
     if (parts.base.empty()) fail(error_text(EISDIR));
+    temporary_ = temporary_template(parts);
+    descriptor_ = create_registered_temporary(temporary_);
+    if (descriptor_ < 0) fail(error_text(errno));
+    // mkstemp creates the file readable by the owner only; the file gets the mode any new file of
+    // the user would get.
+    if (fchmod(descriptor_, static_cast<mode_t>(0644) & ~current_umask()) != 0) discard(error_text(errno));
+}
 
-    std::string temporary = temporary_template(parts);
-    const int fd = create_registered_temporary(temporary);
-    if (fd < 0) fail(error_text(errno));
+AtomicFileWriter::~AtomicFileWriter() {
+    if (temporary_.empty()) return;
+    if (descriptor_ >= 0) close(descriptor_);
+    remove_registered_temporary(temporary_);
+}
 
-    // Every failure from here on removes the temporary file before reporting.
-    auto discard = [&](const std::string& why, bool still_open) {
-        if (still_open) close(fd);
-        remove_registered_temporary(temporary);
-        fail(why);
-    };
-    // mkstemp creates the file readable by the owner only; the report gets the mode any new file
-    // of the user would get.
-    if (fchmod(fd, static_cast<mode_t>(0644) & ~current_umask()) != 0) discard(error_text(errno), true);
+void AtomicFileWriter::fail(const std::string& why) const {
+    throw RunError(path_, 0, "", "cannot be written: " + why);
+}
+
+void AtomicFileWriter::discard(const std::string& why) {
+    if (descriptor_ >= 0) close(descriptor_);
+    descriptor_ = -1;
+    remove_registered_temporary(temporary_);
+    temporary_.clear();
+    fail(why);
+}
+
+void AtomicFileWriter::write(std::string_view bytes) {
     int error = 0;
-    if (!write_all(fd, bytes, error)) discard(error_text(error), true);
-    if (close(fd) != 0) discard(error_text(errno), false);
+    if (!write_all(descriptor_, bytes, error)) discard(error_text(error));
+}
+
+void AtomicFileWriter::commit() {
+    const int descriptor = descriptor_;
+    descriptor_ = -1;
+    if (close(descriptor) != 0) discard(error_text(errno));
 
     // Whatever the checks before the run found, a folder, a device or a FIFO that has appeared
     // under the name since is never replaced.
     struct stat existing {};
-    if (stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode))
-        discard(S_ISDIR(existing.st_mode) ? error_text(EISDIR) : "it exists and is not a regular file", false);
+    if (stat(path_.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode))
+        discard(S_ISDIR(existing.st_mode) ? error_text(EISDIR) : "it exists and is not a regular file");
 
     detail::InterruptsBlocked blocked;
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) discard(error_text(errno), false);
+    if (std::rename(temporary_.c_str(), path_.c_str()) != 0) discard(error_text(errno));
     register_temporary_file("");
+    temporary_.clear();
+}
+
+void write_file_atomically(const std::string& path, std::string_view bytes) {
+    AtomicFileWriter file(path);
+    file.write(bytes);
+    file.commit();
 }
 
 namespace {

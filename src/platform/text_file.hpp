@@ -24,6 +24,29 @@ void check_readable_file(const std::string& path, const std::string& display_nam
 // the temporary file.
 void write_file_atomically(const std::string& path, std::string_view bytes);
 
+// write_file_atomically for a file written piece by piece: the constructor creates the temporary
+// file, write() appends to it, commit() renames it into place. A writer destroyed before commit()
+// (an exception on the way) removes the temporary file and leaves `path` as it was. Every failure
+// throws RunError naming `path`, after removing the temporary file.
+class AtomicFileWriter {
+public:
+    explicit AtomicFileWriter(const std::string& path);
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+    ~AtomicFileWriter();
+
+    void write(std::string_view bytes);
+    void commit();
+
+private:
+    [[noreturn]] void fail(const std::string& why) const;
+    [[noreturn]] void discard(const std::string& why);
+
+    std::string path_;
+    std::string temporary_;  // empty once renamed into place or removed
+    int descriptor_ = -1;
+};
+
 // A file a run reads, which none of its outputs may replace.
 struct ProtectedFile {
     std::string path;
