@@ -38,8 +38,8 @@ constexpr std::size_t kBlock = 1024;
 // w = A z and h[i] = w . v_i for i = 0 .. count - 1, in one pass: the rows of w are formed just
 // ahead of the block of nodes whose products take them, so that w is not read back from memory.
 // Each product keeps dot()'s four running sums over k mod 4 and its order of adding them up.
-void multiply_and_dots(const model::StencilView& a, int Nx, int Ny, std::span<const float> z,
-                       std::span<double> w, const std::vector<Field>& v, int count, double* h) {
+void multiply_and_dots(const SystemMatrix& A, std::span<const float> z, std::span<double> w,
+                       const std::vector<Field>& v, int count, double* h) {
     const std::size_t n = w.size();
     const std::size_t whole = n - n % 4;
     std::vector<double> sums(static_cast<std::size_t>(4 * count), 0.0);
@@ -47,9 +47,10 @@ void multiply_and_dots(const model::StencilView& a, int Nx, int Ny, std::span<co
     int next_row = 1;
     auto form_until = [&](std::size_t end) {
         if (formed >= end) return;
-        const int last = std::min(Ny, next_row + static_cast<int>((end - formed - 1) / static_cast<std::size_t>(Nx)));
-        multiply_rows(a, Nx, Ny, z, w, next_row, last);
-        formed += static_cast<std::size_t>(last - next_row + 1) * static_cast<std::size_t>(Nx);
+        const std::size_t nx = static_cast<std::size_t>(A.Nx);
+        const int last = std::min(A.Ny, next_row + static_cast<int>((end - formed - 1) / nx));
+        multiply_rows(A, z, w, next_row, last);
+        formed += static_cast<std::size_t>(last - next_row + 1) * nx;
         next_row = last + 1;
     };
     const double* x = w.data();
@@ -109,8 +110,8 @@ double subtract_combination(std::span<double> w, const std::vector<Field>& v, in
 
 }  // namespace
 
-Gmres::Gmres(std::size_t nodes, int restart)
-    : n_(nodes), restart_(restart), v_(static_cast<std::size_t>(restart) + 1), z_(static_cast<std::size_t>(restart)) {
+Gmres::Gmres(const model::StencilView& a, int Nx, int Ny, int restart)
+    : A_(a, Nx, Ny), n_(GridSize{Nx, Ny}.nodes()), restart_(restart), v_(static_cast<std::size_t>(restart) + 1), z_(static_cast<std::size_t>(restart)) {
     basis(0);
 }
 
@@ -131,8 +132,7 @@ std::span<float> Gmres::preconditioned(int j) {
     return z;
 }
 
-std::span<const double> Gmres::solve(const model::StencilView& a, int Nx, int Ny, Preconditioner& M,
-                                     double tolerance, GmresResult& result,
+std::span<const double> Gmres::solve(Preconditioner& M, double tolerance, GmresResult& result,
                                      const std::function<void(int, double)>& after) {
     const int m = restart_;
     result = {};
@@ -161,7 +161,7 @@ std::span<const double> Gmres::solve(const model::StencilView& a, int Nx, int Ny
         // products, one makes the update and its norm; it reads the basis a third as often as
         // modified Gram-Schmidt. What it loses in orthogonality when the basis grows
         // ill-conditioned only weakens the step, and the refinement's next residual makes up for it.
-        multiply_and_dots(a, Nx, Ny, z, w, v_, j + 1, &H(0, j));
+        multiply_and_dots(A_, z, w, v_, j + 1, &H(0, j));
         const double norm = std::sqrt(subtract_combination(w, v_, j + 1, &H(0, j)));
         H(j + 1, j) = norm;
         if (norm > 0.0 && std::isfinite(norm))

@@ -99,24 +99,39 @@ double max_norm(std::span<const double> v) {
     return norm;
 }
 
-void multiply(const model::StencilView& a, int Nx, int Ny, std::span<const float> x, std::span<double> y) {
-    multiply_rows(a, Nx, Ny, x, y, 1, Ny);
+SystemMatrix::SystemMatrix(const model::StencilView& a, int Nx, int Ny) : a(a), Nx(Nx), Ny(Ny) {
+    east = model::uniform_interior_value(a.aE, Nx, Ny);
+    north = east ? model::uniform_interior_value(a.aN, Nx, Ny) : std::nullopt;
+    if (!north) east.reset();
 }
 
-void multiply_rows(const model::StencilView& a, int Nx, int Ny, std::span<const float> x, std::span<double> y,
-                   int first, int last) {
-    const auto [aS, aW, aP, aE, aN] = model::pointers(a);
+namespace {
+
+template <bool Uniform>
+void multiply_rows(const SystemMatrix& A, std::span<const float> x, std::span<double> y, int first, int last) {
+    const auto [aS, aW, aP, aE, aN] = model::pointers(A.a);
+    const double east = Uniform ? *A.east : 0.0, north = Uniform ? *A.north : 0.0;
     const float* X = x.data();
     double* Y = y.data();
-    const std::ptrdiff_t nx = Nx;
-    for_each_node(Nx, Ny, first, last, [&]<bool W, bool E, bool S, bool N>(std::ptrdiff_t k) {
+    const std::ptrdiff_t nx = A.Nx;
+    for_each_node(A.Nx, A.Ny, first, last, [&]<bool W, bool E, bool S, bool N>(std::ptrdiff_t k) {
+        constexpr bool interior = Uniform && W && E && S && N;
         double sum = aP[k] * static_cast<double>(X[k]);
         if constexpr (W) sum += aW[k] * static_cast<double>(X[k - 1]);
-        if constexpr (E) sum += aE[k] * static_cast<double>(X[k + 1]);
+        if constexpr (interior) sum += east * static_cast<double>(X[k + 1]);
+        else if constexpr (E) sum += aE[k] * static_cast<double>(X[k + 1]);
         if constexpr (S) sum += aS[k] * static_cast<double>(X[k - nx]);
-        if constexpr (N) sum += aN[k] * static_cast<double>(X[k + nx]);
+        if constexpr (interior) sum += north * static_cast<double>(X[k + nx]);
+        else if constexpr (N) sum += aN[k] * static_cast<double>(X[k + nx]);
         Y[k] = sum;
     });
+}
+
+}  // namespace
+
+void multiply_rows(const SystemMatrix& A, std::span<const float> x, std::span<double> y, int first, int last) {
+    if (A.east) multiply_rows<true>(A, x, y, first, last);
+    else multiply_rows<false>(A, x, y, first, last);
 }
 
 double exact_residual(const model::StencilView& a, std::span<const double> b, int Nx, int Ny,

@@ -55,12 +55,21 @@ inline double max_magnitude(double norm, double value) {
 // Largest magnitude of a field (NaN if it holds one).
 double max_norm(std::span<const double> v);
 
-// y = A x over every node (boundary rows included), for x in single precision (the corrections
-// that the multigrid gives), every product and sum in double.
-void multiply(const model::StencilView& a, int Nx, int Ny, std::span<const float> x, std::span<double> y);
-// multiply() on the rows first .. last (1-based) of y only.
-void multiply_rows(const model::StencilView& a, int Nx, int Ny, std::span<const float> x, std::span<double> y,
-                   int first, int last);
+// The five-point system of one grid as the Krylov iteration multiplies by it: where every interior
+// node has the same east and north coefficients (diffusion alone), they are kept as one value
+// each, and a product reads two arrays fewer.
+struct SystemMatrix {
+    model::StencilView a;
+    int Nx, Ny;
+    std::optional<double> east, north;  // both or neither
+
+    SystemMatrix(const model::StencilView& a, int Nx, int Ny);
+};
+
+// y = A x on the rows first .. last (1-based) of the grid (boundary rows included), for x in
+// single precision (the corrections that the multigrid gives), every product and sum in double,
+// in the order aP, aW, aE, aS, aN.
+void multiply_rows(const SystemMatrix& A, std::span<const float> x, std::span<double> y, int first, int last);
 
 // r = b - A (x_hi + x_lo) over every node, each row summed with twice the precision of a double
 // (error-free products and sums), then rounded once: r is the residual of the unevaluated sum
