@@ -225,12 +225,11 @@ void Multigrid::v_cycle(std::size_t l) {
         boundary(node(1, j, nx));
         boundary(node(nx, j, nx));
     }
-    smooth(level);
-    residual(level);
+    smooth(level, level.r.data());
     restrict_residual(l);
     v_cycle(l + 1);
     prolongate(l);
-    smooth(level);
+    smooth(level, nullptr);
 }
 
 namespace {
@@ -249,15 +248,9 @@ void with_equations(const Multigrid::Equations& a, Kernel&& kernel) {
 
 }  // namespace
 
-void Multigrid::smooth(Level& level) {
+void Multigrid::smooth(Level& level, float* residual) {
     with_equations(level.a, [&](const auto& a) {
-        gauss_seidel_pairs(a, level.rhs.data(), level.e.data(), level.size.nx, level.size.ny);
-    });
-}
-
-void Multigrid::residual(Level& level) {
-    with_equations(level.a, [&](const auto& a) {
-        level_residual(a, level.rhs.data(), level.e.data(), level.r.data(), level.size.nx, level.size.ny);
+        gauss_seidel_pairs(a, level.rhs.data(), level.e.data(), level.size.nx, level.size.ny, residual);
     });
 }
 
