@@ -58,20 +58,26 @@ inline void subtract_product(double& s, double& c, double a, double xh, double x
     c += (t.lo - p.lo) - a * xl;
 }
 
-// What the exact residual of a node reads.
+// What the exact residual of a node reads; without x_lo (Low false) its terms are 0.
 struct ResidualTerms {
     model::StencilPointers a;
     const double *b, *x_hi, *x_lo;
     std::ptrdiff_t nx;
 
-    template <bool W, bool E, bool S, bool N>
+    template <bool Low>
+    double low(std::ptrdiff_t k) const {
+        if constexpr (Low) return x_lo[k];
+        else return 0.0;
+    }
+
+    template <bool W, bool E, bool S, bool N, bool Low>
     double at(std::ptrdiff_t k) const {
         double s = b[k], c = 0.0;
-        subtract_product(s, c, a.aP[k], x_hi[k], x_lo[k]);
-        if constexpr (W) subtract_product(s, c, a.aW[k], x_hi[k - 1], x_lo[k - 1]);
-        if constexpr (E) subtract_product(s, c, a.aE[k], x_hi[k + 1], x_lo[k + 1]);
-        if constexpr (S) subtract_product(s, c, a.aS[k], x_hi[k - nx], x_lo[k - nx]);
-        if constexpr (N) subtract_product(s, c, a.aN[k], x_hi[k + nx], x_lo[k + nx]);
+        subtract_product(s, c, a.aP[k], x_hi[k], low<Low>(k));
+        if constexpr (W) subtract_product(s, c, a.aW[k], x_hi[k - 1], low<Low>(k - 1));
+        if constexpr (E) subtract_product(s, c, a.aE[k], x_hi[k + 1], low<Low>(k + 1));
+        if constexpr (S) subtract_product(s, c, a.aS[k], x_hi[k - nx], low<Low>(k - nx));
+        if constexpr (N) subtract_product(s, c, a.aN[k], x_hi[k + nx], low<Low>(k + nx));
         return s + c;
     }
 };
@@ -79,16 +85,16 @@ struct ResidualTerms {
 // The exact residuals of the row that starts at node `start`, into out[0 .. nx - 1]. `out` shares
 // no memory with the terms, so the interior loop runs in vector registers (each node's operations
 // exactly as written).
-template <bool S, bool N>
+template <bool S, bool N, bool Low>
 [[gnu::noinline]] void residual_row(const ResidualTerms& terms, std::ptrdiff_t start, double* __restrict out) {
     const ResidualTerms t = terms;
     if (t.nx == 1) {
-        out[0] = t.at<false, false, S, N>(start);
+        out[0] = t.at<false, false, S, N, Low>(start);
         return;
     }
-    out[0] = t.at<false, true, S, N>(start);
-    for (std::ptrdiff_t i = 1; i < t.nx - 1; ++i) out[i] = t.at<true, true, S, N>(start + i);
-    out[t.nx - 1] = t.at<true, false, S, N>(start + t.nx - 1);
+    out[0] = t.at<false, true, S, N, Low>(start);
+    for (std::ptrdiff_t i = 1; i < t.nx - 1; ++i) out[i] = t.at<true, true, S, N, Low>(start + i);
+    out[t.nx - 1] = t.at<true, false, S, N, Low>(start + t.nx - 1);
 }
 
 }  // namespace
@@ -142,7 +148,8 @@ double exact_residual(const model::StencilView& a, std::span<const double> b, in
     double norm = 0.0;
     for_each_row(Nx, Ny, [&]<bool S, bool N>(std::ptrdiff_t start) {
         double* const out = r.empty() ? scratch.data() : r.data() + start;
-        residual_row<S, N>(terms, start, out);
+        if (x_lo.empty()) residual_row<S, N, false>(terms, start, out);
+        else residual_row<S, N, true>(terms, start, out);
         for (std::ptrdiff_t i = 0; i < Nx; ++i) norm = max_magnitude(norm, out[i]);
     });
     return norm;

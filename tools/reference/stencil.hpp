@@ -73,8 +73,8 @@ void multiply_rows(const SystemMatrix& A, std::span<const float> x, std::span<do
 
 // r = b - A (x_hi + x_lo) over every node, each row summed with twice the precision of a double
 // (error-free products and sums), then rounded once: r is the residual of the unevaluated sum
-// x_hi + x_lo to within about one rounding of r itself. `r` may be empty when only the norm is
-// wanted. Returns max |r| (NaN if a row gives NaN).
+// x_hi + x_lo to within about one rounding of r itself. `x_lo` may be empty (x_hi alone), `r`
+// when only the norm is wanted. Returns max |r| (NaN if a row gives NaN).
 double exact_residual(const model::StencilView& a, std::span<const double> b, int Nx, int Ny,
                       std::span<const double> x_hi, std::span<const double> x_lo, std::span<double> r);
 
