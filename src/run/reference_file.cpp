@@ -105,14 +105,22 @@ char* write_value(char* out, double value) {
         return result.ptr;
     }
     if (value < 0.0) *out++ = '-';
-    char text[17];
-    for (int p = 16; p >= 0; --p) {
-        text[p] = static_cast<char>('0' + digits % 10);
-        digits /= 10;
-    }
-    *out++ = text[0];
+    // The 17 digits as 9 + 8 in 32-bit halves, two at a time.
+    char text[18];
+    auto two_at_a_time = [&](std::uint32_t part, int last, int first) {
+        for (int p = last; p > first + 1; p -= 2) {
+            const std::uint32_t pair = part % 100;
+            part /= 100;
+            text[p] = static_cast<char>('0' + pair % 10);
+            text[p - 1] = static_cast<char>('0' + pair / 10);
+        }
+        if ((last - first) % 2 == 1) text[first + 1] = static_cast<char>('0' + part);
+    };
+    two_at_a_time(static_cast<std::uint32_t>(digits % 100000000u), 17, 9);
+    two_at_a_time(static_cast<std::uint32_t>(digits / 100000000u), 9, 0);
+    *out++ = text[1];
     *out++ = '.';
-    std::memcpy(out, text + 1, 16);
+    std::memcpy(out, text + 2, 16);
     out += 16;
     *out++ = 'E';
     *out++ = exponent < 0 ? '-' : '+';
