@@ -12,7 +12,7 @@
 #include "model/norm.hpp"
 #include "multigrid/fas_cycle.hpp"
 #include "multigrid/transfer.hpp"
-#include "solvers/relaxation.hpp"
+#include "solvers/kernels.hpp"
 
 namespace advdiff::bench {
 
@@ -97,27 +97,16 @@ void boundary_bench(benchmark::State& state) {
     set_kernel_counters(state, 4.0 * (n - 1), 8.0, thread_cpu_seconds() - t0);
 }
 
-// The system of an n x n level with its uniform coefficients found, as the cycle holds it.
-const solvers::GridSystem& level_system(int n) {
-    static std::map<int, std::unique_ptr<solvers::GridSystem>> systems;
-    auto& slot = systems[n];
-    if (!slot) {
-        slot = std::make_unique<solvers::GridSystem>();
-        slot->assemble(model::make_model_case(rotating_flow_settings()), n, n);
-    }
-    return *slot;
-}
-
 template <bool Uniform>
 void residual_bench(benchmark::State& state) {
     const int n = size_of(state);
-    const solvers::GridSystem& system = level_system(n);
+    const solvers::GridSystem& system = bench_system(Flow::rotating, n, kGaussSeidel);
     const Field X = smooth_field(n, n);
     Field r(X.size(), 0.0);
     const double t0 = thread_cpu_seconds();
     for (auto _ : state) {
-        solvers::level_residual(n, n, n * n, system.view(), Uniform ? system.uniform : solvers::UniformInterior{}, X,
-                                system.coefficients.b, r);
+        solvers::level_residual({Uniform ? solvers::Path::automatic : solvers::Path::plain}, system,
+                                system.coefficients.b, X, r);
         benchmark::ClobberMemory();
     }
     // Coefficients read from arrays, X and f read, r written.
@@ -128,14 +117,14 @@ void residual_bench(benchmark::State& state) {
 template <bool Uniform>
 void fas_rhs_bench(benchmark::State& state) {
     const int n = size_of(state);
-    const solvers::GridSystem& system = level_system(n);
+    const solvers::GridSystem& system = bench_system(Flow::rotating, n, kGaussSeidel);
     const Field X = smooth_field(n, n);
     const Field fine_residual = smooth_field(2 * n - 1, 2 * n - 1);
     Field f(X.size(), 0.0);
     const double t0 = thread_cpu_seconds();
     for (auto _ : state) {
-        solvers::fas_right_hand_side(n, n, n * n, system.view(), Uniform ? system.uniform : solvers::UniformInterior{}, X,
-                                     fine_residual, 2 * n - 1, f);
+        solvers::fas_right_hand_side({Uniform ? solvers::Path::automatic : solvers::Path::plain, 2 * n - 1}, system,
+                                     fine_residual, X, f);
         benchmark::ClobberMemory();
     }
     set_kernel_counters(state, static_cast<double>(n) * n, 8.0 * ((Uniform ? 3 : 5) + 3), thread_cpu_seconds() - t0);
@@ -163,8 +152,11 @@ double c_library_sinh(double x) { return std::sinh(x); }
 }  // namespace
 
 void register_grid_benchmarks() {
+    // The production paths also at the largest size of the bandwidth table.
     auto each_size = [](const char* name, auto f) {
         for (int n : kAllSizes) benchmark::RegisterBenchmark(name, f)->Arg(n)->Unit(benchmark::kMicrosecond);
+        if (std::string(name).ends_with("/production"))
+            benchmark::RegisterBenchmark(name, f)->Arg(kLargeSize)->Unit(benchmark::kMicrosecond);
     };
     each_size("assemble_coefficients/production", assemble_bench);
     each_size("norm_l1_mean/plain", norm_bench<model::detail::l1_mean_difference_plain>);

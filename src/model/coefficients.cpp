@@ -1,6 +1,5 @@
 #include "model/coefficients.hpp"
 
-#include <cstring>
 
 namespace advdiff::model {
 
@@ -54,17 +53,6 @@ void assemble_coefficients(const ModelCase& c, int Nx, int Ny, StencilCoefficien
         const double value = constant ? (y * (static_cast<double>(Nx - 1) * hx)) * (c.Pex * c.Pey) : 0.0;
         identity(Nx, j, value);
     }
-}
-
-std::optional<double> uniform_interior_value(std::span<const double> a, int Nx, int Ny) {
-    if (Nx < 3 || Ny < 3) return std::nullopt;
-    const double first = a[node(2, 2, Nx)];
-    for (int j = 2; j <= Ny - 1; ++j)
-        for (int i = 2; i <= Nx - 1; ++i) {
-            const double value = a[node(i, j, Nx)];
-            if (std::memcmp(&value, &first, sizeof value) != 0) return std::nullopt;
-        }
-    return first;
 }
 
 }  // namespace advdiff::model

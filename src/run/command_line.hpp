@@ -68,7 +68,8 @@ std::optional<int> answer_help_or_version(const GivenOption& option, const char*
     return finish_standard_output(program);
 }
 
-// Runs `body`; a failure becomes one line "<program>: error: <what>" on stderr and exit status 1.
+// Runs `body`; a failure becomes one line "<program>: error: <what>" on stderr and exit status 1,
+// its text made printable() whatever it holds (a file name with a newline or an escape sequence).
 // Otherwise the exit status is what `body` returns, or 0.
 template <typename Body>
 int run_reporting_errors(const char* program, Body&& body) {
@@ -82,7 +83,7 @@ int run_reporting_errors(const char* program, Body&& body) {
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "%s: error: out of memory\n", program);
     } catch (const std::exception& e) {  // RunError and anything unforeseen
-        std::fprintf(stderr, "%s: error: %s\n", program, e.what());
+        std::fprintf(stderr, "%s: error: %s\n", program, printable(e.what()).c_str());
     } catch (...) {
         std::fprintf(stderr, "%s: error: unexpected failure\n", program);
     }
@@ -91,7 +92,7 @@ int run_reporting_errors(const char* program, Body&& body) {
 
 // Command-line misuse: one error line, the usage line, exit status 2.
 inline int usage_error(const char* program, const std::string& message, const char* usage) {
-    std::fprintf(stderr, "%s: error: %s\n%s\n", program, message.c_str(), usage);
+    std::fprintf(stderr, "%s: error: %s\n%s\n", program, printable(message).c_str(), usage);
     return 2;
 }
 

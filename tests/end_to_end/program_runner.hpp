@@ -118,7 +118,8 @@ inline std::map<std::string, std::string> snapshot(const std::string& folder) {
     namespace fs = std::filesystem;
     std::map<std::string, std::string> entries;
     for (const auto& e : fs::recursive_directory_iterator(folder)) {
-        const std::string name = fs::relative(e.path(), folder).string();
+        // Lexically: a link to a stream (/proc/self/fd/1) has no canonical path to compare.
+        const std::string name = e.path().lexically_relative(folder).string();
         struct stat info {};
         lstat(e.path().c_str(), &info);
         std::string description = std::to_string(info.st_mode) + " " + std::to_string(info.st_size) + " ";

@@ -217,3 +217,24 @@ def test_a_norm_past_the_double_range_is_a_string_and_not_converged(build_dir, t
     assert summary["stop_reason"] == "norm_not_finite"
     assert summary["final_norm"] == "Infinity" and summary["initial_norm"] == "Infinity"
     assert summary["iteration_count"] == 5
+
+
+# A report name that is not UTF-8 (ISO 8859-1, the report's own character set, or bytes that no
+# encoding gives) still makes a summary that a strict reader takes, and that names the file exactly.
+@pytest.mark.parametrize("name", [b"relat\xf3rio.txt", "relat\u00f3rio.txt".encode(), b"surrogate\xed\xa0\x80",
+                                  b"overlong\xc0\xaf", b"above-max\xf4\x90\x80\x80"])
+def test_the_summary_is_strict_json_and_names_the_report_whatever_its_bytes(build_dir, tmp_path, name):
+    work = prepared_single_grid(build_dir, tmp_path, 3)
+    parameters = work / "SG2D_000.ent"
+    lines = parameters.read_bytes().split(b"\n")
+    lines[1] = b"'" + name + b"'"
+    parameters.write_bytes(b"\n".join(lines))
+    summary_of(build_dir, work)
+    summary = json.loads((work / "s.json").read_bytes().decode("utf-8", errors="strict"))
+    assert bytes.fromhex(summary["report_file_bytes"]) == name
+    assert os.path.isfile(os.path.join(os.fsencode(work), name))
+    try:
+        text = name.decode("utf-8")
+    except UnicodeDecodeError:
+        text = name.decode("latin-1")
+    assert summary["report_file"] == text == summary["settings"]["report_file_name"]
