@@ -47,16 +47,6 @@ double assemble_smoothable(const model::ModelCase& c, const GridSize& g, model::
                    " multigrid level");
 }
 
-// The value every interior node of the grid holds in `a`, if there is one.
-std::optional<double> uniform_interior_value(std::span<const double> a, const GridSize& g) {
-    if (g.nx < 3 || g.ny < 3) return std::nullopt;
-    const double value = a[node(2, 2, g.nx)];
-    for (int j = 2; j <= g.ny - 1; ++j)
-        for (int i = 2; i <= g.nx - 1; ++i)
-            if (!(a[node(i, j, g.nx)] == value)) return std::nullopt;
-    return value;
-}
-
 }  // namespace
 
 std::vector<GridSize> multigrid_levels(int Nx, int Ny) {
@@ -135,8 +125,8 @@ Multigrid::Equations Multigrid::single_precision(const model::StencilView& a, co
     round(a.aP, f.aP);
     f.inverse_diagonal.resize(n);
     for (std::size_t k = 0; k < n; ++k) f.inverse_diagonal[k] = static_cast<float>(1.0 / a.aP[k]);
-    const std::optional<double> east = uniform_interior_value(a.aE, g);
-    const std::optional<double> north = uniform_interior_value(a.aN, g);
+    const std::optional<double> east = uniform_interior_value(a.aE, g.nx, g.ny);
+    const std::optional<double> north = uniform_interior_value(a.aN, g.nx, g.ny);
     f.uniform = east && north;
     if (f.uniform) {
         f.east = static_cast<float>(*east);

@@ -1,5 +1,6 @@
 #include "stencil.hpp"
 
+#include <cstring>
 #include <vector>
 
 #include "exact_arithmetic.hpp"
@@ -105,9 +106,20 @@ double max_norm(std::span<const double> v) {
     return norm;
 }
 
+std::optional<double> uniform_interior_value(std::span<const double> a, int Nx, int Ny) {
+    if (Nx < 3 || Ny < 3) return std::nullopt;
+    const double first = a[node(2, 2, Nx)];
+    for (int j = 2; j <= Ny - 1; ++j)
+        for (int i = 2; i <= Nx - 1; ++i) {
+            const double value = a[node(i, j, Nx)];
+            if (std::memcmp(&value, &first, sizeof value) != 0) return std::nullopt;
+        }
+    return first;
+}
+
 SystemMatrix::SystemMatrix(const model::StencilView& a, int Nx, int Ny) : a(a), Nx(Nx), Ny(Ny) {
-    east = model::uniform_interior_value(a.aE, Nx, Ny);
-    north = east ? model::uniform_interior_value(a.aN, Nx, Ny) : std::nullopt;
+    east = uniform_interior_value(a.aE, Nx, Ny);
+    north = east ? uniform_interior_value(a.aN, Nx, Ny) : std::nullopt;
     if (!north) east.reset();
 }
 

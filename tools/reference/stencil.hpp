@@ -93,4 +93,8 @@ struct NodeIndex {
 };
 std::optional<NodeIndex> first_unsmoothable_node(const model::StencilView& a, int Nx, int Ny);
 
+// The value that every interior node of an Nx x Ny grid holds in `a`, bit for bit, if there is one
+// (and the grid has interior nodes): a kernel may then read that value instead of the array.
+std::optional<double> uniform_interior_value(std::span<const double> a, int Nx, int Ny);
+
 }  // namespace advdiff::reference
