@@ -8,6 +8,7 @@
 // independent lines, so each node sees the same operations on the same values as column by column.
 
 #include <cstddef>
+#include <cstring>
 
 #include "solvers/bands.hpp"
 #include "solvers/kernels.hpp"
@@ -76,23 +77,32 @@ void adi_line_factors(const model::StencilView& v, Grid g, AdiLines& lines) {
     for (Field* f : {&lines.row_p, &lines.row_d, &lines.column_p, &lines.column_d})
         f->assign(static_cast<std::size_t>(n), 0.0);
     const ArrayStencil a = array_stencil(v);
+    // A row whose aW, aP and aE are those of the row below, and which starts from the same p as
+    // that row did, repeats its operations on the same values: its p and d are copied. The middle
+    // rows are alike when each is such a copy of the one below.
+    auto same_row = [&](Coefficient<false> c, std::ptrdiff_t row) {
+        return std::memcmp(c.values + row, c.values + row - nx, sizeof(double) * static_cast<std::size_t>(nx)) == 0;
+    };
     double *p = lines.row_p.data(), *d = lines.row_d.data();
-    for (std::ptrdiff_t k = 0; k < n; ++k) {
-        d[k] = k == 0 ? a.aP[0] : k < nx ? a.aP[k] + a.aW[k] * p[k - 1] : a.aW[k] * p[k - 1] + a.aP[k];
-        p[k] = -a.aE[k] / d[k];
+    lines.rows_alike = lines.columns_alike = g.Ny >= 3 && g.Nx >= 3;
+    for (std::ptrdiff_t row = 0; row < n; row += nx) {
+        const bool copy = row >= 2 * nx && same_bits(p[row - 1], p[row - nx - 1]) && same_row(a.aW, row) &&
+                          same_row(a.aP, row) && same_row(a.aE, row);
+        if (row >= 2 * nx && row < n - nx) lines.rows_alike = lines.rows_alike && copy;
+        for (std::ptrdiff_t k = row; k < row + nx; ++k) {
+            d[k] = copy ? d[k - nx] : k == 0 ? a.aP[0] : k < nx ? a.aP[k] + a.aW[k] * p[k - 1]
+                                                                : a.aW[k] * p[k - 1] + a.aP[k];
+            p[k] = copy ? p[k - nx] : -a.aE[k] / d[k];
+        }
     }
     p = lines.column_p.data(), d = lines.column_d.data();
     for (std::ptrdiff_t k = 0; k < n; ++k) {
         d[k] = k < nx ? a.aP[k] : a.aS[k] * p[k - nx] + a.aP[k];
         p[k] = -a.aN[k] / d[k];
     }
-    auto same = [](const Field& f, std::ptrdiff_t k, std::ptrdiff_t l) { return same_bits(f[k], f[l]); };
-    lines.rows_alike = lines.columns_alike = g.Ny >= 3 && g.Nx >= 3;
-    for (std::ptrdiff_t k = 2 * nx; k < n - nx && lines.rows_alike; ++k)
-        lines.rows_alike = same(lines.row_p, k, nx + k % nx) && same(lines.row_d, k, nx + k % nx);
     for (std::ptrdiff_t row = nx; row < n - nx && lines.columns_alike; row += nx)
         for (std::ptrdiff_t k = row + 2; k < row + nx - 1; ++k)
-            lines.columns_alike = lines.columns_alike && same(lines.column_p, k, row + 1) && same(lines.column_d, k, row + 1);
+            lines.columns_alike = lines.columns_alike && same_bits(p[k], p[row + 1]) && same_bits(d[k], d[row + 1]);
 }
 
 namespace {
@@ -112,12 +122,10 @@ struct RowPass : BandPass {
     double value(const C& c, std::ptrdiff_t r, std::ptrdiff_t i, double west) const {
         return row_q<kS | kN | kW>(c, f, t, nx, r * nx + i, west, d[nx + (r - 1) * stride + i]);
     }
-    void node(std::ptrdiff_t r, std::ptrdiff_t i) {
-        const std::ptrdiff_t k = r * nx + i;
-        if (i == 0) q[k] = value(a, r, i, 0.0);
-        else if (i == nx - 1) q[k] = value(a, r, i, q[k - 1]);
-        else q[k] = value(interior, r, i, q[k - 1]);
-    }
+    void node(std::ptrdiff_t r, std::ptrdiff_t i) { q[r * nx + i] = value(a, r, i, i == 0 ? 0.0 : q[r * nx + i - 1]); }
+    // Between a row's boundary nodes, the values held as numbers: the arrays' bits there.
+    std::pair<std::ptrdiff_t, std::ptrdiff_t> held(std::ptrdiff_t) const { return {1, nx - 1}; }
+    void held_node(std::ptrdiff_t r, std::ptrdiff_t i) { q[r * nx + i] = value(interior, r, i, q[r * nx + i - 1]); }
     bool start_holds(std::ptrdiff_t r) { return same_bits(q[r * nx], value(a, r, 0, q[r * nx - 1])); }
     void row(std::ptrdiff_t r) {
         for (std::ptrdiff_t i = 0; i < nx; ++i) q[r * nx + i] = value(a, r, i, q[r * nx + i - 1]);
@@ -130,22 +138,22 @@ struct BackRows : BandPass {
     const double *p, *q;
     double* t;
     std::ptrdiff_t nx, ny, stride;  // p of middle row r at p[nx + (r - 1) stride + i] (0: rows alike)
-    void node(std::ptrdiff_t r, std::ptrdiff_t i) {
+    void from(std::ptrdiff_t p_row, std::ptrdiff_t r, std::ptrdiff_t i) {  // p of row r at p[p_row ...]
         const std::ptrdiff_t k = r * nx + nx - 2 - i;
-        const std::ptrdiff_t at = r == 0 || r == ny - 1 ? k : nx + (r - 1) * stride + nx - 2 - i;
-        t[k] = p[at] * t[k + 1] + q[k];
+        t[k] = p[p_row + nx - 2 - i] * t[k + 1] + q[k];
     }
-    void row(std::ptrdiff_t r) {
-        for (std::ptrdiff_t i = 0; i < nx - 1; ++i) node(r, i);
-    }
+    bool middle(std::ptrdiff_t r) const { return r > 0 && r < ny - 1; }  // reads the middle rows' p
+    void node(std::ptrdiff_t r, std::ptrdiff_t i) { from(middle(r) ? nx + (r - 1) * stride : r * nx, r, i); }
+    std::pair<std::ptrdiff_t, std::ptrdiff_t> held(std::ptrdiff_t r) const { return {0, middle(r) ? nx - 1 : 0}; }
+    void held_node(std::ptrdiff_t r, std::ptrdiff_t i) { from(nx + (r - 1) * stride, r, i); }
+    void row(std::ptrdiff_t r) { for (std::ptrdiff_t i = 0; i < nx - 1; ++i) node(r, i); }
 };
 
 // Eight rows in flight while a band's rows stay in the cache (measured fastest up to 160 nodes a
-// row), four on wider grids.
-constexpr std::ptrdiff_t kEightRowsMaxNx = 160;
+// row) or where the rows are alike (all read one row of p and d: fewer streams), four otherwise.
 template <class Pass>
 void rows_in_bands(Pass& pass, std::ptrdiff_t first, std::ptrdiff_t end, std::ptrdiff_t m, std::ptrdiff_t nx) {
-    if (nx <= kEightRowsMaxNx) run_in_halving_bands<8, 0>(pass, first, end, m, nx);
+    if (nx <= 160 || pass.stride == 0) run_in_halving_bands<8, 0>(pass, first, end, m, nx);
     else run_in_halving_bands<4, 0>(pass, first, end, m, nx);
 }
 
