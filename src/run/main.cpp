@@ -3,7 +3,9 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "platform/console.hpp"
 #include "platform/memory.hpp"
 #include "platform/signals.hpp"
 #include "run/command_line.hpp"
@@ -59,10 +61,11 @@ bool is_missing_reference(const advdiff::RunError& e) {
 
 int main(int argc, char** argv) {
     namespace run = advdiff::run;
-    run::survive_broken_pipes();
+    advdiff::platform::survive_broken_pipes();
     run::ProgramOptions options;
     try {
-        for (const run::GivenOption& option : run::parse_command_line(argc, argv, kOptions)) {
+        const std::vector<std::string> arguments = advdiff::platform::program_arguments(argc, argv);
+        for (const run::GivenOption& option : run::parse_command_line(arguments, kOptions)) {
             if (const auto status = run::answer_help_or_version(option, kProgram, print_help)) return *status;
             if (option.name == "--no-edit") options.edit = false;
             if (option.name == "--window") options.window_seconds = run::parse_seconds(option);
