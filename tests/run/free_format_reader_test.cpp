@@ -4,7 +4,6 @@
 #include <random>
 #include <memory>
 #include <string>
-#include <unistd.h>
 
 #include "platform/scratch_folder.hpp"
 #include "run/free_format.hpp"
