@@ -189,7 +189,9 @@ TEST(PlatformCheckOutputTarget, RefusesAFileTheRunReadsHoweverItIsSpelled) {
     folder.write("exata3", "1\n");
     std::filesystem::create_directory(folder / "sub");
     std::filesystem::create_hard_link(folder / "exata3", folder / "hard-link");
-    std::filesystem::create_symlink("exata3", folder / "soft-link");
+    // Windows lets only some users make symbolic links, and wine none.
+    std::error_code no_symbolic_links;
+    std::filesystem::create_symlink("exata3", folder / "soft-link", no_symbolic_links);
     const std::vector<ProtectedFile> inputs = {{folder / "dados1.ent", "the input file dados1.ent"},
                                                {folder / "exata3", "the reference file exata3"},
                                                {folder / "not-yet", "the summary file not-yet"}};
@@ -205,6 +207,7 @@ TEST(PlatformCheckOutputTarget, RefusesAFileTheRunReadsHoweverItIsSpelled) {
         {"./sub/../not-yet", "the summary file not-yet"},  // neither exists: the names are compared
     };
     for (const auto& c : clashes) {
+        if (c.name == "soft-link" && no_symbolic_links) continue;
         const std::string path = folder / c.name;
         const auto error = run_error_of([&] { check_output_target(path, inputs, "SG2D_000.ent", 2, "report_file_name"); });
         ASSERT_TRUE(error) << c.name;

@@ -183,7 +183,7 @@ TEST_F(InputFilesTest, MissingFilesAreNamedAndNotCreated) {
     folder_.write("dados1.ent", "titulo\n2\n");
     EXPECT_EQ(error_of(state), "SG2D_000.ent: no such file");
     EXPECT_EQ(folder_.names(), std::vector<std::string>{"dados1.ent"});
-    ASSERT_EQ(mkdir("SG2D_000.ent", 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory("SG2D_000.ent"));
     EXPECT_EQ(error_of(state), "SG2D_000.ent: is a directory, not a file");
 }
 
