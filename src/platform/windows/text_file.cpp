@@ -60,6 +60,18 @@ void remove_registered_temporary(const std::string& name) {
     register_temporary_file("");
 }
 
+// Opens the existing `path` with the access a replacing rename needs (DELETE), as a probe: 0 when
+// that works, else the error (ERROR_SHARING_VIOLATION when another program holds the file open
+// without letting others delete it: an editor, a spreadsheet).
+DWORD replace_access_error(const std::string& path) {
+    const HANDLE handle = CreateFileW(widen(path).c_str(), DELETE | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return GetLastError();
+    CloseHandle(handle);
+    return 0;
+}
+
 bool write_all(HANDLE handle, std::string_view bytes, DWORD& error) {
     constexpr std::size_t kLargestWrite = std::size_t{1} << 30;  // WriteFile counts in 32 bits
     while (!bytes.empty()) {
@@ -104,8 +116,12 @@ void write_file_atomically(const std::string& path, std::string_view bytes) {
     // One rename that replaces the earlier file: a reader sees the old report or the new one,
     // never a part of either.
     detail::InterruptsBlocked blocked;
-    if (MoveFileExW(widen(temporary).c_str(), widen(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0)
-        discard(error_text(GetLastError()), false);
+    if (MoveFileExW(widen(temporary).c_str(), widen(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+        // A target held open reads as "access denied" here; the probe tells which it is.
+        const DWORD error = GetLastError();
+        const bool held = error == ERROR_ACCESS_DENIED && replace_access_error(path) == ERROR_SHARING_VIOLATION;
+        discard(error_text(held ? ERROR_SHARING_VIOLATION : error), false);
+    }
     register_temporary_file("");
 }
 
@@ -131,19 +147,11 @@ void check_output_target(const std::string& path, const std::vector<ProtectedFil
             fail(advdiff::quoted(path) + " is read-only, so the new file cannot replace it");
         // The final rename needs the file free of other programs that forbid its deletion (an
         // editor or a spreadsheet holding it open): asking for the same access now finds them.
-        const HANDLE handle = CreateFileW(wide.c_str(), DELETE | GENERIC_WRITE,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) {
-            const DWORD error = GetLastError();
-            if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
-                fail(advdiff::quoted(path) + " is open in another program, which keeps it from being replaced; "
-                                             "close it there first");
-            fail(advdiff::quoted(path) + " cannot be replaced: " + error_text(error));
-        }
-        const DWORD type = GetFileType(handle);
-        CloseHandle(handle);
-        if (type != FILE_TYPE_DISK) fail(advdiff::quoted(path) + " exists and is a device, not a regular file");
+        const DWORD error = replace_access_error(path);
+        if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
+            fail(advdiff::quoted(path) + " is open in another program, which keeps it from being replaced; "
+                                         "close it there first");
+        if (error != 0) fail(advdiff::quoted(path) + " cannot be replaced: " + error_text(error));
     }
 
     const DWORD folder = GetFileAttributesW(widen(parts.folder).c_str());
