@@ -1,13 +1,15 @@
 # Wraps the CMake build. `make` builds, `make run` runs a bundled example, `make test` runs every
-# test, `make study` runs the bundled parameter study, `make bench` runs the benchmarks.
+# test, `make study` runs the bundled parameter study, `make bench` runs the benchmarks,
+# `make windows` cross-builds the Windows programs and packs their zip.
 BUILD_DIR ?= build
 JOBS ?= 2
 EXAMPLE ?= multigrid-gs-65
 WINDOW ?= 10
 CMAKE_FLAGS ?=
 STUDY_FLAGS ?=
+WINDOWS_BUILD_DIR ?= build-windows
 
-.PHONY: all build programs run test bench study clean
+.PHONY: all build programs run test bench study windows clean
 
 all: build
 
@@ -21,7 +23,7 @@ build: $(BUILD_DIR)/CMakeCache.txt
 # generates its reference solution, runs the simulation with the full timing window and prints
 # the report.
 programs: $(BUILD_DIR)/CMakeCache.txt
-	cmake --build $(BUILD_DIR) -j$(JOBS) --target advdiff2d advdiff2d-reference
+	cmake --build $(BUILD_DIR) -j$(JOBS) --target advdiff2d_programs
 
 run: programs
 	@bash scripts/run_example.sh $(BUILD_DIR) examples/$(EXAMPLE) $(WINDOW)
@@ -38,6 +40,13 @@ bench:
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DADVDIFF_BENCH=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD_DIR) -j$(JOBS)
 	@bash scripts/run_bench.sh $(BUILD_DIR)
+
+# The 64-bit Windows programs, cross-built with mingw-w64 (scripts/install_deps.sh installs it),
+# and the zip of what a Windows user needs: $(WINDOWS_BUILD_DIR)/advdiff2d-<version>-windows-x86_64.zip.
+windows:
+	cmake -S . -B $(WINDOWS_BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build $(WINDOWS_BUILD_DIR) -j$(JOBS) --target advdiff2d_programs
+	@bash scripts/windows_package.sh $(WINDOWS_BUILD_DIR)
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -18,8 +18,8 @@ std::string read_file(const std::string& path, const std::string& display_name);
 void check_readable_file(const std::string& path, const std::string& display_name);
 
 // Replaces the file `path` with `bytes`: writes a temporary file in the same folder, flushes it,
-// and renames it into place, so that a failure never leaves a half-written file and never
-// destroys the previous one. While the temporary file exists it is registered with the interrupt
+// and renames it into place (rename; MoveFileExW replacing the existing file on Windows), so that
+// a failure never leaves a half-written file and never destroys the previous one. While the temporary file exists it is registered with the interrupt
 // handler (signals.hpp), which removes it. Throws RunError naming `path` on failure, after removing
 // the temporary file.
 void write_file_atomically(const std::string& path, std::string_view bytes);
@@ -34,7 +34,10 @@ struct ProtectedFile {
 // that writing it destroys nothing it should not: the name is not empty and does not name a
 // folder; if something of that name exists, it is a regular file (not a device, a FIFO, a socket);
 // it is none of `protected_files`, however either is spelled (same_target of file_identity.hpp); its
-// folder exists and a file can be created there. Leaves no file behind. Throws
+// folder exists and a file can be created there. On Windows also: the name is one Windows keeps
+// as written (no device such as CON or NUL, no name part ending in a dot or a blank, no ':' but a
+// drive's, none of ? * < > " |), and an existing file is neither read-only nor held open by
+// another program, either of which would stop the final rename. Leaves no file behind. Throws
 // RunError(display_name, line, setting, ...) naming what is wrong otherwise.
 void check_output_target(const std::string& path, const std::vector<ProtectedFile>& protected_files,
                          const std::string& display_name, long line, const std::string& setting);
