@@ -53,7 +53,8 @@ struct Launch {
     const char* binary = ADVDIFF_BINARY;
     std::function<void()> in_child;                 // POSIX: before exec (limits, cgroup)
     std::function<void(ProcessId)> while_running;   // in the test, once the program runs
-    std::optional<double> interrupt_after;          // POSIX: seconds after which SIGINT is sent
+    std::optional<double> interrupt_after;          // seconds after which Ctrl-C is sent (SIGINT;
+                                                    // Windows: Ctrl-Break, with has_console())
     double limit_seconds = 120.0;
     // Environment variables to set (a value) or to remove (none) for the program.
     std::vector<std::pair<std::string, std::optional<std::string>>> environment;
@@ -110,6 +111,17 @@ inline std::wstring environment_block(const std::vector<std::pair<std::string, s
     return block + L'\0';
 }
 
+// Whether this process has a console that the programs it starts share: they can then be sent
+// Ctrl-Break and find a console for an editor (Launch::console).
+inline bool has_console() {
+    const HANDLE out = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD mode = 0;
+    const bool console = out != INVALID_HANDLE_VALUE && GetConsoleMode(out, &mode) != 0;
+    if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+    return console;
+}
+
 inline std::string without_carriage_returns(std::string text) {
     std::string result;
     for (std::size_t k = 0; k < text.size(); ++k)
@@ -146,16 +158,24 @@ inline Ended run(const std::string& folder, const Launch& launch) {
     PROCESS_INFORMATION process{};
     Ended ended;
     const auto start = std::chrono::steady_clock::now();
+    // A process group of its own, so that a Ctrl-Break sent to it reaches it alone.
+    const DWORD flags = CREATE_UNICODE_ENVIRONMENT | (launch.interrupt_after ? CREATE_NEW_PROCESS_GROUP : 0);
     const bool started =
         in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
-        CreateProcessW(wide(launch.binary).c_str(), command.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
-                       environment.data(), wide(folder).c_str(), &startup, &process) != 0;
+        CreateProcessW(wide(launch.binary).c_str(), command.data(), nullptr, nullptr, TRUE, flags, environment.data(),
+                       wide(folder).c_str(), &startup, &process) != 0;
     for (const HANDLE h : {in, out, err})
         if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     if (!started) return ended;
     CloseHandle(process.hThread);
     if (launch.while_running) launch.while_running(process.dwProcessId);
-    const auto limit = static_cast<DWORD>(launch.limit_seconds * 1000);
+    DWORD limit = static_cast<DWORD>(launch.limit_seconds * 1000);
+    if (launch.interrupt_after) {
+        const auto before = static_cast<DWORD>(*launch.interrupt_after * 1000);
+        if (WaitForSingleObject(process.hProcess, before) == WAIT_TIMEOUT)
+            GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, process.dwProcessId);
+        limit -= before < limit ? before : limit;
+    }
     if (WaitForSingleObject(process.hProcess, limit) == WAIT_TIMEOUT) {
         TerminateProcess(process.hProcess, 1);
         WaitForSingleObject(process.hProcess, INFINITE);
@@ -177,6 +197,8 @@ inline Ended run(const std::string& folder, const Launch& launch) {
 }
 
 #else
+
+inline bool has_console() { return isatty(STDIN_FILENO) != 0 && isatty(STDOUT_FILENO) != 0; }
 
 inline void set_limit(int resource, rlim_t value) {
     struct rlimit limit {};

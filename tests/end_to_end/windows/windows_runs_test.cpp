@@ -119,16 +119,6 @@ TEST(WindowsRuns, AReportHeldOpenByAnotherProgramStopsTheRunBeforeComputing) {
     EXPECT_EQ(snapshot(folder.path()), before);
 }
 
-// Whether this test process has a console that the program it starts can use.
-bool has_console() {
-    const HANDLE out = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   nullptr, OPEN_EXISTING, 0, nullptr);
-    DWORD mode = 0;
-    const bool console = out != INVALID_HANDLE_VALUE && GetConsoleMode(out, &mode) != 0;
-    if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
-    return console;
-}
-
 const std::string kNamesOfCmd = "my report & %PATH% ^x (1).txt";
 
 // Runs the golden case, its report named kNamesOfCmd, with a stand-in notepad.exe first in PATH
