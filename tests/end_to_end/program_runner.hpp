@@ -6,6 +6,8 @@
 #ifdef _WIN32
 #include <windows.h>
 #include <psapi.h>
+
+#include "platform/windows/internals.hpp"
 #else
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -67,31 +69,7 @@ struct Launch {
 
 #ifdef _WIN32
 
-// The tests' strings are ISO 8859-1, as the program's.
-inline std::wstring wide(const std::string& text) {
-    std::wstring result;
-    for (const char c : text) result += static_cast<wchar_t>(static_cast<unsigned char>(c));
-    return result;
-}
-
-// The C runtime's rules for splitting a command line, inverted (backslashes doubled before a
-// quote, the quote escaped).
-inline std::wstring quoted_argument(const std::wstring& argument) {
-    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) return argument;
-    std::wstring line = L"\"";
-    std::size_t backslashes = 0;
-    for (const wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        line.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
-        backslashes = 0;
-        line += c;
-    }
-    line.append(2 * backslashes, L'\\');
-    return line + L"\"";
-}
+using platform::detail::widen;
 
 // This process's environment with `changes` applied, as CreateProcessW takes it.
 inline std::wstring environment_block(const std::vector<std::pair<std::string, std::optional<std::string>>>& changes) {
@@ -102,12 +80,12 @@ inline std::wstring environment_block(const std::vector<std::pair<std::string, s
         const std::wstring name = text.substr(0, text.find(L'=', 1));
         bool changed = false;
         for (const auto& change : changes)
-            changed = changed || CompareStringOrdinal(name.c_str(), -1, wide(change.first).c_str(), -1, TRUE) == CSTR_EQUAL;
+            changed = changed || CompareStringOrdinal(name.c_str(), -1, widen(change.first).c_str(), -1, TRUE) == CSTR_EQUAL;
         if (!changed) block += text + L'\0';
     }
     FreeEnvironmentStringsW(strings);
     for (const auto& [name, value] : changes)
-        if (value) block += wide(name) + L"=" + wide(*value) + L'\0';
+        if (value) block += widen(name) + L"=" + widen(*value) + L'\0';
     return block + L'\0';
 }
 
@@ -143,11 +121,12 @@ inline Ended run(const std::string& folder, const Launch& launch) {
     const HANDLE in = launch.console ? open(L"CONIN$", GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING)
                                      : open(L"NUL", GENERIC_READ, OPEN_EXISTING);
     const HANDLE out = launch.console ? open(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING)
-                                      : open(wide(out_path).c_str(), GENERIC_WRITE, CREATE_ALWAYS);
-    const HANDLE err = open(wide(err_path).c_str(), GENERIC_WRITE, CREATE_ALWAYS);
+                                      : open(widen(out_path).c_str(), GENERIC_WRITE, CREATE_ALWAYS);
+    const HANDLE err = open(widen(err_path).c_str(), GENERIC_WRITE, CREATE_ALWAYS);
 
-    std::wstring command = quoted_argument(wide(launch.binary));
-    for (const std::string& argument : launch.args) command += L" " + quoted_argument(wide(argument));
+    std::vector<std::wstring> arguments = {widen(launch.binary)};
+    for (const std::string& argument : launch.args) arguments.push_back(widen(argument));
+    std::wstring command = platform::detail::command_line(arguments);
     std::wstring environment = environment_block(launch.environment);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -162,8 +141,8 @@ inline Ended run(const std::string& folder, const Launch& launch) {
     const DWORD flags = CREATE_UNICODE_ENVIRONMENT | (launch.interrupt_after ? CREATE_NEW_PROCESS_GROUP : 0);
     const bool started =
         in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
-        CreateProcessW(wide(launch.binary).c_str(), command.data(), nullptr, nullptr, TRUE, flags, environment.data(),
-                       wide(folder).c_str(), &startup, &process) != 0;
+        CreateProcessW(widen(launch.binary).c_str(), command.data(), nullptr, nullptr, TRUE, flags, environment.data(),
+                       widen(folder).c_str(), &startup, &process) != 0;
     for (const HANDLE h : {in, out, err})
         if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     if (!started) return ended;

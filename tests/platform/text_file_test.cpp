@@ -7,26 +7,16 @@
 #include <optional>
 #include <stdexcept>
 
+#include "platform/run_error_of.hpp"
 #include "platform/scratch_folder.hpp"
 #include "state/run_error.hpp"
 
 namespace advdiff::platform {
 namespace {
 
+using advdiff::testing::contains;
+using advdiff::testing::run_error_of;
 using advdiff::testing::ScratchFolder;
-
-std::optional<RunError> run_error_of(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const RunError& error) {
-        return error;
-    }
-    return std::nullopt;
-}
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 
 // ---------------------------------------------------------------------------------------------
 // utf8_to_latin1

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "platform/run_error_of.hpp"
 #include "platform/scratch_folder.hpp"
 #include "run/free_format.hpp"
 #include "state/run_error.hpp"
@@ -12,16 +13,14 @@
 namespace advdiff::run {
 namespace {
 
-// Reads `count` integers from the file at `path`; the error text, or "no error".
+// The error of reading `count` integers from the file at `path`.
 std::string error_of_file(const std::string& path, int count) {
-    try {
+    const auto error = testing::run_error_of([&] {
         FreeFormatReader reader = FreeFormatReader::open(path, "MG2D_000.ent");
         int v = 0;
         for (int k = 0; k < count; ++k) reader.read_int("v", v);
-    } catch (const RunError& e) {
-        return e.what();
-    }
-    return "no error";
+    });
+    return error ? error->what() : "no error";
 }
 
 TEST(FreeFormatFileTest, ReadsNoFurtherThanTheLastValueAskedFor) {
