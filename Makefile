@@ -8,6 +8,7 @@ WINDOW ?= 10
 CMAKE_FLAGS ?=
 STUDY_FLAGS ?=
 WINDOWS_BUILD_DIR ?= build-windows
+WINDOWS_TOOLCHAIN ?= cmake/mingw-w64-x86_64.cmake
 
 .PHONY: all build programs run test bench study windows clean
 
@@ -41,10 +42,11 @@ bench:
 	cmake --build $(BUILD_DIR) -j$(JOBS)
 	@bash scripts/run_bench.sh $(BUILD_DIR)
 
-# The 64-bit Windows programs, cross-built with mingw-w64 (scripts/install_deps.sh installs it),
-# and the zip of what a Windows user needs: $(WINDOWS_BUILD_DIR)/advdiff2d-<version>-windows-x86_64.zip.
+# The 64-bit Windows programs, cross-built with mingw-w64, and the zip of what a Windows user
+# needs: $(WINDOWS_BUILD_DIR)/advdiff2d-<version>-windows-x86_64.zip. The 32-bit programs:
+# WINDOWS_TOOLCHAIN=cmake/mingw-w64-i686.cmake WINDOWS_BUILD_DIR=build-windows32.
 windows:
-	cmake -S . -B $(WINDOWS_BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake -S . -B $(WINDOWS_BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=$(WINDOWS_TOOLCHAIN) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build $(WINDOWS_BUILD_DIR) -j$(JOBS) --target advdiff2d_programs
 	@bash scripts/windows_package.sh $(WINDOWS_BUILD_DIR)
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Packs the Windows programs of a cross build into a zip beside them:
-#   BUILD_DIR/advdiff2d-<version>-windows-x86_64.zip
+#   BUILD_DIR/advdiff2d-<version>-windows-<x86_64 or i686>.zip
 # holding advdiff2d-<version>/ with the programs (advdiff2d.exe, and advdiff2d-reference.exe when
 # the build has it), README.md, the examples and the Windows note. The entries carry the date of
 # the last commit, so that the same sources give the same zip.
@@ -10,7 +10,8 @@ build=$(realpath "${1:?usage: windows_package.sh BUILD_DIR}")
 here=$(cd "$(dirname "$0")/.." && pwd)
 version=$(sed -n 's/^project(advdiff2d VERSION \([0-9.]*\).*/\1/p' "$here/CMakeLists.txt")
 name=advdiff2d-$version
-zip=$build/$name-windows-x86_64.zip
+processor=$(sed -n 's/^set(CMAKE_SYSTEM_PROCESSOR "\(.*\)")$/\1/p' "$build"/CMakeFiles/*/CMakeSystem.cmake | head -n 1)
+zip=$build/$name-windows-${processor:-x86_64}.zip
 stage=$build/package
 rm -rf "$stage" "$zip"
 mkdir -p "$stage/$name"
