@@ -1,6 +1,7 @@
 # Wraps the CMake build. `make` builds, `make run` runs a bundled example, `make test` runs every
 # test, `make study` runs the bundled parameter study, `make bench` runs the benchmarks,
-# `make windows` cross-builds the Windows programs and packs their zip.
+# `make man-pages` makes the manual page of the input files, `make windows` cross-builds the
+# Windows programs and packs their zip.
 BUILD_DIR ?= build
 JOBS ?= 2
 EXAMPLE ?= multigrid-gs-65
@@ -10,7 +11,7 @@ STUDY_FLAGS ?=
 WINDOWS_BUILD_DIR ?= build-windows
 WINDOWS_TOOLCHAIN ?= cmake/mingw-w64-x86_64.cmake
 
-.PHONY: all build programs run test bench study windows clean
+.PHONY: all build programs run man-pages test bench study windows clean
 
 all: build
 
@@ -20,14 +21,21 @@ $(BUILD_DIR)/CMakeCache.txt:
 build: $(BUILD_DIR)/CMakeCache.txt
 	cmake --build $(BUILD_DIR) -j$(JOBS)
 
-# Builds the two programs only (not the tests), copies the example into a scratch folder,
-# generates its reference solution, runs the simulation with the full timing window and prints
-# the report.
-programs: $(BUILD_DIR)/CMakeCache.txt
-	cmake --build $(BUILD_DIR) -j$(JOBS) --target advdiff2d_programs
+# Builds the two programs only (not the tests), saying so in one line; `make run` then copies the
+# example into a scratch folder, generates its reference solution, runs the simulation with the
+# full timing window and prints the report.
+programs:
+	@bash scripts/build_programs.sh $(BUILD_DIR) $(JOBS) $(CMAKE_FLAGS)
 
 run: programs
 	@bash scripts/run_example.sh $(BUILD_DIR) examples/$(EXAMPLE) $(WINDOW)
+
+# Makes the manual page of the input files anew from the program's description of them (after a
+# change to the input-file tables; a test checks that the page in man/ is up to date).
+man-pages: programs
+	$(BUILD_DIR)/advdiff2d --describe-inputs > $(BUILD_DIR)/inputs.json
+	python3 scripts/inputs_man_page.py < $(BUILD_DIR)/inputs.json > $(BUILD_DIR)/advdiff2d-inputs.5
+	mv $(BUILD_DIR)/advdiff2d-inputs.5 man/advdiff2d-inputs.5
 
 test: build
 	@bash scripts/run_tests.sh $(BUILD_DIR)

@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(cmake g++ make libgtest-dev libbenchmark-dev liblapack-dev libblas-dev
           python3 python3-numpy python3-matplotlib python3-pytest python3-vtk9
-          python3-distributed)
+          python3-distributed man-db)
 (($#)) && packages=("$@")
 missing=()
 for p in "${packages[@]}"; do

@@ -13,7 +13,7 @@ cp "$example"/*.ent "$work"/
 cd "$work"
 "$build/advdiff2d-reference"
 echo "running advdiff2d in $work (timing window ${window} s) ..."
-"$build/advdiff2d" --no-edit --window "$window"
+"$build/advdiff2d" --no-edit --window "$window" --verdict
 mode=$(sed -n 2p dados1.ent | awk '{print $1}')
 [[ $mode == 1 ]] && param=MG2D_000.ent || param=SG2D_000.ent
 report=$(sed -n 2p "$param" | sed -E "s/^[[:space:]]*['\"]([^'\"]*)['\"].*/\1/; t; s/^[[:space:]]*([^[:space:],\/]*).*/\1/")

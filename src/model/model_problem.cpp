@@ -5,6 +5,12 @@
 
 namespace advdiff::model {
 
+const VelocityRow* find_velocity(int flow_angle, int peclet_code) {
+    for (const VelocityRow& row : kVelocityTable)
+        if (row.flow_angle == flow_angle && (row.any_peclet_code || row.peclet_code == peclet_code)) return &row;
+    return nullptr;
+}
+
 ModelCase make_model_case(const SimulationSettings& s) {
     ModelCase c;
     c.problem_kind = s.problem_kind;
@@ -12,26 +18,9 @@ ModelCase make_model_case(const SimulationSettings& s) {
     c.peclet_code = s.peclet_code;
     c.gamma = s.gamma;
     if (s.problem_kind != 1) return c;
-    // The velocities as exact doubles (17 significant digits); note that peclet code 2 gives
-    // 3*cos(45 deg), and code 0 gives 1.0 in both directions.
-    switch (s.flow_angle) {
-        case 0: c.Pex = 1.0; c.Pey = 0.0; break;
-        case 3: c.Pex = 0.0; c.Pey = 0.0; break;
-        case 30: c.Pex = 0.86602540378443860; c.Pey = 0.5; break;
-        case 45:
-            switch (s.peclet_code) {
-                case 0: c.Pex = 1.0; c.Pey = 1.0; break;
-                case 1: c.Pex = 0.70710678118654757; c.Pey = 0.70710678118654757; break;
-                case 2: c.Pex = 2.1213203435596428; c.Pey = 2.1213203435596428; break;
-                case 10: c.Pex = 7.0710678118654755; c.Pey = 7.0710678118654755; break;
-                case 100: c.Pex = 70.710678118654755; c.Pey = 70.710678118654755; break;
-                case 1000: c.Pex = 707.10678118654755; c.Pey = 707.10678118654755; break;
-                default: break;
-            }
-            break;
-        case 60: c.Pex = 0.5; c.Pey = 0.86602540378443860; break;
-        case 90: c.Pex = 0.0; c.Pey = 1.0; break;
-        default: break;
+    if (const VelocityRow* row = find_velocity(s.flow_angle, s.peclet_code)) {
+        c.Pex = row->Pex;
+        c.Pey = row->Pey;
     }
     return c;
 }

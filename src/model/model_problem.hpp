@@ -25,6 +25,35 @@ struct ModelCase {
     bool pure_diffusion() const { return problem_kind == 1 && flow_angle == 3; }
 };
 
+// One row of the velocity table of the constant-velocity family (problem_kind 1). The values are
+// exact doubles (17 significant digits); peclet code 2 gives 3*cos(45 deg), and code 0 gives 1.0
+// in both directions.
+struct VelocityRow {
+    int flow_angle;         // degrees; 3 is pure diffusion (no advection)
+    int peclet_code;        // the code of a 45-degree row; ignored where any_peclet_code
+    bool any_peclet_code;   // every peclet_code selects this row
+    double Pex;
+    double Pey;
+};
+
+inline constexpr VelocityRow kVelocityTable[] = {
+    {0, 0, true, 1.0, 0.0},
+    {3, 0, true, 0.0, 0.0},
+    {30, 0, true, 0.86602540378443860, 0.5},
+    {45, 0, false, 1.0, 1.0},
+    {45, 1, false, 0.70710678118654757, 0.70710678118654757},
+    {45, 2, false, 2.1213203435596428, 2.1213203435596428},
+    {45, 10, false, 7.0710678118654755, 7.0710678118654755},
+    {45, 100, false, 70.710678118654755, 70.710678118654755},
+    {45, 1000, false, 707.10678118654755, 707.10678118654755},
+    {60, 0, true, 0.5, 0.86602540378443860},
+    {90, 0, true, 0.0, 1.0},
+};
+
+// The row of the velocity table that flow_angle and peclet_code select, or null: such a
+// combination selects no velocity (the case then has no advection).
+const VelocityRow* find_velocity(int flow_angle, int peclet_code);
+
 // The case selected by the settings, with Pex, Pey from the velocity table (a combination the
 // table does not list leaves them 0).
 ModelCase make_model_case(const SimulationSettings& settings);

@@ -21,6 +21,22 @@ void subtract_from(std::span<const double> X, std::span<double> e) {
     for (std::size_t k = 0; k < e.size(); ++k) e[k] = X[k] - e[k];
 }
 
+// The cycles' kernels by phase of the run's profile, and their sum by level (in the profile's
+// ticks, which the cycle was timed in). Boundary values belong to no phase: they count as "other".
+void add_cycle_times(const CycleTimes& times, RunProfile& profile) {
+    if (profile.level_ticks.size() < times.seconds.size()) profile.level_ticks.resize(times.seconds.size(), 0.0);
+    for (std::size_t m = 0; m < times.seconds.size(); ++m) {
+        const auto& t = times.seconds[m];
+        profile.ticks[RunProfile::smoothing] += t[CycleTimes::kSmooth];
+        profile.ticks[RunProfile::residual_and_restriction] +=
+            t[CycleTimes::kInject] + t[CycleTimes::kFasRhs] + t[CycleTimes::kResidual];
+        profile.ticks[RunProfile::prolongation] += t[CycleTimes::kProlongate] + t[CycleTimes::kCorrection];
+        double level = 0.0;
+        for (const double kernel : t) level += kernel;
+        profile.level_ticks[m] += level;
+    }
+}
+
 }  // namespace
 
 FasCycle::FasCycle(const GridHierarchy& h, const model::ModelCase& model_case, int solver_kind, int inner_iterations,
@@ -68,15 +84,16 @@ void FasCycle::smooth(Level& l, std::span<double> X) { solvers::relax(smoother_,
 void FasCycle::cycle(CycleTimes* times) {
     const int L = static_cast<int>(levels_.size());
     if (times != nullptr && times->seconds.size() < levels_.size()) times->seconds.resize(levels_.size(), {});
-    // Runs one step of the cycle, timing it when asked to.
-    auto step = [times](int lev, CycleTimes::Kernel kernel, auto&& body) {
-        if (times == nullptr || times->clock == nullptr) {
-            body();
-            return;
-        }
-        const double t0 = times->clock();
+    // Runs one step of the cycle, timing it when asked to: one clock reading per step, each step
+    // taking the time since the previous one's end (the steps follow each other directly).
+    const bool timed = times != nullptr && times->clock != nullptr;
+    double last = timed ? times->clock() : 0.0;
+    auto step = [times, timed, &last](int lev, CycleTimes::Kernel kernel, auto&& body) {
         body();
-        times->seconds[static_cast<std::size_t>(lev - 1)][kernel] += times->clock() - t0;
+        if (!timed) return;
+        const double now = times->clock();
+        times->seconds[static_cast<std::size_t>(lev - 1)][kernel] += now - last;
+        last = now;
     };
     for (int lev = 1; lev <= L; ++lev) {
         Level& l = level(lev);
@@ -123,6 +140,7 @@ std::uint64_t multigrid_run_bytes(const GridHierarchy& h, int solver_kind) {
 }
 
 void run_multigrid(ProblemState& state) {
+    PhaseClock clock(state.profile);
     const SimulationSettings& s = state.settings;
     const model::ModelCase model_case = model::make_model_case(s);
     FasCycle fas(state.hierarchy, model_case, s.solver_kind, s.inner_iterations, s.msi_tolerance);
@@ -137,23 +155,35 @@ void run_multigrid(ProblemState& state) {
     state.TNum.assign(static_cast<std::size_t>(finest.N), 0.0);
     state.T_Analitica.assign(static_cast<std::size_t>(finest.N), 0.0);
     model::initialise_field(model_case, s.initial_estimate, finest.Nx, finest.Ny, state.TNum, state.T_Analitica);
-    state.stats.norm_entry(0) = model::l1_mean_difference(finest.Nx, finest.Ny, finest.N, state.TNum, state.reference_solution);
+    clock.charge(RunProfile::setup_and_assembly);
+    const double initial_norm =
+        model::l1_mean_difference(finest.Nx, finest.Ny, finest.N, state.TNum, state.reference_solution);
+    clock.charge(RunProfile::norm);
+    state.stats.record_norm(0, initial_norm);
     const std::span<double> X = fas.finest_solution();
     std::copy(state.TNum.begin(), state.TNum.end(), X.begin());
+
+    // The cycles' time by level and kernel, when a profile is kept.
+    CycleTimes times;
+    if (state.profile != nullptr) times.clock = state.profile->clock;
+    CycleTimes* const timed = state.profile != nullptr ? &times : nullptr;
 
     // Each cycle ends on level 1 with the convergence test: the norm equal to the tolerance ends
     // the run, a NaN norm never does; the cycle limit ends it in any case.
     int& iteration_count = state.stats.iteration_count;
     iteration_count = 1;
     for (int remaining = s.max_iterations; remaining >= 1; --remaining) {
-        fas.cycle();
+        fas.cycle(timed);
+        clock.skip();  // the cycle's own steps are timed
         const double norm = model::l1_mean_difference(finest.Nx, finest.Ny, finest.N, X, state.reference_solution);
-        state.stats.norm_entry(iteration_count) = norm;
+        clock.charge(RunProfile::norm);
+        state.stats.record_norm(iteration_count, norm);
         if (iteration_count >= s.max_iterations || norm <= s.tolerance) break;
         ++iteration_count;
     }
     if (iteration_count > s.max_iterations) iteration_count = s.max_iterations;
     std::copy(X.begin(), X.end(), state.TNum.begin());
+    if (timed != nullptr) add_cycle_times(times, *state.profile);
 }
 
 }  // namespace advdiff::multigrid

@@ -18,9 +18,9 @@
 namespace advdiff::multigrid {
 
 // Where one V-cycle's time goes, by level (index 0 = level 1) and by kernel; filled only when a
-// caller asks (the benchmark's level table), in seconds of the caller's clock.
+// caller asks (the benchmark's level table, the run's profile), in the unit of the caller's clock.
 struct CycleTimes {
-    double (*clock)() = nullptr;  // seconds; the benchmark passes the thread's CPU clock
+    double (*clock)() = nullptr;  // the benchmark passes the thread's CPU clock in seconds
     enum Kernel { kInject, kFasRhs, kSmooth, kBoundary, kResidual, kCorrection, kProlongate, kKernelCount };
     static constexpr const char* kNames[kKernelCount] = {"inject", "fas_rhs", "smooth", "boundary",
                                                          "residual", "correction", "prolongate"};

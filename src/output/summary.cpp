@@ -3,6 +3,7 @@
 #include <string_view>
 #include <variant>
 
+#include "model/model_problem.hpp"
 #include "output/json.hpp"
 
 namespace advdiff::output {
@@ -62,6 +63,32 @@ void write_settings(JsonWriter& json, const std::vector<NamedSetting>& settings)
     json.end_object();
 }
 
+// Seconds of one simulation by phase (they add up to "seconds") and, for multigrid, by level.
+void write_profile(JsonWriter& json, const ProfileOfOneRun& p) {
+    const auto per_second = [&](double count, double seconds) {
+        if (seconds > 0) json.number(count / seconds);
+        else json.null();
+    };
+    json.key("profile").begin_object();
+    json.key("seconds").number(p.seconds);
+    json.key("repetitions").integer(p.repetitions);
+    json.key("unknowns_per_second");
+    per_second(static_cast<double>(p.unknowns), p.seconds);
+    json.key("phases").begin_object();
+    for (int k = 0; k < RunProfile::kPhaseCount; ++k)
+        json.key(RunProfile::kPhaseNames[k]).number(p.phases[static_cast<std::size_t>(k)]);
+    json.end_object();
+    json.key("levels").begin_array();
+    for (const ProfileOfOneRun::Level& l : p.levels) {
+        json.begin_object(true).key("level").integer(l.level).key("Nx").integer(l.Nx).key("Ny").integer(l.Ny);
+        json.key("N").integer(l.nodes).key("seconds").number(l.seconds).key("unknowns_per_second");
+        per_second(static_cast<double>(l.nodes) * p.iterations, l.seconds);
+        json.end_object();
+    }
+    json.end_array();
+    json.end_object();
+}
+
 void optional_number(JsonWriter& json, const std::optional<double>& value) {
     if (value) json.number(*value);
     else json.null();
@@ -72,19 +99,10 @@ void optional_number(JsonWriter& json, const std::optional<double>& value) {
 std::string test_case_name(const SimulationSettings& s) {
     if (s.problem_kind != 1) return "rotating flow";
     if (s.flow_angle == 3) return "pure diffusion";
-    const std::string angle = "constant velocity, " + std::to_string(s.flow_angle) + " degrees";
-    switch (s.flow_angle) {
-        case 0: case 30: case 60: case 90: return angle;
-        case 45:
-            switch (s.peclet_code) {
-                case 0: case 1: case 2: case 10: case 100: case 1000:
-                    return angle + ", Peclet code " + std::to_string(s.peclet_code);
-                default:
-                    return angle + ", Peclet code " + std::to_string(s.peclet_code) +
-                           ", not in the velocity table: no advection";
-            }
-        default: return angle + ", not in the velocity table: no advection";
-    }
+    std::string name = "constant velocity, " + std::to_string(s.flow_angle) + " degrees";
+    if (s.flow_angle == 45) name += ", Peclet code " + std::to_string(s.peclet_code);
+    if (model::find_velocity(s.flow_angle, s.peclet_code) == nullptr) name += ", not in the velocity table: no advection";
+    return name;
 }
 
 std::string solver_name(const SimulationSettings& s) {
@@ -145,6 +163,7 @@ std::string compose_summary(const ProblemState& state, const report::RunResults&
     json.key("seconds_per_run").number(stats.seconds_per_run);
     json.key("window_seconds").number(context.window_seconds);
     json.end_object();
+    if (context.profile != nullptr) write_profile(json, *context.profile);
 
     json.key("iteration_count").integer(stats.iteration_count);
     json.key("initial_norm").number(results.initial_norm);

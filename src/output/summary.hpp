@@ -6,6 +6,7 @@
 #include <variant>
 #include <vector>
 
+#include "output/console.hpp"
 #include "report/run_results.hpp"
 #include "state/problem_state.hpp"
 
@@ -22,6 +23,7 @@ struct SummaryContext {
     std::string report_file;             // the report's file name as written
     double window_seconds = 0.0;         // length of the timing window
     std::vector<NamedSetting> settings;  // the run's settings in file order, named as the input tables name them
+    const ProfileOfOneRun* profile = nullptr;  // --profile: where the time of one simulation went
 };
 
 // The test case in words: "rotating flow", "pure diffusion", "constant velocity, 30 degrees",

@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "state/run_error.hpp"
@@ -67,11 +68,16 @@ std::optional<int> answer_help_or_version(const GivenOption& option, const char*
 void print_error_line(const char* program, std::string_view message);
 
 // Runs `body`; a failure becomes one line "<program>: error: <what>" on stderr and exit status 1.
+// Otherwise the exit status is what `body` returns, or 0.
 template <typename Body>
 int run_reporting_errors(const char* program, Body&& body) {
     try {
-        body();
-        return 0;
+        if constexpr (std::is_void_v<decltype(body())>) {
+            body();
+            return 0;
+        } else {
+            return body();
+        }
     } catch (const std::bad_alloc&) {
         print_error_line(program, "out of memory");
     } catch (const std::exception& e) {  // RunError and anything unforeseen

@@ -39,13 +39,6 @@ void report_name_is_not_empty(const ProblemState& state, const char* setting) {
         reject(state, setting, "the report file name is empty");
 }
 
-void reference_file_exists_by_name(const ProblemState& state, const char* setting) {
-    const int index = state.settings.reference_file_index;
-    if (index < 1 || index > 11)
-        reject(state, setting,
-               "must be from 1 to 11 (reference files exata1 to exata11), found " + std::to_string(index));
-}
-
 // The last value the hierarchy depends on: once it is valid, the node counts must still fit.
 void coarsening_halves_and_hierarchy_fits(const ProblemState& state, const char* setting) {
     const S& s = state.settings;
@@ -67,60 +60,201 @@ void grid_nodes_fit(const ProblemState& state, const char* setting) {
                    std::to_string(nodes) + " nodes has more than 2147483647 nodes");
 }
 
+bool constant_velocity(const S& s) { return s.problem_kind == 1; }
+bool constant_velocity_at_45_degrees(const S& s) { return s.problem_kind == 1 && s.flow_angle == 45; }
+
+constexpr SettingCode kRunModes[] = {
+    {kMultigrid, "multigrid, reads MG2D_000.ent"},
+    {kSingleGrid, "single grid, reads SG2D_000.ent"},
+};
+constexpr SettingCode kSmoothers[] = {
+    {kGaussSeidel, "Gauss-Seidel"},
+    {kMsi, "MSI, modified strongly implicit"},
+    {kAdi, "ADI, alternating-direction line relaxation"},
+};
+constexpr SettingCode kSolvers[] = {
+    {kGaussSeidel, "Gauss-Seidel"},
+    {kMsi, "MSI, modified strongly implicit"},
+    {kAdi, "ADI, alternating-direction line relaxation"},
+    {kElimGauss, "Gauss elimination, a direct solve"},
+};
+constexpr SettingCode kProblemKinds[] = {
+    {1, "constant velocity family: flow_angle and peclet_code select the case"},
+    {2, "rotating flow"},
+};
+// The flow angles and the Peclet codes of the velocity table (model::kVelocityTable).
+constexpr SettingCode kFlowAngles[] = {
+    {0, "0 degrees"},
+    {3, "pure diffusion, no advection"},
+    {30, "30 degrees"},
+    {45, "45 degrees, the magnitude chosen by peclet_code"},
+    {60, "60 degrees"},
+    {90, "90 degrees"},
+};
+constexpr SettingCode kPecletCodes[] = {
+    {0, "Pex = Pey = 1"},
+    {1, "Pex = Pey = cos 45 degrees, magnitude 1"},
+    {2, "Pex = Pey = 3 cos 45 degrees, magnitude 3"},
+    {10, "Pex = Pey = 10 cos 45 degrees, magnitude 10"},
+    {100, "Pex = Pey = 100 cos 45 degrees, magnitude 100"},
+    {1000, "Pex = Pey = 1000 cos 45 degrees, magnitude 1000"},
+};
+constexpr SettingCode kInitialEstimates[] = {
+    {1, "zero, then the boundary values"},
+    {2, "the analytic solution, then the boundary values"},
+    {3, "one half, then the boundary values of the constant-velocity cases"},
+};
+constexpr SettingCode kCoarseningRatios[] = {
+    {2, "the grid spacing halves from each level to the next finer one"},
+};
+
+constexpr Relevance kWithConstantVelocity{constant_velocity, "problem_kind 1"};
+constexpr Relevance kWithConstantVelocityAt45{constant_velocity_at_45_degrees, "problem_kind 1 and flow_angle 45"};
+
+// What the settings both parameter files hold mean.
+constexpr const char* kReportNameMeaning =
+    "Name of the report file, written in the working directory (ISO 8859-1 text, replaced if it exists). "
+    "At most 35 characters: a longer name keeps its first 35.";
+constexpr const char* kReferenceMeaning =
+    "The reference solution (the exact solution of the finest grid's discrete system, which the iteration "
+    "error is measured against) is read from the file exata<index>; advdiff2d-reference writes it.";
+constexpr const char* kProblemKindMeaning = "The test case family.";
+constexpr const char* kFlowAngleMeaning =
+    "With problem_kind 1: the direction of the constant velocity (u, v) = (Pex, Pey), in degrees.";
+constexpr const char* kPecletCodeMeaning =
+    "With problem_kind 1 and flow_angle 45: the magnitude of the velocity; with gamma 1 it is the Peclet "
+    "number of the unit square.";
+constexpr const char* kGammaMeaning =
+    "Diffusion coefficient gamma multiplying both second derivatives. Every test case's analytic solution "
+    "holds for any gamma (only the rotating flow's source term contains it); gamma sets the cell Peclet "
+    "numbers u hx / gamma and v hy / gamma, and so how much the advection dominates.";
+constexpr const char* kMultigridMsiToleranceMeaning =
+    "MSI only: each smoothing by MSI stops after inner_iterations corrections, or earlier once the residual "
+    "norm has fallen to this fraction of its value on entry. Printed in the report for solver_kind 2.";
+constexpr const char* kSingleGridMsiToleranceMeaning =
+    "Printed in the report for solver_kind 2. An outer iteration of MSI applies one correction whatever its "
+    "value (it matters to the multigrid smoother only).";
+constexpr const char* kInitialEstimateMeaning =
+    "The starting field TNum; any other code leaves it 0 everywhere, boundary nodes included.";
+constexpr const char* kMultigridToleranceMeaning =
+    "The run stops when the iteration-error norm, the mean over all nodes of |reference - TNum|, is at most "
+    "this; tested after every V-cycle.";
+constexpr const char* kSingleGridToleranceMeaning =
+    "The run stops when the iteration-error norm, the mean over all nodes of |reference - TNum|, is at most "
+    "this; tested after every outer iteration.";
+constexpr const char* kPrintHistoryMeaning =
+    "1: the report lists the iteration-error norm after the listed iterations; any other value: no list.";
+constexpr const char* kHistoryIntervalMeaning =
+    "The list holds every iteration that is a multiple of this (a negative value acts as its absolute "
+    "value), and always the first and the last; 0 lists only those two.";
+constexpr const char* kUnusedMeaning = "Read (it must be an integer) and not used.";
+
+// The settings both parameter files hold, placed at their position in each by at().
+constexpr InputSetting at(int position, InputSetting row) {
+    row.position = position;
+    return row;
+}
+constexpr InputSetting kReportFileName{.name = "report_file_name", .field = &S::report_file_name,
+                                       .check = report_name_is_not_empty, .meaning = kReportNameMeaning};
+constexpr InputSetting kReferenceFileIndex{.name = "reference_file_index", .field = &S::reference_file_index,
+                                           .at_least = 1, .at_most = 11, .meaning = kReferenceMeaning};
+constexpr InputSetting kProblemKind{.name = "problem_kind", .field = &S::problem_kind, .meaning = kProblemKindMeaning,
+                                    .codes = kProblemKinds, .unlisted = UnlistedCode::rotating_flow};
+constexpr InputSetting kFlowAngle{.name = "flow_angle", .field = &S::flow_angle, .meaning = kFlowAngleMeaning,
+                                  .codes = kFlowAngles, .unlisted = UnlistedCode::selects_nothing,
+                                  .relevant = kWithConstantVelocity};
+constexpr InputSetting kPecletCode{.name = "peclet_code", .field = &S::peclet_code, .meaning = kPecletCodeMeaning,
+                                   .codes = kPecletCodes, .unlisted = UnlistedCode::selects_nothing,
+                                   .relevant = kWithConstantVelocityAt45};
+constexpr InputSetting kGamma{.name = "gamma", .field = &S::gamma, .meaning = kGammaMeaning};
+constexpr InputSetting kInitialEstimate{.name = "initial_estimate", .field = &S::initial_estimate,
+                                        .meaning = kInitialEstimateMeaning, .codes = kInitialEstimates,
+                                        .unlisted = UnlistedCode::selects_nothing};
+constexpr InputSetting kPrintHistory{.name = "print_history", .field = &S::print_history,
+                                     .meaning = kPrintHistoryMeaning};
+constexpr InputSetting kHistoryInterval{.name = "history_interval", .field = &S::history_interval,
+                                        .meaning = kHistoryIntervalMeaning};
 constexpr InputSetting kModeSettings[] = {
-    {1, "title", TitleLine{}},
-    {2, "run_mode", &S::run_mode, kNoLowerBound, run_mode_is_known},
+    {.position = 1, .name = "title", .field = TitleLine{}, .meaning = "A title line, skipped whatever it holds."},
+    {.position = 2, .name = "run_mode", .field = &S::run_mode, .check = run_mode_is_known,
+     .meaning = "The kind of run, and so the parameter file read next.", .codes = kRunModes,
+     .unlisted = UnlistedCode::refused},
 };
 
 constexpr InputSetting kMultigridSettings[] = {
-    {1, "solver_kind", &S::solver_kind},
-    {2, "report_file_name", &S::report_file_name, kNoLowerBound, report_name_is_not_empty},
-    {3, "level_count", &S::level_count, 2},
-    {4, "reference_file_index", &S::reference_file_index, kNoLowerBound, reference_file_exists_by_name},
-    {5, "coarsest_nx", &S::coarsest_nx, 2},
-    {6, "coarsest_ny", &S::coarsest_ny, 2},
-    {7, "problem_kind", &S::problem_kind},
-    {8, "flow_angle", &S::flow_angle},
-    {9, "peclet_code", &S::peclet_code},
-    {10, "coarsening_p", &S::coarsening_p, kNoLowerBound, coarsening_halves_and_hierarchy_fits},
-    {11, "coarsening_q", &S::coarsening_q},
-    {12, "gamma", &S::gamma},
-    {13, "max_iterations", &S::max_iterations, 1},
-    {14, "inner_iterations", &S::inner_iterations},
-    {15, "tolerance", &S::tolerance},
-    {16, "msi_tolerance", &S::msi_tolerance},
-    {17, "initial_estimate", &S::initial_estimate},
-    {18, "print_history", &S::print_history},
-    {19, "history_interval", &S::history_interval},
-    {20, "unused_value_20", UnusedInteger{}},
-    {21, "unused_value_21", UnusedInteger{}},
+    {.position = 1, .name = "solver_kind", .field = &S::solver_kind,
+     .meaning = "The smoother of every level, run inner_iterations times per visit of a level. 4 (Gauss "
+                "elimination) and other codes smooth nothing: the cycles then only move values between the levels.",
+     .codes = kSmoothers, .unlisted = UnlistedCode::selects_nothing},
+    at(2, kReportFileName),
+    {.position = 3, .name = "level_count", .field = &S::level_count, .at_least = 2,
+     .meaning = "Number of grids of the hierarchy; level 1 is the finest, level level_count the coarsest."},
+    at(4, kReferenceFileIndex),
+    {.position = 5, .name = "coarsest_nx", .field = &S::coarsest_nx, .at_least = 2,
+     .meaning = "Nodes in x of the coarsest grid, boundary nodes included."},
+    {.position = 6, .name = "coarsest_ny", .field = &S::coarsest_ny, .at_least = 2,
+     .meaning = "Nodes in y of the coarsest grid, boundary nodes included."},
+    at(7, kProblemKind),
+    at(8, kFlowAngle),
+    at(9, kPecletCode),
+    {.position = 10, .name = "coarsening_p", .field = &S::coarsening_p, .check = coarsening_halves_and_hierarchy_fits,
+     .meaning = "Numerator p of the coarsening ratio p/q: each finer level has p times the intervals of the next "
+                "coarser one.",
+     .codes = kCoarseningRatios, .unlisted = UnlistedCode::refused},
+    {.position = 11, .name = "coarsening_q", .field = &S::coarsening_q,
+     .meaning = "Denominator q of the coarsening ratio; printed in the report only."},
+    at(12, kGamma),
+    {.position = 13, .name = "max_iterations", .field = &S::max_iterations, .at_least = 1,
+     .meaning = "The most V-cycles; the run stops earlier once the iteration-error norm is at most tolerance."},
+    {.position = 14, .name = "inner_iterations", .field = &S::inner_iterations,
+     .meaning = "Smoother iterations per visit of a level (Gauss-Seidel sweeps, MSI or ADI iterations)."},
+    {.position = 15, .name = "tolerance", .field = &S::tolerance, .meaning = kMultigridToleranceMeaning},
+    {.position = 16, .name = "msi_tolerance", .field = &S::msi_tolerance, .meaning = kMultigridMsiToleranceMeaning},
+    at(17, kInitialEstimate),
+    at(18, kPrintHistory),
+    at(19, kHistoryInterval),
+    {.position = 20, .name = "unused_value_20", .field = UnusedInteger{}, .meaning = kUnusedMeaning},
+    {.position = 21, .name = "unused_value_21", .field = UnusedInteger{}, .meaning = kUnusedMeaning},
 };
 
 constexpr InputSetting kSingleGridSettings[] = {
-    {1, "solver_kind", &S::solver_kind},
-    {2, "report_file_name", &S::report_file_name, kNoLowerBound, report_name_is_not_empty},
-    {3, "Nx", &S::Nx, 2},
-    {4, "Ny", &S::Ny, 2, grid_nodes_fit},
-    {5, "reference_file_index", &S::reference_file_index, kNoLowerBound, reference_file_exists_by_name},
-    {6, "problem_kind", &S::problem_kind},
-    {7, "flow_angle", &S::flow_angle},
-    {8, "peclet_code", &S::peclet_code},
-    {9, "gamma", &S::gamma},
-    {10, "max_iterations", &S::max_iterations, 0},
-    {11, "tolerance", &S::tolerance},
-    {12, "msi_tolerance", &S::msi_tolerance},
-    {13, "initial_estimate", &S::initial_estimate},
-    {14, "print_history", &S::print_history},
-    {15, "history_interval", &S::history_interval},
-    {16, "unused_value_16", UnusedInteger{}},
-    {17, "unused_value_17", UnusedInteger{}},
+    {.position = 1, .name = "solver_kind", .field = &S::solver_kind,
+     .meaning = "The solver; each outer iteration is one sweep or one iteration of it. Other codes select no "
+                "solver step: the field stays at its initial estimate.",
+     .codes = kSolvers, .unlisted = UnlistedCode::selects_nothing},
+    at(2, kReportFileName),
+    {.position = 3, .name = "Nx", .field = &S::Nx, .at_least = 2,
+     .meaning = "Grid nodes in x, boundary nodes included."},
+    {.position = 4, .name = "Ny", .field = &S::Ny, .at_least = 2, .check = grid_nodes_fit,
+     .meaning = "Grid nodes in y, boundary nodes included; Nx x Ny must not exceed 2147483647 nodes."},
+    at(5, kReferenceFileIndex),
+    at(6, kProblemKind),
+    at(7, kFlowAngle),
+    at(8, kPecletCode),
+    at(9, kGamma),
+    {.position = 10, .name = "max_iterations", .field = &S::max_iterations, .at_least = 0,
+     .meaning = "The most outer iterations; the run stops earlier once the iteration-error norm is at most "
+                "tolerance."},
+    {.position = 11, .name = "tolerance", .field = &S::tolerance, .meaning = kSingleGridToleranceMeaning},
+    {.position = 12, .name = "msi_tolerance", .field = &S::msi_tolerance, .meaning = kSingleGridMsiToleranceMeaning},
+    at(13, kInitialEstimate),
+    at(14, kPrintHistory),
+    at(15, kHistoryInterval),
+    {.position = 16, .name = "unused_value_16", .field = UnusedInteger{}, .meaning = kUnusedMeaning},
+    {.position = 17, .name = "unused_value_17", .field = UnusedInteger{}, .meaning = kUnusedMeaning},
 };
 
-// A lower bound only makes sense on an integer setting; positions count 1, 2, 3, ...
+// Bounds and codes only make sense on an integer setting (coarsening_p's one accepted value
+// aside, which its check enforces); positions count 1, 2, 3, ...
 constexpr bool well_formed(std::span<const InputSetting> table) {
     for (std::size_t k = 0; k < table.size(); ++k) {
-        if (table[k].position != static_cast<int>(k) + 1) return false;
-        if (table[k].at_least != kNoLowerBound && !std::holds_alternative<int S::*>(table[k].field)) return false;
+        const InputSetting& row = table[k];
+        const bool integer = std::holds_alternative<int S::*>(row.field);
+        if (row.position != static_cast<int>(k) + 1) return false;
+        if ((row.at_least != kNoLowerBound || row.at_most != kNoUpperBound) && !integer) return false;
+        if (row.unlisted != UnlistedCode::refused && row.codes.empty() != (row.unlisted == UnlistedCode::not_coded))
+            return false;
+        if (row.unlisted != UnlistedCode::not_coded && row.unlisted != UnlistedCode::refused && !integer) return false;
     }
     return true;
 }
@@ -160,22 +294,52 @@ void read_value(ProblemState& state, FreeFormatReader& reader, const InputSettin
         row.field);
 }
 
-void check_value(const ProblemState& state, const InputSetting& row) {
-    if (row.at_least != kNoLowerBound) {
+std::string code_list(std::span<const SettingCode> codes) {
+    std::string list;
+    for (const SettingCode& code : codes) {
+        if (!list.empty()) list += "; ";
+        list += std::to_string(code.value) + " (" + code.meaning + ")";
+    }
+    return list;
+}
+
+// --strict: a code that selects nothing (where the setting's codes matter) is refused, with the
+// codes that select something.
+void check_code_selects_something(const ProblemState& state, const InputSetting& row) {
+    if (row.unlisted != UnlistedCode::selects_nothing && row.unlisted != UnlistedCode::rotating_flow) return;
+    if (row.relevant.holds != nullptr && !row.relevant.holds(state.settings)) return;
+    const int value = state.settings.*std::get<int S::*>(row.field);
+    for (const SettingCode& code : row.codes)
+        if (code.value == value) return;
+    const std::string effect = row.unlisted == UnlistedCode::rotating_flow ? "selects the rotating flow as 2 does"
+                                                                            : "selects nothing";
+    const std::string when = row.relevant.text != nullptr ? std::string(" with ") + row.relevant.text : "";
+    reject(state, row.name,
+           "found " + std::to_string(value) + ", which " + effect + when + " (refused by --strict); accepted: " +
+               code_list(row.codes));
+}
+
+void check_value(const ProblemState& state, const InputSetting& row, bool strict) {
+    if (row.at_least != kNoLowerBound || row.at_most != kNoUpperBound) {
         const int value = state.settings.*std::get<int S::*>(row.field);
+        if (row.at_most != kNoUpperBound && (value < row.at_least || value > row.at_most))
+            reject(state, row.name,
+                   "must be from " + std::to_string(row.at_least) + " to " + std::to_string(row.at_most) + ", found " +
+                       std::to_string(value));
         if (value < row.at_least)
             reject(state, row.name,
                    "must be at least " + std::to_string(row.at_least) + ", found " + std::to_string(value));
     }
     if (row.check) row.check(state, row.name);
+    if (strict) check_code_selects_something(state, row);
 }
 
 // Opens the file in the editor, reads every value of its table, then checks them in file order.
-void read_input_file(ProblemState& state, const InputFile& file, bool edit) {
+void read_input_file(ProblemState& state, const InputFile& file, bool edit, bool strict) {
     platform::open_in_editor(file.name, edit);
     FreeFormatReader reader = FreeFormatReader::open(file.name, file.name);
     for (const InputSetting& row : file.settings) read_value(state, reader, row);
-    for (const InputSetting& row : file.settings) check_value(state, row);
+    for (const InputSetting& row : file.settings) check_value(state, row, strict);
 }
 
 // The iteration norms of a run: room for the first iterations now, more as a run needs it
@@ -189,20 +353,20 @@ void allocate_norm_history(ProblemState& state) {
 
 }  // namespace
 
-const InputFile kModeFile{"dados1.ent", kModeSettings};
-const InputFile kMultigridFile{"MG2D_000.ent", kMultigridSettings};
-const InputFile kSingleGridFile{"SG2D_000.ent", kSingleGridSettings};
+const InputFile kModeFile{"dados1.ent", "always", kModeSettings};
+const InputFile kMultigridFile{"MG2D_000.ent", "run_mode 1", kMultigridSettings};
+const InputFile kSingleGridFile{"SG2D_000.ent", "run_mode 2", kSingleGridSettings};
 
 const InputFile& parameter_file(int run_mode) { return run_mode == kMultigrid ? kMultigridFile : kSingleGridFile; }
 
-void read_input_files(ProblemState& state, bool edit) {
+void read_input_files(ProblemState& state, bool edit, bool strict) {
     // Every setting starts as zero (the report name as empty); a null value keeps that.
     state.settings = SimulationSettings{};
     state.setting_sources.clear();
     state.stats.norm_history.clear();
 
-    read_input_file(state, kModeFile, edit);
-    read_input_file(state, parameter_file(state.settings.run_mode), edit);
+    read_input_file(state, kModeFile, edit, strict);
+    read_input_file(state, parameter_file(state.settings.run_mode), edit, strict);
     if (state.settings.run_mode != kMultigrid) {
         state.Nx = state.settings.Nx;
         state.Ny = state.settings.Ny;

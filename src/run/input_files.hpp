@@ -20,8 +20,9 @@
 namespace advdiff::run {
 
 // Throws RunError(file, line, setting, message) for every unreadable file or value and for every
-// rejected value; nothing is created or written.
-void read_input_files(ProblemState& state, bool edit);
+// rejected value; nothing is created or written. With `strict`, a code that selects nothing
+// (InputSetting::unlisted) is rejected too, with the list of the accepted codes.
+void read_input_files(ProblemState& state, bool edit, bool strict = false);
 
 // What a line of an input file holds, and where its value goes.
 struct TitleLine {};     // a line skipped whatever it holds
@@ -34,19 +35,48 @@ using SettingField = std::variant<TitleLine, UnusedInteger, int SimulationSettin
 using SettingCheck = void (*)(const ProblemState& state, const char* setting);
 
 constexpr int kNoLowerBound = -2147483647 - 1;
+constexpr int kNoUpperBound = 2147483647;
 
-// One value of an input file. Values are read in the order of the table; the checks run in the
-// same order after the last value, so that the first bad line is the one reported.
+// A code a coded setting accepts, and what it selects.
+struct SettingCode {
+    int value;
+    const char* meaning;
+};
+
+// What a coded setting does with a code its list does not hold.
+enum class UnlistedCode {
+    not_coded,        // the setting is not a code
+    refused,          // the program refuses it (a check of the row does)
+    selects_nothing,  // accepted and selects nothing; refused by --strict
+    rotating_flow,    // problem_kind: selects the rotating flow, as 2 does; refused by --strict
+};
+
+// When the codes of a setting matter (flow_angle and peclet_code only for some cases).
+struct Relevance {
+    bool (*holds)(const SimulationSettings&) = nullptr;  // null: always
+    const char* text = nullptr;                          // "problem_kind 1"
+};
+
+// One value of an input file: how it is read, checked and described. Values are read in the order
+// of the table; the checks run in the same order after the last value, so that the first bad line
+// is the one reported. The description (meaning, codes) is what --describe-inputs prints and the
+// manual page of the input files is made from.
 struct InputSetting {
-    int position;                   // the value's place in its file (blank lines not counted)
+    int position = 0;               // the value's place in its file (blank lines not counted)
     const char* name;               // as error messages and other outputs name it
     SettingField field;
     int at_least = kNoLowerBound;   // integers: the smallest value the program can run with
+    int at_most = kNoUpperBound;    // integers: the largest (a check of the row enforces it)
     SettingCheck check = nullptr;   // run after the lower bound
+    const char* meaning = "";       // one or two sentences for the user
+    std::span<const SettingCode> codes = {};  // the codes that select something
+    UnlistedCode unlisted = UnlistedCode::not_coded;
+    Relevance relevant = {};        // when the codes matter
 };
 
 struct InputFile {
     const char* name;
+    const char* read_when;  // "always", "run_mode 1", "run_mode 2"
     std::span<const InputSetting> settings;
 };
 

@@ -9,6 +9,8 @@
 #include "platform/memory.hpp"
 #include "platform/signals.hpp"
 #include "run/command_line.hpp"
+#include "run/input_description.hpp"
+#include "run/input_files.hpp"
 #include "run/program.hpp"
 #include "run/reference_file.hpp"
 #include "state/run_error.hpp"
@@ -17,12 +19,29 @@ namespace {
 
 constexpr const char* kProgram = "advdiff2d";
 constexpr const char* kUsage =
-    "usage: advdiff2d [--window SECONDS] [--no-edit] [--summary FILE] [--fields FILE.vti] [--help] [--version]";
+    "usage: advdiff2d [--window SECONDS] [--no-edit] [--summary FILE] [--fields FILE.vti] [--monitor]\n"
+    "                 [--verdict] [--strict] [--profile] [--describe-inputs] [--help] [--version]";
 
 constexpr advdiff::run::AcceptedOption kOptions[] = {
-    {"--window", "SECONDS"}, {"--no-edit", ""},  {"--summary", "FILE"},
-    {"--fields", "FILE.vti"}, {"--help", "", "-h"}, {"--version", ""},
+    {"--window", "SECONDS"}, {"--no-edit", ""}, {"--summary", "FILE"}, {"--fields", "FILE.vti"},
+    {"--monitor", ""},       {"--verdict", ""}, {"--strict", ""},      {"--profile", ""},
+    {"--describe-inputs", ""}, {"--help", "", "-h"}, {"--version", ""},
 };
+
+// The settings whose codes --strict checks, in file order, from the input-file tables.
+std::string settings_checked_by_strict() {
+    namespace run = advdiff::run;
+    std::string names;
+    for (const run::InputFile* file : {&run::kModeFile, &run::kMultigridFile, &run::kSingleGridFile}) {
+        for (const run::InputSetting& row : file->settings) {
+            if (row.unlisted != run::UnlistedCode::selects_nothing && row.unlisted != run::UnlistedCode::rotating_flow)
+                continue;
+            if (names.find(std::string(row.name) + ",") != std::string::npos) continue;
+            names += std::string(row.name) + ", ";
+        }
+    }
+    return names.substr(0, names.size() - 2);
+}
 
 void print_help() {
     std::printf(
@@ -43,9 +62,30 @@ void print_help() {
         "                    convergence, accuracy, norm history) to FILE\n"
         "  --fields FILE.vti also write TNum, T_Analitica, error and reference_solution on the finest\n"
         "                    grid to FILE.vti (VTK XML ImageData)\n"
+        "  --monitor         print on standard error, as it comes, the iteration-error norm after\n"
+        "                    every iteration (single grid) or V-cycle (multigrid) of the first\n"
+        "                    repetition and its ratio to the previous one. Monitoring costs time:\n"
+        "                    the watched repetition takes longer, and the report's timing with it\n"
+        "  --verdict         print one line at the end: converged or not, why (the summary's\n"
+        "                    stop_reason), the iterations, the final norm against the tolerance\n"
+        "  --strict          refuse before computing, with the accepted values, codes that select\n"
+        "                    nothing: %s\n"
+        "                    (Gauss elimination is no multigrid smoother). A run that does not\n"
+        "                    converge still writes everything, then exits with status 3\n"
+        "  --profile         print where the time of one simulation goes: by phase and, for\n"
+        "                    multigrid, by level, with unknowns per second (with --summary also its\n"
+        "                    \"profile\"); the timers cost under 1%% of the time from 65 x 65 nodes up\n"
+        "  --describe-inputs print the description of the input files as JSON (every setting's file,\n"
+        "                    position, name, type, accepted values and meaning; the test cases;\n"
+        "                    the grid hierarchy) and exit\n"
         "  --help            this text\n"
-        "  --version         the program's version\n",
-        kUsage);
+        "  --version         the program's version\n"
+        "\n"
+        "Exit status: 0 done; 1 an error, named on standard error (nothing is written); 2 a misused\n"
+        "command line; 3 a run that did not converge, under --strict.\n"
+        "Manual pages: advdiff2d(1), advdiff2d-inputs(5) (the input files and the test cases),\n"
+        "advdiff2d-reference(1), advdiff2d-sweep(1); in the source tree: man -l man/advdiff2d.1\n",
+        kUsage, settings_checked_by_strict().c_str());
 }
 
 // A missing reference file is the one error a first run meets by design: the line says how to
@@ -71,6 +111,14 @@ int main(int argc, char** argv) {
             if (option.name == "--window") options.window_seconds = run::parse_seconds(option);
             if (option.name == "--summary") options.outputs.summary_path = option.value;
             if (option.name == "--fields") options.outputs.fields_path = option.value;
+            if (option.name == "--monitor") options.monitor = true;
+            if (option.name == "--verdict") options.verdict = true;
+            if (option.name == "--strict") options.strict = true;
+            if (option.name == "--profile") options.profile = true;
+            if (option.name == "--describe-inputs") {
+                std::fputs(run::describe_inputs().c_str(), stdout);
+                return run::finish_standard_output(kProgram);
+            }
         }
     } catch (const run::UsageError& e) {
         return run::usage_error(kProgram, e.what(), kUsage);
@@ -78,13 +126,14 @@ int main(int argc, char** argv) {
 
     advdiff::platform::install_interrupt_handlers();
     advdiff::platform::keep_freed_memory_for_reuse();
-    return run::run_reporting_errors(kProgram, [&] {
+    const int status = run::run_reporting_errors(kProgram, [&] {
         try {
-            run::run_program(options);
+            return run::run_program(options);
         } catch (const advdiff::RunError& e) {
             if (!is_missing_reference(e)) throw;
             throw advdiff::RunError(e.file(), e.line(), e.setting(),
                                     e.message() + " (advdiff2d-reference makes it from the input files)");
         }
     });
+    return run::finish_standard_output(kProgram, status);
 }

@@ -16,6 +16,16 @@
 
 namespace advdiff::run::detail {
 
+// The same forms as regular expressions of a whole item, in the syntax that Python's re and
+// ECMAScript share, for programs that check a value before a run. The integer pattern also holds
+// the 32-bit range (leading zeros are allowed); a real of the right form may still lie beyond the
+// double range, which is refused as parse_real_item says.
+inline constexpr const char* kIntegerItemPattern =
+    "^(?:[+-]?0*(?:[0-9]{1,9}|1[0-9]{9}|20[0-9]{8}|21[0-3][0-9]{7}|214[0-6][0-9]{6}|2147[0-3][0-9]{5}"
+    "|21474[0-7][0-9]{4}|214748[0-2][0-9]{3}|2147483[0-5][0-9]{2}|21474836[0-3][0-9]|214748364[0-7])"
+    "|-0*2147483648)$";
+inline constexpr const char* kRealItemPattern = "^[+-]?(?:[0-9]+[.]?[0-9]*|[.][0-9]+)(?:[EeDd][+-]?[0-9]+)?$";
+
 enum class NumberStatus { ok, bad_form, out_of_range };
 
 inline bool is_digit(char c) { return c >= '0' && c <= '9'; }

@@ -1,6 +1,8 @@
 #include "run/program.hpp"
 
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <limits>
 #include <new>
 #include <optional>
@@ -9,6 +11,7 @@
 
 #include "multigrid/fas_cycle.hpp"
 #include "multigrid/hierarchy.hpp"
+#include "output/console.hpp"
 #include "platform/clock.hpp"
 #include "platform/editor.hpp"
 #include "platform/memory.hpp"
@@ -34,6 +37,7 @@ void load_reference_solution(ProblemState& state) {
 }
 
 void run_repetition(ProblemState& state) {
+    PhaseClock clock(state.profile);
     const SimulationSettings& s = state.settings;
     if (s.run_mode == kMultigrid) {
         // Validated when the input was read; computed again as every repetition starts afresh.
@@ -41,12 +45,15 @@ void run_repetition(ProblemState& state) {
         auto hierarchy = multigrid::setup_hierarchy(s.level_count, s.coarsest_nx, s.coarsest_ny, s.coarsening_p, &why);
         if (!hierarchy) throw RunError("MG2D_000.ent", 0, "level_count", why);
         state.hierarchy = std::move(*hierarchy);
+        clock.charge(RunProfile::setup_and_assembly);
         load_reference_solution(state);
+        clock.charge(RunProfile::reference_reading);
         multigrid::run_multigrid(state);
     } else {
         state.Nx = s.Nx;
         state.Ny = s.Ny;
         load_reference_solution(state);
+        clock.charge(RunProfile::reference_reading);
         run_single_grid(state);
     }
 }
@@ -103,11 +110,22 @@ std::size_t norm_history_limit(const SimulationSettings& s, std::uint64_t room) 
                                                              : static_cast<std::size_t>(entries);
 }
 
+// --monitor: a line on stderr for every norm of the run, flushed as it is recorded.
+std::function<void(int, double)> norm_monitor(bool multigrid) {
+    return [multigrid, previous = std::optional<double>()](int iteration, double norm) mutable {
+        const std::string line =
+            output::monitor_line(multigrid, iteration, norm, iteration > 0 ? previous : std::nullopt) + "\n";
+        std::fputs(line.c_str(), stderr);
+        std::fflush(stderr);
+        previous = norm;
+    };
+}
+
 }  // namespace
 
-void run_program(const ProgramOptions& options) {
+int run_program(const ProgramOptions& options) {
     ProblemState state;
-    read_input_files(state, options.edit);
+    read_input_files(state, options.edit, options.strict);
 
     // Problems that would only show after hours of computing are reported now, before anything is
     // allocated: a report name that cannot be written or would replace a file the run reads, a
@@ -145,6 +163,19 @@ void run_program(const ProgramOptions& options) {
                                  "out of memory: " + what + " needs about " + platform::format_bytes(bytes) +
                                      " of memory");
 
+    // Asked-for instruments: the profile's clock is read only when one is kept, the monitor
+    // watches the first repetition only (every repetition computes the same norms).
+    RunProfile profile;
+    double profiled_ticks = 0.0;
+    std::optional<platform::TickRate> tick_rate;
+    if (options.profile) {
+        profile.clock = platform::profile_ticks;
+        state.profile = &profile;
+        tick_rate.emplace();
+    }
+    if (options.monitor) state.stats.on_norm = norm_monitor(multigrid);
+
+    bool converged = true;
     try {
         platform::prepare_heap(bytes);
         RunStatistics& stats = state.stats;
@@ -152,7 +183,10 @@ void run_program(const ProgramOptions& options) {
         stats.elapsed_seconds = platform::elapsed_time();
         // At least one repetition always runs; the window closes when the clock reaches its length.
         do {
+            const double start = options.profile ? profile.clock() : 0.0;
             run_repetition(state);
+            if (options.profile) profiled_ticks += profile.clock() - start;
+            stats.on_norm = nullptr;
             stats.elapsed_seconds = platform::elapsed_time();
             ++stats.repetition_count;
             stats.seconds_per_run = stats.elapsed_seconds / stats.repetition_count;
@@ -166,7 +200,21 @@ void run_program(const ProgramOptions& options) {
         for_each_setting(state.settings, [&](std::string_view name, const auto& value) {
             summary.settings.push_back({std::string(name), value});
         });
+        std::optional<output::ProfileOfOneRun> one_run;
+        if (options.profile) {
+            one_run = output::profile_of_one_run(profile, profiled_ticks, tick_rate->seconds_per_tick(), state);
+            summary.profile = &*one_run;
+        }
         output::write_outputs(options.outputs, state, results, summary);
+
+        // The console lines, once every file is in place: the profile, then the verdict. Under
+        // --strict a run that did not converge says why even without --verdict.
+        converged = results.converged;
+        if (one_run) std::fputs(output::profile_table(*one_run).c_str(), stdout);
+        const std::string verdict = output::verdict_line(state, results);
+        if (options.verdict) std::printf("%s\n", verdict.c_str());
+        else if (options.strict && !converged) std::fprintf(stderr, "advdiff2d: %s (--strict)\n", verdict.c_str());
+        state.profile = nullptr;
     } catch (const std::bad_alloc&) {
         state = ProblemState{};  // the run's memory back before anything else is done
         throw out_of_memory;
@@ -178,6 +226,7 @@ void run_program(const ProgramOptions& options) {
                            "the run may have" + history_bound);
     }
     platform::open_in_editor(report_path, options.edit);
+    return options.strict && !converged ? kNotConverged : 0;
 }
 
 }  // namespace advdiff::run

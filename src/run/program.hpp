@@ -14,12 +14,22 @@ namespace advdiff::run {
 struct ProgramOptions {
     double window_seconds = 10.0;  // length of the timing window; at least one repetition runs
     bool edit = true;              // open the input files and the report in the user's editor
+    bool strict = false;           // refuse codes that select nothing; a run that does not converge
+                                   // ends with kNotConverged
+    bool monitor = false;          // each norm of the first repetition on stderr, as it comes
+    bool verdict = false;          // one line on stdout: converged or not, and why
+    bool profile = false;          // where the time of one simulation goes: a table on stdout and
+                                   // the summary's "profile"
     output::OutputRequest outputs; // files written beside the report on request
 };
 
-// Runs the program in the working directory. Throws RunError on any failure; nothing is
-// written then.
-void run_program(const ProgramOptions& options);
+// The exit status of a run that did not converge (stop reason iteration_bound_reached or
+// norm_not_finite) under --strict, once the report and every requested output are written.
+constexpr int kNotConverged = 3;
+
+// Runs the program in the working directory and returns its exit status: 0, or kNotConverged.
+// Throws RunError on any failure; nothing is written then.
+int run_program(const ProgramOptions& options);
 
 // One repetition: reference set-up and driver (and, for multigrid, the hierarchy set-up).
 void run_repetition(ProblemState& state);

@@ -8,8 +8,10 @@
 // line of code can be read against its formula.
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -80,17 +82,67 @@ struct RunStatistics {
     // Most entries norm_history may grow to: what the memory left beside the run's arrays holds.
     std::size_t norm_history_limit = std::numeric_limits<std::size_t>::max();
 
-    // Entry `index` of norm_history, for writing. The list starts short and grows as a run needs
-    // it: a limit of two billion iterations must not cost 16 GiB before the first one. Growing past
+    // Called with every norm as it is recorded (--monitor); empty: nobody watches.
+    std::function<void(int iteration, double norm)> on_norm;
+
+    // Records norm_history(index) := norm. The list starts short and grows as a run needs it: a
+    // limit of two billion iterations must not cost 16 GiB before the first one. Growing past
     // norm_history_limit throws NormHistoryFull instead of taking memory the machine does not have.
-    double& norm_entry(int index) {
+    void record_norm(int index, double norm) {
         const auto i = static_cast<std::size_t>(index);
         if (i >= norm_history.size()) {
             if (i >= norm_history_limit) throw NormHistoryFull(index);
             norm_history.resize(std::min(std::max(i + 1, 2 * norm_history.size()), norm_history_limit), 0.0);
         }
-        return norm_history[i];
+        norm_history[i] = norm;
+        if (on_norm) on_norm(index, norm);
     }
+};
+
+// Where the time of the simulations goes, kept on request (--profile): the time summed over the
+// profiled repetitions, by phase and, for multigrid, by level, in ticks of a counter that is cheap
+// to read (the caller knows their length in seconds). The drivers charge their phases through a
+// PhaseClock; what no phase claims is "other".
+struct RunProfile {
+    enum Phase {
+        reference_reading,         // the reference file
+        setup_and_assembly,        // hierarchy, arrays, coefficients, initial estimate
+        smoothing,                 // the solver or smoother
+        residual_and_restriction,  // multigrid: level residuals, injection, FAS right-hand sides
+        prolongation,              // multigrid: corrections u - R u and their interpolation
+        norm,                      // the iteration-error norm
+        other,                     // the rest: boundary values, copies, releasing memory
+        kPhaseCount
+    };
+    static constexpr const char* kPhaseNames[kPhaseCount] = {
+        "reference_reading", "setup_and_assembly", "smoothing", "residual_and_restriction",
+        "prolongation",      "norm",               "other"};
+
+    double (*clock)() = nullptr;            // a steady counter; its ticks are the unit below
+    std::array<double, kPhaseCount> ticks{};  // summed over the repetitions
+    std::vector<double> level_ticks;        // multigrid V-cycles, by level (index 0 = level 1)
+};
+
+// Charges the time since it was started, or since its last charge, to a phase of a profile; reads
+// no clock without one. One clock reading per charge: consecutive phases share their boundary.
+class PhaseClock {
+public:
+    explicit PhaseClock(RunProfile* profile) : profile_(profile), last_(profile != nullptr ? profile->clock() : 0.0) {}
+    void charge(RunProfile::Phase phase) {
+        if (profile_ == nullptr) return;
+        const double now = profile_->clock();
+        profile_->ticks[phase] += now - last_;
+        last_ = now;
+    }
+    // Starts the next charge now: the time since the last one belongs to no phase (or is
+    // measured elsewhere).
+    void skip() {
+        if (profile_ != nullptr) last_ = profile_->clock();
+    }
+
+private:
+    RunProfile* profile_;
+    double last_;
 };
 
 // Node counts of the multigrid hierarchy, level 1 (finest) first; index 0 holds level 1.
@@ -127,6 +179,7 @@ struct ProblemState {
 
     GridHierarchy hierarchy;   // multigrid only
     RunStatistics stats;
+    RunProfile* profile = nullptr;  // kept only when asked for (--profile)
 
     // Where a setting was read; a default (empty) source if it is unknown.
     SettingSource source_of(const std::string& setting) const {

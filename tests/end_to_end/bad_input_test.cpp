@@ -284,6 +284,17 @@ std::vector<BadInput> bad_inputs() {
          {"SG2D_000.ent:2: report_file_name: ", "does not exist", "\\x0D"}, nullptr, 1, kArgs,
          {"SG2D_000.ent:2: report_file_name: ", "\\x0D", "control character"}},
 
+        // Codes that select nothing, under --strict: each refused with the codes that do.
+        {"StrictSingleGridSolverSeven", SG, {{1, "7"}}, {},
+         {"SG2D_000.ent:1: solver_kind: ", "found 7", "accepted: 1 (Gauss-Seidel); 2 (MSI", "4 (Gauss elimination"},
+         nullptr, 1, {"--no-edit", "--window", "0", "--strict"}},
+        {"StrictFlowAngleFifty", SG, {{7, "50"}}, {},
+         {"SG2D_000.ent:7: flow_angle: ", "found 50", "accepted: 0 (0 degrees)", "90 (90 degrees)"},
+         nullptr, 1, {"--no-edit", "--window", "0", "--strict"}},
+        {"StrictMultigridGaussElimination", MG, {{1, "4"}}, {},
+         {"MG2D_000.ent:1: solver_kind: ", "found 4", "accepted: 1 (Gauss-Seidel)", "3 (ADI"},
+         nullptr, 1, {"--no-edit", "--window", "0", "--strict"}},
+
         // Command-line misuse.
         {"UnknownOption", SG, {}, {}, {"unknown argument \"--fast\""}, nullptr, 2, {"--no-edit", "--fast"}},
         {"WindowWithoutSeconds", SG, {}, {}, {"--window needs"}, nullptr, 2, {"--no-edit", "--window"}},

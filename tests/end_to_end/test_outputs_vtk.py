@@ -5,7 +5,6 @@ the report prints."""
 
 import json
 import math
-import os
 import pathlib
 import shutil
 import subprocess
@@ -17,15 +16,6 @@ from vtk.util.numpy_support import vtk_to_numpy
 
 REPO = pathlib.Path(__file__).resolve().parents[2]
 EXAMPLES = REPO / "examples"
-
-
-@pytest.fixture(scope="module")
-def build_dir():
-    folder = pathlib.Path(os.environ.get("ADVDIFF_BUILD_DIR", REPO / "build")).resolve()
-    for name in ("advdiff2d", "advdiff2d-reference"):
-        if not os.access(folder / name, os.X_OK):
-            pytest.fail(f"{folder / name} is missing: build the project or set ADVDIFF_BUILD_DIR")
-    return folder
 
 
 def set_values(path, values):

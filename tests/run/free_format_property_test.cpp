@@ -12,10 +12,12 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "run/free_format.hpp"
+#include "run/number_syntax.hpp"
 #include "state/run_error.hpp"
 
 namespace advdiff::run {
@@ -178,6 +180,32 @@ TEST(FreeFormatPropertyTest, MixedFilesReadBackInOrderWithTheirLines) {
         }
         int past_the_end = 0;
         EXPECT_THROW(reader.read_int("end", past_the_end), RunError);
+    }
+}
+
+// The patterns --describe-inputs publishes (ECMAScript, as std::regex reads them) match exactly the
+// items the parsers take: integers in the 32-bit range, reals of the right form (a real beyond the
+// double range has the form and is refused for its size).
+TEST(PublishedPatterns, MatchExactlyTheItemsTheParsersTake) {
+    const std::regex integer(detail::kIntegerItemPattern), real(detail::kRealItemPattern);
+    std::vector<std::string> items = {
+        "0", "-0", "+7", "2147483647", "-2147483648", "2147483648", "-2147483649", "+2147483648", "0002147483647",
+        "9999999999", "1000000000", "21474836470", "1.", ".5", ".", "-.5E+3", "1e", "1E+", "1d-8", "1D8", "1.5.2",
+        "inf", "nan", "0x10", "1_0", "1e999", "-1e-999", "++1", "1 ", " 1", "1,", "e5", "5e5e5", "1.e3"};
+    std::mt19937_64 random(20);
+    const std::string alphabet = "0123456789+-.eEdDx ";
+    for (int n = 0; n < 20000; ++n) {
+        std::string item(1 + random() % 12, ' ');
+        for (char& c : item) c = alphabet[random() % alphabet.size()];
+        items.push_back(item);
+    }
+    for (int n = 0; n < 2000; ++n) items.push_back(std::to_string(static_cast<std::int64_t>(random()) >> (random() % 64)));
+    for (const std::string& item : items) {
+        int i = 0;
+        double d = 0.0;
+        EXPECT_EQ(std::regex_match(item, integer), detail::parse_int_item(item, i) == detail::NumberStatus::ok) << item;
+        EXPECT_EQ(std::regex_match(item, real), detail::parse_real_item(item, d) != detail::NumberStatus::bad_form)
+            << item;
     }
 }
 

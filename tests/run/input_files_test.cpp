@@ -177,6 +177,52 @@ TEST_F(InputFilesTest, BadFilesAndValuesStopWithFileLineAndSettingAndCreateNothi
     }
 }
 
+// Codes that select nothing run as defined; --strict refuses each with the codes that select
+// something, and only where the code matters.
+TEST_F(InputFilesTest, StrictRefusesCodesThatSelectNothingWithTheAcceptedOnes) {
+    const std::vector<Edit> single_grid = {{"dados1.ent", 2, "2"}};
+    struct Case {
+        std::vector<Edit> edits;
+        std::string refusal;  // empty: accepted with --strict too
+    };
+    const auto with = [](std::vector<Edit> edits, std::vector<Edit> more) {
+        edits.insert(edits.end(), more.begin(), more.end());
+        return edits;
+    };
+    const Case cases[] = {
+        {{{"MG2D_000.ent", 1, "4"}},
+         "MG2D_000.ent:1: solver_kind: found 4, which selects nothing (refused by --strict); accepted: 1 "
+         "(Gauss-Seidel); 2 (MSI, modified strongly implicit); 3 (ADI, alternating-direction line relaxation)"},
+        {with(single_grid, {{"SG2D_000.ent", 1, "7"}}), "SG2D_000.ent:1: solver_kind: found 7, which selects nothing"},
+        {with(single_grid, {{"SG2D_000.ent", 1, "4"}}), ""},
+        {{{"MG2D_000.ent", 7, "3"}},
+         "MG2D_000.ent:7: problem_kind: found 3, which selects the rotating flow as 2 does (refused by --strict); "
+         "accepted: 1 (constant velocity family"},
+        {{{"MG2D_000.ent", 8, "50"}},
+         "MG2D_000.ent:8: flow_angle: found 50, which selects nothing with problem_kind 1 (refused by --strict); "
+         "accepted: 0 (0 degrees); 3 (pure diffusion, no advection); 30 (30 degrees); 45 ("},
+        {with(single_grid, {{"SG2D_000.ent", 8, "3"}}),
+         "SG2D_000.ent:8: peclet_code: found 3, which selects nothing with problem_kind 1 and flow_angle 45"},
+        {with(single_grid, {{"SG2D_000.ent", 7, "30"}, {"SG2D_000.ent", 8, "3"}}), ""},  // any code at 30 degrees
+        {{{"MG2D_000.ent", 7, "2"}, {"MG2D_000.ent", 8, "50"}}, ""},  // the angle matters with problem_kind 1 only
+        {{{"MG2D_000.ent", 17, "0"}}, "MG2D_000.ent:17: initial_estimate: found 0, which selects nothing"},
+    };
+    for (const Case& c : cases) {
+        write_files(c.edits);
+        ProblemState lenient;
+        EXPECT_EQ(error_of(lenient), "no error") << c.refusal;
+        ProblemState state;
+        std::string error = "no error";
+        try {
+            read_input_files(state, false, true);
+        } catch (const RunError& e) {
+            error = e.what();
+        }
+        if (c.refusal.empty()) EXPECT_EQ(error, "no error");
+        else EXPECT_EQ(error.rfind(c.refusal, 0), 0u) << error;
+    }
+}
+
 TEST_F(InputFilesTest, MissingFilesAreNamedAndNotCreated) {
     ProblemState state;
     EXPECT_EQ(error_of(state), "dados1.ent: no such file");

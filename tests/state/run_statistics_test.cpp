@@ -8,12 +8,12 @@
 
 namespace {
 
-TEST(RunStatistics, NormEntryGrowsTheListAndKeepsEarlierEntries) {
+TEST(RunStatistics, RecordNormGrowsTheListAndKeepsEarlierEntries) {
     advdiff::RunStatistics stats;
     stats.norm_history.assign(2, 0.0);
-    stats.norm_entry(0) = 1.5;
-    stats.norm_entry(1) = 2.5;
-    stats.norm_entry(100) = 3.5;
+    stats.record_norm(0, 1.5);
+    stats.record_norm(1, 2.5);
+    stats.record_norm(100, 3.5);
     ASSERT_GE(stats.norm_history.size(), 101u);
     EXPECT_EQ(stats.norm_history[0], 1.5);
     EXPECT_EQ(stats.norm_history[1], 2.5);

@@ -37,7 +37,10 @@ void print_help() {
         "                      larger ones multigrid (or the banded LU while it fits in memory, if\n"
         "                      the grid cannot be coarsened).\n"
         "  --help              this text\n"
-        "  --version           the program's version\n",
+        "  --version           the program's version\n"
+        "\n"
+        "Manual pages: advdiff2d-reference(1), advdiff2d-inputs(5) (the input files), advdiff2d(1);\n"
+        "in the source tree: man -l man/advdiff2d-reference.1\n",
         kUsage);
 }
 
