@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "platform/console.hpp"
-#include "run/number_syntax.hpp"
+#include "run/item_scanner.hpp"
 
 namespace advdiff::run {
 
@@ -66,8 +66,8 @@ std::string_view choose_value(const GivenOption& option, std::initializer_list<s
 
 double parse_seconds(const GivenOption& option) {
     double seconds = 0.0;
-    const auto status = detail::parse_real_item(option.value, seconds);
-    if (status != detail::NumberStatus::ok || !std::isfinite(seconds) || seconds < 0)
+    const auto status = parse_real_item(option.value, seconds);
+    if (status != NumberStatus::ok || !std::isfinite(seconds) || seconds < 0)
         throw UsageError(std::string(option.name) + " needs a non-negative number of seconds (digits, an optional "
                          "point and exponent), found " + quoted(option.value, 60));
     return seconds;

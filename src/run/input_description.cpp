@@ -7,7 +7,7 @@
 #include "output/json.hpp"
 #include "output/summary.hpp"
 #include "run/input_files.hpp"
-#include "run/number_syntax.hpp"
+#include "run/item_scanner.hpp"
 #include "state/problem_state.hpp"
 
 namespace advdiff::run {
@@ -166,9 +166,9 @@ std::string describe_inputs() {
     json.key("version").string(ADVDIFF_VERSION);
 
     json.key("syntax").begin_object();
-    json.key("integer").string(detail::kIntegerItemPattern);
+    json.key("integer").string(kIntegerItemPattern);
     json.key("integer_range").begin_array(true).integer(-2147483647LL - 1).integer(2147483647).end_array();
-    json.key("real").string(detail::kRealItemPattern);
+    json.key("real").string(kRealItemPattern);
     json.key("real_range").string(
         "a real whose magnitude rounds beyond the largest double (1.7976931348623157e308) is refused; "
         "one too small for a double reads as 0");

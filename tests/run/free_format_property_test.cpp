@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "run/free_format.hpp"
-#include "run/number_syntax.hpp"
+#include "run/item_scanner.hpp"
 #include "state/run_error.hpp"
 
 namespace advdiff::run {
@@ -187,7 +187,7 @@ TEST(FreeFormatPropertyTest, MixedFilesReadBackInOrderWithTheirLines) {
 // items the parsers take: integers in the 32-bit range, reals of the right form (a real beyond the
 // double range has the form and is refused for its size).
 TEST(PublishedPatterns, MatchExactlyTheItemsTheParsersTake) {
-    const std::regex integer(detail::kIntegerItemPattern), real(detail::kRealItemPattern);
+    const std::regex integer(kIntegerItemPattern), real(kRealItemPattern);
     std::vector<std::string> items = {
         "0", "-0", "+7", "2147483647", "-2147483648", "2147483648", "-2147483649", "+2147483648", "0002147483647",
         "9999999999", "1000000000", "21474836470", "1.", ".5", ".", "-.5E+3", "1e", "1E+", "1d-8", "1D8", "1.5.2",
@@ -203,8 +203,8 @@ TEST(PublishedPatterns, MatchExactlyTheItemsTheParsersTake) {
     for (const std::string& item : items) {
         int i = 0;
         double d = 0.0;
-        EXPECT_EQ(std::regex_match(item, integer), detail::parse_int_item(item, i) == detail::NumberStatus::ok) << item;
-        EXPECT_EQ(std::regex_match(item, real), detail::parse_real_item(item, d) != detail::NumberStatus::bad_form)
+        EXPECT_EQ(std::regex_match(item, integer), parse_int_item(item, i) == NumberStatus::ok) << item;
+        EXPECT_EQ(std::regex_match(item, real), parse_real_item(item, d) != NumberStatus::bad_form)
             << item;
     }
 }

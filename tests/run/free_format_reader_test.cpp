@@ -99,6 +99,7 @@ TEST(FreeFormatReaderTest, WrongFormsAreErrorsNamingFileLineAndSetting) {
         {"0x10\n", Kind::real, "found \"0x10\""},
         {"1+2\n", Kind::real, "expected a real number, found \"1+2\""},
         {"1E\n", Kind::real, "found \"1E\""},
+        {"1E5D2\n", Kind::real, "expected a real number, found \"1E5D2\""},
         {".\n", Kind::real, "found \".\""},
         {"1E400\n", Kind::real, "expected a real number within the double range, found \"1E400\""},
         {"'relat final\n", Kind::text, "f.ent:1: s: expected a text closed by ' on the same line, found \"'relat final\" (unclosed delimiter)"},
