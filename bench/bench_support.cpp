@@ -10,51 +10,42 @@
 #include <map>
 #include <memory>
 #include <stdexcept>
+#include <tuple>
 
 
 namespace advdiff::bench {
 
-SimulationSettings rotating_flow_settings() {
+SimulationSettings rotating_flow_settings() { return flow_settings(Flow::rotating); }
+
+SimulationSettings flow_settings(Flow flow) {
     SimulationSettings s;
-    s.problem_kind = 2;
+    s.problem_kind = flow == Flow::rotating ? 2 : 1;
+    s.flow_angle = flow == Flow::rotating ? 0 : 45;
+    s.peclet_code = flow == Flow::rotating ? 0 : 1;
     s.gamma = 1.0;
     s.initial_estimate = 1;
     return s;
 }
 
-namespace {
-const RotatingFlowGrid& grid_of(std::map<int, std::unique_ptr<RotatingFlowGrid>>& grids, const SimulationSettings& s,
-                                int n) {
-    auto& slot = grids[n];
+const solvers::GridSystem& bench_system(Flow flow, int n, int solver_kind) {
+    static std::map<std::tuple<Flow, int, int>, std::unique_ptr<solvers::GridSystem>> systems;
+    auto& slot = systems[{flow, n, solver_kind}];
     if (!slot) {
-        auto g = std::make_unique<RotatingFlowGrid>();
-        g->Nx = g->Ny = n;
-        g->N = n * n;
-        g->model_case = model::make_model_case(s);
-        g->coefficients.resize(static_cast<std::size_t>(g->N));
-        model::assemble_coefficients(g->model_case, n, n, g->coefficients);
-        g->uniform = solvers::UniformInterior::find(g->view(), n, n);
-        g->initial.assign(static_cast<std::size_t>(g->N), 0.0);
-        Field analytic(static_cast<std::size_t>(g->N), 0.0);
-        model::initialise_field(g->model_case, 1, n, n, g->initial, analytic);
-        slot = std::move(g);
+        slot = std::make_unique<solvers::GridSystem>();
+        slot->assemble(model::make_model_case(flow_settings(flow)), {n, n}, solver_kind);
     }
     return *slot;
 }
-}  // namespace
 
-const RotatingFlowGrid& rotating_flow_grid(int n) {
-    static std::map<int, std::unique_ptr<RotatingFlowGrid>> grids;
-    return grid_of(grids, rotating_flow_settings(), n);
-}
-
-const RotatingFlowGrid& constant_flow_grid(int n) {
-    static std::map<int, std::unique_ptr<RotatingFlowGrid>> grids;
-    SimulationSettings s = rotating_flow_settings();
-    s.problem_kind = 1;
-    s.flow_angle = 45;
-    s.peclet_code = 1;
-    return grid_of(grids, s, n);
+const Field& initial_field(Flow flow, int n) {
+    static std::map<std::pair<Flow, int>, Field> fields;
+    Field& T = fields[{flow, n}];
+    if (T.empty()) {
+        T.assign(static_cast<std::size_t>(n) * static_cast<std::size_t>(n), 0.0);
+        Field analytic(T.size(), 0.0);
+        model::initialise_field(model::GridValues(model::make_model_case(flow_settings(flow)), n, n), 1, T, analytic);
+    }
+    return T;
 }
 
 double thread_cpu_seconds() {

@@ -9,37 +9,29 @@
 
 #include "model/coefficients.hpp"
 #include "model/model_problem.hpp"
-#include "solvers/five_point.hpp"
+#include "solvers/kernels.hpp"
 #include "state/problem_state.hpp"
 
 namespace advdiff::bench {
 
-// Grid sizes (nodes per direction, square grids) of the kernels that run on every size.
+// Grid sizes (nodes per direction, square grids) of the kernels that run on every size, and the
+// sizes of the bandwidth table, where the production paths also run.
 inline constexpr int kAllSizes[] = {33, 65, 129, 257, 513, 1025, 2049};
+inline constexpr int kLargeSize = 4097;
 // Band elimination costs O(N Nx^2): 257 x 257 alone would take seconds per solve.
 inline constexpr int kBandSizes[] = {33, 65, 129};
 
-// The five-point system of the rotating flow (problem_kind 2, gamma 1) on an n x n grid and the
-// field of initial estimate 1 (all zero: the rotating flow vanishes on the boundary).
-struct RotatingFlowGrid {
-    int Nx = 0, Ny = 0, N = 0;
-    model::ModelCase model_case;
-    model::StencilCoefficients coefficients;
-    Field initial;
-
-    solvers::UniformInterior uniform;  // as the drivers find it
-
-    model::StencilView view() const { return model::StencilView(coefficients); }
-};
-
-// Built on first use and kept for the rest of the run (benchmark functions run several times).
-const RotatingFlowGrid& rotating_flow_grid(int n);
-// The same for the constant velocity at 45 degrees, Peclet code 1: every interior coefficient is
-// one value.
-const RotatingFlowGrid& constant_flow_grid(int n);
-
-// The settings that select the rotating flow with gamma 1.
+// The two systems of the kernel benchmarks: the rotating flow (problem_kind 2, gamma 1), whose
+// east and north coefficients are one value over the interior, and the constant velocity at 45
+// degrees, Peclet code 1, whose five coefficients all are.
+enum class Flow { rotating, constant };
+SimulationSettings flow_settings(Flow flow);
 SimulationSettings rotating_flow_settings();
+
+// The n x n system of `flow` prepared for solver_kind, and the field of initial estimate 1; built
+// on first use and kept for the rest of the run (benchmark functions run several times).
+const solvers::GridSystem& bench_system(Flow flow, int n, int solver_kind);
+const Field& initial_field(Flow flow, int n);
 
 // CPU time of the calling thread in seconds: on a shared machine the wall clock also runs while
 // the thread waits for a core, this clock does not.
@@ -61,6 +53,7 @@ void remove_scratch_folder();
 void register_solver_benchmarks();
 void register_grid_benchmarks();
 void register_file_benchmarks();
+void register_reference_benchmarks();
 void register_memory_benchmarks();
 
 // After the benchmarks: one V-cycle's time by level and by kernel (multigrid Gauss-Seidel, two

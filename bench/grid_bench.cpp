@@ -1,6 +1,6 @@
-// Whole-grid kernels outside the solvers: coefficient assembly, the iteration-error norm, and the
+// Whole-grid kernels outside the solvers: coefficient assembly, the iteration-error norm, the
 // multigrid transfers (injection to the next coarser level, prolongation of a coarse correction
-// to the size given, the boundary values of a level).
+// to the size given, the boundary values of a level), and sin and sinh at the grid coordinates.
 
 #include <cmath>
 #include <map>
@@ -8,10 +8,11 @@
 #include <string>
 
 #include "bench_support.hpp"
+#include "model/correctly_rounded.hpp"
 #include "model/norm.hpp"
 #include "multigrid/fas_cycle.hpp"
 #include "multigrid/transfer.hpp"
-#include "solvers/relaxation.hpp"
+#include "solvers/kernels.hpp"
 
 namespace advdiff::bench {
 
@@ -86,37 +87,26 @@ void prolongate_bench(benchmark::State& state) {
 // A node update is one boundary node written (each corner counted once).
 void boundary_bench(benchmark::State& state) {
     const int n = size_of(state);
-    const model::ModelCase c = model::make_model_case(rotating_flow_settings());
+    const model::GridValues values(model::make_model_case(rotating_flow_settings()), n, n);
     Field X = smooth_field(n, n);
     const double t0 = thread_cpu_seconds();
     for (auto _ : state) {
-        multigrid::apply_boundary_values(c, n, n, X);
+        multigrid::apply_boundary_values(values, X);
         benchmark::ClobberMemory();
     }
     set_kernel_counters(state, 4.0 * (n - 1), 8.0, thread_cpu_seconds() - t0);
 }
 
-// The system of an n x n level with its uniform coefficients found, as the cycle holds it.
-const solvers::GridSystem& level_system(int n) {
-    static std::map<int, std::unique_ptr<solvers::GridSystem>> systems;
-    auto& slot = systems[n];
-    if (!slot) {
-        slot = std::make_unique<solvers::GridSystem>();
-        slot->assemble(model::make_model_case(rotating_flow_settings()), n, n);
-    }
-    return *slot;
-}
-
 template <bool Uniform>
 void residual_bench(benchmark::State& state) {
     const int n = size_of(state);
-    const solvers::GridSystem& system = level_system(n);
+    const solvers::GridSystem& system = bench_system(Flow::rotating, n, kGaussSeidel);
     const Field X = smooth_field(n, n);
     Field r(X.size(), 0.0);
     const double t0 = thread_cpu_seconds();
     for (auto _ : state) {
-        solvers::level_residual(n, n, n * n, system.view(), Uniform ? system.uniform : solvers::UniformInterior{}, X,
-                                system.coefficients.b, r);
+        solvers::level_residual({Uniform ? solvers::Path::automatic : solvers::Path::plain}, system,
+                                system.coefficients.b, X, r);
         benchmark::ClobberMemory();
     }
     // Coefficients read from arrays, X and f read, r written.
@@ -127,24 +117,46 @@ void residual_bench(benchmark::State& state) {
 template <bool Uniform>
 void fas_rhs_bench(benchmark::State& state) {
     const int n = size_of(state);
-    const solvers::GridSystem& system = level_system(n);
+    const solvers::GridSystem& system = bench_system(Flow::rotating, n, kGaussSeidel);
     const Field X = smooth_field(n, n);
     const Field fine_residual = smooth_field(2 * n - 1, 2 * n - 1);
     Field f(X.size(), 0.0);
     const double t0 = thread_cpu_seconds();
     for (auto _ : state) {
-        solvers::fas_right_hand_side(n, n, n * n, system.view(), Uniform ? system.uniform : solvers::UniformInterior{}, X,
-                                     fine_residual, 2 * n - 1, f);
+        solvers::fas_right_hand_side({Uniform ? solvers::Path::automatic : solvers::Path::plain, 2 * n - 1}, system,
+                                     fine_residual, X, f);
         benchmark::ClobberMemory();
     }
     set_kernel_counters(state, static_cast<double>(n) * n, 8.0 * ((Uniform ? 3 : 5) + 3), thread_cpu_seconds() - t0);
 }
 
+// f(pi x_i) at the coordinates x_i, i = 2 .. n, of an n-node side, as pure diffusion's per-grid
+// table evaluates sin and sinh (a "node" is one call; x_1 = 0 is left out, as the multiple-precision
+// path takes positive arguments only). The C library's functions are there for scale.
+template <double (*F)(double)>
+void coordinate_function_bench(benchmark::State& state) {
+    const int n = size_of(state);
+    const double h = model::spacing(n);
+    Field out(static_cast<std::size_t>(n), 0.0);
+    const double t0 = thread_cpu_seconds();
+    for (auto _ : state) {
+        for (int i = 2; i <= n; ++i) out[static_cast<std::size_t>(i - 1)] = F(kPi * model::coordinate(i, h));
+        benchmark::ClobberMemory();
+    }
+    set_kernel_counters(state, static_cast<double>(n - 1), 8.0, thread_cpu_seconds() - t0);
+}
+
+double c_library_sin(double x) { return std::sin(x); }
+double c_library_sinh(double x) { return std::sinh(x); }
+
 }  // namespace
 
 void register_grid_benchmarks() {
+    // The production paths also at the largest size of the bandwidth table.
     auto each_size = [](const char* name, auto f) {
         for (int n : kAllSizes) benchmark::RegisterBenchmark(name, f)->Arg(n)->Unit(benchmark::kMicrosecond);
+        if (std::string(name).ends_with("/production"))
+            benchmark::RegisterBenchmark(name, f)->Arg(kLargeSize)->Unit(benchmark::kMicrosecond);
     };
     each_size("assemble_coefficients/production", assemble_bench);
     each_size("norm_l1_mean/plain", norm_bench<model::detail::l1_mean_difference_plain>);
@@ -157,6 +169,12 @@ void register_grid_benchmarks() {
     each_size("level_residual/production", residual_bench<true>);
     each_size("fas_right_hand_side/plain", fas_rhs_bench<false>);
     each_size("fas_right_hand_side/production", fas_rhs_bench<true>);
+    each_size("sin_pi_x/c_library", coordinate_function_bench<c_library_sin>);
+    each_size("sin_pi_x/multiple_precision", coordinate_function_bench<model::cr_detail::sin_multiprecision>);
+    each_size("sin_pi_x/production", coordinate_function_bench<model::cr_sin>);
+    each_size("sinh_pi_y/c_library", coordinate_function_bench<c_library_sinh>);
+    each_size("sinh_pi_y/multiple_precision", coordinate_function_bench<model::cr_detail::sinh_multiprecision>);
+    each_size("sinh_pi_y/production", coordinate_function_bench<model::cr_sinh>);
 }
 
 }  // namespace advdiff::bench

@@ -147,6 +147,7 @@ int main(int argc, char** argv) {
     register_solver_benchmarks();
     register_grid_benchmarks();
     register_file_benchmarks();
+    register_reference_benchmarks();
 
     if (console) {
         int options = benchmark::ConsoleReporter::OO_Tabular;

@@ -1,8 +1,7 @@
 # Cross build of the Windows programs (32-bit) with mingw-w64, posix thread model:
 #   make windows WINDOWS_TOOLCHAIN=cmake/mingw-w64-i686.cmake WINDOWS_BUILD_DIR=build-windows32
 # -msse2 -mfpmath=sse put every double operation in SSE2 registers, as on x86-64: no x87
-# arithmetic with its 64-bit significand and double rounding changes a digit. (long double stays
-# the x87 format, which the reference-file reader's exact conversions expect.)
+# arithmetic with its 64-bit significand and double rounding changes a digit.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)

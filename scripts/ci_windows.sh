@@ -8,8 +8,7 @@
 #   - the summary and fields files of the Windows program, read back on Linux with Python's json
 #     and VTK's own reader (tests/end_to_end/test_outputs_vtk.py);
 #   - a set of cases whose reports must be byte-identical to the Linux program's.
-# LINUX_BUILD_DIR is a built Linux tree (make test's): its reference tool makes the reference files
-# where the Windows build has none, and its program is the one compared with.
+# LINUX_BUILD_DIR is a built Linux tree (make test's): its programs are the ones compared with.
 # Usage: ci_windows.sh BUILD_DIR LINUX_BUILD_DIR
 set -euo pipefail
 build=${1:?usage: ci_windows.sh BUILD_DIR LINUX_BUILD_DIR}
@@ -41,15 +40,10 @@ if ! script -qec "wine advdiff2d_tests.exe --gtest_filter='WindowsRuns.Notepad*'
 fi
 echo "console test (notepad opened on each file and the report) passed"
 
-# The Windows program behind the names the output tests run; the reference files from the
-# Windows reference tool where the build has one, else from the Linux one.
+# The Windows programs behind the names the output tests run.
 mkdir -p wine-bin
 printf '#!/usr/bin/env bash\nexec wine %q "$@"\n' "$build/advdiff2d.exe" >wine-bin/advdiff2d
-if [[ -f advdiff2d-reference.exe ]]; then
-  printf '#!/usr/bin/env bash\nexec wine %q "$@"\n' "$build/advdiff2d-reference.exe" >wine-bin/advdiff2d-reference
-else
-  ln -sf "$linux/advdiff2d-reference" wine-bin/advdiff2d-reference
-fi
+printf '#!/usr/bin/env bash\nexec wine %q "$@"\n' "$build/advdiff2d-reference.exe" >wine-bin/advdiff2d-reference
 chmod +x wine-bin/advdiff2d wine-bin/advdiff2d-reference
 ADVDIFF_BUILD_DIR=$build/wine-bin "${PYTHON:-/usr/bin/python3}" -m pytest -q -p no:cacheprovider \
   "$here/tests/end_to_end/test_outputs_vtk.py"

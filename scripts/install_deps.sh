@@ -2,8 +2,8 @@
 # Installs what the build and the tests need on a fresh Debian machine, if it is missing; with
 # package names as arguments, those instead (scripts/ci_fuzz.sh asks for its compiler so).
 set -euo pipefail
-packages=(cmake g++ make libgtest-dev libbenchmark-dev liblapack-dev libblas-dev
-          python3 python3-numpy python3-matplotlib python3-pytest python3-vtk9
+packages=(cmake g++ make libgtest-dev libbenchmark-dev libmpfr-dev
+          python3 python3-numpy python3-matplotlib python3-pytest python3-vtk9 python3-mpmath
           python3-distributed man-db)
 (($#)) && packages=("$@")
 missing=()

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Packs the Windows programs of a cross build into a zip beside them:
 #   BUILD_DIR/advdiff2d-<version>-windows-<x86_64 or i686>.zip
-# holding advdiff2d-<version>/ with the programs (advdiff2d.exe, and advdiff2d-reference.exe when
-# the build has it), README.md, the examples and the Windows note. The entries carry the date of
+# holding advdiff2d-<version>/ with the programs (advdiff2d.exe, advdiff2d-reference.exe),
+# README.md, the examples and the Windows note. The entries carry the date of
 # the last commit, so that the same sources give the same zip.
 # Usage: windows_package.sh BUILD_DIR
 set -euo pipefail
@@ -15,12 +15,7 @@ zip=$build/$name-windows-${processor:-x86_64}.zip
 stage=$build/package
 rm -rf "$stage" "$zip"
 mkdir -p "$stage/$name"
-cp "$build/advdiff2d.exe" "$stage/$name/"
-if [[ -f $build/advdiff2d-reference.exe ]]; then
-  cp "$build/advdiff2d-reference.exe" "$stage/$name/"
-else
-  echo "note: no advdiff2d-reference.exe in $build (no LAPACK for the cross build); the zip goes without it" >&2
-fi
+cp "$build/advdiff2d.exe" "$build/advdiff2d-reference.exe" "$stage/$name/"
 cp "$here/README.md" "$stage/$name/"
 cp -r "$here/examples" "$stage/$name/"
 # The note in Windows line ends, for every Notepad.

@@ -1,7 +1,5 @@
 #include "model/coefficients.hpp"
 
-#include <cmath>
-#include <cstring>
 
 namespace advdiff::model {
 
@@ -43,15 +41,11 @@ void assemble_coefficients(const ModelCase& c, int Nx, int Ny, StencilCoefficien
         out.b[k] = value;
     };
     const bool constant = c.problem_kind == 1;
-    for (int i = 1; i <= Nx; ++i) {
-        const double x = coordinate(i, hx);
-        double value = 0.0;
-        if (constant) {
-            value = (c.flow_angle == 3) ? std::sin(kPi * x)
-                                        : (x * (c.Pex * c.Pey)) * (static_cast<double>(Ny - 1) * hy);
-        }
-        identity(i, Ny, value);
-    }
+    // The north row carries the model's boundary values: x_i (Pex Pey) ((Ny - 1) hy) for constant
+    // velocities (the same rounded products as ((Pex Pey) x_i) y_Ny, a product of two doubles
+    // being the same in either order), sin(pi x_i) for pure diffusion, 0 for the rotating flow.
+    const double y_north = coordinate(Ny, hy);
+    for (int i = 1; i <= Nx; ++i) identity(i, Ny, north_boundary_value(c, coordinate(i, hx), y_north));
     for (int i = 1; i <= Nx; ++i) identity(i, 1, 0.0);
     for (int j = 1; j <= Ny; ++j) identity(1, j, 0.0);
     for (int j = 1; j <= Ny; ++j) {
@@ -59,17 +53,6 @@ void assemble_coefficients(const ModelCase& c, int Nx, int Ny, StencilCoefficien
         const double value = constant ? (y * (static_cast<double>(Nx - 1) * hx)) * (c.Pex * c.Pey) : 0.0;
         identity(Nx, j, value);
     }
-}
-
-std::optional<double> uniform_interior_value(std::span<const double> a, int Nx, int Ny) {
-    if (Nx < 3 || Ny < 3) return std::nullopt;
-    const double first = a[node(2, 2, Nx)];
-    for (int j = 2; j <= Ny - 1; ++j)
-        for (int i = 2; i <= Nx - 1; ++i) {
-            const double value = a[node(i, j, Nx)];
-            if (std::memcmp(&value, &first, sizeof value) != 0) return std::nullopt;
-        }
-    return first;
 }
 
 }  // namespace advdiff::model

@@ -5,7 +5,6 @@
 //   aP(k) T(k) + aW(k) T(k-1) + aE(k) T(k+1) + aS(k) T(k-Nx) + aN(k) T(k+Nx) = b(k).
 
 #include <cstddef>
-#include <optional>
 #include <span>
 
 #include "model/model_problem.hpp"
@@ -38,10 +37,6 @@ struct StencilPointers {
 inline StencilPointers pointers(const StencilView& v) {
     return {v.aS.data(), v.aW.data(), v.aP.data(), v.aE.data(), v.aN.data()};
 }
-
-// The value that every interior node of an Nx x Ny grid holds in `a`, bit for bit, if there is
-// one (and the grid has interior nodes).
-std::optional<double> uniform_interior_value(std::span<const double> a, int Nx, int Ny);
 
 // Fills every entry of `out` (already sized Nx*Ny) for an Nx x Ny grid of the case.
 void assemble_coefficients(const ModelCase& c, int Nx, int Ny, StencilCoefficients& out);

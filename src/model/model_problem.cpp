@@ -1,7 +1,8 @@
 #include "model/model_problem.hpp"
 
 #include <algorithm>
-#include <cmath>
+
+#include "model/correctly_rounded.hpp"
 
 namespace advdiff::model {
 
@@ -35,22 +36,19 @@ Velocity rotating_velocity(double x, double y) {
 
 namespace {
 
-// sinh(pi) from the C library at run time. A compiler folds std::sinh(kPi) into a correctly
-// rounded constant, which differs in the last bit from what the library returns for the same
-// argument; every other sinh of the model is evaluated by the library, so this one is too.
-double sinh_pi() {
-    static const double value = [] {
-        volatile double pi = kPi;
-        return std::sinh(pi);
-    }();
-    return value;
+// The three factors of the pure-diffusion solution T = sin(pi x) sinh(pi y) / sinh(pi), and their
+// combination in the order of the formula: the one place that knows it.
+double sin_pi(double x) { return cr_sin(kPi * x); }
+double sinh_pi(double y) { return cr_sinh(kPi * y); }
+double diffusion_solution(double sin_pi_x, double sinh_pi_y, double sinh_pi_1) {
+    return (sin_pi_x * sinh_pi_y) / sinh_pi_1;
 }
 
 }  // namespace
 
 double analytic_solution(const ModelCase& c, double x, double y) {
     if (c.problem_kind == 1) {
-        if (c.flow_angle == 3) return (std::sin(kPi * x) * std::sinh(kPi * y)) / sinh_pi();
+        if (c.flow_angle == 3) return diffusion_solution(sin_pi(x), sinh_pi(y), sinh_pi(1.0));
         return ((c.Pex * c.Pey) * x) * y;
     }
     const Velocity w = rotating_velocity(x, y);
@@ -90,7 +88,7 @@ double source_term(const ModelCase& c, double x, double y) {
 
 double north_boundary_value(const ModelCase& c, double x, double y_north) {
     if (c.problem_kind != 1) return 0.0;
-    if (c.flow_angle == 3) return std::sin(kPi * x);
+    if (c.flow_angle == 3) return sin_pi(x);
     return ((c.Pex * c.Pey) * x) * y_north;
 }
 
@@ -99,46 +97,73 @@ double east_boundary_value(const ModelCase& c, double x_east, double y) {
     return ((c.Pex * c.Pey) * x_east) * y;
 }
 
+GridValues::GridValues(const ModelCase& c, int Nx, int Ny)
+    : case_(c), Nx_(Nx), Ny_(Ny), hx_(spacing(Nx)), hy_(spacing(Ny)) {
+    if (!c.pure_diffusion()) return;
+    sin_pi_x_.resize(static_cast<std::size_t>(std::max(Nx, 0)));
+    sinh_pi_y_.resize(static_cast<std::size_t>(std::max(Ny, 0)));
+    for (int i = 1; i <= Nx; ++i) sin_pi_x_[static_cast<std::size_t>(i - 1)] = sin_pi(coordinate(i, hx_));
+    for (int j = 1; j <= Ny; ++j) sinh_pi_y_[static_cast<std::size_t>(j - 1)] = sinh_pi(coordinate(j, hy_));
+    sinh_pi_ = sinh_pi(1.0);
+}
+
+std::uint64_t GridValues::bytes(int Nx, int Ny) {
+    return (static_cast<std::uint64_t>(std::max(Nx, 0)) + static_cast<std::uint64_t>(std::max(Ny, 0))) * sizeof(double);
+}
+
+// The tables hold the values analytic_solution and north_boundary_value compute at the node's
+// coordinates, and diffusion_solution is applied to them as there: node by node the same doubles.
+double GridValues::analytic(int i, int j) const {
+    if (!case_.pure_diffusion()) return analytic_solution(case_, coordinate(i, hx_), coordinate(j, hy_));
+    return diffusion_solution(sin_pi_x_[static_cast<std::size_t>(i - 1)], sinh_pi_y_[static_cast<std::size_t>(j - 1)],
+                              sinh_pi_);
+}
+
+double GridValues::north(int i) const {
+    if (case_.pure_diffusion()) return sin_pi_x_[static_cast<std::size_t>(i - 1)];
+    return north_boundary_value(case_, coordinate(i, hx_), coordinate(Ny_, hy_));
+}
+
+double GridValues::east(int j) const { return east_boundary_value(case_, coordinate(Nx_, hx_), coordinate(j, hy_)); }
+
 namespace {
 
-void write_north_and_east(const ModelCase& c, int Nx, int Ny, double hx, double hy, std::span<double> T) {
-    const double y_north = coordinate(Ny, hy);
-    for (int i = 1; i <= Nx; ++i) T[node(i, Ny, Nx)] = north_boundary_value(c, coordinate(i, hx), y_north);
-    const double x_east = coordinate(Nx, hx);
-    for (int j = 1; j <= Ny; ++j) T[node(Nx, j, Nx)] = east_boundary_value(c, x_east, coordinate(j, hy));
+void write_north_and_east(const GridValues& values, std::span<double> T) {
+    const int Nx = values.Nx(), Ny = values.Ny();
+    for (int i = 1; i <= Nx; ++i) T[node(i, Ny, Nx)] = values.north(i);
+    for (int j = 1; j <= Ny; ++j) T[node(Nx, j, Nx)] = values.east(j);
 }
 
 }  // namespace
 
-void initialise_field(const ModelCase& c, int initial_estimate, int Nx, int Ny, std::span<double> TNum,
+void initialise_field(const GridValues& values, int initial_estimate, std::span<double> TNum,
                       std::span<double> T_Analitica) {
-    const double hx = spacing(Nx), hy = spacing(Ny);
+    const ModelCase& c = values.model_case();
+    const int Nx = values.Nx(), Ny = values.Ny();
     switch (initial_estimate) {
         case 1:
             std::fill(TNum.begin(), TNum.end(), 0.0);
-            write_north_and_east(c, Nx, Ny, hx, hy, TNum);
+            write_north_and_east(values, TNum);
             break;
         case 2:
             for (int i = 1; i <= Nx; ++i)
-                for (int j = 1; j <= Ny; ++j)
-                    T_Analitica[node(i, j, Nx)] = analytic_solution(c, coordinate(i, hx), coordinate(j, hy));
+                for (int j = 1; j <= Ny; ++j) T_Analitica[node(i, j, Nx)] = values.analytic(i, j);
             std::copy(T_Analitica.begin(), T_Analitica.end(), TNum.begin());
             if (c.pure_diffusion()) {
                 // The starting field of the pure-diffusion case is sin(pi*x_i) on the whole of
                 // column i, not only on its north node; the east column is then set to 0 below.
                 for (int i = 1; i <= Nx; ++i) {
-                    const double value = north_boundary_value(c, coordinate(i, hx), 0.0);
+                    const double value = values.north(i);
                     for (int j = 1; j <= Ny; ++j) TNum[node(i, j, Nx)] = value;
                 }
-                const double x_east = coordinate(Nx, hx);
-                for (int j = 1; j <= Ny; ++j) TNum[node(Nx, j, Nx)] = east_boundary_value(c, x_east, coordinate(j, hy));
+                for (int j = 1; j <= Ny; ++j) TNum[node(Nx, j, Nx)] = values.east(j);
             } else {
-                write_north_and_east(c, Nx, Ny, hx, hy, TNum);
+                write_north_and_east(values, TNum);
             }
             break;
         case 3:
             std::fill(TNum.begin(), TNum.end(), 0.5);
-            if (c.problem_kind == 1) write_north_and_east(c, Nx, Ny, hx, hy, TNum);
+            if (c.problem_kind == 1) write_north_and_east(values, TNum);
             break;
         default:
             break;

@@ -7,7 +7,9 @@
 // Every formula is evaluated in one fixed order (each product and sum left to right as grouped
 // below); the report prints 17 significant digits, so the grouping is part of the definition.
 
+#include <cstdint>
 #include <span>
+#include <vector>
 
 #include "state/problem_state.hpp"
 
@@ -70,7 +72,8 @@ struct Velocity {
 // Velocities of the rotating flow at (x, y).
 Velocity rotating_velocity(double x, double y);
 
-// Analytic solution of the case at (x, y).
+// Analytic solution of the case at (x, y). Pure diffusion takes sin and sinh correctly rounded
+// (model/correctly_rounded.hpp), so its digits are the same on every machine.
 double analytic_solution(const ModelCase& c, double x, double y);
 
 // Source term S(x, y) of the case.
@@ -82,13 +85,45 @@ double source_term(const ModelCase& c, double x, double y);
 double north_boundary_value(const ModelCase& c, double x, double y_north);
 double east_boundary_value(const ModelCase& c, double x_east, double y);
 
-// Initial estimate of TNum (and T_Analitica for option 2) on an Nx x Ny grid:
+// The analytic solution and the north and east boundary values of a case at the nodes of one
+// Nx x Ny grid (x_i = (i - 1) hx, y_j = (j - 1) hy), node by node the very doubles of the
+// functions above. Pure diffusion needs only Nx + Ny + 1 transcendental values: sin(pi x_i) per
+// column, sinh(pi y_j) per row and sinh(pi) are evaluated once, when the table is made, and
+// combined per node in the order of the formula.
+class GridValues {
+public:
+    GridValues() = default;
+    GridValues(const ModelCase& c, int Nx, int Ny);
+
+    // The bytes of the tables (at most; only pure diffusion has them).
+    static std::uint64_t bytes(int Nx, int Ny);
+
+    const ModelCase& model_case() const { return case_; }
+    int Nx() const { return Nx_; }
+    int Ny() const { return Ny_; }
+
+    // T at node (i, j), 1-based.
+    double analytic(int i, int j) const;
+    // The boundary value of the north row at column i and of the east column at row j.
+    double north(int i) const;
+    double east(int j) const;
+
+private:
+    ModelCase case_;
+    int Nx_ = 0, Ny_ = 0;
+    double hx_ = 0.0, hy_ = 0.0;
+    std::vector<double> sin_pi_x_;   // pure diffusion: sin(pi x_i), i = 1 .. Nx
+    std::vector<double> sinh_pi_y_;  // pure diffusion: sinh(pi y_j), j = 1 .. Ny
+    double sinh_pi_ = 0.0;           // pure diffusion: sinh(pi)
+};
+
+// Initial estimate of TNum (and T_Analitica for option 2) on the grid of `values`:
 //   1: zero, then the north row and the east column get their boundary values;
 //   2: the analytic solution everywhere (also into T_Analitica), then the north row (for pure
 //      diffusion: every node of each column gets sin(pi*x_i)) and the east column;
 //   3: one half everywhere, then (constant velocities only) the north row and the east column;
 //   any other value: TNum and T_Analitica are left as they are.
-void initialise_field(const ModelCase& c, int initial_estimate, int Nx, int Ny, std::span<double> TNum,
+void initialise_field(const GridValues& values, int initial_estimate, std::span<double> TNum,
                       std::span<double> T_Analitica);
 
 }  // namespace advdiff::model

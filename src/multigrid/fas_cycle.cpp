@@ -10,7 +10,6 @@
 #include "model/norm.hpp"
 #include "multigrid/transfer.hpp"
 #include "solvers/kernels.hpp"
-#include "solvers/relaxation.hpp"
 
 namespace advdiff::multigrid {
 
@@ -51,14 +50,16 @@ FasCycle::FasCycle(const GridHierarchy& h, const model::ModelCase& model_case, i
         l.n = h.level_nodes[static_cast<std::size_t>(lev - 1)];
         l.offset = static_cast<std::size_t>(h.level_offset(lev));
         // The coefficients of a level depend only on its size and the case, so each level is
-        // assembled once instead of on every visit.
-        l.system.assemble(model_case_, l.nx, l.ny);
+        // assembled (and the smoother's factors derived) once instead of on every visit.
+        l.system.assemble(model_case_, {l.nx, l.ny}, solver_kind);
+        // Likewise its boundary values, which every visit writes again.
+        l.values = model::GridValues(model_case_, l.nx, l.ny);
     }
     const auto total = static_cast<std::size_t>(h.total_nodes());
     // new double[n] leaves the values unset: no pass over memory that is written before it is read.
     for (LevelArray* a : {&solution_, &rhs_, &correction_}) a->reset(new double[total]);
     residual_.reset(new double[total]());
-    work_.resize(static_cast<std::size_t>(level(1).n), solver_kind);
+    scratch_.prepare({level(1).nx, level(1).ny}, solver_kind);
     // The finest right-hand side is the source vector, the same in every cycle.
     const Field& source = level(1).system.coefficients.b;
     std::copy(source.begin(), source.end(), level(1).segment(rhs_).begin());
@@ -66,12 +67,15 @@ FasCycle::FasCycle(const GridHierarchy& h, const model::ModelCase& model_case, i
 
 std::uint64_t FasCycle::bytes_needed(const GridHierarchy& h, int solver_kind) {
     const auto total = static_cast<std::uint64_t>(h.total_nodes());
-    std::uint64_t bytes = 4 * total * sizeof(double);  // solution, rhs, residual, correction
-    for (int lev = 1; lev <= h.level_count(); ++lev)
-        bytes += solvers::GridSystem::bytes(static_cast<std::uint64_t>(h.level_nodes[static_cast<std::size_t>(lev - 1)]),
-                                            solver_kind);
+    std::uint64_t bytes = solvers::bytes_of(4 * total);  // solution, rhs, residual, correction
+    for (int lev = 1; lev <= h.level_count(); ++lev) {
+        const auto k = static_cast<std::size_t>(lev - 1);
+        const Grid g{h.level_nx[k], h.level_ny[k]};
+        bytes = solvers::total_bytes({bytes, solvers::GridSystem::bytes(g, solver_kind),
+                                      model::GridValues::bytes(h.level_nx[k], h.level_ny[k])});
+    }
     if (h.level_count() >= 1)
-        bytes += solvers::SolverWorkspace::bytes(static_cast<std::uint64_t>(h.level_nodes[0]), solver_kind);
+        bytes = solvers::total_bytes({bytes, solvers::Scratch::bytes({h.level_nx[0], h.level_ny[0]}, solver_kind)});
     return bytes;
 }
 
@@ -79,7 +83,9 @@ std::span<double> FasCycle::finest_solution() { return level(1).segment(solution
 
 const solvers::GridSystem& FasCycle::finest_system() const { return levels_.front().system; }
 
-void FasCycle::smooth(Level& l, std::span<double> X) { solvers::relax(smoother_, l.system, l.segment(rhs_), X, work_); }
+const model::GridValues& FasCycle::finest_values() const { return levels_.front().values; }
+
+void FasCycle::smooth(Level& l, std::span<double> X) { solvers::relax(smoother_, l.system, l.segment(rhs_), X, scratch_); }
 
 void FasCycle::cycle(CycleTimes* times) {
     const int L = static_cast<int>(levels_.size());
@@ -102,20 +108,19 @@ void FasCycle::cycle(CycleTimes* times) {
             Level& fine = level(lev - 1);
             step(lev, CycleTimes::kInject, [&] { inject(l.nx, l.ny, fine.segment(solution_), fine.nx, X); });
             step(lev, CycleTimes::kFasRhs, [&] {
-                solvers::fas_right_hand_side(l.nx, l.ny, l.n, l.system.view(), l.system.uniform, X,
-                                             fine.segment(residual_), fine.nx, l.segment(rhs_));
+                solvers::fas_right_hand_side({solvers::Path::automatic, fine.nx}, l.system, fine.segment(residual_), X,
+                                             l.segment(rhs_));
                 const std::span<double> injected = l.segment(correction_);
                 std::copy(X.begin(), X.end(), injected.begin());
             });
         }
         step(lev, CycleTimes::kSmooth, [&] { smooth(l, X); });
-        step(lev, CycleTimes::kBoundary, [&] { apply_boundary_values(model_case_, l.nx, l.ny, X); });
+        step(lev, CycleTimes::kBoundary, [&] { apply_boundary_values(l.values, X); });
         if (lev < L) {
             // The coarsest level's residual would never be read.
             step(lev, CycleTimes::kResidual,
                  [&] {
-                     solvers::level_residual(l.nx, l.ny, l.n, l.system.view(), l.system.uniform, X, l.segment(rhs_),
-                                             l.segment(residual_));
+                     solvers::level_residual({}, l.system, l.segment(rhs_), X, l.segment(residual_));
                  });
         } else {
             step(lev, CycleTimes::kCorrection, [&] { subtract_from(X, l.segment(correction_)); });
@@ -127,16 +132,16 @@ void FasCycle::cycle(CycleTimes* times) {
         const std::span<double> X = l.segment(solution_);
         step(lev, CycleTimes::kProlongate,
              [&] { prolongate_correction(l.nx, l.ny, coarse.segment(correction_), coarse.nx, X); });
-        step(lev, CycleTimes::kBoundary, [&] { apply_boundary_values(model_case_, l.nx, l.ny, X); });
+        step(lev, CycleTimes::kBoundary, [&] { apply_boundary_values(l.values, X); });
         step(lev, CycleTimes::kSmooth, [&] { smooth(l, X); });
-        step(lev, CycleTimes::kBoundary, [&] { apply_boundary_values(model_case_, l.nx, l.ny, X); });
+        step(lev, CycleTimes::kBoundary, [&] { apply_boundary_values(l.values, X); });
         if (lev > 1) step(lev, CycleTimes::kCorrection, [&] { subtract_from(X, l.segment(correction_)); });
     }
 }
 
 std::uint64_t multigrid_run_bytes(const GridHierarchy& h, int solver_kind) {
     const std::uint64_t finest = h.level_count() >= 1 ? static_cast<std::uint64_t>(h.level_nodes[0]) : 0;
-    return FasCycle::bytes_needed(h, solver_kind) + 2 * finest * sizeof(double);
+    return solvers::total_bytes({FasCycle::bytes_needed(h, solver_kind), solvers::bytes_of(2 * finest)});
 }
 
 void run_multigrid(ProblemState& state) {
@@ -147,17 +152,17 @@ void run_multigrid(ProblemState& state) {
     const solvers::GridSystem& finest = fas.finest_system();
 
     // Start of the run on level 1: initial estimate and its norm.
-    state.Nx = finest.Nx;
-    state.Ny = finest.Ny;
-    state.N = finest.N;
-    state.hx = model::spacing(finest.Nx);
-    state.hy = model::spacing(finest.Ny);
-    state.TNum.assign(static_cast<std::size_t>(finest.N), 0.0);
-    state.T_Analitica.assign(static_cast<std::size_t>(finest.N), 0.0);
-    model::initialise_field(model_case, s.initial_estimate, finest.Nx, finest.Ny, state.TNum, state.T_Analitica);
+    state.Nx = finest.grid.Nx;
+    state.Ny = finest.grid.Ny;
+    state.N = finest.grid.N();
+    state.hx = model::spacing(finest.grid.Nx);
+    state.hy = model::spacing(finest.grid.Ny);
+    state.TNum.assign(static_cast<std::size_t>(finest.grid.N()), 0.0);
+    state.T_Analitica.assign(static_cast<std::size_t>(finest.grid.N()), 0.0);
+    model::initialise_field(fas.finest_values(), s.initial_estimate, state.TNum, state.T_Analitica);
     clock.charge(RunProfile::setup_and_assembly);
-    const double initial_norm =
-        model::l1_mean_difference(finest.Nx, finest.Ny, finest.N, state.TNum, state.reference_solution);
+    const double initial_norm = model::l1_mean_difference(finest.grid.Nx, finest.grid.Ny, finest.grid.N(), state.TNum,
+                                                          state.reference_solution);
     clock.charge(RunProfile::norm);
     state.stats.record_norm(0, initial_norm);
     const std::span<double> X = fas.finest_solution();
@@ -175,7 +180,8 @@ void run_multigrid(ProblemState& state) {
     for (int remaining = s.max_iterations; remaining >= 1; --remaining) {
         fas.cycle(timed);
         clock.skip();  // the cycle's own steps are timed
-        const double norm = model::l1_mean_difference(finest.Nx, finest.Ny, finest.N, X, state.reference_solution);
+        const double norm =
+            model::l1_mean_difference(finest.grid.Nx, finest.grid.Ny, finest.grid.N(), X, state.reference_solution);
         clock.charge(RunProfile::norm);
         state.stats.record_norm(iteration_count, norm);
         if (iteration_count >= s.max_iterations || norm <= s.tolerance) break;

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "model/model_problem.hpp"
-#include "solvers/relaxation.hpp"
+#include "solvers/kernels.hpp"
 #include "state/problem_state.hpp"
 
 namespace advdiff::multigrid {
@@ -39,9 +39,10 @@ public:
     // The iterate of level 1 (node order), which the caller sets before the first cycle.
     std::span<double> finest_solution();
     const solvers::GridSystem& finest_system() const;
+    const model::GridValues& finest_values() const;
 
-    // Bytes the cycle allocates for the hierarchy: the four level arrays, every level's system
-    // and the solver work vectors sized for the finest level.
+    // Bytes the cycle allocates for the hierarchy: the four level arrays, every level's prepared
+    // system and boundary values, and the solver's scratch for the finest level.
     static std::uint64_t bytes_needed(const GridHierarchy& hierarchy, int solver_kind);
 
     // One V-cycle. Going down, every level is smoothed, coarser levels starting from the injected
@@ -55,7 +56,8 @@ private:
     struct Level {
         int nx = 0, ny = 0, n = 0;
         std::size_t offset = 0;
-        solvers::GridSystem system;
+        solvers::GridSystem system;  // prepared once, by the constructor
+        model::GridValues values;    // the level's boundary values (and analytic solution)
         std::span<double> segment(LevelArray& array) const {
             return {array.get() + offset, static_cast<std::size_t>(n)};
         }
@@ -74,7 +76,7 @@ private:
     LevelArray rhs_;         // f: level 1 the source vector, coarser levels the FAS right-hand side
     LevelArray residual_;    // f - A u after the down-going smoothing (0 outside the interior range)
     LevelArray correction_;  // coarser levels: first R u (a copy of the injected u), then u - R u
-    solvers::SolverWorkspace work_;
+    solvers::Scratch scratch_;
 };
 
 // One complete multigrid run. Preconditions: state.hierarchy holds a valid hierarchy;

@@ -41,14 +41,12 @@ void prolongate_correction(int nf, int ny_f, std::span<const double> correction,
     }
 }
 
-void apply_boundary_values(const model::ModelCase& c, int Nx, int Ny, std::span<double> X) {
-    const double hx = model::spacing(Nx), hy = model::spacing(Ny);
-    const double y_north = model::coordinate(Ny, hy);
-    for (int i = 1; i <= Nx; ++i) X[node(i, Ny, Nx)] = model::north_boundary_value(c, model::coordinate(i, hx), y_north);
+void apply_boundary_values(const model::GridValues& values, std::span<double> X) {
+    const int Nx = values.Nx(), Ny = values.Ny();
+    for (int i = 1; i <= Nx; ++i) X[node(i, Ny, Nx)] = values.north(i);
     for (int i = 1; i <= Nx; ++i) X[node(i, 1, Nx)] = 0.0;
     for (int j = 1; j <= Ny; ++j) X[node(1, j, Nx)] = 0.0;
-    const double x_east = model::coordinate(Nx, hx);
-    for (int j = 1; j <= Ny; ++j) X[node(Nx, j, Nx)] = model::east_boundary_value(c, x_east, model::coordinate(j, hy));
+    for (int j = 1; j <= Ny; ++j) X[node(Nx, j, Nx)] = values.east(j);
 }
 
 }  // namespace advdiff::multigrid

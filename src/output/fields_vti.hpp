@@ -10,16 +10,21 @@
 // bit for bit.
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "report/run_results.hpp"
 #include "state/problem_state.hpp"
 
 namespace advdiff::output {
 
-std::string compose_fields_vti(const ProblemState& state, const report::RunResults& results);
+// Writes the file through `out` in pieces: the XML head, then each array straight from the
+// run's fields (the error array a piece at a time).
+void write_fields_vti(const ProblemState& state, const report::RunResults& results,
+                      const std::function<void(std::string_view)>& out);
 
-// Bytes the composed file takes for a grid of `nodes` nodes (held in memory while it is written).
-std::uint64_t fields_vti_bytes(std::uint64_t nodes);
+// Bytes write_fields_vti holds beside the run's fields, whatever the grid.
+std::uint64_t fields_vti_bytes();
 
 }  // namespace advdiff::output

@@ -5,6 +5,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "state/utf8.hpp"
+
 namespace advdiff::output {
 
 std::string json_number(double value) {
@@ -16,30 +18,45 @@ std::string json_number(double value) {
     return std::string(buffer, result.ptr);
 }
 
-std::string json_string(std::string_view utf8) {
-    std::string text = "\"";
-    for (const char ch : utf8) {
+std::string json_string(std::string_view text) {
+    std::string out = "\"";
+    while (!text.empty()) {
+        const char ch = text[0];
         const auto c = static_cast<unsigned char>(ch);
+        const std::size_t length = utf8_sequence_length(text);
+        if (length > 1) {
+            out.append(text.substr(0, length));
+            text.remove_prefix(length);
+            continue;
+        }
+        text.remove_prefix(1);
+        if (length == 0) {
+            // Not UTF-8: the byte's ISO 8859-1 reading, U+0080..U+00FF, so that the document stays
+            // JSON whatever it was given.
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+            continue;
+        }
         switch (ch) {
-            case '"': text += "\\\""; break;
-            case '\\': text += "\\\\"; break;
-            case '\b': text += "\\b"; break;
-            case '\f': text += "\\f"; break;
-            case '\n': text += "\\n"; break;
-            case '\r': text += "\\r"; break;
-            case '\t': text += "\\t"; break;
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\b': out += "\\b"; break;
+            case '\f': out += "\\f"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
             default:
                 if (c < 0x20 || c == 0x7F) {
                     char code[8];
                     std::snprintf(code, sizeof code, "\\u%04x", c);
-                    text += code;
+                    out += code;
                 } else {
-                    text += ch;
+                    out += ch;
                 }
         }
     }
-    text += '"';
-    return text;
+    out += '"';
+    return out;
 }
 
 void JsonWriter::new_line() {
@@ -47,7 +64,14 @@ void JsonWriter::new_line() {
     text_.append(2 * levels_.size(), ' ');
 }
 
+void JsonWriter::hand_over_full_piece() {
+    if (!sink_ || text_.size() < kPieceBytes) return;
+    sink_(text_);
+    text_.clear();
+}
+
 void JsonWriter::before_value() {
+    hand_over_full_piece();
     if (after_key_) {
         after_key_ = false;
         return;
@@ -131,6 +155,12 @@ JsonWriter& JsonWriter::null() {
 std::string JsonWriter::take() {
     text_ += '\n';
     return std::move(text_);
+}
+
+void JsonWriter::finish() {
+    text_ += '\n';
+    if (sink_) sink_(text_);
+    text_.clear();
 }
 
 }  // namespace advdiff::output

@@ -23,16 +23,31 @@ void check_output_targets(const OutputRequest& request, const std::vector<platfo
         throw RunError("--fields", 0, "", quoted(request.fields_path) + " is the --summary file; name another file");
 }
 
-std::uint64_t output_bytes(const OutputRequest& request, std::uint64_t nodes) {
-    return request.fields_path.empty() ? 0 : fields_vti_bytes(nodes);
+std::uint64_t output_bytes(const OutputRequest& request) {
+    std::uint64_t bytes = 0;
+    if (!request.summary_path.empty()) bytes += summary_bytes();
+    if (!request.fields_path.empty()) bytes += fields_vti_bytes();
+    return bytes;
 }
+
+namespace {
+
+// Writes the file `path` atomically from what `write` hands its sink, piece by piece.
+template <typename Write>
+void write_streamed(const std::string& path, Write&& write) {
+    platform::AtomicFileWriter file(path);
+    write([&](std::string_view piece) { file.write(piece); });
+    file.commit();
+}
+
+}  // namespace
 
 void write_outputs(const OutputRequest& request, const ProblemState& state, const report::RunResults& results,
                    const SummaryContext& summary) {
     if (!request.summary_path.empty())
-        platform::write_file_atomically(request.summary_path, compose_summary(state, results, summary));
+        write_streamed(request.summary_path, [&](const auto& out) { write_summary(state, results, summary, out); });
     if (!request.fields_path.empty())
-        platform::write_file_atomically(request.fields_path, compose_fields_vti(state, results));
+        write_streamed(request.fields_path, [&](const auto& out) { write_fields_vti(state, results, out); });
 }
 
 }  // namespace advdiff::output

@@ -23,11 +23,12 @@ struct OutputRequest {
 // the two requested files differ. Throws RunError naming the option.
 void check_output_targets(const OutputRequest& request, const std::vector<platform::ProtectedFile>& run_files);
 
-// Bytes the requested outputs hold in memory while they are written, for a finest grid of
-// `nodes` nodes.
-std::uint64_t output_bytes(const OutputRequest& request, std::uint64_t nodes);
+// Bytes the requested outputs hold in memory while they are written, beside the run's own arrays:
+// both are written in pieces as they are composed, so the figure does not grow with the grid or
+// the norm history.
+std::uint64_t output_bytes(const OutputRequest& request);
 
-// Writes the requested files, each atomically, from the state of the finished run.
+// Writes the requested files, each atomically and in pieces, from the state of the finished run.
 void write_outputs(const OutputRequest& request, const ProblemState& state, const report::RunResults& results,
                    const SummaryContext& summary);
 

@@ -5,6 +5,7 @@
 
 #include "model/model_problem.hpp"
 #include "output/json.hpp"
+#include "state/utf8.hpp"
 
 namespace advdiff::output {
 
@@ -12,25 +13,13 @@ namespace {
 
 constexpr int kFormatVersion = 1;
 
-bool is_utf8(std::string_view bytes) {
-    for (std::size_t at = 0; at < bytes.size();) {
-        const auto lead = static_cast<unsigned char>(bytes[at]);
-        const std::size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3
-                                 : (lead & 0xF8) == 0xF0 ? 4 : 0;
-        if (length == 0 || (length == 2 && lead < 0xC2) || bytes.size() - at < length) return false;
-        for (std::size_t k = 1; k < length; ++k)
-            if ((static_cast<unsigned char>(bytes[at + k]) & 0xC0) != 0x80) return false;
-        at += length;
-    }
-    return true;
-}
-
-// A file name as JSON text (UTF-8): a name that is UTF-8 already stays as it is, so that it
-// names the same file; any other is read as ISO 8859-1, the report's character set.
-std::string file_name_text(std::string_view latin1) {
-    if (is_utf8(latin1)) return std::string(latin1);
+// A file name as JSON text: a name that is well-formed UTF-8 stays as it is, so that it names the
+// same file; any other is read, as a whole, as ISO 8859-1, the report's character set (each byte
+// one character U+0000..U+00FF). file_name_hex gives the bytes themselves.
+std::string file_name_text(std::string_view name) {
+    if (is_utf8(name)) return std::string(name);
     std::string utf8;
-    for (const char ch : latin1) {
+    for (const char ch : name) {
         const auto c = static_cast<unsigned char>(ch);
         if (c < 0x80) {
             utf8 += ch;
@@ -40,6 +29,19 @@ std::string file_name_text(std::string_view latin1) {
         }
     }
     return utf8;
+}
+
+// The bytes of a file name as lower-case hexadecimal digits, two a byte: the name exactly, for a
+// program to find the file whatever the name's encoding.
+std::string file_name_hex(std::string_view name) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (const char ch : name) {
+        const auto c = static_cast<unsigned char>(ch);
+        hex += kHex[c >> 4];
+        hex += kHex[c & 0xF];
+    }
+    return hex;
 }
 
 std::string without_trailing_blanks(std::string text) {
@@ -115,17 +117,30 @@ std::string solver_name(const SimulationSettings& s) {
     }
 }
 
+std::uint64_t summary_bytes() {
+    // The writer's pieces, and the settings and names it copies on the way.
+    return JsonWriter::kStreamingBytes + 4096;
+}
+
 std::string compose_summary(const ProblemState& state, const report::RunResults& results,
                             const SummaryContext& context) {
+    std::string text;
+    write_summary(state, results, context, [&](std::string_view piece) { text += piece; });
+    return text;
+}
+
+void write_summary(const ProblemState& state, const report::RunResults& results, const SummaryContext& context,
+                   const std::function<void(std::string_view)>& out) {
     const SimulationSettings& s = state.settings;
     const RunStatistics& stats = state.stats;
-    JsonWriter json;
+    JsonWriter json(out);
     json.begin_object();
     json.key("format").string("advdiff2d-summary");
     json.key("format_version").integer(kFormatVersion);
     json.key("program").string("advdiff2d");
     json.key("version").string(ADVDIFF_VERSION);
     json.key("report_file").string(file_name_text(context.report_file));
+    json.key("report_file_bytes").string(file_name_hex(context.report_file));
     json.key("run_mode").integer(s.run_mode);
     json.key("run_mode_name").string(s.run_mode == kMultigrid ? "multigrid" : "single-grid");
     json.key("solver_kind").integer(s.solver_kind);
@@ -188,7 +203,7 @@ std::string compose_summary(const ProblemState& state, const report::RunResults&
     json.end_array();
 
     json.end_object();
-    return json.take();
+    json.finish();
 }
 
 }  // namespace advdiff::output

@@ -2,7 +2,10 @@
 // The run summary: one JSON document with the settings, the grid, the timing, the convergence
 // and the accuracy of a finished run, for programs to read. The README lists every field.
 
+#include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -35,6 +38,15 @@ std::string test_case_name(const SimulationSettings& settings);
 // grid only), "none" for a code that selects no solver step.
 std::string solver_name(const SimulationSettings& settings);
 
+// Writes the summary through `out` in pieces as it is composed (a long norm history is never one
+// string): at most JsonWriter::kStreamingBytes are held at a time.
+void write_summary(const ProblemState& state, const report::RunResults& results, const SummaryContext& context,
+                   const std::function<void(std::string_view)>& out);
+
+// Bytes write_summary holds while it writes, whatever the length of the run.
+std::uint64_t summary_bytes();
+
+// The whole summary as one string.
 std::string compose_summary(const ProblemState& state, const report::RunResults& results,
                             const SummaryContext& context);
 

@@ -21,6 +21,9 @@ struct MemoryBudget {
 };
 std::optional<MemoryBudget> memory_budget();
 
+// The memory installed in the machine, used or not; empty when the system does not say.
+std::optional<std::uint64_t> installed_memory_bytes();
+
 // memory_budget() in bytes.
 std::optional<std::uint64_t> available_memory_bytes();
 

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "platform/file_reader.hpp"
+#include "state/run_error.hpp"
 
 namespace advdiff::platform {
 
@@ -23,6 +24,16 @@ std::string read_file(const std::string& path, const std::string& display_name) 
 
 void check_readable_file(const std::string& path, const std::string& display_name) {
     FileReader opened(path, display_name, 0);
+}
+
+void AtomicFileWriter::fail(const std::string& why) const {
+    throw RunError(path_, 0, "", "cannot be written: " + why);
+}
+
+void write_file_atomically(const std::string& path, std::string_view bytes) {
+    AtomicFileWriter file(path);
+    file.write(bytes);
+    file.commit();
 }
 
 void check_writable_target(const std::string& path, const std::string& display_name, long line,

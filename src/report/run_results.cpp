@@ -37,12 +37,11 @@ RunResults derive_run_results(const ProblemState& state) {
     // difference summed in that order; the maximum over ascending node numbers, replaced only by a
     // strictly greater value (so NaN never replaces it), starting from the most negative double.
     const int Nx = state.Nx, Ny = state.Ny, N = state.N;
-    const model::ModelCase c = model::make_model_case(s);
+    // The drivers leave hx, hy = spacing(Nx), spacing(Ny), the grid's own.
+    const model::GridValues values(model::make_model_case(s), Nx, Ny);
     r.analytic.assign(static_cast<std::size_t>(N > 0 ? N : 0), 0.0);
     for (int i = 1; i <= Nx; ++i)
-        for (int j = 1; j <= Ny; ++j)
-            r.analytic[node(i, j, Nx)] =
-                model::analytic_solution(c, model::coordinate(i, state.hx), model::coordinate(j, state.hy));
+        for (int j = 1; j <= Ny; ++j) r.analytic[node(i, j, Nx)] = values.analytic(i, j);
     r.discretisation_error = model::l1_mean_difference(Nx, Ny, N, state.TNum, r.analytic);
     r.linf_error = -std::numeric_limits<double>::max();
     for (int k = 0; k < N; ++k) {

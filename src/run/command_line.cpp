@@ -86,7 +86,7 @@ int finish_standard_output(const char* program, int status) {
 void print_error_line(const char* program, std::string_view message) {
     std::string line = program;
     line += ": error: ";
-    line += message;
+    line += printable(message);
     line += '\n';
     platform::write_to_standard_error(line);
 }

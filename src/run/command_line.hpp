@@ -64,10 +64,12 @@ std::optional<int> answer_help_or_version(const GivenOption& option, const char*
     return finish_standard_output(program);
 }
 
-// Writes "<program>: error: <message>" and a line end on standard error.
+// Writes "<program>: error: <message>" and a line end on standard error, the message made
+// printable() whatever it holds (a file name with a newline or an escape sequence).
 void print_error_line(const char* program, std::string_view message);
 
-// Runs `body`; a failure becomes one line "<program>: error: <what>" on stderr and exit status 1.
+// Runs `body`; a failure becomes one line "<program>: error: <what>" on stderr (print_error_line)
+// and exit status 1.
 // Otherwise the exit status is what `body` returns, or 0.
 template <typename Body>
 int run_reporting_errors(const char* program, Body&& body) {

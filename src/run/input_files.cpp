@@ -364,12 +364,18 @@ void read_input_files(ProblemState& state, bool edit, bool strict) {
     state.settings = SimulationSettings{};
     state.setting_sources.clear();
     state.stats.norm_history.clear();
+    state.hierarchy = {};
 
     read_input_file(state, kModeFile, edit, strict);
     read_input_file(state, parameter_file(state.settings.run_mode), edit, strict);
     if (state.settings.run_mode != kMultigrid) {
         state.Nx = state.settings.Nx;
         state.Ny = state.settings.Ny;
+    } else {
+        // The hierarchy the checks found valid, kept for the run: a pure function of the settings,
+        // so every repetition would build the same tables.
+        const SimulationSettings& s = state.settings;
+        state.hierarchy = *multigrid::setup_hierarchy(s.level_count, s.coarsest_nx, s.coarsest_ny, s.coarsening_p);
     }
     allocate_norm_history(state);
 }

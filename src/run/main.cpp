@@ -20,12 +20,13 @@ namespace {
 constexpr const char* kProgram = "advdiff2d";
 constexpr const char* kUsage =
     "usage: advdiff2d [--window SECONDS] [--no-edit] [--summary FILE] [--fields FILE.vti] [--monitor]\n"
-    "                 [--verdict] [--strict] [--profile] [--describe-inputs] [--help] [--version]";
+    "                 [--verdict] [--strict] [--profile] [--describe-inputs] [--memory-needed] [--help]\n"
+    "                 [--version]";
 
 constexpr advdiff::run::AcceptedOption kOptions[] = {
     {"--window", "SECONDS"}, {"--no-edit", ""}, {"--summary", "FILE"}, {"--fields", "FILE.vti"},
     {"--monitor", ""},       {"--verdict", ""}, {"--strict", ""},      {"--profile", ""},
-    {"--describe-inputs", ""}, {"--help", "", "-h"}, {"--version", ""},
+    {"--describe-inputs", ""}, {"--memory-needed", ""}, {"--help", "", "-h"}, {"--version", ""},
 };
 
 // The settings whose codes --strict checks, in file order, from the input-file tables.
@@ -78,6 +79,11 @@ void print_help() {
         "  --describe-inputs print the description of the input files as JSON (every setting's file,\n"
         "                    position, name, type, accepted values and meaning; the test cases;\n"
         "                    the grid hierarchy) and exit\n"
+        "  --memory-needed   print the bytes of memory the run would need at most (its arrays, the\n"
+        "                    buffers of the outputs asked for, the norms of max_iterations iterations)\n"
+        "                    as one decimal number, and exit: the input files are read and checked\n"
+        "                    as for a run, with the other options given, but nothing is computed\n"
+        "                    or written and the figure is not compared with the memory available\n"
         "  --help            this text\n"
         "  --version         the program's version\n"
         "\n"
@@ -97,12 +103,26 @@ bool is_missing_reference(const advdiff::RunError& e) {
     return false;
 }
 
+// Runs `body` and returns what it returns, adding to a missing reference file's error how to make
+// the file.
+template <typename Body>
+auto saying_how_to_make_a_missing_reference(Body&& body) {
+    try {
+        return body();
+    } catch (const advdiff::RunError& e) {
+        if (!is_missing_reference(e)) throw;
+        throw advdiff::RunError(e.file(), e.line(), e.setting(),
+                                e.message() + " (advdiff2d-reference makes it from the input files)");
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     namespace run = advdiff::run;
     advdiff::platform::survive_broken_pipes();
     run::ProgramOptions options;
+    bool memory_needed = false;
     try {
         const std::vector<std::string> arguments = advdiff::platform::program_arguments(argc, argv);
         for (const run::GivenOption& option : run::parse_command_line(arguments, kOptions)) {
@@ -115,6 +135,7 @@ int main(int argc, char** argv) {
             if (option.name == "--verdict") options.verdict = true;
             if (option.name == "--strict") options.strict = true;
             if (option.name == "--profile") options.profile = true;
+            if (option.name == "--memory-needed") memory_needed = true;
             if (option.name == "--describe-inputs") {
                 std::fputs(run::describe_inputs().c_str(), stdout);
                 return run::finish_standard_output(kProgram);
@@ -125,15 +146,16 @@ int main(int argc, char** argv) {
     }
 
     advdiff::platform::install_interrupt_handlers();
+    if (memory_needed) {
+        const int status = run::run_reporting_errors(kProgram, [&] {
+            saying_how_to_make_a_missing_reference([&] {
+                std::printf("%llu\n", static_cast<unsigned long long>(run::memory_needed(options)));
+            });
+        });
+        return status != 0 ? status : run::finish_standard_output(kProgram);
+    }
     advdiff::platform::keep_freed_memory_for_reuse();
-    const int status = run::run_reporting_errors(kProgram, [&] {
-        try {
-            return run::run_program(options);
-        } catch (const advdiff::RunError& e) {
-            if (!is_missing_reference(e)) throw;
-            throw advdiff::RunError(e.file(), e.line(), e.setting(),
-                                    e.message() + " (advdiff2d-reference makes it from the input files)");
-        }
-    });
+    const int status = run::run_reporting_errors(
+        kProgram, [&] { return saying_how_to_make_a_missing_reference([&] { return run::run_program(options); }); });
     return run::finish_standard_output(kProgram, status);
 }

@@ -31,6 +31,12 @@ constexpr int kNotConverged = 3;
 // Throws RunError on any failure; nothing is written then.
 int run_program(const ProgramOptions& options);
 
+// The bytes of memory the run of run_program(options) would need at most: its arrays, the outputs'
+// buffers and the norm history of max_iterations iterations. Reads the input files (never in an
+// editor) and makes every check the run makes before computing, throwing its errors, but compares
+// nothing with the memory available.
+std::uint64_t memory_needed(const ProgramOptions& options);
+
 // One repetition: reference set-up and driver (and, for multigrid, the hierarchy set-up).
 void run_repetition(ProblemState& state);
 
@@ -38,8 +44,8 @@ void run_repetition(ProblemState& state);
 // (state.Nx, state.Ny: from the settings in single-grid mode, from level 1 in multigrid mode).
 void load_reference_solution(ProblemState& state);
 
-// The files the run reads (dados1.ent, the parameter file, the reference file), which no output of
-// the run may replace; for platform::check_output_target.
+// The user's input files (dados1.ent, both parameter files, whichever mode runs, and the reference
+// file the run reads), which no output of the run may replace; for platform::check_output_target.
 std::vector<platform::ProtectedFile> files_the_run_reads(const ProblemState& state);
 
 // Bytes of memory one repetition of the run described by the settings needs at its peak, with

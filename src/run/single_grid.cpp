@@ -1,30 +1,20 @@
 #include "run/single_grid.hpp"
 
 #include <cstddef>
-#include <limits>
 
 #include "model/coefficients.hpp"
 #include "model/model_problem.hpp"
 #include "model/norm.hpp"
-#include "solvers/gauss_elimination.hpp"
-#include "solvers/relaxation.hpp"
+#include "solvers/kernels.hpp"
 
 namespace advdiff::run {
 
 std::uint64_t single_grid_bytes(int Nx, int Ny, int solver_kind) {
-    const std::uint64_t n = static_cast<std::uint64_t>(Nx) * static_cast<std::uint64_t>(Ny);
-    // TNum and T_Analitica, the system, the solver's work vectors.
-    std::uint64_t bytes = 2 * n * sizeof(double) + solvers::GridSystem::bytes(n, solver_kind) +
-                          solvers::SolverWorkspace::bytes(n, solver_kind);
-    if (solver_kind == kElimGauss) {
-        // The band of a grid near the 32-bit node limit can pass 2^64 bytes: such a size stands
-        // as the largest figure rather than wrapping round to a small one.
-        constexpr std::uint64_t most = std::numeric_limits<std::uint64_t>::max();
-        const std::uint64_t row_bytes = (2 * static_cast<std::uint64_t>(Nx) + 2) * sizeof(double);
-        const std::uint64_t band = n > most / row_bytes ? most : solvers::band_elimination_bytes(n, static_cast<std::uint64_t>(Nx));
-        bytes = band > most - bytes ? most : bytes + band;
-    }
-    return bytes;
+    const Grid grid{Nx, Ny};
+    // TNum and T_Analitica, the prepared system, the boundary values, the solver's scratch.
+    const auto n = static_cast<std::uint64_t>(Nx) * static_cast<std::uint64_t>(Ny);
+    return solvers::total_bytes({solvers::bytes_of(2 * n), solvers::GridSystem::bytes(grid, solver_kind),
+                                 model::GridValues::bytes(Nx, Ny), solvers::Scratch::bytes(grid, solver_kind)});
 }
 
 void run_single_grid(ProblemState& state) {
@@ -38,13 +28,15 @@ void run_single_grid(ProblemState& state) {
     const model::ModelCase model_case = model::make_model_case(s);
     state.TNum.assign(n, 0.0);
     state.T_Analitica.assign(n, 0.0);
+    const Grid grid{Nx, Ny};
     solvers::GridSystem system;
-    // The coefficients do not depend on the field: they are assembled once; reassembling them
-    // after every outer iteration would rewrite the same values.
-    system.assemble(model_case, Nx, Ny);
+    // The coefficients do not depend on the field: they are assembled (and the solver's factors
+    // derived from them) once; reassembling them after every outer iteration would rewrite the
+    // same values.
+    system.assemble(model_case, grid, s.solver_kind);
     state.hx = model::spacing(Nx);
     state.hy = model::spacing(Ny);
-    model::initialise_field(model_case, s.initial_estimate, Nx, Ny, state.TNum, state.T_Analitica);
+    model::initialise_field(model::GridValues(model_case, Nx, Ny), s.initial_estimate, state.TNum, state.T_Analitica);
 
     std::vector<double>& norm_history = state.stats.norm_history;
     auto iteration_error = [&] {
@@ -56,15 +48,9 @@ void run_single_grid(ProblemState& state) {
     state.stats.record_norm(0, initial_norm);
     if (state.stats.on_norm) clock.skip();
 
-    solvers::SolverWorkspace work;
-    work.resize(n, s.solver_kind);
+    solvers::Scratch scratch;
+    scratch.prepare(grid, s.solver_kind);  // here, so that the iteration loop allocates nothing
     const solvers::Relaxation one_iteration = solvers::Relaxation::of(s.solver_kind, 1, s.msi_tolerance);
-    solvers::BandWork band;
-    if (s.solver_kind == kElimGauss) {
-        // Sized here so that the iteration loop allocates nothing.
-        band.band.resize(n * (2 * static_cast<std::size_t>(Nx) + 1));
-        band.rhs.resize(n);
-    }
     clock.charge(RunProfile::setup_and_assembly);
 
     int& iteration_count = state.stats.iteration_count;
@@ -76,13 +62,13 @@ void run_single_grid(ProblemState& state) {
             // Elimination does not read the field: every outer iteration after the first would
             // write the same solution again, and its norm is the same value.
             if (outer == 1) {
-                solvers::gauss_elimination(N, Nx, system.view(), b, state.TNum, band);
+                solvers::gauss_elimination({}, system, b, state.TNum, scratch);
                 clock.charge(RunProfile::smoothing);
                 norm = iteration_error();
             } else {
                 norm = norm_history[static_cast<std::size_t>(iteration_count - 1)];
             }
-        } else if (solvers::relax(one_iteration, system, b, state.TNum, work)) {
+        } else if (solvers::relax(one_iteration, system, b, state.TNum, scratch)) {
             clock.charge(RunProfile::smoothing);
             norm = iteration_error();
         } else {

@@ -1,18 +1,22 @@
 #pragma once
 // The five-point stencil, written once. Node k of an Nx x Ny grid couples to k-Nx (south), k-1
-// (west), k+1 (east) and k+Nx (north) through aS, aW, aE, aN, and to itself through aP. Every
-// kernel that applies the stencil (the Gauss-Seidel update, the level residual, the FAS
-// right-hand side, the MSI residual) takes its products from `products` and combines them in the
-// order its formula is defined in: each product is one rounded multiplication whichever way it is
-// reached, so forming it here and combining it there gives the bits of the formula written out.
+// (west), k+1 (east) and k+Nx (north) through aS, aW, aE, aN, and to itself through aP. Each
+// kernel's node formula names the terms it combines and their order; `Has` says which neighbours
+// the node has (edge nodes lack some), and an absent term is left out, not added as zero (a zero
+// could change the sign of a zero result). Each product is one rounded multiplication however it
+// is reached, so the formulas give the bits of the definitions written out node by node.
 
 #include <cstddef>
+#include <cstring>
 #include <optional>
-#include <span>
 
 #include "model/coefficients.hpp"
+#include "state/problem_state.hpp"
 
 namespace advdiff::solvers {
+
+// The terms of a node: its neighbours, and itself (kP).
+enum Term : unsigned { kS = 1, kW = 2, kE = 4, kN = 8, kP = 16, kAround = kS | kW | kE | kN };
 
 // One coefficient array, or one value that stands for every interior entry of it. A kernel
 // instantiated with Uniform = true reads the value instead of the array: the same double either
@@ -27,7 +31,7 @@ struct Coefficient {
     }
 };
 
-// The five coefficients of a grid for the interior nodes, each either an array or a value.
+// The five coefficients of a grid, each an array or a value.
 template <bool US, bool UW, bool UP, bool UE, bool UN>
 struct Stencil {
     Coefficient<US> aS;
@@ -37,69 +41,101 @@ struct Stencil {
     Coefficient<UN> aN;
 };
 using ArrayStencil = Stencil<false, false, false, false, false>;
-// Rotating flow: the diffusion coefficients east and north are one value, the upwind ones vary.
-using DiffusionUniformStencil = Stencil<false, false, false, true, true>;
-// Constant velocity and pure diffusion: one value each over the whole interior.
-using UniformStencil = Stencil<true, true, true, true, true>;
-
-// The five products aS X(k-Nx), aW X(k-1), aP X(k), aE X(k+1), aN X(k+Nx) of a node whose four
-// neighbours lie inside the array.
-struct Products {
-    double s, w, p, e, n;
-};
-template <class S>
-inline Products products(const S& a, const double* X, std::ptrdiff_t nx, std::ptrdiff_t k) {
-    return {a.aS[k] * X[k - nx], a.aW[k] * X[k - 1], a.aP[k] * X[k], a.aE[k] * X[k + 1], a.aN[k] * X[k + nx]};
-}
-
-// Gauss-Seidel update of an interior node: ((((b - aS T(k-Nx)) - aW T(k-1)) - aE T(k+1)) - aN T(k+Nx)) / aP.
-template <class S>
-inline double relaxed_value(const S& a, const double* f, const double* T, std::ptrdiff_t nx, std::ptrdiff_t k) {
-    const Products q = products(a, T, nx, k);
-    return ((((f[k] - q.s) - q.w) - q.e) - q.n) / a.aP[k];
-}
-
-// Residual: ((((f - aS X(k-Nx)) - aW X(k-1)) - aP X(k)) - aE X(k+1)) - aN X(k+Nx).
-template <class S>
-inline double residual_value(const S& a, const double* f, const double* X, std::ptrdiff_t nx, std::ptrdiff_t k) {
-    const Products q = products(a, X, nx, k);
-    return ((((f[k] - q.s) - q.w) - q.p) - q.e) - q.n;
-}
-
-// The operator applied as the FAS right-hand side sums it: (((aP X(k) + aW X(k-1)) + aE X(k+1))
-// + aS X(k-Nx)) + aN X(k+Nx).
-template <class S>
-inline double applied_value(const S& a, const double* X, std::ptrdiff_t nx, std::ptrdiff_t k) {
-    const Products q = products(a, X, nx, k);
-    return (((q.p + q.w) + q.e) + q.s) + q.n;
-}
-
-// The arrays of a grid as an ArrayStencil.
 inline ArrayStencil array_stencil(const model::StencilView& a) {
     return {{a.aS.data()}, {a.aW.data()}, {a.aP.data()}, {a.aE.data()}, {a.aN.data()}};
 }
 
-// The coefficients that hold one value, bit for bit, at every interior node of a grid, found once
-// per grid and run after assembly. A kernel may read such a value instead of its array.
+// One term's coefficient at node k, and its product with the value it multiplies.
+template <unsigned T, class S>
+inline double coefficient(const S& a, std::ptrdiff_t k) {
+    if constexpr (T == kS) return a.aS[k];
+    else if constexpr (T == kW) return a.aW[k];
+    else if constexpr (T == kP) return a.aP[k];
+    else if constexpr (T == kE) return a.aE[k];
+    else return a.aN[k];
+}
+template <unsigned T, class S>
+inline double product(const S& a, const double* X, std::ptrdiff_t nx, std::ptrdiff_t k) {
+    const std::ptrdiff_t offset = T == kS ? -nx : T == kW ? -1 : T == kE ? 1 : T == kN ? nx : 0;
+    return coefficient<T>(a, k) * X[k + offset];
+}
+
+// ((t1 + t2) + t3) + ... over the terms of Order that are in Has, left to right (at least one).
+template <unsigned Has, unsigned First, unsigned... Rest, class S>
+inline double sum(const S& a, const double* X, std::ptrdiff_t nx, std::ptrdiff_t k) {
+    if constexpr ((Has & First) == 0) {
+        return sum<Has, Rest...>(a, X, nx, k);
+    } else {
+        double v = product<First>(a, X, nx, k);
+        ((v = (Has & Rest) ? v + product<Rest>(a, X, nx, k) : v), ...);
+        return v;
+    }
+}
+
+// ((v - t1) - t2) - ... over the terms of Order that are in Has.
+template <unsigned Has, unsigned... Order, class S>
+inline double minus(double v, const S& a, const double* X, std::ptrdiff_t nx, std::ptrdiff_t k) {
+    ((v = (Has & Order) ? v - product<Order>(a, X, nx, k) : v), ...);
+    return v;
+}
+
+// Gauss-Seidel update: ((((b - aS T(k-Nx)) - aW T(k-1)) - aE T(k+1)) - aN T(k+Nx)) / aP.
+template <unsigned Has = kAround, class S>
+inline double relaxed_value(const S& a, const double* f, const double* T, std::ptrdiff_t nx, std::ptrdiff_t k) {
+    return minus<Has, kS, kW, kE, kN>(f[k], a, T, nx, k) / a.aP[k];
+}
+
+// Level residual: ((((f - aS X(k-Nx)) - aW X(k-1)) - aP X(k)) - aE X(k+1)) - aN X(k+Nx).
+template <class S>
+inline double residual_value(const S& a, const double* f, const double* X, std::ptrdiff_t nx, std::ptrdiff_t k) {
+    return minus<kAround | kP, kS, kW, kP, kE, kN>(f[k], a, X, nx, k);
+}
+
+// The operator as the FAS right-hand side sums it: (((aP X + aW X(k-1)) + aE X(k+1)) + aS X(k-Nx)) + aN X(k+Nx).
+template <unsigned Has = kAround, class S>
+inline double applied_value(const S& a, const double* X, std::ptrdiff_t nx, std::ptrdiff_t k) {
+    return sum<Has | kP, kP, kW, kE, kS, kN>(a, X, nx, k);
+}
+
+// MSI's residual: b - ((((aS X(k-Nx) + aW X(k-1)) + aN X(k+Nx)) + aP X) + aE X(k+1)); node N alone
+// sums in the order W, P, S.
+template <unsigned Has = kAround, class S>
+inline double msi_residual_value(const S& a, const double* f, const double* X, std::ptrdiff_t nx, std::ptrdiff_t k) {
+    if constexpr (Has == (kS | kW)) return f[k] - sum<kW | kP | kS, kW, kP, kS>(a, X, nx, k);
+    else return f[k] - sum<Has | kP, kS, kW, kN, kP, kE>(a, X, nx, k);
+}
+
+// The coefficients that hold one value, bit for bit, at every interior node of a grid. A kernel may
+// read such a value instead of its array.
 struct UniformInterior {
     std::optional<double> aS, aW, aP, aE, aN;
 
-    static UniformInterior find(const model::StencilView& a, int Nx, int Ny) {
-        return {model::uniform_interior_value(a.aS, Nx, Ny), model::uniform_interior_value(a.aW, Nx, Ny),
-                model::uniform_interior_value(a.aP, Nx, Ny), model::uniform_interior_value(a.aE, Nx, Ny),
-                model::uniform_interior_value(a.aN, Nx, Ny)};
+    static std::optional<double> value_of(const double* a, Grid g) {
+        if (g.Nx < 3 || g.Ny < 3) return std::nullopt;
+        const double first = a[node(2, 2, g.Nx)];
+        for (int j = 2; j <= g.Ny - 1; ++j)
+            for (int i = 2; i <= g.Nx - 1; ++i)
+                if (std::memcmp(&a[node(i, j, g.Nx)], &first, sizeof first) != 0) return std::nullopt;
+        return first;
+    }
+    static UniformInterior find(const model::StencilView& a, Grid g) {
+        return {value_of(a.aS.data(), g), value_of(a.aW.data(), g), value_of(a.aP.data(), g),
+                value_of(a.aE.data(), g), value_of(a.aN.data(), g)};
     }
     bool all() const { return aS && aW && aP && aE && aN; }
     bool east_and_north() const { return aE && aN; }
 };
 
-// Calls body(stencil) with the narrowest stencil type the uniform values allow.
+// Calls body(stencil) with the narrowest stencil the uniform values allow: all five as numbers
+// (constant velocity), aE and aN as numbers (the rotating flow's diffusion terms), or none.
 template <class Body>
 inline void with_stencil(const model::StencilView& a, const UniformInterior& u, Body&& body) {
     if (u.all()) {
-        body(UniformStencil{{nullptr, *u.aS}, {nullptr, *u.aW}, {nullptr, *u.aP}, {nullptr, *u.aE}, {nullptr, *u.aN}});
+        body(Stencil<true, true, true, true, true>{
+            {nullptr, *u.aS}, {nullptr, *u.aW}, {nullptr, *u.aP}, {nullptr, *u.aE}, {nullptr, *u.aN}});
     } else if (u.east_and_north()) {
-        body(DiffusionUniformStencil{{a.aS.data()}, {a.aW.data()}, {a.aP.data()}, {nullptr, *u.aE}, {nullptr, *u.aN}});
+        body(Stencil<false, false, false, true, true>{
+            {a.aS.data()}, {a.aW.data()}, {a.aP.data()}, {nullptr, *u.aE}, {nullptr, *u.aN}});
     } else {
         body(array_stencil(a));
     }

@@ -1,18 +1,31 @@
-#include "solvers/gauss_elimination.hpp"
+// Direct solution of the five-point system by Gaussian elimination without pivoting, defined on
+// the dense N x (N+1) augmented matrix (the plain loop below). Without pivoting every fill-in stays
+// inside the band |column - row| <= Nx, and the dense algorithm only ever subtracts f * 0 from the
+// entries outside it. The production path stores the band and the right-hand side (memory O(N Nx),
+// time O(N Nx^2)) and performs exactly the dense algorithm's operations on every entry inside the
+// band, so its solution is the dense one to the last bit (at most the sign of a zero can differ).
+// Where the dense algorithm's f * 0 terms are not zero (a zero or NaN pivot, an infinite or NaN
+// value meeting a zero), it reproduces their effect: the dense algorithm then turns the whole
+// solution into NaN, or, in the back substitution, every T(k) whose row meets a non-finite T(l)
+// beyond its band.
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
+
+#include "solvers/kernels.hpp"
 
 namespace advdiff::solvers {
 
+namespace {
+
 // The plain elimination, as defined: the dense N x (N+1) augmented matrix, stored column after
 // column, every row below each pivot eliminated over every column from the pivot on, back
-// substitution over the whole row. The twin of the band elimination in the tests and benchmarks.
-void gauss_elimination_dense(int N, int Nx, const model::StencilView& a, std::span<const double> b,
-                             std::span<double> T, std::vector<double>& dense_matrix) {
+// substitution over the whole row.
+void dense(int N, int Nx, const model::StencilView& a, std::span<const double> b, std::span<double> T) {
     const auto n = static_cast<std::size_t>(N);
-    dense_matrix.assign(n * (n + 1), 0.0);
+    std::vector<double> dense_matrix(n * (n + 1), 0.0);
     auto at = [&](int r, int c) -> double& { return dense_matrix[static_cast<std::size_t>(c - 1) * n + (r - 1)]; };
     auto t = [&](int k) -> double& { return T[static_cast<std::size_t>(k - 1)]; };
     for (int k = 1; k <= N; ++k) {
@@ -37,17 +50,18 @@ void gauss_elimination_dense(int N, int Nx, const model::StencilView& a, std::sp
     }
 }
 
-std::size_t band_elimination_bytes(std::size_t N, std::size_t Nx) {
-    return N * (2 * Nx + 2) * sizeof(double);
-}
+}  // namespace
 
-void gauss_elimination(int N, int Nx, const model::StencilView& a, std::span<const double> b, std::span<double> T,
-                       BandWork& work) {
-    const std::ptrdiff_t n = N, nx = Nx, width = 2 * nx + 1;
-    work.band.assign(static_cast<std::size_t>(n * width), 0.0);
-    work.rhs.assign(b.begin(), b.begin() + n);
-    double* band = work.band.data();
-    double* rhs = work.rhs.data();
+void gauss_elimination(const EliminationParams& params, const GridSystem& s, std::span<const double> b,
+                       std::span<double> T, Scratch& scratch) {
+    const model::StencilView a = s.view();
+    if (params.path == Path::plain) return dense(s.grid.N(), s.grid.Nx, a, b, T);
+    const std::ptrdiff_t n = s.grid.N(), nx = s.grid.Nx, width = 2 * nx + 1;
+    // The band (row r, column c at r (2 Nx + 1) + (c - r + Nx)) and column N+1 of the matrix.
+    std::fill(scratch.v[0].begin(), scratch.v[0].begin() + n * width, 0.0);
+    std::copy(b.begin(), b.begin() + n, scratch.v[1].begin());
+    double* band = scratch.v[0].data();
+    double* rhs = scratch.v[1].data();
     // Entry (row r, column c), 0-based, |c - r| <= Nx.
     auto at = [&](std::ptrdiff_t r, std::ptrdiff_t c) -> double& { return band[r * width + (c - r + nx)]; };
 
@@ -102,9 +116,9 @@ void gauss_elimination(int N, int Nx, const model::StencilView& a, std::span<con
         } else {
             const std::ptrdiff_t last = std::min(k + nx, n - 1);
             const double* row = &at(k, k);
-            double s = 0.0;
-            for (std::ptrdiff_t l = k + 1; l <= last; ++l) s = s + row[l - k] * T[static_cast<std::size_t>(l)];
-            value = (rhs[k] - s) / row[0];
+            double sum = 0.0;
+            for (std::ptrdiff_t l = k + 1; l <= last; ++l) sum = sum + row[l - k] * T[static_cast<std::size_t>(l)];
+            value = (rhs[k] - sum) / row[0];
         }
         T[static_cast<std::size_t>(k)] = value;
         if (!std::isfinite(value) && highest_non_finite < 0) highest_non_finite = k;

@@ -1,52 +1,165 @@
 #pragma once
-// The numerical kernels, all in one place: each takes sizes and spans (and, where it may use them,
-// the coefficients found uniform over the interior), touches nothing else, prints nothing and
-// returns nothing but its result. Grids are Nx x Ny nodes in node order k = (j-1) Nx + i. The
-// drivers (single grid, FAS cycle) call these and nothing below them.
-//
-// Every kernel's file opens with its plain loop in the order that defines its result; a faster
-// path beside it is provably bit-identical (the proof is the comment next to it) and tested bit
-// for bit against the plain loop.
+// The whole kernel interface of the solvers. A grid's system is prepared once (its coefficients and
+// all a solver derives from them); every kernel then takes (its parameters, the prepared system,
+// right-hand side, solution, scratch), touches nothing else, prints and returns nothing. Every
+// kernel's file opens with its plain loop in the order that defines its result; a faster path
+// beside it is provably bit-identical (the proof is the comment next to it) and tested bit for bit
+// against the plain loop. Which path runs is a field of the parameters: `automatic` (the default)
+// picks by grid size, the others force one for the tests and the benchmarks.
 
+#include <array>
+#include <cstdint>
+#include <initializer_list>
 #include <span>
+#include <utility>
+#include <vector>
 
 #include "model/coefficients.hpp"
-#include "model/norm.hpp"              // l1_mean_difference: the iteration-error norm
-#include "solvers/adi.hpp"             // adi_solve: row and column line passes
-#include "solvers/five_point.hpp"      // the stencil and UniformInterior
-#include "solvers/gauss_elimination.hpp"  // gauss_elimination: band elimination
-#include "solvers/gauss_seidel.hpp"    // gauss_seidel_sweeps
-#include "solvers/msi.hpp"             // msi_factorise, msi_solve, msi_residual
+#include "solvers/five_point.hpp"
+#include "state/problem_state.hpp"
 
 namespace advdiff::solvers {
 
-// The residual r = ((((f - aS X(k-Nx)) - aW X(k-1)) - aP X(k)) - aE X(k+1)) - aN X(k+Nx) from the
-// first interior node (2, 2) to the last (Nx-1, Ny-1) in node order (the west and east boundary
-// nodes of the rows between included); the other positions of r are not written. The interior
-// nodes read the coefficients in `uniform` as numbers; pass UniformInterior{} for the plain loop.
-void level_residual(int Nx, int Ny, int N, const model::StencilView& a, const UniformInterior& uniform,
-                    std::span<const double> X, std::span<const double> f, std::span<double> r);
+enum class Path {
+    automatic,  // the fastest of the paths below for the grid
+    plain,      // the defining loop, every coefficient read from its array
+    banded,     // several rows in flight (bands.hpp), uniform coefficients read as numbers
+    paired,     // Gauss-Seidel: banded, and two sweeps at a time, the second a band of rows behind
+};
 
-// The FAS right-hand side of a coarse Nx x Ny level: f(k) = (A X)(k) + r(k) at every node, with r
-// the finer level's residual (row length nf) at the coincident node and (A X)(k) summed as
-// (((aP X(k) + aW X(k-1)) + aE X(k+1)) + aS X(k-Nx)) + aN X(k+Nx), each neighbour term only where
-// its index lies inside the level. `uniform` as above.
-void fas_right_hand_side(int Nx, int Ny, int N, const model::StencilView& a, const UniformInterior& uniform,
-                         std::span<const double> X, std::span<const double> fine_residual, int nf,
-                         std::span<double> f);
+// MSI's incomplete factors: L1 the diagonal of L; L2, L3, L4 the coefficients of nodes k-1,
+// k-Nx+1, k-Nx; U (unit diagonal) U1, U2, U3 the coefficients of nodes k+1, k+Nx-1, k+Nx.
+struct MsiFactors {
+    Field L1, L2, L3, L4, U1, U2, U3;
+    // Where every coefficient is one value over the interior, the factors settle, away from the
+    // south, west and east sides, on one set of seven values: `held` (L1, L2, L3, L4, U1, U2, U3),
+    // and held_runs[j] the columns [first, second) of 0-based row j where all seven equal it bit
+    // for bit. The banded passes read the set there instead of the arrays. Empty when none.
+    std::array<double, 7> held{};
+    std::vector<std::pair<std::ptrdiff_t, std::ptrdiff_t>> held_runs;
+};
+// ADI's forward-pass p and divisors d of both half-sweeps: they depend on the coefficients alone.
+struct AdiLines {
+    Field row_p, row_d, column_p, column_d;
+    // Where every middle row holds the same row p and d as the first middle row (the constant
+    // velocities), and every interior node of a middle row the same column p and d as the row's
+    // first interior node: the passes then read those values instead of the arrays.
+    bool rows_alike = false;
+    bool columns_alike = false;
+};
+
+// What one grid needs for one solver_kind, in doubles: the prepared system and the kernels'
+// scratch. prepare() and Scratch::prepare() allocate by it, bytes() counts from it.
+struct Plan {
+    bool msi_factors = false;                     // the seven factor arrays
+    bool adi_lines = false;                       // the four line-factor arrays
+    std::array<std::uint64_t, 3> scratch{};      // lengths of the scratch vectors
+    std::uint64_t system_doubles(Grid g) const;  // six coefficient arrays and the above
+    static Plan of(Grid g, int solver_kind);
+};
+// Bytes of `count` doubles, and a sum of byte counts: the largest value instead of a wrap-around.
+std::uint64_t bytes_of(std::uint64_t count);
+std::uint64_t total_bytes(std::initializer_list<std::uint64_t> parts);
+
+// A grid's system as the kernels take it. Held by its owner (a driver) for as long as the grid.
+struct GridSystem {
+    Grid grid;
+    model::StencilCoefficients coefficients;  // aS, aW, aP, aE, aN and the source vector b
+    UniformInterior uniform;                  // coefficients one value over the interior
+    MsiFactors msi;                           // solver_kind MSI only
+    AdiLines adi;                             // solver_kind ADI only
+
+    // Sizes and assembles the case's coefficients for grid g, then prepare().
+    void assemble(const model::ModelCase& c, Grid g, int solver_kind);
+    // Derives what solver_kind uses from `coefficients` (filled for grid g).
+    void prepare(Grid g, int solver_kind);
+    model::StencilView view() const { return model::StencilView(coefficients); }
+    static std::uint64_t bytes(Grid g, int solver_kind) { return bytes_of(Plan::of(g, solver_kind).system_doubles(g)); }
+};
+
+// The kernels' work vectors, sized for the largest grid they serve: MSI r, w, delta; ADI p, q;
+// Gauss elimination the band (2 Nx + 1 entries a row) and the right-hand side.
+struct Scratch {
+    std::array<Field, 3> v;
+    void prepare(Grid largest, int solver_kind);
+    static std::uint64_t bytes(Grid g, int solver_kind);
+};
+
+// The pieces of prepare(): MSI's factorisation and ADI's line factors.
+void msi_factorise(const model::StencilView& a, Grid g, MsiFactors& f);
+void adi_line_factors(const model::StencilView& a, Grid g, AdiLines& lines);
+
+struct GaussSeidelParams {
+    int sweep_count = 1;  // sweeps per call; below 1 none
+    Path path = Path::automatic;
+};
+struct MsiParams {
+    int iteration_limit = 1;  // corrections per call at most (below 1 counts as 1)
+    double tolerance = 0.0;   // stops once the residual norm is at most this times its first value
+    Path path = Path::automatic;
+};
+struct AdiParams {
+    int iteration_count = 1;  // row-and-column iterations per call; below 1 none
+    Path path = Path::automatic;
+};
+struct EliminationParams {
+    Path path = Path::automatic;  // plain: the dense N x (N+1) matrix, allocated by the call
+};
+struct StencilParams {
+    Path path = Path::automatic;  // plain: every coefficient from its array
+    int fine_nx = 0;              // FAS right-hand side: row length of the finer level
+};
+
+// Gauss-Seidel: sweeps over T, each updating node 1, the rest of the south row, the interior nodes,
+// the north row but its last node, node N, every node from the newest neighbour values:
+//   T(k) = ((((b - aS T(k-Nx)) - aW T(k-1)) - aE T(k+1)) - aN T(k+Nx)) / aP
+// without the terms whose neighbour lies outside the array. The west and east columns of the
+// interior rows are never visited.
+void gauss_seidel_sweeps(const GaussSeidelParams& p, const GridSystem& s, std::span<const double> b,
+                         std::span<double> T);
+
+// MSI: residual-correction iterations with the prepared factors until iteration_limit corrections
+// are applied or the Euclidean residual norm falls to its first value times the tolerance.
+void msi_solve(const MsiParams& p, const GridSystem& s, std::span<const double> b, std::span<double> T,
+               Scratch& scratch);
+
+// ADI: each iteration solves every row (south and north neighbours from T before the half-sweep),
+// then every column (west and east neighbours from the row half-sweep's result) by the Thomas
+// algorithm.
+void adi_solve(const AdiParams& p, const GridSystem& s, std::span<const double> b, std::span<double> T,
+               Scratch& scratch);
+
+// Gauss elimination without pivoting of the N x (N+1) augmented matrix: T := its solution.
+void gauss_elimination(const EliminationParams& p, const GridSystem& s, std::span<const double> b,
+                       std::span<double> T, Scratch& scratch);
+
+// The level residual r = ((((f - aS X(k-Nx)) - aW X(k-1)) - aP X) - aE X(k+1)) - aN X(k+Nx) from
+// the first interior node (2, 2) to the last (Nx-1, Ny-1) in node order; the other positions of r
+// are not written.
+void level_residual(const StencilParams& p, const GridSystem& s, std::span<const double> f,
+                    std::span<const double> X, std::span<double> r);
+
+// The FAS right-hand side of a coarse level: f(k) = (A X)(k) + r at every node, r the finer level's
+// residual (row length p.fine_nx) at the coincident node, (A X)(k) summed as applied_value with
+// each neighbour term only where its index lies inside the level.
+void fas_right_hand_side(const StencilParams& p, const GridSystem& s, std::span<const double> fine_residual,
+                         std::span<const double> X, std::span<double> f);
+
+// Which solver relaxes, and with what (the fields of the other solvers are not read).
+struct Relaxation {
+    int solver_kind = 0;  // 1 Gauss-Seidel, 2 MSI, 3 ADI; any other value relaxes nothing
+    GaussSeidelParams gauss_seidel;
+    MsiParams msi;
+    AdiParams adi;
+
+    static Relaxation of(int solver_kind, int count, double msi_tolerance) {  // `count` iterations a call
+        return {solver_kind, {count}, {count, msi_tolerance}, {count}};
+    }
+};
+
+// Relaxes X with right-hand side b as `r` says; returns false (and does nothing) when
+// r.solver_kind selects no iterative solver.
+bool relax(const Relaxation& r, const GridSystem& s, std::span<const double> b, std::span<double> X,
+           Scratch& scratch);
 
 }  // namespace advdiff::solvers
-
-namespace advdiff::multigrid {
-
-// Injection: every coarse node of an Nx x Ny level, boundary included, takes the value of its
-// coincident node (2 ic - 1, 2 jc - 1) of the finer level (row length nf). No averaging.
-void inject(int Nx, int Ny, std::span<const double> fine, int nf, std::span<double> coarse);
-
-// Bilinear prolongation of a coarse correction (row length nc), added to the interior nodes of a
-// fine level of nf x ny_f nodes: coincident nodes gain E, edge midpoints the mean of two coarse
-// values, cell centres the mean of four (summed left to right, then weighted). Fine boundary
-// nodes are not changed.
-void prolongate_correction(int nf, int ny_f, std::span<const double> correction, int nc, std::span<double> solution);
-
-}  // namespace advdiff::multigrid

@@ -27,6 +27,13 @@ constexpr std::size_t node(int i, int j, int Nx) {
     return static_cast<std::size_t>(j - 1) * static_cast<std::size_t>(Nx) + static_cast<std::size_t>(i - 1);
 }
 
+// The node counts of one grid: Nx x Ny nodes, N of them, in node order k = (j-1) Nx + i.
+struct Grid {
+    int Nx = 0;
+    int Ny = 0;
+    int N() const { return Nx * Ny; }
+};
+
 // Length of the report name field.
 constexpr std::size_t kReportNameWidth = 35;
 

@@ -5,9 +5,12 @@
 //     advdiff2d: error: FILE:LINE: setting: message
 // and exits with status 1.
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "state/utf8.hpp"
 
 namespace advdiff {
 
@@ -67,21 +70,38 @@ private:
     long long iteration_;
 };
 
-// A text as an error message shows it: in quotation marks, cut after `shown` characters (with
-// "..."), control bytes (a tab, a CR) as \xNN, so that the message stays one line on the console.
-inline std::string quoted(std::string_view text, std::size_t shown = std::string_view::npos) {
-    std::string result = "\"";
-    for (const char ch : text.substr(0, shown)) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7F) {
-            static constexpr char kHex[] = "0123456789ABCDEF";
-            result += "\\x";
-            result += kHex[c >> 4];
-            result += kHex[c & 0xF];
+// A text as the console shows it in an error message: control characters (C0, DEL and the C1
+// range U+0080..U+009F, which terminals take for commands) and bytes that are not well-formed
+// UTF-8 (an ISO 8859-1 name, say) are written as \xNN, byte by byte, so that a message stays one
+// line and sends nothing to the terminal but text.
+inline std::string printable(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string result;
+    result.reserve(text.size());
+    while (!text.empty()) {
+        const std::size_t length = utf8_sequence_length(text);
+        const std::size_t bytes = length == 0 ? 1 : length;
+        const std::uint32_t code = length == 0 ? 0 : utf8_code_point(text, length);
+        if (length == 0 || code < 0x20 || (code >= 0x7F && code <= 0x9F)) {
+            for (std::size_t k = 0; k < bytes; ++k) {
+                const auto c = static_cast<unsigned char>(text[k]);
+                result += "\\x";
+                result += kHex[c >> 4];
+                result += kHex[c & 0xF];
+            }
         } else {
-            result += ch;
+            result.append(text.substr(0, bytes));
         }
+        text.remove_prefix(bytes);
     }
+    return result;
+}
+
+// A text as an error message quotes it: in quotation marks, cut after `shown` bytes (with "..."),
+// printable() inside.
+inline std::string quoted(std::string_view text, std::size_t shown = std::string_view::npos) {
+    std::string result = "\"";  // appended piece by piece: see RunError::compose
+    result += printable(text.substr(0, shown));
     if (text.size() > shown) result += "...";
     result += '"';
     return result;

@@ -265,7 +265,8 @@ inline std::map<std::string, std::string> snapshot(const std::string& folder) {
     namespace fs = std::filesystem;
     std::map<std::string, std::string> entries;
     for (const auto& e : fs::recursive_directory_iterator(folder)) {
-        const std::string name = fs::relative(e.path(), folder).string();
+        // Lexically: a link to a stream (/proc/self/fd/1) has no canonical path to compare.
+        const std::string name = e.path().lexically_relative(folder).string();
         const fs::file_status status = fs::symlink_status(e.path());
         const bool regular = fs::is_regular_file(status);
         const auto size = regular ? fs::file_size(e.path()) : 0;

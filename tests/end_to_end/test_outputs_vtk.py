@@ -5,14 +5,18 @@ the report prints."""
 
 import json
 import math
+import os
 import pathlib
 import shutil
 import subprocess
 
+import numpy
 import pytest
 
 import vtk  # the VTK library's own reader (Debian python3-vtk9)
 from vtk.util.numpy_support import vtk_to_numpy
+from mpmath import mp  # independent multiple-precision arithmetic (Debian python3-mpmath)
+from mpmath.libmp import to_float
 
 REPO = pathlib.Path(__file__).resolve().parents[2]
 EXAMPLES = REPO / "examples"
@@ -121,6 +125,55 @@ def test_fields_and_summary_hold_the_runs_own_values(build_dir, tmp_path, exampl
     assert last_row[8:].strip() == f"{summary['final_norm']:.16E}"
 
 
+def correctly_rounded(function, x):
+    """function(x) for a double x, rounded to the nearest double: evaluated with 200 bits, then
+    rounded to nearest once more. That gives the correctly rounded double unless the exact value lay
+    within 2^-195 of the midpoint between two doubles, far closer than the hardest cases of sin and
+    sinh over all doubles come."""
+    with mp.workprec(200):
+        return to_float(function(mp.mpf(x))._mpf_, rnd="n")
+
+
+def varies_between_runs(line):
+    return line.startswith(("Data da simulacao", "Tempo de ", "N\u00famero de vezes"))
+
+
+# Pure diffusion on grids of unlike sides, some of which made the C library's sin and sinh print
+# other digits on another of its processor paths: T_Analitica is sin(pi x) sinh(pi y) / sinh(pi)
+# with correctly rounded sin and sinh, every multiplication and division in double, and the
+# program's outputs are the same on both of glibc's paths (one iteration of Gauss-Seidel against a
+# zero reference: the analytic field does not depend on the solution).
+@pytest.mark.parametrize("nx,ny", [(17, 9), (16, 62), (31, 66), (46, 78), (61, 84), (100, 3), (385, 257),
+                                   (1025, 17)])
+def test_pure_diffusion_analytic_field_is_correctly_rounded_on_every_cpu_path(build_dir, tmp_path, nx, ny):
+    kpi = 3.141592653589793
+    outputs = []
+    for path, environment in (("default", {}), ("without-avx2-fma", {"GLIBC_TUNABLES": "glibc.cpu.hwcaps=-AVX2,-FMA"})):
+        work = tmp_path / path
+        work.mkdir()
+        for source in (EXAMPLES / "single-grid-gs-33").glob("*.ent"):
+            shutil.copy(source, work / source.name)
+        set_values(work / "SG2D_000.ent", {2: nx, 3: ny, 5: 1, 6: 3, 9: 1, 12: 2})
+        (work / "exata1").write_text("0.0\n" * (nx * ny))
+        run = subprocess.run([build_dir / "advdiff2d", "--window", "0", "--no-edit", "--fields", "run.vti"], cwd=work,
+                             capture_output=True, text=True, stdin=subprocess.DEVNULL,
+                             env={**os.environ, **environment})
+        assert run.returncode == 0, run.stderr
+        report = [line for line in (work / "sg_gs_33.txt").read_text(encoding="latin-1").splitlines()
+                  if not varies_between_runs(line)]
+        outputs.append((report, (work / "run.vti").read_bytes()))
+    assert outputs[0] == outputs[1]
+
+    _, arrays = read_fields(tmp_path / "default" / "run.vti")
+    analytic = vtk_to_numpy(arrays["T_Analitica"])
+    hx, hy = 1.0 / (nx - 1), 1.0 / (ny - 1)
+    sin_pi_x = numpy.array([correctly_rounded(mp.sin, kpi * ((i - 1) * hx)) for i in range(1, nx + 1)])
+    sinh_pi_y = numpy.array([correctly_rounded(mp.sinh, kpi * ((j - 1) * hy)) for j in range(1, ny + 1)])
+    sinh_pi = correctly_rounded(mp.sinh, kpi)
+    expected = (sin_pi_x[numpy.newaxis, :] * sinh_pi_y[:, numpy.newaxis]) / sinh_pi  # x fastest, as stored
+    assert numpy.array_equal(analytic.view(numpy.uint64), expected.reshape(-1).view(numpy.uint64))
+
+
 def test_without_options_only_the_report_is_written(build_dir, tmp_path):
     work, before = run_example(build_dir, tmp_path, "single-grid-gs-33")
     added = sorted(set(p.name for p in work.iterdir()) - set(before))
@@ -164,3 +217,24 @@ def test_a_norm_past_the_double_range_is_a_string_and_not_converged(build_dir, t
     assert summary["stop_reason"] == "norm_not_finite"
     assert summary["final_norm"] == "Infinity" and summary["initial_norm"] == "Infinity"
     assert summary["iteration_count"] == 5
+
+
+# A report name that is not UTF-8 (ISO 8859-1, the report's own character set, or bytes that no
+# encoding gives) still makes a summary that a strict reader takes, and that names the file exactly.
+@pytest.mark.parametrize("name", [b"relat\xf3rio.txt", "relat\u00f3rio.txt".encode(), b"surrogate\xed\xa0\x80",
+                                  b"overlong\xc0\xaf", b"above-max\xf4\x90\x80\x80"])
+def test_the_summary_is_strict_json_and_names_the_report_whatever_its_bytes(build_dir, tmp_path, name):
+    work = prepared_single_grid(build_dir, tmp_path, 3)
+    parameters = work / "SG2D_000.ent"
+    lines = parameters.read_bytes().split(b"\n")
+    lines[1] = b"'" + name + b"'"
+    parameters.write_bytes(b"\n".join(lines))
+    summary_of(build_dir, work)
+    summary = json.loads((work / "s.json").read_bytes().decode("utf-8", errors="strict"))
+    assert bytes.fromhex(summary["report_file_bytes"]) == name
+    assert os.path.isfile(os.path.join(os.fsencode(work), name))
+    try:
+        text = name.decode("utf-8")
+    except UnicodeDecodeError:
+        text = name.decode("latin-1")
+    assert summary["report_file"] == text == summary["settings"]["report_file_name"]

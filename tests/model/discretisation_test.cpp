@@ -8,7 +8,6 @@
 #include <cmath>
 #include <vector>
 
-#include "solvers/gauss_elimination.hpp"
 #include "solvers/test_systems.hpp"
 
 namespace advdiff::testing {
@@ -18,8 +17,8 @@ namespace {
 double direct_solution_error(const model::ModelCase& c, int Nx, int Ny) {
     const model::StencilCoefficients a = assemble(c, Nx, Ny);
     std::vector<double> T(a.b.size());
-    solvers::BandWork work;
-    solvers::gauss_elimination(Nx * Ny, Nx, model::StencilView(a), a.b, T, work);
+    solvers::Scratch scratch = scratch_for(Nx, Ny, kElimGauss);
+    solvers::gauss_elimination({}, system_of(a, Nx, Ny, kElimGauss), a.b, T, scratch);
     double error = 0.0;
     for (int j = 1; j <= Ny; ++j)
         for (int i = 1; i <= Nx; ++i) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <string_view>
 
 #include "output/json.hpp"
 
@@ -76,6 +78,35 @@ TEST(JsonString, EscapesQuotesBackslashesAndControlCharacters) {
     EXPECT_EQ(json_string("relat\xC3\xB3rio"), "\"relat\xC3\xB3rio\"");  // UTF-8 passes as it is
 }
 
+TEST(JsonString, PassesWellFormedUtf8AndReadsEveryOtherByteAsIso88591) {
+    // The edges of the standard's table of well-formed sequences. An ill-formed byte becomes the
+    // character U+0080..U+00FF of the same number (C2 or C3, then the byte's low six bits).
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::string expected;  // between the quotation marks
+    } cases[] = {
+        {"U+0080, the first of two bytes", "\xC2\x80", "\xC2\x80"},
+        {"U+07FF, the last of two bytes", "\xDF\xBF", "\xDF\xBF"},
+        {"U+0800, the first of three bytes", "\xE0\xA0\x80", "\xE0\xA0\x80"},
+        {"U+D7FF, before the surrogates", "\xED\x9F\xBF", "\xED\x9F\xBF"},
+        {"U+E000, after the surrogates", "\xEE\x80\x80", "\xEE\x80\x80"},
+        {"U+10000, the first of four bytes", "\xF0\x90\x80\x80", "\xF0\x90\x80\x80"},
+        {"U+10FFFF, the last code point", "\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},
+        {"an ISO 8859-1 name", "relat\xF3rio", "relat\xC3\xB3rio"},
+        {"a surrogate, U+D800", "\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xC2\x80"},
+        {"an overlong '/' of two bytes", "\xC0\xAF", "\xC3\x80\xC2\xAF"},
+        {"an overlong of three bytes", "\xE0\x80\xAF", "\xC3\xA0\xC2\x80\xC2\xAF"},
+        {"an overlong of four bytes", "\xF0\x8F\xBF\xBF", "\xC3\xB0\xC2\x8F\xC2\xBF\xC2\xBF"},
+        {"U+110000, above the last code point", "\xF4\x90\x80\x80", "\xC3\xB4\xC2\x90\xC2\x80\xC2\x80"},
+        {"a lead byte F5", "\xF5\x80", "\xC3\xB5\xC2\x80"},
+        {"a sequence cut short", "\xE2\x82", "\xC3\xA2\xC2\x82"},
+        {"a lone continuation byte", "a\x80" "b", "a\xC2\x80" "b"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(json_string(c.bytes), "\"" + c.expected + "\"") << c.name;
+}
+
 TEST(JsonWriter, NestsObjectsAndArraysWithCommasBetweenItemsOnly) {
     JsonWriter json;
     json.begin_object();
@@ -97,6 +128,29 @@ TEST(JsonWriter, NestsObjectsAndArraysWithCommasBetweenItemsOnly) {
               "    {}\n"
               "  ]\n"
               "}\n");
+}
+
+TEST(JsonWriter, WithASinkHandsOverTheSameDocumentInBoundedPieces) {
+    const auto document = [](JsonWriter& json) {
+        json.begin_object().key("norm_history").begin_array(true);
+        for (int n = 0; n < 20000; ++n) json.number(1.0 / (n + 3));  // some 400 KB: several pieces
+        json.end_array().end_object();
+    };
+    JsonWriter collected;
+    document(collected);
+    const std::string whole = collected.take();
+    std::string streamed;
+    std::size_t pieces = 0, largest = 0;
+    JsonWriter json([&](std::string_view piece) {
+        streamed += piece;
+        ++pieces;
+        largest = std::max(largest, piece.size());
+    });
+    document(json);
+    json.finish();
+    EXPECT_EQ(streamed, whole);
+    EXPECT_GT(pieces, whole.size() / JsonWriter::kStreamingBytes);
+    EXPECT_LE(largest, JsonWriter::kStreamingBytes);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The band elimination against the plain dense algorithm it replaces (gauss_elimination_dense):
+// The band elimination against the plain dense algorithm it replaces (the plain path):
 // same bits, and where the elimination breaks down the same pattern of NaN and infinities.
 
 #include <gtest/gtest.h>
@@ -7,23 +7,22 @@
 #include <string>
 #include <vector>
 
-#include "solvers/gauss_elimination.hpp"
 #include "solvers/test_systems.hpp"
 
 namespace advdiff::testing {
 namespace {
 
-std::vector<double> dense_elimination(int N, int Nx, const model::StencilCoefficients& a) {
-    std::vector<double> T(a.b.size(), -7.0), matrix;
-    solvers::gauss_elimination_dense(N, Nx, model::StencilView(a), a.b, T, matrix);
+std::vector<double> elimination(int Nx, int Ny, const model::StencilCoefficients& a, solvers::Path path) {
+    std::vector<double> T(a.b.size(), -7.0);
+    solvers::Scratch scratch = scratch_for(Nx, Ny, kElimGauss);
+    solvers::gauss_elimination({path}, system_of(a, Nx, Ny, kElimGauss), a.b, T, scratch);
     return T;
 }
-
+std::vector<double> dense_elimination(int Nx, int Ny, const model::StencilCoefficients& a) {
+    return elimination(Nx, Ny, a, solvers::Path::plain);
+}
 std::vector<double> band_elimination(int Nx, int Ny, const model::StencilCoefficients& a) {
-    std::vector<double> T(a.b.size(), -7.0);
-    solvers::BandWork work;
-    solvers::gauss_elimination(Nx * Ny, Nx, model::StencilView(a), a.b, T, work);
-    return T;
+    return elimination(Nx, Ny, a, solvers::Path::automatic);
 }
 
 // One character per node: F finite, N NaN, + or - infinite.
@@ -42,13 +41,13 @@ TEST(BandGaussElimination, MatchesDenseEliminationBitForBitOnEveryCaseAndGrid) {
                 SCOPED_TRACE(std::string(choice.name) + " gamma " + std::to_string(gamma) + " " + std::to_string(Nx) +
                              "x" + std::to_string(Ny));
                 const model::StencilCoefficients a = assemble(make_case(choice, gamma), Nx, Ny);
-                const std::vector<double> dense = dense_elimination(Nx * Ny, Nx, a);
+                const std::vector<double> dense = dense_elimination(Nx, Ny, a);
                 ASSERT_EQ(finiteness(dense), std::string(dense.size(), 'F'));
                 EXPECT_EQ(bit_difference(dense, band_elimination(Nx, Ny, a)), "");
             }
     for (auto [Nx, Ny] : kGrids) {  // couplings across row ends too
         const model::StencilCoefficients a = random_system(Nx, Ny, 11u * Nx + Ny);
-        EXPECT_EQ(bit_difference(dense_elimination(Nx * Ny, Nx, a), band_elimination(Nx, Ny, a)), "");
+        EXPECT_EQ(bit_difference(dense_elimination(Nx, Ny, a), band_elimination(Nx, Ny, a)), "");
     }
 }
 
@@ -95,7 +94,7 @@ TEST(BandGaussElimination, BreakdownsGiveTheDenseNonFinitePattern) {
                                         : a.b;
             f[node(e.i, e.j, d.Nx)] = e.value;
         }
-        const std::vector<double> dense = dense_elimination(d.Nx * d.Ny, d.Nx, a);
+        const std::vector<double> dense = dense_elimination(d.Nx, d.Ny, a);
         const std::vector<double> band = band_elimination(d.Nx, d.Ny, a);
         EXPECT_EQ(finiteness(dense).find_first_not_of('F') != std::string::npos, d.breaks_down);
         EXPECT_EQ(finiteness(dense), finiteness(band));

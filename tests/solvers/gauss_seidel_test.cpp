@@ -1,14 +1,12 @@
 // Gauss-Seidel against its plain definition: node 1, the rest of the south row, the interior
-// column by column, the north row but its last node, node N. The production kernel walks the
-// interior row by row; the two must agree to the last bit.
+// column by column, the north row but its last node, node N. Every path of the kernel walks the
+// interior row by row (or in bands of rows, or two sweeps at a time); all must agree to the bit.
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "solvers/gauss_seidel.hpp"
-#include "solvers/relaxation.hpp"
 #include "solvers/test_systems.hpp"
 
 namespace advdiff::testing {
@@ -35,67 +33,52 @@ void plain_gauss_seidel(int Nx, int Ny, int sweeps, const model::StencilCoeffici
     }
 }
 
-constexpr solvers::detail::SweepPasses kEveryPass[] = {{false, false}, {true, false}, {false, true}, {true, true}};
-
-std::vector<double> sweep(int Nx, int Ny, int sweeps, const model::StencilCoefficients& a, std::vector<double> T) {
-    solvers::gauss_seidel_sweeps(Nx, Ny, Nx * Ny, sweeps, model::StencilView(a), a.b, T);
+std::vector<double> sweep(int Nx, int Ny, int sweeps, const model::StencilCoefficients& a, std::vector<double> T,
+                          solvers::Path path = solvers::Path::automatic) {
+    solvers::gauss_seidel_sweeps({sweeps, path}, system_of(a, Nx, Ny, kGaussSeidel), a.b, T);
     return T;
 }
 
-TEST(GaussSeidelSweep, RowOrderEqualsColumnOrderOnCoupledSystemsAndEveryTestCase) {
-    const std::pair<int, int> grids[] = {{2, 2}, {2, 7}, {7, 2}, {3, 3}, {3, 8}, {9, 4}, {17, 17}, {16, 33}, {5, 70}, {40, 45}};
-    for (auto [Nx, Ny] : grids) {
-        std::vector<std::pair<std::string, model::StencilCoefficients>> systems = {
-            {"random", random_system(Nx, Ny, 7u * Nx + Ny)}};
-        for (const CaseChoice& choice : all_cases())
-            systems.emplace_back(choice.name, assemble(make_case(choice, 0.1), Nx, Ny));
-        for (const auto& [name, a] : systems) {
-            SCOPED_TRACE(name + " " + std::to_string(Nx) + "x" + std::to_string(Ny));
-            std::vector<double> expected = Lcg(100u * Nx + Ny).field(a.b.size());
-            const std::vector<double> actual = sweep(Nx, Ny, 3, a, expected);
-            plain_gauss_seidel(Nx, Ny, 3, a, expected);
-            EXPECT_EQ(bit_difference(expected, actual), "");
-        }
-    }
-}
+constexpr solvers::Path kEveryPath[] = {solvers::Path::automatic, solvers::Path::plain, solvers::Path::banded,
+                                        solvers::Path::paired};
 
-TEST(GaussSeidelSweep, UniformCoefficientsHeldAsNumbersGiveTheSameBitsOnEveryPass) {
-    for (auto [Nx, Ny] : {std::pair{3, 3}, std::pair{5, 70}, std::pair{40, 45}, std::pair{70, 12}}) {
-        for (const CaseChoice& choice : all_cases()) {
-            SCOPED_TRACE(std::string(choice.name) + " " + std::to_string(Nx) + "x" + std::to_string(Ny));
-            solvers::GridSystem system;
-            system.assemble(make_case(choice, 0.1), Nx, Ny);
-            ASSERT_TRUE(system.uniform.aE && system.uniform.aN);  // gamma / h^2 everywhere
-            // Constant velocity makes every interior coefficient one value; the rotating flow
-            // only the diffusion ones (beyond a single interior node).
-            if (Nx > 3) {
-                EXPECT_EQ(system.uniform.all(), choice.problem_kind == 1);
-            }
-            std::vector<double> expected = Lcg(3u * Nx + Ny).field(system.coefficients.b.size());
-            for (const solvers::detail::SweepPasses passes : kEveryPass) {
-                SCOPED_TRACE(std::string(passes.wavefront ? "wavefront" : "rows") + (passes.paired ? " paired" : ""));
-                std::vector<double> actual = expected;
-                solvers::detail::gauss_seidel_sweeps_with(passes, Nx, Ny, Nx * Ny, 3, system.view(), system.uniform,
-                                                          system.coefficients.b, actual);
-                std::vector<double> plain = expected;
-                plain_gauss_seidel(Nx, Ny, 3, system.coefficients, plain);
-                EXPECT_EQ(bit_difference(plain, actual), "");
+TEST(GaussSeidelSweep, EveryPathEqualsTheColumnByColumnDefinitionOnEverySystem) {
+    const std::pair<int, int> grids[] = {{2, 2}, {2, 7}, {7, 2},  {3, 3},   {3, 8},  {9, 4},
+                                         {17, 17}, {16, 33}, {5, 70}, {40, 45}, {70, 12}};
+    for (auto [Nx, Ny] : grids)
+        for (const auto& [name, a] : every_system(Nx, Ny)) {
+            const std::vector<double> start = Lcg(100u * Nx + Ny).field(a.b.size());
+            // Odd and even counts: pairs of sweeps and a single one after them.
+            for (int sweeps : {1, 2, 3, 5}) {
+                std::vector<double> expected = start;
+                plain_gauss_seidel(Nx, Ny, sweeps, a, expected);
+                for (solvers::Path path : kEveryPath) {
+                    SCOPED_TRACE(name + " " + std::to_string(Nx) + "x" + std::to_string(Ny) + " sweeps " +
+                                 std::to_string(sweeps) + " path " + std::to_string(static_cast<int>(path)));
+                    EXPECT_EQ(bit_difference(expected, sweep(Nx, Ny, sweeps, a, start, path)), "");
+                }
             }
         }
-    }
 }
 
 TEST(GaussSeidelSweep, UniformValuesAreFoundBitForBitOverTheInteriorOnly) {
     // Boundary values do not matter; a negative zero is not the same value as a zero.
     std::vector<double> a(5 * 4, 7.0);
     for (int i = 0; i < 5; ++i) a[static_cast<std::size_t>(i)] = -1.0;
-    EXPECT_EQ(model::uniform_interior_value(a, 5, 4), 7.0);
+    EXPECT_EQ(solvers::UniformInterior::value_of(a.data(), {5, 4}), 7.0);
     a[static_cast<std::size_t>(2 * 5 + 3)] = 7.000000000000001;
-    EXPECT_FALSE(model::uniform_interior_value(a, 5, 4));
+    EXPECT_FALSE(solvers::UniformInterior::value_of(a.data(), {5, 4}));
     std::vector<double> zeros(3 * 4, 0.0);
     zeros[static_cast<std::size_t>(2 * 3 + 1)] = -0.0;
-    EXPECT_FALSE(model::uniform_interior_value(zeros, 3, 4));
-    EXPECT_FALSE(model::uniform_interior_value(zeros, 2, 4));  // no interior nodes
+    EXPECT_FALSE(solvers::UniformInterior::value_of(zeros.data(), {3, 4}));
+    EXPECT_FALSE(solvers::UniformInterior::value_of(zeros.data(), {2, 4}));  // no interior nodes
+    // Assembled systems: gamma / h^2 east and north everywhere; constant velocity makes every
+    // interior coefficient one value, the rotating flow only the diffusion ones.
+    for (const CaseChoice& choice : all_cases()) {
+        const solvers::GridSystem s = system_of(assemble(make_case(choice, 0.1), 9, 6), 9, 6, kGaussSeidel);
+        EXPECT_TRUE(s.uniform.east_and_north()) << choice.name;
+        EXPECT_EQ(s.uniform.all(), choice.problem_kind == 1) << choice.name;
+    }
 }
 
 TEST(GaussSeidelSweep, VisitsThreeByThreeNodesInOrderAndSkipsNodesFourAndSix) {

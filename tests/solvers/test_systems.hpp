@@ -12,6 +12,7 @@
 
 #include "model/coefficients.hpp"
 #include "model/model_problem.hpp"
+#include "solvers/kernels.hpp"
 
 namespace advdiff::testing {
 
@@ -77,6 +78,48 @@ inline model::StencilCoefficients random_system(int Nx, int Ny, std::uint64_t se
         a.b[k] = rng.uniform(-2.0, 2.0);
     }
     return a;
+}
+
+// A random coupled system whose interior coefficients are one value for the arrays `uniform_mask`
+// names (bits S, W, P, E, N); the boundary nodes keep random values, so a kernel that read a
+// uniform value at a boundary node would show.
+inline model::StencilCoefficients partly_uniform_system(int Nx, int Ny, unsigned uniform_mask, std::uint64_t seed) {
+    model::StencilCoefficients a = random_system(Nx, Ny, seed);
+    Lcg rng(seed + 1);
+    Field* arrays[] = {&a.aS, &a.aW, &a.aP, &a.aE, &a.aN};
+    for (int c = 0; c < 5; ++c) {
+        if ((uniform_mask >> c & 1u) == 0) continue;
+        const double v = c == 2 ? rng.uniform(4.5, 6.0) : rng.uniform(-1.0, -0.1);
+        for (int j = 2; j <= Ny - 1; ++j)
+            for (int i = 2; i <= Nx - 1; ++i) (*arrays[c])[node(i, j, Nx)] = v;
+    }
+    return a;
+}
+// None, the rotating flow's (east and north), every one, and a mix no test case gives.
+inline constexpr unsigned kUniformMasks[] = {0u, 0x18u, 0x1Fu, 0x05u};
+
+// Every system a kernel's paths are compared on: random coupled ones, partly uniform ones and
+// every test case (gamma 0.1), named.
+inline std::vector<std::pair<std::string, model::StencilCoefficients>> every_system(int Nx, int Ny) {
+    std::vector<std::pair<std::string, model::StencilCoefficients>> systems;
+    for (unsigned mask : kUniformMasks)
+        systems.emplace_back("random, uniform mask " + std::to_string(mask),
+                             partly_uniform_system(Nx, Ny, mask, 31u * Nx + Ny + mask));
+    for (const CaseChoice& choice : all_cases()) systems.emplace_back(choice.name, assemble(make_case(choice, 0.1), Nx, Ny));
+    return systems;
+}
+
+// The coefficients `a` of an Nx x Ny grid prepared for solver_kind, and scratch for its kernels.
+inline solvers::GridSystem system_of(const model::StencilCoefficients& a, int Nx, int Ny, int solver_kind) {
+    solvers::GridSystem s;
+    s.coefficients = a;
+    s.prepare({Nx, Ny}, solver_kind);
+    return s;
+}
+inline solvers::Scratch scratch_for(int Nx, int Ny, int solver_kind) {
+    solvers::Scratch scratch;
+    scratch.prepare({Nx, Ny}, solver_kind);
+    return scratch;
 }
 
 // Bit equality, +0 and -0 counted as equal.

@@ -1,52 +1,61 @@
 #pragma once
-// Direct solution of the five-point system by LAPACK's banded LU with partial pivoting. In node
-// order the matrix has Nx sub- and Nx super-diagonals; pivoting widens the upper band of the
-// factors to 2 Nx, so the band storage holds 3 Nx + 1 rows for each of the N columns.
+// Direct solution of a five-point system by banded LU factorisation with partial pivoting (row
+// interchanges), in plain C++. The boundary equations are identities (aP alone): their values
+// are b / aP at once, and the factorisation holds the interior equations only, with the boundary
+// terms moved to the right-hand side; so a zero on the boundary stays an exact zero. The interior
+// unknowns are numbered along the shorter side, so that the matrix has w = min(Nx, Ny) - 2 sub-
+// and super-diagonals; pivoting widens the upper band of the factors to 2 w, so the band storage
+// holds 3 w + 1 entries for each interior node.
+//
+// It serves the reference tool as the solver of small grids and of the coarsest multigrid level,
+// and as the exact inner solver of `--method band`.
 
 #include <cstdint>
 #include <span>
-#include <string>
 #include <vector>
 
 #include "model/coefficients.hpp"
+#include "preconditioner.hpp"
+#include "state/problem_state.hpp"
+#include "stencil.hpp"
 
 namespace advdiff::reference {
 
-class BandLU {
+class BandLU final : public Preconditioner {
 public:
-    // Copies the five-point matrix of an Nx x Ny grid into band storage (not yet factored).
-    // Throws std::bad_alloc when the band cannot be allocated; callers check the memory first.
+    // Copies the interior equations of an Nx x Ny grid into band storage and factors them (the
+    // coefficients stay referenced, for the boundary terms). Throws RunError when a pivot is zero
+    // (the matrix is singular) and std::bad_alloc when the band cannot be allocated; callers check
+    // the memory first.
     BandLU(const model::StencilView& a, int Nx, int Ny);
 
-    // Solves A y = rhs in place: the first call factors the matrix (dgbsv), later calls reuse
-    // the factors (dgbtrs). Throws RunError when the matrix is singular.
-    void solve(std::span<double> rhs);
+    // z = A^-1 r (z may be r).
+    void solve(std::span<const double> r, std::span<double> z);
+    // solve(), rounded to single precision.
+    void apply(std::span<const double> r, std::span<float> z) override;
 
-    // Elements of the band storage (3 Nx + 1 per node), saturating; zero when the band's leading
-    // dimension or the node count leaves LAPACK's 32-bit integers.
-    static std::uint64_t band_elements(int Nx, int Ny);
-    // Bytes of the band storage and the pivot indices.
-    static std::uint64_t bytes(int Nx, int Ny);
+    // Elements of the band storage for an Nx x Ny grid, saturating.
+    static std::uint64_t band_elements(const GridSize& g);
+    // Bytes the factorisation holds: the band, the pivot indices and one field of work space.
+    static std::uint64_t bytes(const GridSize& g);
+    // Floating-point operations of the factorisation, about; what makes it the method of choice
+    // on small grids only.
+    static double factor_operations(const GridSize& g);
 
 private:
-    int n_, kl_, ku_, ldab_;
+    // Position of interior node (i, j) (1-based) among the unknowns of the factorisation.
+    std::size_t position(int i, int j) const;
+
+    model::StencilView a_;
+    std::size_t n_;     // interior nodes
+    std::size_t bandwidth_;
+    std::size_t ldab_;  // 3 bandwidth + 1
     int Nx_, Ny_;
-    bool factored_ = false;
+    bool transposed_;   // numbered j fastest (the grid is wider than high)
     std::vector<double> ab_;
-    std::vector<int> ipiv_;
+    std::vector<std::size_t> pivot_;
+    std::vector<double> work_;
+    Field full_;  // apply's result in double
 };
-
-struct BandResult {
-    int refinement_steps = 0;  // corrections that lowered the residual and were kept
-    double max_residual = 0.0; // max |b - A x| of the returned solution (long double sums)
-};
-
-// Bytes solve_band needs beyond the coefficient arrays (band, pivots, three work fields).
-std::uint64_t band_solve_bytes(int Nx, int Ny);
-
-// Solves the system of the coefficients into x (N entries) by banded LU, then refines: the
-// residual is formed in long double, the correction solved with the same factors, and this is
-// repeated while the max-norm residual keeps shrinking (at most 10 times).
-BandResult solve_band(const model::StencilCoefficients& c, int Nx, int Ny, std::span<double> x);
 
 }  // namespace advdiff::reference

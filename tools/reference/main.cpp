@@ -13,10 +13,10 @@
 namespace {
 
 constexpr const char* kProgram = "advdiff2d-reference";
-constexpr const char* kUsage = "usage: advdiff2d-reference [--method band|iterative] [--help] [--version]";
+constexpr const char* kUsage = "usage: advdiff2d-reference [--method band|multigrid] [--help] [--version]";
 
 constexpr advdiff::run::AcceptedOption kOptions[] = {
-    {"--method", "band|iterative"}, {"--help", "", "-h"}, {"--version", ""},
+    {"--method", "band|multigrid"}, {"--help", "", "-h"}, {"--version", ""},
 };
 
 void print_help() {
@@ -25,19 +25,24 @@ void print_help() {
         "\n"
         "Reads the input files of the working directory as advdiff2d does (dados1.ent, then\n"
         "MG2D_000.ent or SG2D_000.ent), solves the five-point system of the finest grid exactly\n"
-        "(to round-off) and writes it to the reference file exata<reference_file_index>, which the\n"
-        "run compares its iterates with. Prints one line: the file, the grid, the method and the\n"
-        "largest residual of the equations. An option's value follows it as the next argument or\n"
-        "after '=' (--method=band).\n"
+        "(every value the double nearest to the exact solution) and writes it to the reference file\n"
+        "exata<reference_file_index>, which the run compares its iterates with. Prints one line: the\n"
+        "file, the grid, the method and the largest residual of the equations. The file is the same\n"
+        "on every machine, whatever the memory. A system that is singular or cannot be solved in\n"
+        "double precision is refused, and an earlier file is kept. An option's value follows it as\n"
+        "the next argument or after '=' (--method=band).\n"
         "\n"
-        "  --method band       banded LU with iterative refinement (fails if the band does not fit\n"
-        "                      in memory)\n"
-        "  --method iterative  multigrid V-cycles (over-relaxation on grids that cannot be coarsened)\n"
-        "                      By default grids up to about 257 x 257 nodes get the banded LU and\n"
-        "                      larger ones multigrid (or the banded LU while it fits in memory, if\n"
-        "                      the grid cannot be coarsened).\n"
+        "  --method band       banded LU (on large grids slow, and refused if its memory is not\n"
+        "                      there)\n"
+        "  --method multigrid  GMRES with a multigrid V-cycle, on any grid\n"
+        "                      By default grids up to about 70 x 70 nodes (and thin ones such as\n"
+        "                      20 x 4000) get the banded LU, larger ones multigrid. Either way the\n"
+        "                      solution is refined with residuals of twice the double precision.\n"
         "  --help              this text\n"
         "  --version           the program's version\n"
+        "\n"
+        "A solution taking more than about two seconds shows its progress on standard error when\n"
+        "that is a terminal.\n"
         "\n"
         "Manual pages: advdiff2d-reference(1), advdiff2d-inputs(5) (the input files), advdiff2d(1);\n"
         "in the source tree: man -l man/advdiff2d-reference.1\n",
@@ -56,7 +61,7 @@ int main(int argc, char** argv) {
         for (const run::GivenOption& option : run::parse_command_line(arguments, kOptions)) {
             if (const auto status = run::answer_help_or_version(option, kProgram, print_help)) return *status;
             if (option.name == "--method")
-                method = run::choose_value(option, {"band", "iterative"}) == "band" ? Method::band : Method::iterative;
+                method = run::choose_value(option, {"band", "multigrid"}) == "band" ? Method::band : Method::multigrid;
         }
     } catch (const run::UsageError& e) {
         return run::usage_error(kProgram, e.what(), kUsage);

@@ -1,13 +1,16 @@
 #pragma once
 // What the parts of the reference tool share: grid sizes and their text, saturating byte counts,
-// and the operations on the five-point system of one grid (the residual b - A x and the
-// Gauss-Seidel sweeps). Boundary nodes carry identity equations; a coefficient whose neighbour
-// lies outside the grid is never used.
+// and the operations on the five-point system of one grid. Boundary nodes carry identity
+// equations; a coefficient whose neighbour lies outside the grid is never used.
+//
+// Every loop here visits the nodes in one fixed order and every sum is formed in the order
+// written, so each result is the same double on every machine.
 
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -18,6 +21,9 @@ namespace advdiff::reference {
 struct GridSize {
     int nx;
     int ny;
+
+    std::size_t nodes() const { return static_cast<std::size_t>(nx) * static_cast<std::size_t>(ny); }
+    bool operator==(const GridSize&) const = default;
 };
 
 // "17 x 9", as the tool's messages and its summary line show a grid.
@@ -33,47 +39,46 @@ inline std::uint64_t saturating_sum(std::uint64_t a, std::uint64_t b) {
     return b > std::numeric_limits<std::uint64_t>::max() - a ? std::numeric_limits<std::uint64_t>::max() : a + b;
 }
 
-// max(norm, |value|), where a value that is not a number wins, so that a broken solution shows.
-inline double max_magnitude(double norm, double value) {
-    const double magnitude = std::fabs(value);
-    return (magnitude <= norm) ? norm : magnitude;
+// Bytes of `fields` arrays of doubles over the nodes of a grid, saturating.
+inline std::uint64_t field_bytes(std::uint64_t fields, const GridSize& g) {
+    return saturating_product(saturating_product(fields, sizeof(double)),
+                              static_cast<std::uint64_t>(g.nx) * static_cast<std::uint64_t>(g.ny));
 }
 
-// r = b - A x for every node, the sum of each row accumulated in Real (long double for the final
-// residual and the refinement, double inside the multigrid cycle). Returns max |r|. `r` may be
-// empty when only the norm is wanted.
-template <class Real>
-double residual(const model::StencilView& a, std::span<const double> b, int Nx, int Ny, std::span<const double> x,
-                std::span<double> r) {
-    const std::ptrdiff_t nx = Nx;
-    double norm = 0.0;
-    for (int j = 1; j <= Ny; ++j) {
-        const bool has_south = j > 1, has_north = j < Ny;
-        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(j - 1) * nx;
-        for (std::ptrdiff_t i = 0; i < nx; ++i) {
-            const std::ptrdiff_t k = row + i;
-            Real sum = static_cast<Real>(a.aP[k]) * x[k];
-            if (i > 0) sum += static_cast<Real>(a.aW[k]) * x[k - 1];
-            if (i + 1 < nx) sum += static_cast<Real>(a.aE[k]) * x[k + 1];
-            if (has_south) sum += static_cast<Real>(a.aS[k]) * x[k - nx];
-            if (has_north) sum += static_cast<Real>(a.aN[k]) * x[k + nx];
-            const double value = static_cast<double>(static_cast<Real>(b[k]) - sum);
-            if (!r.empty()) r[k] = value;
-            norm = max_magnitude(norm, value);
-        }
-    }
-    return norm;
+// max(norm, |value|), where a value that is not a number wins and stays, so that a broken
+// solution shows.
+inline double max_magnitude(double norm, double value) {
+    const double magnitude = std::fabs(value);
+    return (magnitude <= norm || norm != norm) ? norm : magnitude;
 }
+
+// Largest magnitude of a field (NaN if it holds one).
+double max_norm(std::span<const double> v);
+
+// y = A x over every node (boundary rows included), for x in single precision (the corrections
+// that the multigrid gives), every product and sum in double.
+void multiply(const model::StencilView& a, int Nx, int Ny, std::span<const float> x, std::span<double> y);
+
+// r = b - A (x_hi + x_lo) over every node, each row summed with twice the precision of a double
+// (error-free products and sums), then rounded once: r is the residual of the unevaluated sum
+// x_hi + x_lo to within about one rounding of r itself. `r` may be empty when only the norm is
+// wanted. Returns max |r| (NaN if a row gives NaN).
+double exact_residual(const model::StencilView& a, std::span<const double> b, int Nx, int Ny,
+                      std::span<const double> x_hi, std::span<const double> x_lo, std::span<double> r);
 
 // The size of the terms of the equations at x: max over the nodes of |b| + sum |a_nb x_nb|. A
 // residual that is a small multiple of the unit round-off times this is as small as it can get.
 double equation_scale(const model::StencilView& a, std::span<const double> b, int Nx, int Ny,
                       std::span<const double> x);
 
-// One Gauss-Seidel sweep over the interior nodes with over-relaxation factor omega, in node order
-// (forward: i fastest, j outer) or in the reverse order. Boundary values are left as they are.
-// Returns the largest change of a node value.
-double gauss_seidel_sweep(const model::StencilView& a, std::span<const double> b, int Nx, int Ny,
-                          std::span<double> x, bool forward, double omega = 1.0);
+// The first interior node (1-based i, j, in node order) whose equation Gauss-Seidel cannot smooth:
+// a zero or non-finite diagonal, or a neighbour coefficient of the same sign as the diagonal
+// (with the zero row sums of these equations, opposite signs make the row weakly diagonally
+// dominant). Empty when every interior equation can be smoothed.
+struct NodeIndex {
+    int i;
+    int j;
+};
+std::optional<NodeIndex> first_unsmoothable_node(const model::StencilView& a, int Nx, int Ny);
 
 }  // namespace advdiff::reference

@@ -3,6 +3,7 @@
 #include <malloc.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -228,6 +229,13 @@ std::optional<MemoryBudget> memory_budget() {
     consider(rlimit_headroom(RLIMIT_AS, "VmSize"), "the address-space limit, ulimit -v");
     consider(rlimit_headroom(RLIMIT_DATA, "VmData"), "the data-size limit, ulimit -d");
     return budget;
+}
+
+std::optional<std::uint64_t> installed_memory_bytes() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long page_size = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || page_size <= 0) return std::nullopt;
+    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size);
 }
 
 }  // namespace advdiff::platform

@@ -55,6 +55,13 @@ std::optional<MemoryBudget> memory_budget() {
     return budget;
 }
 
+std::optional<std::uint64_t> installed_memory_bytes() {
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    if (GlobalMemoryStatusEx(&status) == 0 || status.ullTotalPhys == 0) return std::nullopt;
+    return status.ullTotalPhys;
+}
+
 // The heap of the Windows C runtime keeps freed blocks for reuse by itself, and large pages need
 // a privilege that ordinary users lack: nothing to prepare.
 void keep_freed_memory_for_reuse() {}

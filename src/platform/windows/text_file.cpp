@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -26,11 +28,43 @@ std::string joined(const std::string& folder, const std::string& name) {
     return folder + "\\" + name;
 }
 
+// The longest name part the file system of `folder`'s volume takes (GetVolumeInformationW: 255 on
+// NTFS and FAT32) and the longest full path the system takes (MAX_PATH less its terminating NUL:
+// the program does not declare itself aware of longer paths), both in characters.
+struct NameLimits {
+    std::size_t name_max;
+    std::size_t path_max;
+};
+
+NameLimits name_limits(const std::string& folder) {
+    NameLimits limits{255, MAX_PATH - 1};
+    wchar_t root[MAX_PATH + 1];
+    DWORD component = 0;
+    if (GetVolumePathNameW(widen(folder).c_str(), root, MAX_PATH + 1) != 0 &&
+        GetVolumeInformationW(root, nullptr, 0, nullptr, &component, nullptr, nullptr, 0) != 0 && component > 0)
+        limits.name_max = component;
+    return limits;
+}
+
+// The length in characters of `path` made absolute, as the system sees it when it opens the file.
+std::size_t full_length(const std::string& path) {
+    const DWORD size = GetFullPathNameW(widen(path).c_str(), 0, nullptr, nullptr);  // with the NUL
+    return size > 0 ? size - 1 : path.size();
+}
+
 // A temporary file next to the target, "<folder>\.<base>.<six hex digits>", created (never an
-// existing one opened) and registered with the console handler in one step. Returns its handle
-// and sets `name`, or INVALID_HANDLE_VALUE with the error. Others may delete it while it is open,
-// so that the handler can remove it whatever this thread is doing with it.
+// existing one opened) and registered with the console handler in one step. The base is shortened
+// where the folder's limits require it, so that a target of the longest allowed name or path still
+// has a temporary file. Returns its handle and sets `name`, or INVALID_HANDLE_VALUE with the error.
+// Others may delete it while it is open, so that the handler can remove it whatever this thread is
+// doing with it.
 HANDLE create_registered_temporary(const detail::PathParts& parts, std::string& name, DWORD& error) {
+    constexpr std::size_t kAround = 8;  // "." before the base, "." and six digits after it
+    const NameLimits limits = name_limits(parts.folder);
+    std::size_t keep = std::min<std::size_t>(parts.base.size(), 200);
+    keep = std::min(keep, limits.name_max > kAround ? limits.name_max - kAround : 0);
+    const std::size_t fixed = full_length(joined(parts.folder, ".")) + kAround - 1;
+    keep = std::min(keep, limits.path_max > fixed ? limits.path_max - fixed : 0);
     static unsigned counter = 0;
     const unsigned seed = GetCurrentProcessId() * 2654435761u ^ static_cast<unsigned>(GetTickCount64());
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -38,7 +72,7 @@ HANDLE create_registered_temporary(const detail::PathParts& parts, std::string& 
         std::snprintf(suffix, sizeof suffix, "%06x", (seed + 7919u * ++counter) & 0xFFFFFFu);
         // Appended piece by piece: GCC 12 takes `"." + text` for an overlapping copy (-Wrestrict).
         std::string base = ".";
-        base += std::string_view(parts.base).substr(0, 200);
+        base += std::string_view(parts.base).substr(0, keep);
         base += '.';
         base += suffix;
         name = joined(parts.folder, base);
@@ -87,43 +121,63 @@ bool write_all(HANDLE handle, std::string_view bytes, DWORD& error) {
     return true;
 }
 
+HANDLE as_handle(std::intptr_t file) { return reinterpret_cast<HANDLE>(file); }
+
 }  // namespace
 
-void write_file_atomically(const std::string& path, std::string_view bytes) {
-    auto fail = [&](const std::string& why) { throw RunError(path, 0, "", "cannot be written: " + why); };
-    const detail::PathParts parts = detail::split_path(path);
+AtomicFileWriter::AtomicFileWriter(std::string path) : path_(std::move(path)) {
+    const detail::PathParts parts = detail::split_path(path_);
     if (parts.base.empty()) fail("Is a directory");
-
     std::string temporary;
     DWORD error = 0;
     const HANDLE handle = create_registered_temporary(parts, temporary, error);
     if (handle == INVALID_HANDLE_VALUE) fail(error_text(error));
+    temporary_ = std::move(temporary);
+    file_ = reinterpret_cast<std::intptr_t>(handle);
+}
 
-    // Every failure from here on removes the temporary file before reporting.
-    auto discard = [&](const std::string& why, bool still_open) {
-        if (still_open) CloseHandle(handle);
-        remove_registered_temporary(temporary);
-        fail(why);
-    };
-    if (!write_all(handle, bytes, error)) discard(error_text(error), true);
-    if (CloseHandle(handle) == 0) discard(error_text(GetLastError()), false);
+AtomicFileWriter::~AtomicFileWriter() {
+    if (as_handle(file_) != INVALID_HANDLE_VALUE) CloseHandle(as_handle(file_));
+    if (!temporary_.empty()) remove_registered_temporary(temporary_);
+}
+
+void AtomicFileWriter::write(std::string_view bytes) {
+    DWORD error = 0;
+    if (!write_all(as_handle(file_), bytes, error)) discard(error_text(error));
+}
+
+void AtomicFileWriter::commit() {
+    const HANDLE handle = as_handle(file_);
+    file_ = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
+    if (CloseHandle(handle) == 0) discard(error_text(GetLastError()));
 
     // Whatever the checks before the run found, a folder that has appeared under the name since
     // is never replaced.
-    const DWORD attributes = GetFileAttributesW(widen(path).c_str());
+    const std::wstring target = widen(path_);
+    const DWORD attributes = GetFileAttributesW(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-        discard("Is a directory", false);
+        discard("Is a directory");
 
-    // One rename that replaces the earlier file: a reader sees the old report or the new one,
-    // never a part of either.
+    // One rename that replaces the earlier file: a reader sees the old file or the new one, never a
+    // part of either.
     detail::InterruptsBlocked blocked;
-    if (MoveFileExW(widen(temporary).c_str(), widen(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+    if (MoveFileExW(widen(temporary_).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ==
+        0) {
         // A target held open reads as "access denied" here; the probe tells which it is.
         const DWORD error = GetLastError();
-        const bool held = error == ERROR_ACCESS_DENIED && replace_access_error(path) == ERROR_SHARING_VIOLATION;
-        discard(error_text(held ? ERROR_SHARING_VIOLATION : error), false);
+        const bool held = error == ERROR_ACCESS_DENIED && replace_access_error(path_) == ERROR_SHARING_VIOLATION;
+        discard(error_text(held ? ERROR_SHARING_VIOLATION : error));
     }
     register_temporary_file("");
+    temporary_.clear();
+}
+
+void AtomicFileWriter::discard(const std::string& why) {
+    if (as_handle(file_) != INVALID_HANDLE_VALUE) CloseHandle(as_handle(file_));
+    file_ = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
+    if (!temporary_.empty()) remove_registered_temporary(temporary_);
+    temporary_.clear();
+    fail(why);
 }
 
 void check_output_target(const std::string& path, const std::vector<ProtectedFile>& protected_files,
@@ -164,6 +218,16 @@ void check_output_target(const std::string& path, const std::vector<ProtectedFil
         fail("the folder " + advdiff::quoted(parts.folder) + " cannot be used: " + error_text(error));
     }
     if ((folder & FILE_ATTRIBUTE_DIRECTORY) == 0) fail(advdiff::quoted(parts.folder) + " is not a folder");
+    // A name too long for the volume or the system would only fail when the file is put in place,
+    // after the run: the temporary file's shortened name does not show it.
+    const NameLimits limits = name_limits(parts.folder);
+    if (parts.base.size() > limits.name_max)
+        fail("the last part of " + advdiff::quoted(path, 60) + " is " + std::to_string(parts.base.size()) +
+             " characters long; the file system of the folder " + advdiff::quoted(parts.folder, 60) +
+             " allows at most " + std::to_string(limits.name_max));
+    if (const std::size_t length = full_length(path); length > limits.path_max)
+        fail(advdiff::quoted(path, 60) + " is " + std::to_string(length) +
+             " characters long as a full path; the system takes names of at most " + std::to_string(limits.path_max));
 
     // Permissions, read-only media, quotas: only creating a file tells for sure. The probe has the
     // name a real temporary file would have and is removed at once.

@@ -10,12 +10,15 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/inotify.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -23,6 +26,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <optional>
@@ -209,11 +213,15 @@ TEST(HostileReportName, OneOfTheRunsOwnFilesIsRefusedNamingTheSetting) {
         {MG, "'./exata2'", "the reference file exata2"},
         {SG, "'sub/../exata1'", "the reference file exata1"},
         {MG, "'link-to-exata2'", "the reference file exata2"},
+        // The other mode's parameter file is the user's input too.
+        {SG, "'MG2D_000.ent'", "the input file MG2D_000.ent of multigrid runs"},
+        {MG, "'./SG2D_000.ent'", "the input file SG2D_000.ent of single-grid runs"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ScratchFolder folder;
         write_inputs(folder, c.mode, {{2, c.name}});
+        folder.write(parameter_file(c.mode == SG ? MG : SG), "the parameters of the other mode\n");
         fs::create_directory(folder / "sub");
         fs::create_symlink("exata2", folder / "link-to-exata2");
         const auto before = snapshot(folder.path());
@@ -241,6 +249,50 @@ TEST(HostileReportName, AnExistingFifoOrDeviceIsRefusedAndStaysWhatItWas) {
         struct stat info {};
         ASSERT_EQ(stat("/dev/null", &info), 0);
         EXPECT_TRUE(S_ISCHR(info.st_mode)) << "/dev/null was replaced";
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Names of the extra outputs that only the writing after the run would find wrong, found before.
+
+TEST(HostileOutputName, ANameThatCouldOnlyFailOrDoHarmAfterTheRunIsRefusedBeforeIt) {
+    using Prepare = std::function<void(const ScratchFolder&)>;
+    const auto link_to = [](std::string target) {
+        return [target](const ScratchFolder& f) { fs::create_symlink(target, f / "out.json"); };
+    };
+    // A last part one byte longer than the file system of the scratch folders takes.
+    const long name_max = pathconf("/tmp", _PC_NAME_MAX);
+    ASSERT_GT(name_max, 4);
+    const std::string too_long = std::string(static_cast<std::size_t>(name_max) - 3, 'f') + ".vti";
+    const struct {
+        const char* name;
+        std::vector<std::string> options;
+        Prepare prepare;
+        std::string where;
+        std::vector<std::string> words;
+    } cases[] = {
+        // Standard output goes to a file (the runner's log): a link to it must not replace that file.
+        {"a link to the program's standard output", {"--summary", "out.json"}, link_to("/proc/self/fd/1"),
+         "--summary: ", {"\"/proc/self/fd/1\"", "standard output", "not a file name"}},
+        {"a link to /dev/stdout", {"--summary", "out.json"}, link_to("/dev/stdout"),
+         "--summary: ", {"standard output", "not a file name"}},
+        {"a last part too long for the file system", {"--fields", too_long}, nullptr,
+         "--fields: ", {std::to_string(name_max + 1) + " bytes long", "allows at most " + std::to_string(name_max)}},
+        {"the other mode's parameter file", {"--summary", "MG2D_000.ent"},
+         [](const ScratchFolder& f) { f.write("MG2D_000.ent", "the multigrid parameters\n"); },
+         "--summary: ", {"the input file MG2D_000.ent of multigrid runs"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder folder;
+        write_inputs(folder, SG);
+        if (c.prepare) c.prepare(folder);
+        const auto before = snapshot(folder.path());
+        Launch launch;
+        launch.args.insert(launch.args.end(), c.options.begin(), c.options.end());
+        const Ended r = testing::run(folder.path(), launch);
+        expect_refused(r, c.where, c.words, before, folder.path());
+        EXPECT_EQ(r.out, "");
     }
 }
 
@@ -370,6 +422,154 @@ TEST(HostileMemory, AnEndlessIterationStopsWithOneLineBeforeItsHistoryOutgrowsTh
                    {"the run stopped at iteration", "without reaching the tolerance", "memory"}, before, folder.path());
 }
 
+TEST(HostileMemory, MemoryNeededCoversWhatTheRunTakesAndFailsAsTheRunWould) {
+    // Large enough for the run's arrays to outweigh the program itself. The test process holds
+    // none of the files (the reference tool makes the reference file): a child shares the test's
+    // pages until it starts the program, and its peak memory counts them.
+    const struct {
+        const char* name;
+        Mode mode;
+        std::vector<Edit> edits;
+    } runs[] = {
+        {"513 x 513 multigrid Gauss-Seidel", MG, {{3, "9"}, {13, "2"}}},
+        {"257 x 257 MSI", SG, {{1, "2"}, {3, "257"}, {4, "257"}, {10, "2"}}},
+        {"129 x 129 Gauss elimination", SG, {{1, "4"}, {3, "129"}, {4, "129"}}},
+    };
+    for (const auto& c : runs) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder folder;
+        write_inputs(folder, c.mode, c.edits, -1);
+        Launch reference;
+        reference.binary = ADVDIFF_REFERENCE_BINARY;
+        reference.args = {};
+        ASSERT_EQ(testing::run(folder.path(), reference).status, 0);
+        const std::vector<std::string> before = folder.names();
+        Launch asked;
+        asked.args = {"--memory-needed", "--summary", "s.json", "--fields", "f.vti"};
+        const Ended r = testing::run(folder.path(), asked);
+        ASSERT_TRUE(r.exited);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        ASSERT_FALSE(r.out.empty());
+        EXPECT_EQ(r.out.find_first_not_of("0123456789"), r.out.size() - 1) << r.out;
+        EXPECT_EQ(r.out.back(), '\n');
+        EXPECT_EQ(folder.names(), before) << "a file was written";
+        const std::uint64_t needed = std::stoull(r.out);
+
+        Launch run;
+        run.args = {"--no-edit", "--window", "0", "--summary", "s.json", "--fields", "f.vti"};
+        const Ended ran = testing::run(folder.path(), run);
+        ASSERT_TRUE(ran.exited);
+        ASSERT_EQ(ran.status, 0) << ran.err;
+        // The program itself takes a few MiB before it reads anything.
+        const auto taken = static_cast<std::uint64_t>(ran.max_rss_kib) * 1024;
+        if (!kSanitized) {
+            EXPECT_GE(needed + 8 * MiB, taken);
+        }
+    }
+    // What the run refuses, --memory-needed refuses with the same line.
+    const struct {
+        std::vector<Edit> edits;
+        std::vector<std::string> options;
+        std::string where;
+    } refusals[] = {
+        {{}, {"--summary", "SG2D_000.ent"}, "--summary: "},
+        {{{1, "4"}}, {"--strict"}, "MG2D_000.ent:1: solver_kind: "},  // no Gauss elimination smoother
+    };
+    for (const auto& c : refusals) {
+        SCOPED_TRACE(c.where);
+        ScratchFolder folder;
+        write_inputs(folder, MG, c.edits);
+        const auto before = snapshot(folder.path());
+        Launch run, asked;
+        run.args = {"--no-edit", "--window", "0"};
+        asked.args = {"--memory-needed"};
+        for (Launch* launch : {&run, &asked}) launch->args.insert(launch->args.end(), c.options.begin(), c.options.end());
+        const Ended refused = testing::run(folder.path(), run);
+        expect_refused(refused, c.where, {}, before, folder.path());
+        const Ended r = testing::run(folder.path(), asked);
+        expect_refused(r, c.where, {}, before, folder.path());
+        EXPECT_EQ(r.err, refused.err);
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST(HostileMemory, TheSummaryOfALongHistoryNeedsNoMoreMemoryThanTheHistory) {
+    if (kSanitized) GTEST_SKIP() << "a sanitized program's own memory does not fit these limits";
+    // Two million iterations of a 3 x 3 grid: 16 MB of norms, some 40 MB of JSON text.
+    const std::vector<Edit> long_history = {{3, "3"}, {4, "3"}, {10, "2000000"}, {11, "0"}};
+    const std::string reference = "0.3\n0.3\n0.3\n0.3\n0.3\n0.3\n0.3\n0.3\n0.3\n";
+    std::string why;
+    const auto group = MemoryCgroup::make(80 * MiB, why);
+    for (const bool in_cgroup : {true, false}) {
+        SCOPED_TRACE(in_cgroup ? "in a cgroup of 80 MiB" : "under ulimit -v of 80 MiB");
+        if (in_cgroup && !group) {
+            std::cout << "no cgroup with a memory limit can be made here: " << why << "\n";
+            continue;
+        }
+        ScratchFolder folder;
+        write_inputs(folder, SG, long_history, -1);
+        folder.write("exata1", reference);
+        Launch launch;
+        launch.args = {"--no-edit", "--window", "0", "--summary", "s.json"};
+        if (in_cgroup)
+            launch.in_child = [&] { group->join(); };
+        else
+            launch.in_child = [] { set_limit(RLIMIT_AS, 80 * MiB); };
+        const Ended r = testing::run(folder.path(), launch);
+        ASSERT_TRUE(r.exited) << "ended by signal " << r.signal;
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string json = ScratchFolder::read(folder / "s.json");
+        const std::size_t history = json.find("\"norm_history\": [");
+        ASSERT_NE(history, std::string::npos);
+        EXPECT_EQ(std::count(json.begin() + static_cast<std::ptrdiff_t>(history), json.end(), ','), 2000000);
+        EXPECT_EQ(json.substr(json.size() - 4), "]\n}\n");
+    }
+}
+
+TEST(HostileMemory, WithNoMemoryFigureAtAllARunThatCouldOutgrowTheMachineIsRefused) {
+    if (kSanitized) GTEST_SKIP() << "the sanitizers read /proc as the program starts";
+    // The program runs in a cgroup it cannot see: /proc is hidden behind an empty file system of a
+    // mount namespace of its own, so that there is no MemAvailable, no cgroup and no ulimit to read,
+    // while the group's limit still stops a run that would take the machine's memory.
+    std::string why;
+    const auto group = MemoryCgroup::make(300 * MiB, why);
+    if (!group) GTEST_SKIP() << "no cgroup with a memory limit can be made here: " << why;
+    const auto hide_proc = [] {
+        return unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+               mount("none", "/proc", "tmpfs", 0, nullptr) == 0;
+    };
+    const pid_t probe = fork();
+    if (probe == 0) _exit(hide_proc() ? 0 : 1);
+    int probe_status = 0;
+    waitpid(probe, &probe_status, 0);
+    if (!WIFEXITED(probe_status) || WEXITSTATUS(probe_status) != 0)
+        GTEST_SKIP() << "/proc cannot be hidden here (it takes root and mount namespaces)";
+    Launch launch;
+    launch.in_child = [&] {
+        group->join();
+        if (!hide_proc()) _exit(124);
+    };
+    {
+        SCOPED_TRACE("an endless iteration");
+        ScratchFolder folder;
+        write_inputs(folder, SG, {{3, "3"}, {4, "3"}, {10, "2147483647"}, {11, "0"}}, 9);
+        const auto before = snapshot(folder.path());
+        const Ended r = testing::run(folder.path(), launch);
+        expect_refused(r, "SG2D_000.ent:10: max_iterations: ", {"cannot be read", "ulimit -v", "fewer iterations"},
+                       before, folder.path());
+    }
+    {
+        SCOPED_TRACE("a run of a few iterations");
+        ScratchFolder folder;
+        write_inputs(folder, SG);
+        const Ended r = testing::run(folder.path(), launch);
+        ASSERT_TRUE(r.exited) << "ended by signal " << r.signal;
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(fs::exists(folder / "relat.txt"));
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Input files: read in pieces, only as far as needed.
 
@@ -428,12 +628,13 @@ TEST(HostileReference, AMissingReferenceOfAHugeGridIsFoundBeforeAnyAllocation) {
 
 // Sends `signo` to the program as soon as it prepares or writes a temporary file
 // "."+`target`+".XXXXXX" in `folder` (watched from before the program starts): the program is
-// stopped first, so that the signal reaches it before it can rename the file into place, whatever
-// the machine's load.
+// stopped first, and the signal goes only if the temporary file is still there, so that it reaches
+// the program before the file is renamed into place. Under load the events are read late and the
+// program may have finished writing by then: it is let go on, and too_late() says so afterwards.
 class SignalOnWrite {
 public:
     SignalOnWrite(const std::string& folder, std::string target, int signo)
-        : fd_(inotify_init1(IN_CLOEXEC)), prefix_("." + std::move(target) + "."), signo_(signo) {
+        : folder_(folder), fd_(inotify_init1(IN_CLOEXEC)), prefix_("." + std::move(target) + "."), signo_(signo) {
         if (fd_ >= 0) inotify_add_watch(fd_, folder.c_str(), IN_ATTRIB | IN_MODIFY);
     }
     ~SignalOnWrite() {
@@ -441,6 +642,8 @@ public:
     }
     bool ready() const { return fd_ >= 0; }
     bool sent() const { return sent_; }
+    // A temporary file was seen, but never still there once the program was stopped.
+    bool too_late() const { return seen_ && !sent_; }
 
     void operator()(pid_t child) {
         alignas(inotify_event) char events[4096];
@@ -459,6 +662,14 @@ public:
                 const auto* event = reinterpret_cast<const inotify_event*>(events + at);
                 if (event->len > 0 && std::string(event->name).rfind(prefix_, 0) == 0) {
                     kill(child, SIGSTOP);
+                    siginfo_t info {};
+                    waitid(P_PID, static_cast<id_t>(child), &info, WSTOPPED | WEXITED | WNOWAIT);
+                    seen_ = true;
+                    if (!fs::exists(fs::path(folder_) / event->name)) {
+                        kill(child, SIGCONT);  // gone already (renamed, or the check's probe)
+                        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                        continue;
+                    }
                     kill(child, signo_);
                     kill(child, SIGCONT);
                     sent_ = true;
@@ -470,10 +681,12 @@ public:
     }
 
 private:
+    std::string folder_;
     int fd_;
     std::string prefix_;
     int signo_;
     bool sent_ = false;
+    bool seen_ = false;
 };
 
 void expect_ended_by(const Ended& r, int signo) {
@@ -487,44 +700,51 @@ void expect_ended_by(const Ended& r, int signo) {
     }
 }
 
-TEST(HostileSignals, ASignalWhileTheReportIsWrittenLeavesNoTemporaryAndTheEarlierReport) {
-    // Half a million listed iterations of a 3 x 3 grid: a report of about 17 MB.
-    const std::vector<Edit> long_report = {{3, "3"}, {4, "3"}, {10, "500000"}, {11, "0"}, {14, "1"}, {15, "1"}};
-    for (const int signo : {SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, SIGTERM}) {
-        SCOPED_TRACE(strsignal(signo));
+// Runs `launch` in a folder that `prepare(attempt)` fills, signalling it while it writes `target`
+// (whose earlier content it keeps), until the signal came in time: each new attempt has a larger
+// file to write. The folder must afterwards be as it was before the run.
+void expect_signal_while_writing(const std::string& target, int signo, Launch launch,
+                                 const std::function<void(ScratchFolder&, int)>& prepare) {
+    for (int attempt = 0; attempt < 4; ++attempt) {
         ScratchFolder folder;
-        write_inputs(folder, SG, long_report, 9);
-        folder.write("relat.txt", "the earlier report\n");
+        prepare(folder, attempt);
+        folder.write(target, "the earlier file\n");
         const auto before = snapshot(folder.path());
-        SignalOnWrite on_write(folder.path(), "relat.txt", signo);
+        SignalOnWrite on_write(folder.path(), target, signo);
         ASSERT_TRUE(on_write.ready());
-        Launch launch;
         launch.while_running = [&](pid_t child) { on_write(child); };
         const Ended r = testing::run(folder.path(), launch);
-        ASSERT_TRUE(on_write.sent()) << "the report was never written";
+        if (on_write.too_late()) continue;
+        ASSERT_TRUE(on_write.sent()) << target << " was never written: " << r.err;
         expect_ended_by(r, signo);
-        EXPECT_EQ(snapshot(folder.path()), before) << "a temporary file was left or the report replaced";
+        EXPECT_EQ(snapshot(folder.path()), before) << "a temporary file was left or " << target << " replaced";
+        return;
+    }
+    FAIL() << "the program wrote " << target << " before it could be stopped, in every attempt";
+}
+
+TEST(HostileSignals, ASignalWhileTheReportIsWrittenLeavesNoTemporaryAndTheEarlierReport) {
+    for (const int signo : {SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, SIGTERM}) {
+        SCOPED_TRACE(strsignal(signo));
+        // Half a million listed iterations of a 3 x 3 grid (a report of about 17 MB), twice as
+        // many at each further attempt.
+        expect_signal_while_writing("relat.txt", signo, {}, [](ScratchFolder& folder, int attempt) {
+            const std::string iterations = std::to_string(500000 << attempt);
+            write_inputs(folder, SG, {{3, "3"}, {4, "3"}, {10, iterations}, {11, "0"}, {14, "1"}, {15, "1"}}, 9);
+        });
     }
 }
 
 TEST(HostileSignals, ASignalWhileTheReferenceFileIsWrittenLeavesNoTemporaryAndTheEarlierFile) {
-    // 1025 x 1025: a reference file of about 26 MB.
+    Launch launch;
+    launch.binary = ADVDIFF_REFERENCE_BINARY;
+    launch.args = {};
     for (const int signo : {SIGHUP, SIGUSR2}) {
         SCOPED_TRACE(strsignal(signo));
-        ScratchFolder folder;
-        write_inputs(folder, MG, {{3, "10"}}, -1);
-        folder.write("exata2", "the earlier reference\n");
-        const auto before = snapshot(folder.path());
-        SignalOnWrite on_write(folder.path(), "exata2", signo);
-        ASSERT_TRUE(on_write.ready());
-        Launch launch;
-        launch.binary = ADVDIFF_REFERENCE_BINARY;
-        launch.args = {};
-        launch.while_running = [&](pid_t child) { on_write(child); };
-        const Ended r = testing::run(folder.path(), launch);
-        ASSERT_TRUE(on_write.sent()) << "the reference file was never written: " << r.err;
-        expect_ended_by(r, signo);
-        EXPECT_EQ(snapshot(folder.path()), before) << "a temporary file was left or the reference replaced";
+        // 1025 x 1025 (a reference file of about 26 MB), 2049 x 2049 at further attempts.
+        expect_signal_while_writing("exata2", signo, launch, [](ScratchFolder& folder, int attempt) {
+            write_inputs(folder, MG, {{3, attempt == 0 ? "10" : "11"}}, -1);
+        });
     }
 }
 
@@ -555,6 +775,26 @@ TEST(HostileLimits, AWritePastTheFileSizeLimitIsReportedLikeAFullDisk) {
         expect_refused(r, c.target + ": ", {"cannot be written", "File too large"}, before, folder.path(),
                        c.binary == std::string(ADVDIFF_BINARY) ? "advdiff2d" : "advdiff2d-reference");
     }
+}
+
+TEST(HostileLimits, AWriteErrorAfterTheRunShowsTheNameWithItsControlBytesEscaped) {
+    // A summary (2000 norms) larger than the file-size limit, beside a report that fits it, in a
+    // folder whose name holds a newline, terminal commands (ESC, BEL, the CSI of ISO 8859-1 and of
+    // UTF-8), a byte that is not UTF-8, and UTF-8 text, which stays.
+    const std::string sub = "sub\nrm -rf ~ # \x1B]0;pwned\x07\x9B" "2J\xC2\x9B" "2J\xFF\xC3\xA9";
+    const std::string shown = "sub\\x0Arm -rf ~ # \\x1B]0;pwned\\x07\\x9B" "2J\\xC2\\x9B" "2J\\xFF\xC3\xA9";
+    ScratchFolder folder;
+    write_inputs(folder, SG, {{3, "3"}, {4, "3"}, {10, "2000"}, {11, "0"}}, 9);
+    fs::create_directory(folder / sub);
+    Launch launch;
+    launch.args = {"--no-edit", "--window", "0", "--summary", sub + "/s.json"};
+    launch.in_child = [] { set_limit(RLIMIT_FSIZE, 8 * 1024); };
+    const Ended r = testing::run(folder.path(), launch);
+    ASSERT_TRUE(r.exited) << "ended by signal " << r.signal;
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "advdiff2d: error: " + shown + "/s.json: cannot be written: File too large\n");
+    EXPECT_TRUE(fs::exists(folder / "relat.txt")) << "the report is written before the summary";
+    EXPECT_TRUE(fs::is_empty(folder / sub)) << "a temporary file was left";
 }
 
 TEST(HostileLimits, BothProgramsRunWithA64KiBStack) {

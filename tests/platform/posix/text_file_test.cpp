@@ -1,4 +1,4 @@
-// Text files on POSIX: permissions, file modes, FIFOs and devices.
+// Text files on POSIX: permissions, file modes, FIFOs and devices, name limits, links to streams.
 
 #include "platform/text_file.hpp"
 
@@ -64,6 +64,21 @@ TEST(PlatformWriteFileAtomically, FailureKeepsThePreviousFile) {
     EXPECT_EQ(folder.names(), std::vector<std::string>{"report.txt"});
 }
 
+TEST(PlatformCheckWritableTarget, TakesTheLongestNameTheFileSystemTakesAndRefusesOneByteMore) {
+    ScratchFolder folder;
+    const long name_max = pathconf(folder.path().c_str(), _PC_NAME_MAX);
+    ASSERT_GT(name_max, 0);
+    const std::string longest(static_cast<std::size_t>(name_max), 'r');
+    EXPECT_NO_THROW(check_writable_target(folder / longest, "--summary", 0, ""));
+    write_file_atomically(folder / longest, "report");
+    EXPECT_EQ(folder.names(), std::vector<std::string>{longest});
+
+    const auto error = run_error_of([&] { check_writable_target(folder / (longest + "r"), "--summary", 0, ""); });
+    ASSERT_TRUE(error);
+    EXPECT_TRUE(contains(error->message(), std::to_string(name_max + 1) + " bytes long")) << error->what();
+    EXPECT_EQ(folder.names(), std::vector<std::string>{longest});
+}
+
 TEST(PlatformCheckWritableTarget, RejectsAFolderWithoutWritePermission) {
     if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
     ScratchFolder folder;
@@ -119,6 +134,33 @@ TEST(PlatformCheckOutputTarget, RefusesAnExistingTargetThatIsNotARegularFile) {
     ASSERT_EQ(stat("/dev/null", &info), 0);
     EXPECT_TRUE(S_ISCHR(info.st_mode));
     EXPECT_EQ(folder.names(), (std::vector<std::string>{"pipe"}));
+}
+
+TEST(PlatformCheckOutputTarget, RefusesANameThatLeadsToAStreamOfAProcess) {
+    ScratchFolder folder;
+    ASSERT_EQ(symlink("/proc/self/fd/2", (folder / "to-stderr").c_str()), 0);
+    ASSERT_EQ(symlink("/proc/self/fd/99", (folder / "to-closed").c_str()), 0);  // no such descriptor
+    ASSERT_EQ(symlink("/dev/stdout", (folder / "to-stdout").c_str()), 0);
+    const struct {
+        std::string path;
+        std::string message_part;
+    } cases[] = {
+        {"/dev/stdout", "\"/dev/stdout\" leads to \"/proc/self/fd/1\", this program's standard output"},
+        {"/proc/self/fd/0", "\"/proc/self/fd/0\" is this program's standard input"},
+        {folder / "to-stderr", "this program's standard error"},
+        {folder / "to-stdout", "leads to \"/proc/self/fd/1\", this program's standard output"},
+        {folder / "to-closed", "leads to \"/proc/self/fd/99\", a link the system keeps for a running program"},
+    };
+    for (const auto& c : cases) {
+        const auto error = run_error_of([&] { check_output_target(c.path, {}, "--summary", 0, ""); });
+        ASSERT_TRUE(error) << c.path;
+        EXPECT_TRUE(contains(error->message(), c.message_part)) << error->message();
+        EXPECT_TRUE(contains(error->message(), "not a file name")) << error->message();
+    }
+    // Written after all (the checks ran long before): the link stays as it was.
+    EXPECT_THROW(write_file_atomically(folder / "to-closed", "summary"), RunError);
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"to-closed", "to-stderr", "to-stdout"}));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "to-closed"));
 }
 
 TEST(PlatformWriteFileAtomically, NeverReplacesAFifoThatAppearedUnderTheName) {

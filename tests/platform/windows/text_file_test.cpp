@@ -1,5 +1,6 @@
 // Text files on Windows: identity by volume and file index, names compared ignoring case, devices
-// refused, and a report that another program holds open found before the run.
+// refused, a report that another program holds open found before the run, the limits on a name's
+// length, and files written in pieces.
 
 #include "platform/text_file.hpp"
 
@@ -115,6 +116,43 @@ TEST(WindowsCheckOutputTarget, LeavesAnExistingReportUntouched) {
     EXPECT_EQ(fs::last_write_time(folder / "relat.txt"), written);
     EXPECT_EQ(ScratchFolder::read(folder / "relat.txt"), "last week's report");
     EXPECT_EQ(folder.names(), Names{"relat.txt"});
+}
+
+TEST(WindowsCheckOutputTarget, TakesTheLongestPathTheSystemTakesAndRefusesLongerNamesBeforeTheRun) {
+    ScratchFolder folder;
+    // A name part of 256 characters: longer than any Windows file system takes.
+    const std::string part = message_of([&] { check_writable_target(folder / std::string(256, 'r'), "--summary", 0, ""); });
+    EXPECT_NE(part.find("is 256 characters long; the file system of the folder"), std::string::npos) << part;
+    // A full path of MAX_PATH - 1 characters is written (its temporary file shortened to fit); one
+    // more is refused.
+    wchar_t full[MAX_PATH + 1];
+    const std::size_t folder_length = GetFullPathNameW(detail::widen(folder.path()).c_str(), MAX_PATH + 1, full, nullptr);
+    ASSERT_LT(folder_length + 2, std::size_t{MAX_PATH - 1});
+    const std::string longest(MAX_PATH - 1 - folder_length - 1, 'r');
+    EXPECT_EQ(message_of([&] { check_writable_target(folder / longest, "--summary", 0, ""); }), "(no error)");
+    write_file_atomically(folder / longest, "summary");
+    EXPECT_EQ(folder.names(), Names{longest});
+    const std::string path = message_of([&] { check_writable_target(folder / (longest + "r"), "--summary", 0, ""); });
+    EXPECT_NE(path.find(std::to_string(MAX_PATH) + " characters long as a full path"), std::string::npos) << path;
+    EXPECT_EQ(folder.names(), Names{longest});
+}
+
+TEST(WindowsAtomicFileWriter, PiecesReplaceTheFileOnlyWhenCommitted) {
+    ScratchFolder folder;
+    folder.write("summary.json", "last week's summary");
+    {
+        AtomicFileWriter abandoned(folder / "summary.json");
+        abandoned.write("{\"half\": ");
+    }
+    EXPECT_EQ(folder.names(), Names{"summary.json"});
+    EXPECT_EQ(ScratchFolder::read(folder / "summary.json"), "last week's summary");
+    AtomicFileWriter writer(folder / "summary.json");
+    writer.write("{\"whole\": ");
+    writer.write("true}\n");
+    EXPECT_EQ(ScratchFolder::read(folder / "summary.json"), "last week's summary");
+    writer.commit();
+    EXPECT_EQ(ScratchFolder::read(folder / "summary.json"), "{\"whole\": true}\n");
+    EXPECT_EQ(folder.names(), Names{"summary.json"});
 }
 
 TEST(WindowsWriteFileAtomically, WritesAnIso88591NameAsItsCharacters) {
