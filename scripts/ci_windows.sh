@@ -45,7 +45,7 @@ mkdir -p wine-bin
 printf '#!/usr/bin/env bash\nexec wine %q "$@"\n' "$build/advdiff2d.exe" >wine-bin/advdiff2d
 printf '#!/usr/bin/env bash\nexec wine %q "$@"\n' "$build/advdiff2d-reference.exe" >wine-bin/advdiff2d-reference
 chmod +x wine-bin/advdiff2d wine-bin/advdiff2d-reference
-ADVDIFF_BUILD_DIR=$build/wine-bin "${PYTHON:-/usr/bin/python3}" -m pytest -q -p no:cacheprovider \
+ADVDIFF_BUILD_DIR=$build/wine-bin ADVDIFF_NAMES_LATIN1=1 "${PYTHON:-/usr/bin/python3}" -m pytest -q -p no:cacheprovider \
   "$here/tests/end_to_end/test_outputs_vtk.py"
 
 bash "$here/scripts/compare_windows_reports.sh" "$linux" "$build"

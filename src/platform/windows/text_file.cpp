@@ -28,9 +28,9 @@ std::string joined(const std::string& folder, const std::string& name) {
     return folder + "\\" + name;
 }
 
-// The longest name part the file system of `folder`'s volume takes (GetVolumeInformationW: 255 on
-// NTFS and FAT32) and the longest full path the system takes (MAX_PATH less its terminating NUL:
-// the program does not declare itself aware of longer paths), both in characters.
+// The longest name part the file system of `folder` takes (its volume's maximum component length:
+// 255 on NTFS and FAT32) and the longest full path the system takes (MAX_PATH less its terminating
+// NUL: the program does not declare itself aware of longer paths), both in characters.
 struct NameLimits {
     std::size_t name_max;
     std::size_t path_max;
@@ -38,11 +38,17 @@ struct NameLimits {
 
 NameLimits name_limits(const std::string& folder) {
     NameLimits limits{255, MAX_PATH - 1};
-    wchar_t root[MAX_PATH + 1];
+    // Asked of the folder itself, which may be a volume mounted in a folder of another one; no
+    // access needed, and only the length asked for (a volume's label and serial number may need
+    // rights to the device that an ordinary user lacks).
+    const HANDLE handle = CreateFileW(widen(folder).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return limits;
     DWORD component = 0;
-    if (GetVolumePathNameW(widen(folder).c_str(), root, MAX_PATH + 1) != 0 &&
-        GetVolumeInformationW(root, nullptr, 0, nullptr, &component, nullptr, nullptr, 0) != 0 && component > 0)
+    if (GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, &component, nullptr, nullptr, 0) != 0 &&
+        component > 0)
         limits.name_max = component;
+    CloseHandle(handle);
     return limits;
 }
 
