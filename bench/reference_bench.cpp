@@ -15,7 +15,7 @@ namespace {
 template <bool Paired>
 void reference_smoother_bench(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0));
-    const RotatingFlowGrid& grid = rotating_flow_grid(n);
+    const solvers::GridSystem& grid = bench_system(Flow::rotating, n, kGaussSeidel);
     const std::size_t nodes = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
     auto rounded = [&](const Field& from) { return std::vector<float>(from.begin(), from.end()); };
     const std::vector<float> aS = rounded(grid.coefficients.aS), aW = rounded(grid.coefficients.aW),

@@ -148,8 +148,8 @@ struct BackRows : BandPass {
 constexpr std::ptrdiff_t kEightRowsMaxNx = 160;
 template <class Pass>
 void rows_in_bands(Pass& pass, std::ptrdiff_t first, std::ptrdiff_t end, std::ptrdiff_t m, std::ptrdiff_t nx) {
-    if (nx <= kEightRowsMaxNx) run_in_halving_bands<8, 0>(pass, first, end, m);
-    else run_in_halving_bands<4, 0>(pass, first, end, m);
+    if (nx <= kEightRowsMaxNx) run_in_halving_bands<8, 0>(pass, first, end, m, nx);
+    else run_in_halving_bands<4, 0>(pass, first, end, m, nx);
 }
 
 template <class S>

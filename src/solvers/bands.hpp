@@ -5,12 +5,12 @@
 //
 // A pass numbers its rows 0, 1, ... in the order it defines them and each row's nodes by positions
 // 0 .. m-1 in its own order (a backward pass maps them to nodes from the east end, rows from the
-// top). Band row b runs kSkew positions behind band row b-1: at step s it is at position s - kSkew b.
+// top). Band row b runs `skew` positions behind band row b-1: at step s it is at position s - skew b.
 // The pass guarantees that a node reads, from its own row, only earlier positions; from earlier
-// rows, only positions up to kSkew - 1 beyond its own, which are written at earlier steps; and
-// from later rows only positions that they write at later steps (a Gauss-Seidel node's north
-// neighbour, which is to keep its old value). So every node reads the values it reads when the
-// rows run one after the other.
+// rows, only positions up to kLeast - 1 beyond its own, which are written at earlier steps as
+// skew >= kLeast; and from later rows only positions that they write at later steps (a
+// Gauss-Seidel node's north neighbour, which is to keep its old value). So every node reads the
+// values it reads when the rows run one after the other, whatever the skew.
 //
 // The one exception is a row's first node, whose link term reaches the last node of the row before
 // it (the west term of a row's first node, or the east term of a backward row's first node). The
@@ -25,13 +25,17 @@
 // The hooks a pass provides (BandPass has the defaults):
 //   band(r0)          before the steps of rows r0 .. r0+kRows-1
 //   node(r, i)        position i of row r, all rows in flight (i = 0: the link taken as 0)
+//   held(r)           positions [first, end) of row r where held_node(r, i) gives node's bits
+//   held_node(r, i)   node(r, i) from values held as numbers (called for i > 0 only)
 //   step()            after each step: other work to overlap with the band's chains
 //   start_holds(r)    whether row r's start from link 0 equals the start from the true link
 //   row(r)            row r node by node from the true link
 //   done(r0, r1)      rows r0 .. r1-1 are final
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <utility>
 
 namespace advdiff::solvers {
 
@@ -40,28 +44,68 @@ inline bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a)
 
 struct BandPass {
     void band(std::ptrdiff_t) {}
+    std::pair<std::ptrdiff_t, std::ptrdiff_t> held(std::ptrdiff_t) const { return {0, 0}; }
+    void held_node(std::ptrdiff_t, std::ptrdiff_t) {}
     void step() {}
     bool start_holds(std::ptrdiff_t) { return true; }
     void done(std::ptrdiff_t, std::ptrdiff_t) {}
 };
 
-// Rows first .. end-1 of `pass`, m positions each.
-template <int kRows, int kSkew, class Pass>
-void run_in_bands(Pass& pass, std::ptrdiff_t first, std::ptrdiff_t end, std::ptrdiff_t m) {
-    constexpr std::ptrdiff_t kLag = kSkew * (kRows - 1);
+// The skew, at least `least`, for rows `stride` doubles apart. The nodes of one step lie
+// (stride - skew) doubles from row to row; where a multiple of that comes close to a multiple of
+// 4 KiB, the processor holds each load that matches a pending store in the low twelve address
+// bits until the store is done ("4K aliasing"): 513 nodes a row with skew 1 puts all eight rows of
+// a Gauss-Seidel band on one such address and doubles the time of a sweep. Rows that read each
+// other's new values (least > 0) are kept a cache line from it, independent rows two doubles (the
+// benchmark: more costs the small grids the longer ramp of the band and gains nothing). The
+// schedule is the same for every skew (see above); only the time changes.
+inline std::ptrdiff_t band_skew(std::ptrdiff_t stride, int rows, std::ptrdiff_t least) {
+    constexpr std::ptrdiff_t kPage = 512;  // doubles in 4 KiB
+    const std::ptrdiff_t margin = least > 0 ? 8 : 2;
+    for (std::ptrdiff_t skew = least;; ++skew) {
+        bool apart = true;
+        for (std::ptrdiff_t d = 1; d < rows && apart; ++d) {
+            const std::ptrdiff_t at = ((d * (stride - skew)) % kPage + kPage) % kPage;
+            apart = at >= margin && at <= kPage - margin;
+        }
+        if (apart) return skew;
+    }
+}
+
+// Rows first .. end-1 of `pass`, m positions each, rows `stride` doubles apart in memory.
+template <int kRows, int kLeast, class Pass>
+void run_in_bands(Pass& pass, std::ptrdiff_t first, std::ptrdiff_t end, std::ptrdiff_t m, std::ptrdiff_t stride) {
+    const std::ptrdiff_t skew = band_skew(stride, kRows, kLeast), lag = skew * (kRows - 1);
     std::ptrdiff_t r0 = first;
+    auto ramp = [&](std::ptrdiff_t from, std::ptrdiff_t to) {  // steps with rows not yet or no more in flight
+        for (std::ptrdiff_t s = from; s < to; ++s, pass.step())
+            for (int b = 0; b < kRows; ++b)
+                if (s - skew * b >= 0 && s - skew * b < m) pass.node(r0 + b, s - skew * b);
+    };
+    auto steady = [&](std::ptrdiff_t from, std::ptrdiff_t to, auto node) {  // every row in flight
+        for (std::ptrdiff_t s = from; s < to; ++s, pass.step()) {
+#pragma GCC unroll 8
+            for (int b = 0; b < kRows; ++b) node(r0 + b, s - skew * b);
+        }
+    };
     for (; r0 + kRows <= end; r0 += kRows) {
         pass.band(r0);
-        for (std::ptrdiff_t s = 0; s < m + kLag; ++s) {
-            if (s >= kLag && s < m) {
-#pragma GCC unroll 8
-                for (int b = 0; b < kRows; ++b) pass.node(r0 + b, s - kSkew * b);
-            } else {
-                for (int b = 0; b < kRows; ++b)
-                    if (s - kSkew * b >= 0 && s - kSkew * b < m) pass.node(r0 + b, s - kSkew * b);
-            }
-            pass.step();
+        // The steps at which every row is inside its held positions (none before every row is past
+        // its position 0).
+        const std::ptrdiff_t to = std::max(lag, m);
+        std::ptrdiff_t held_from = to, held_to = to;
+        for (int b = 0; b < kRows; ++b) {
+            const auto [h0, h1] = pass.held(r0 + b);
+            held_from = b == 0 ? h0 : std::max(held_from, h0 + skew * b);
+            held_to = b == 0 ? h1 : std::min(held_to, h1 + skew * b);
         }
+        held_from = std::min(std::max(held_from, lag + 1), to);
+        held_to = std::min(std::max(held_to, held_from), to);
+        ramp(0, lag);
+        steady(lag, held_from, [&](std::ptrdiff_t r, std::ptrdiff_t i) { pass.node(r, i); });
+        steady(held_from, held_to, [&](std::ptrdiff_t r, std::ptrdiff_t i) { pass.held_node(r, i); });
+        steady(held_to, to, [&](std::ptrdiff_t r, std::ptrdiff_t i) { pass.node(r, i); });
+        ramp(to, m + lag);
         for (int b = 0; b < kRows; ++b)
             if (!pass.start_holds(r0 + b)) {
                 for (std::ptrdiff_t r = r0 + b; r < r0 + kRows; ++r) pass.row(r);
@@ -78,14 +122,15 @@ void run_in_bands(Pass& pass, std::ptrdiff_t first, std::ptrdiff_t end, std::ptr
 // The same with the rows left over after the last band of kRows run in bands of kRows/2, kRows/4,
 // ... 2 (a grid of 2^k + 1 rows leaves 2^k - 1 rows a pass: one band short of a row), and the last
 // one, if any, in order.
-template <int kRows, int kSkew, class Pass>
-void run_in_halving_bands(Pass& pass, std::ptrdiff_t first, std::ptrdiff_t end, std::ptrdiff_t m) {
+template <int kRows, int kLeast, class Pass>
+void run_in_halving_bands(Pass& pass, std::ptrdiff_t first, std::ptrdiff_t end, std::ptrdiff_t m,
+                          std::ptrdiff_t stride) {
     const std::ptrdiff_t banded_end = first + (end - first) / kRows * kRows;
     if constexpr (kRows > 2) {
-        run_in_bands<kRows, kSkew>(pass, first, banded_end, m);
-        run_in_halving_bands<kRows / 2, kSkew>(pass, banded_end, end, m);
+        run_in_bands<kRows, kLeast>(pass, first, banded_end, m, stride);
+        run_in_halving_bands<kRows / 2, kLeast>(pass, banded_end, end, m, stride);
     } else {
-        run_in_bands<kRows, kSkew>(pass, first, end, m);
+        run_in_bands<kRows, kLeast>(pass, first, end, m, stride);
     }
 }
 

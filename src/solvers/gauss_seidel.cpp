@@ -59,7 +59,7 @@ void sweeps(Path path, const S& interior_stencil, const GridSystem& s, int sweep
         if (path == Path::plain) {
             for (std::ptrdiff_t r = r_begin; r < r_end; ++r) pass.row(r);
         } else {
-            run_in_halving_bands<8, 1>(pass, r_begin, r_end, nx - 2);
+            run_in_halving_bands<8, 1>(pass, r_begin, r_end, nx - 2, nx);
         }
     };
     const std::ptrdiff_t ny = s.grid.Ny;

@@ -164,7 +164,6 @@ struct ForwardPass : BandPass {
     double* current = nullptr;  // this band's residuals; its squares not yet summed
     const double* previous = nullptr;
     std::ptrdiff_t r0 = 0, summed = 0, pending = 0;
-    std::pair<std::ptrdiff_t, std::ptrdiff_t> held[kRows];  // the band rows' held columns
 
     double square(double v) {
         if constexpr (Norm) sum += v * v;
@@ -187,7 +186,6 @@ struct ForwardPass : BandPass {
         current = ring + (current == ring ? kRows * nx : 0);
         r0 = row0;
         for (int b = 0; b < kRows; ++b) {
-            held[b] = F.held(r0 + b);
             const std::ptrdiff_t begin = (r0 + b) * nx;
             double* __restrict r = current + b * nx;
             r[0] = msi_residual_value(a, f, t, nx, begin);
@@ -205,13 +203,14 @@ struct ForwardPass : BandPass {
     }
     void node(std::ptrdiff_t row, std::ptrdiff_t i) {
         const std::ptrdiff_t k = row * nx + i;
-        if (i > 0 && i >= held[row - r0].first && i < held[row - r0].second) {
-            const std::array<double, 7>& h = F.f->held;
-            const double p = current[(row - r0) * nx + i] - h[1] * w[k - 1];
-            w[k] = ((p - h[2] * w[k - nx + 1]) - h[3] * w[k - nx]) / h[0];
-        } else {
-            w[k] = F.forward(partial(row, i, i == 0 ? 0.0 : w[k - 1]), w, nx, k);
-        }
+        w[k] = F.forward(partial(row, i, i == 0 ? 0.0 : w[k - 1]), w, nx, k);
+    }
+    std::pair<std::ptrdiff_t, std::ptrdiff_t> held(std::ptrdiff_t row) const { return F.held(row); }
+    void held_node(std::ptrdiff_t row, std::ptrdiff_t i) {
+        const std::ptrdiff_t k = row * nx + i;
+        const std::array<double, 7>& h = F.f->held;
+        const double p = current[(row - r0) * nx + i] - h[1] * w[k - 1];
+        w[k] = ((p - h[2] * w[k - nx + 1]) - h[3] * w[k - nx]) / h[0];
     }
     bool start_holds(std::ptrdiff_t row) {
         return same_bits(partial(row, 0, 0.0), partial(row, 0, w[row * nx - 1]));
@@ -243,7 +242,7 @@ double residual_and_forward(const S& interior, const GridSystem& s, const double
         w[k] = (pass.square(msi_residual_value<kW | kE | kN>(a, f, t, nx, k)) - F.L2[k] * w[k - 1]) / F.L1[k];
     const double r = pass.square(msi_residual_value<kW | kE | kN>(a, f, t, nx, nx - 1));
     w[nx - 1] = ((r - F.L2[nx - 1] * w[nx - 2]) - F.L3[nx - 1] * w[0]) / F.L1[nx - 1];
-    run_in_bands<kRows, 2>(pass, 1, ny - 1, nx);
+    run_in_bands<kRows, 2>(pass, 1, ny - 1, nx, nx);
     pass.flush();
     for (std::ptrdiff_t k = n - nx; k < n; ++k) {
         const double rk = k < n - 1 ? msi_residual_value<kS | kW | kE>(a, f, t, nx, k)
@@ -275,24 +274,19 @@ struct BackPass : BandPass {
         low = new_low;
         d = buffer - low * nx;
     }
-    std::ptrdiff_t r0 = 0;
-    std::pair<std::ptrdiff_t, std::ptrdiff_t> held[kRows];  // the band rows' held positions
-    void band(std::ptrdiff_t row0) {
-        hand_down(ny - 1 - row0 - kRows);
-        r0 = row0;
-        for (int b = 0; b < kRows; ++b) {
-            const auto [first, end] = F.held(ny - 2 - r0 - b);
-            held[b] = {nx - end, nx - first};
-        }
-    }
+    void band(std::ptrdiff_t r0) { hand_down(ny - 1 - r0 - kRows); }
     void node(std::ptrdiff_t r, std::ptrdiff_t i) {
         const std::ptrdiff_t k = at(r, i);
-        if (i > 0 && i >= held[r - r0].first && i < held[r - r0].second) {
-            const std::array<double, 7>& h = F.f->held;
-            d[k] = ((w[k] - h[4] * d[k + 1]) - h[5] * d[k + nx - 1]) - h[6] * d[k + nx];
-        } else {
-            d[k] = F.back(partial(k, i == 0 ? 0.0 : d[k + 1]), d, nx, k);
-        }
+        d[k] = F.back(partial(k, i == 0 ? 0.0 : d[k + 1]), d, nx, k);
+    }
+    std::pair<std::ptrdiff_t, std::ptrdiff_t> held(std::ptrdiff_t r) const {
+        const auto [first, end] = F.held(ny - 2 - r);
+        return {nx - end, nx - first};
+    }
+    void held_node(std::ptrdiff_t r, std::ptrdiff_t i) {
+        const std::ptrdiff_t k = at(r, i);
+        const std::array<double, 7>& h = F.f->held;
+        d[k] = ((w[k] - h[4] * d[k + 1]) - h[5] * d[k + nx - 1]) - h[6] * d[k + nx];
     }
     bool start_holds(std::ptrdiff_t r) {
         const std::ptrdiff_t k = at(r, 0);
@@ -321,7 +315,7 @@ void back_substitution(const GridSystem& s, const double* w, double* buffer, dou
     for (std::ptrdiff_t k = n - 2; k > n - nx; --k) d[k] = w[k] - F.U1[k] * d[k + 1];
     d[n - nx] = (w[n - nx] - F.U1[n - nx] * d[n - nx + 1]) - F.U2[n - nx] * d[n - 1];
     for (std::ptrdiff_t k = n - nx; k < n; ++k) t[k] = t[k] + d[k];
-    run_in_bands<kRows, 2>(pass, 0, ny - 1, nx);
+    run_in_bands<kRows, 2>(pass, 0, ny - 1, nx, nx);
 }
 
 }  // namespace

@@ -97,10 +97,11 @@ std::vector<std::pair<std::string, model::StencilCoefficients>> systems_for(int 
 
 TEST(AdiIteration, EveryPathEqualsTheColumnByColumnDefinition) {
     // Grids narrower and wider than a band of rows, with rows left over after the last band; the
-    // banded passes keep eight rows in flight up to 160 nodes a row and four beyond.
+    // banded passes keep eight rows in flight up to 160 nodes a row and four beyond, each row more
+    // than one position behind the one below on rows of 129 and 513 nodes.
     const std::pair<int, int> grids[] = {{2, 2},  {2, 6},  {6, 2},  {3, 3},   {4, 9},   {10, 3},  {2, 13},
                                          {13, 2}, {3, 40}, {7, 9},  {16, 21}, {33, 17}, {9, 64},  {23, 30},
-                                         {161, 11}};
+                                         {161, 11}, {129, 19}, {513, 10}};
     for (auto [Nx, Ny] : grids)
         for (const auto& [name, a] : systems_for(Nx, Ny)) {
             SCOPED_TRACE(name + " " + std::to_string(Nx) + "x" + std::to_string(Ny));

@@ -117,9 +117,10 @@ std::vector<double> msi(const model::StencilCoefficients& a, int Nx, int Ny, std
 }
 
 // Grids narrower and wider than a band of rows, with rows left over after the last band, and
-// strips one node inside the boundary.
+// strips one node inside the boundary; on rows of 129 nodes each band row runs more than two
+// positions behind the one below.
 const std::pair<int, int> kGrids[] = {{2, 2}, {2, 5}, {5, 2},   {3, 3},   {4, 9},   {11, 4},  {2, 13}, {13, 2},
-                                      {3, 40}, {40, 3}, {7, 9}, {16, 21}, {33, 17}, {9, 64}, {23, 30}};
+                                      {3, 40}, {40, 3}, {7, 9}, {16, 21}, {33, 17}, {9, 64}, {23, 30}, {129, 12}};
 constexpr solvers::Path kEveryPath[] = {solvers::Path::automatic, solvers::Path::plain, solvers::Path::banded};
 
 TEST(MsiSolver, FactorsAndEveryPathsIteratesMatchThePlainDefinition) {

@@ -4,7 +4,12 @@ Three executors run the same unit of work, `tasks.run_task`, and hand back its r
 
 - `Sequential`: one run after the other in this process (the default);
 - `LocalPool`: N worker processes on this machine (`--jobs N`). The runs share its cores and
-  disturb each other's timings: for quick looks only;
+  disturb each other's timings: for quick looks only. It is this module's own rather than
+  `concurrent.futures.ProcessPoolExecutor` (a worker that dies breaks every run still in that
+  pool, and a running call cannot be stopped) or `distributed.LocalCluster` (seconds to start,
+  TCP ports any local user may send work to): a run's memory need decides when it starts,
+  which takes a coordinator that hears each need, and a dead worker's program and scratch
+  are the pool's to clear;
 - `DaskCluster`: the workers of a Dask distributed scheduler (`--scheduler ADDRESS`). A task
   carries its input files and brings back the report, so the workers need no shared file
   system, only the two programs (in the task's `bin_dir` or on their PATH). This package is
@@ -19,6 +24,7 @@ import hashlib
 import importlib
 import importlib.resources
 import io
+import json
 import logging
 import multiprocessing
 import multiprocessing.connection
@@ -26,6 +32,7 @@ import os
 import queue
 import signal
 import socket
+import subprocess
 import sys
 import tempfile
 import time
@@ -33,6 +40,7 @@ import traceback
 import uuid
 import zipfile
 
+from . import description, memory
 from . import tasks as tasks_mod
 
 CONNECT_TIMEOUT = 5.0     # seconds to reach the scheduler
@@ -77,11 +85,11 @@ def _with_reference_program(task):
                                     f"{st.st_size}|{st.st_mtime_ns}")
 
 
-def _guarded(task, worker, host, nthreads):
+def _guarded(task, worker, host, nthreads, admit=None):
     """run_task with the worker's identity in its result; an exception in the task code (which
     should never raise) becomes a failed run rather than a lost study."""
     try:
-        result = tasks_mod.run_task(_with_reference_program(task))
+        result = tasks_mod.run_task(_with_reference_program(task), admit)
     except Exception as e:  # noqa: BLE001 - every failure must come back as a result
         result = lost_result(task, f"task: {type(e).__name__}: {e}")
         result.update(status="failed", stderr=traceback.format_exc())
@@ -122,60 +130,91 @@ class Sequential:
 def _pool_worker(conn, name):
     """Body of a local worker process: runs the tasks it is sent until told to stop."""
     os.setsid()  # out of the terminal's process group: Ctrl-C is the parent's to handle
+    parent = os.getppid()
 
     def stop(signum, frame):
         raise SystemExit(128 + signum)  # unwinds run_task: its program is killed, scratch removed
 
     signal.signal(signal.SIGTERM, stop)
+    if tasks_mod._prctl is not None:  # the sweep killed outright stops this worker too
+        tasks_mod._prctl(tasks_mod._PR_SET_PDEATHSIG, signal.SIGTERM, 0, 0, 0)
     host = socket.gethostname()
-    parent = os.getppid()
+
+    def receive():
+        # Waits in steps: a parent killed outright closes no pipe that a forked sibling also
+        # holds, so where no death signal is sent its death shows in the parent id.
+        while not conn.poll(POLL):
+            if os.getppid() != parent:
+                raise EOFError
+        return conn.recv()
+
+    def admit(need):
+        conn.send(("need", need))
+        while True:
+            message = receive()
+            if isinstance(message, tuple) and message[0] == "go":
+                return message[1]
+
     try:
         while True:
-            # Waits in steps: a parent killed outright closes no pipe that a forked sibling
-            # also holds, so its death is noticed by the parent id changing.
-            while not conn.poll(POLL):
-                if os.getppid() != parent:
-                    return
             try:
-                task = conn.recv()
+                task = receive()
             except EOFError:
                 return
             if task is None:
                 return
-            conn.send(_guarded(task, name, host, 1))
+            conn.send(("result", _guarded(task, name, host, 1, admit)))
     finally:
         conn.close()
-        # A pool process ends without running atexit handlers: its reference cache goes here.
-        tasks_mod._remove_cache()
+        # A pool process ends without running atexit handlers: its scratch goes here.
+        tasks_mod.remove_own_scratch()
 
 
 class _PoolSlot:
+    """One worker process, the run it has, and the memory that run was given."""
+
     def __init__(self, context, name):
         self.name = name
         self.conn, child = context.Pipe()
         self.process = context.Process(target=_pool_worker, args=(child, name), name=name,
                                        daemon=True)
         self.process.start()
+        self.pid = self.process.pid
         child.close()
-        self.index = None  # the task it is running
+        self.index = None     # the task it is running
+        self.need = None      # the bytes that run stated
+        self.reserved = 0     # the bytes it was given (0 until it may start)
+        self.left = None      # the memory left when it was given them
+
+    def dead(self):
+        """The worker has ended (its sentinel is ready; it is not reaped yet)."""
+        return bool(multiprocessing.connection.wait([self.process.sentinel], 0))
+
+    def bury(self):
+        """After the worker's end: its process group (the program it ran, if any is left)
+        is killed before the worker is reaped, so that the group's id cannot have been
+        reused, and its scratch folder is removed."""
+        try:
+            os.killpg(self.pid, signal.SIGKILL)
+        except OSError:
+            pass
+        self.process.join()
+        tasks_mod.remove_stale_scratch(self.pid)
+        self.conn.close()
 
     def stop(self, force):
-        if self.process.is_alive():
+        if not self.dead():
             if force:
-                _signal(self.process.pid, signal.SIGTERM)
+                _signal(self.pid, signal.SIGTERM)
             else:
                 try:
                     self.conn.send(None)
                 except OSError:
                     pass
-        self.process.join(STOP_GRACE)
-        if self.process.is_alive():  # its run did not stop: the worker and its program go
-            try:
-                os.killpg(self.process.pid, signal.SIGKILL)
-            except OSError:
-                pass
-            self.process.join(STOP_GRACE)
-        self.conn.close()
+        # A worker stopping its run kills the program and removes its scratch; one that does
+        # not within the grace time goes with its program.
+        multiprocessing.connection.wait([self.process.sentinel], STOP_GRACE)
+        self.bury()
 
 
 def _signal(pid, signum):
@@ -186,7 +225,13 @@ def _signal(pid, signum):
 
 
 class LocalPool:
-    """N worker processes on this machine, one run each at a time."""
+    """N worker processes on this machine, one run each at a time.
+
+    Memory: a run states its need (advdiff2d --memory-needed) before it starts, and starts
+    only when that fits in what is left: the memory the runs may have when the pool started,
+    less the needs of the runs going, and no more than the machine reports free now. A run
+    that does not fit waits, in the order the runs asked; one that fits not even alone runs
+    alone, and the program's own check judges it."""
 
     def __init__(self, jobs):
         self.jobs = jobs
@@ -198,12 +243,14 @@ class LocalPool:
         # The first use of tempfile probes the temporary folder with a file of its own; done here,
         # before the workers fork, so that a worker stopped by Ctrl-C cannot leave that file behind.
         tempfile.gettempdir()
+        self.budget = None
 
     def _new_slot(self):
         self._started += 1
         return _PoolSlot(self.context, f"local-{self._started}")
 
     def __enter__(self):
+        self.budget = memory.available()[0]
         self.slots = [self._new_slot() for _ in range(self.jobs)]
         return self
 
@@ -214,49 +261,77 @@ class LocalPool:
         self.slots = []
         return False
 
+    def _left(self):
+        """The memory a run may start with now (None: the machine gives no figure)."""
+        reserved = sum(slot.reserved for slot in self.slots)
+        now = memory.available()[0]
+        figures = [f for f in (None if self.budget is None else self.budget - reserved, now)
+                   if f is not None]
+        return max(0, min(figures)) if figures else None
+
+    def _admit(self, asking):
+        """Lets the runs that asked start, first come first, while they fit."""
+        while asking:
+            slot = asking[0]
+            if slot.dead() or slot.index is None:
+                asking.pop(0)
+                continue
+            left = self._left()
+            going = any(s.reserved for s in self.slots)
+            if left is not None and slot.need > left and going:
+                return
+            asking.pop(0)
+            slot.reserved, slot.left = slot.need, left
+            try:
+                slot.conn.send(("go", left))
+            except OSError:
+                pass  # its death shows up in the results loop
+
+    def _lost(self, slot, task, host):
+        code = slot.process.exitcode
+        how = (tasks_mod.signal_text(code, slot.need, slot.left) if code is not None and code < 0
+               else f"exit status {code}")
+        return lost_result(task, f"the worker process {slot.name} died while running it "
+                                 f"({how})", slot.name, host)
+
     def results(self, task_list, started=None):
         waiting = list(range(len(task_list)))[::-1]
-        busy = 0
+        asking = []  # slots whose run waits for memory, in the order they asked
         host = socket.gethostname()
         # A worker that dies is replaced; a bound keeps a machine that kills every new
         # process from looping.
         replacements = len(task_list) + self.jobs
-        while waiting or busy:
+        while waiting or any(slot.index is not None for slot in self.slots):
             for slot in self.slots:
-                if slot.index is None and waiting and slot.process.is_alive():
+                if slot.index is None and waiting and not slot.dead():
                     slot.index = waiting.pop()
                     try:
                         slot.conn.send(task_list[slot.index])
                     except OSError:
                         pass  # its death shows up below
-                    busy += 1
             ready = multiprocessing.connection.wait(
                 [s.conn for s in self.slots] + [s.process.sentinel for s in self.slots])
             alive = []  # the slots after this round; self.slots keeps every live process
+            finished = []
             for slot in list(self.slots):
-                result = None
-                if slot.conn in ready or slot.process.sentinel in ready:
+                message = None
+                if slot.conn in ready:
                     try:
-                        if slot.conn.poll():
-                            result = slot.conn.recv()
+                        message = slot.conn.recv() if slot.conn.poll() else None
                     except (EOFError, OSError):
-                        result = None
-                    if result is not None and slot.index is not None:
-                        index, slot.index = slot.index, None
-                        busy -= 1
-                        alive.append(slot)
-                        yield index, result
-                        continue
-                if not slot.process.is_alive():
-                    slot.process.join()
+                        message = None
+                if message is not None and message[0] == "need":
+                    slot.need = message[1]
+                    asking.append(slot)
+                elif message is not None and slot.index is not None:
+                    index, slot.index = slot.index, None
+                    slot.need, slot.reserved, slot.left = None, 0, None
+                    finished.append((index, message[1]))
+                if slot.dead():
+                    slot.bury()
                     if slot.index is not None:
                         index, slot.index = slot.index, None
-                        busy -= 1
-                        code = slot.process.exitcode
-                        yield index, lost_result(
-                            task_list[index], f"the worker process {slot.name} died while "
-                            f"running it (exit status {code})", slot.name, host)
-                    slot.conn.close()
+                        finished.append((index, self._lost(slot, task_list[index], host)))
                     if waiting and replacements > 0:
                         replacements -= 1
                         alive.append(self._new_slot())
@@ -264,6 +339,9 @@ class LocalPool:
                 else:
                     alive.append(slot)
             self.slots = alive
+            self._admit(asking)
+            for index, result in finished:
+                yield index, result
             if waiting and not self.slots:
                 for index in reversed(waiting):
                     yield index, lost_result(task_list[index], "no worker process could run it",
@@ -454,11 +532,50 @@ class DaskCluster:
         self._close()
         return False
 
+    def description(self):
+        """The description of the input files that the workers' advdiff2d gives (asked of
+        the programs that will run, not of one that happens to be here)."""
+        program = (os.path.join(self.bin_dir, tasks_mod.PROGRAM) if self.bin_dir
+                   else tasks_mod.PROGRAM)
+        # subprocess.check_output is there on every worker, whatever version of this code
+        # it holds.
+        try:
+            answers = self.client.run(subprocess.check_output, [program, description.OPTION],
+                                      stdin=subprocess.DEVNULL, timeout=description.TIMEOUT,
+                                      on_error="return")
+        except Exception as e:  # noqa: BLE001
+            raise ExecutorError(f"--scheduler {self.address}: cannot ask the workers ("
+                                f"{_reason(e)})", 1) from None
+        docs, why = [], None
+        for answer in answers.values():
+            if isinstance(answer, BaseException):
+                why = why or _reason(answer)
+                continue
+            try:
+                docs.append(json.loads(answer.decode("utf-8")))
+            except (ValueError, RecursionError) as e:
+                why = why or f"not JSON: {e}"
+        if not docs:
+            raise ExecutorError(f"--scheduler {self.address}: no worker's {program} describes "
+                                f"its input files ({why}; an older build?)", 1)
+        if any(doc != docs[0] for doc in docs):
+            self.warn("the workers' advdiff2d programs describe their input files "
+                      "differently: they are not all of one version")
+        try:
+            return description.Description(docs[0])
+        except description.DescriptionError as e:
+            raise ExecutorError(f"--scheduler {self.address}: {e}", 1) from None
+
     def _close(self):
         if self.client is not None:
             try:
                 self.client.set_metadata([METADATA_ROOT, self.study], None)
             except Exception:  # noqa: BLE001 - the scheduler may be gone
+                pass
+            try:  # the scratch of workers that died while the study ran
+                self.client.run(tasks_mod.remove_stale_scratch, on_error="return",
+                                wait=True)
+            except Exception:  # noqa: BLE001
                 pass
             try:
                 self.client.close(timeout=CONNECT_TIMEOUT)

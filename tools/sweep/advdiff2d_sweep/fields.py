@@ -94,9 +94,12 @@ def draw(fields, title, solution_range, error_bound, path):
     plt.close(fig)
 
 
-def write_pictures(out, rows):
+def write_pictures(out, rows, step=None):
     """OUT/fields/<run>.png for every completed run that kept its fields; returns the paths.
-    The colour scales are shared by the runs of one test case."""
+    The colour scales are shared by the runs of one test case. step(k, n, name), when given,
+    is a context manager around the drawing of each (progress)."""
+    import contextlib
+
     import numpy as np
 
     loaded = []
@@ -114,14 +117,17 @@ def write_pictures(out, rows):
     written = []
     if loaded:
         os.makedirs(os.path.join(out, "fields"), exist_ok=True)
-    for row, fields in loaded:
+    step = step or (lambda k, n, name: contextlib.nullcontext())
+    for k, (row, fields) in enumerate(loaded, start=1):
         low, high, bound = scales[row["case"]]
         if high <= low:
             high = low + 1.0
         name = os.path.basename(row["folder"])
         path = os.path.join(out, "fields", f"{name}.png")
         title = (f"run {row['run']}: {row['solver_name']}, {row['test_case'] or row['case']}, "
-                 f"{row['grid']}" + (f", {row['levels']} levels" if row["levels"] else ""))
-        draw(fields, title, (low, high), bound or 1e-300, path)
+                 f"{row['grid'].replace('x', ' x ')} nodes" +
+                 (f", {row['levels']} levels" if row["levels"] else ""))
+        with step(k, len(loaded), name):
+            draw(fields, title, (low, high), bound or 1e-300, path)
         written.append(path)
     return written

@@ -3,13 +3,13 @@
 The parameter files hold one value per line in a fixed order (blank lines are passed over;
 the rest of a line is a comment). A run's file is the base case's file with the values the
 study varies put in place of the items at their positions; everything else, comments
-included, is kept as the base case has it. The program itself reads and checks the files:
-the sweep only needs to find an item, and reads a few integers (the run mode and the grid)
-to plan its runs.
+included, is kept as the base case has it. The program itself reads and checks the files;
+which setting stands on which line, and the form of an integer or a real item, the sweep takes
+from the program's description of its input files (description.py). It only needs to find an
+item, and reads a few integers (the run mode and the grid) to plan its runs.
 """
 
 import os
-import re
 import stat
 
 MODE_FILE = "dados1.ent"
@@ -19,31 +19,15 @@ REPORT_NAME = "report.txt"
 # Base-case files are a few hundred bytes; anything past this is not one.
 MAX_INPUT_BYTES = 1 << 20
 
-# The settings of each parameter file in line order (the names the program uses).
-POSITIONS = {
-    MG_FILE: ("solver_kind", "report_file_name", "level_count", "reference_file_index",
-              "coarsest_nx", "coarsest_ny", "problem_kind", "flow_angle", "peclet_code",
-              "coarsening_p", "coarsening_q", "gamma", "max_iterations", "inner_iterations",
-              "tolerance", "msi_tolerance", "initial_estimate", "print_history",
-              "history_interval", "unused_value_20", "unused_value_21"),
-    SG_FILE: ("solver_kind", "report_file_name", "Nx", "Ny", "reference_file_index",
-              "problem_kind", "flow_angle", "peclet_code", "gamma", "max_iterations",
-              "tolerance", "msi_tolerance", "initial_estimate", "print_history",
-              "history_interval", "unused_value_16", "unused_value_17"),
-}
 MODE_FILES = {1: MG_FILE, 2: SG_FILE}
 
 # What a mode whose file the base case lacks takes: the settings both files hold come from
-# the other file, the rest from here (the grid is set by the plan).
-SHARED = ("solver_kind", "reference_file_index", "problem_kind", "flow_angle", "peclet_code",
-          "gamma", "tolerance", "msi_tolerance", "initial_estimate", "print_history",
-          "history_interval")
-FILL = {MG_FILE: {"coarsening_p": "2.0", "coarsening_q": "1.0", "max_iterations": "100",
-                  "inner_iterations": "2", "unused_value_20": "0", "unused_value_21": "0"},
-        SG_FILE: {"max_iterations": "20000", "unused_value_16": "0", "unused_value_17": "0"}}
+# the other file, the rest from here (the grid is set by the plan, the coarsening ratio by the
+# program's hierarchy).
+FILL = {MG_FILE: {"coarsening_q": "1.0", "max_iterations": "100", "inner_iterations": "2"},
+        SG_FILE: {"max_iterations": "20000"}}
 
 _BLANKS = " \t\r\f"
-_INTEGER = re.compile(r"[+-]?\d{1,10}\Z")
 _BOM = "\xef\xbb\xbf"  # UTF-8 byte order mark, decoded as ISO 8859-1
 
 
@@ -125,15 +109,16 @@ class ParameterFile:
         start, end = _item_span(line)
         return line[start:end]
 
-    def integer(self, position, setting):
+    def integer(self, position, setting, description):
         text = self.item(position)
         line = (self.value_lines[position] + 1 if position < len(self.value_lines)
                 else len(self.lines) + 1)
         if text is None:
             raise InputError(f"{self.path}:{line}: {setting}: end of file before this value")
-        if not _INTEGER.match(text):
+        value = description.integer(text)
+        if value is None:
             raise InputError(f"{self.path}:{line}: {setting}: '{text[:40]}' is not an integer")
-        return int(text)
+        return value
 
     def edited(self, values, names):
         """The file's text with the items at some positions replaced: values maps a setting
@@ -166,27 +151,16 @@ def text_item(text):
     return "'" + text.replace("'", "''") + "'"
 
 
-def item_value(text):
-    """An item read loosely for the tables: int, float, text or None (null)."""
-    if text is None or text == "":
-        return None
-    if _INTEGER.match(text):
-        return int(text)
-    try:
-        return float(text.replace("D", "E").replace("d", "e"))
-    except ValueError:
-        return text.strip("'\"")
-
-
 class BaseCase:
     """The base case of a study: the run mode of dados1.ent and the parameter files there."""
 
-    def __init__(self, folder):
+    def __init__(self, folder, description):
         self.folder = folder
+        self.description = description
         if not os.path.isdir(folder):
             raise InputError(f"{folder}: base case folder not found")
         mode_file = ParameterFile.read(os.path.join(folder, MODE_FILE), skip_lines=1)
-        self.run_mode = mode_file.integer(0, "run_mode")
+        self.run_mode = mode_file.integer(0, "run_mode", description)
         self.files = {}
         for mode, name in MODE_FILES.items():
             path = os.path.join(folder, name)
@@ -201,25 +175,28 @@ class BaseCase:
     def default_mode(self):
         return self.run_mode if self.run_mode in (1, 2) else min(self.files)
 
+    def names(self, mode):
+        return self.description.names(MODE_FILES[mode])
+
     def item(self, mode, setting):
         """The base case's item of a setting for a mode: from the mode's own file, else
         (for the settings both files hold) from the other file, else the fill-in value."""
-        name = MODE_FILES[mode]
         if mode in self.files:
-            return self.files[mode].item(POSITIONS[name].index(setting))
-        if setting in SHARED:
-            other = self.files[3 - mode]
-            return other.item(POSITIONS[MODE_FILES[3 - mode]].index(setting))
-        return FILL[name].get(setting)
+            return self.files[mode].item(self.names(mode).index(setting))
+        other = 3 - mode
+        if setting in self.names(other) and setting not in FILL[MODE_FILES[mode]]:
+            return self.files[other].item(self.names(other).index(setting))
+        if setting == "coarsening_p":
+            return str(self.description.ratio)
+        return FILL[MODE_FILES[mode]].get(setting)
 
     def integer(self, mode, setting):
         f = self.files[mode]
-        return f.integer(POSITIONS[MODE_FILES[mode]].index(setting), setting)
+        return f.integer(self.names(mode).index(setting), setting, self.description)
 
     def parameter_text(self, mode, values):
         """The text of a run's parameter file: values maps settings to item texts."""
-        name = MODE_FILES[mode]
-        names = POSITIONS[name]
+        names = self.names(mode)
         if mode in self.files:
             return self.files[mode].edited(values, names)
         full = {s: self.item(mode, s) or "0" for s in names}

@@ -6,6 +6,7 @@ the line style the next setting that varies, the marker the one after; the legen
 outside the panels. Runs that did not converge are drawn hollow and are not fitted.
 """
 
+import contextlib
 import math
 import os
 import textwrap
@@ -156,6 +157,11 @@ def _reference_slopes(ax, xs, ys, exponents):
     ax.set_ylim(min(low, 0.8 * y0), high)
 
 
+def _case_words(rows):
+    """A test case as a panel's title: its name in words, as the program gives it."""
+    return rows[0]["test_case"] or f"test case {rows[0]['case']}"
+
+
 def _xy_plot(rows, x, y, fit_symbol, xlabel, ylabel, title, slopes=False, h_ticks=False):
     """Log-log points of y against x, a panel per test case, a fitted line per series."""
     usable = [r for r in rows if _positive(r[x]) and _positive(r[y])]
@@ -201,15 +207,16 @@ def _xy_plot(rows, x, y, fit_symbol, xlabel, ylabel, title, slopes=False, h_tick
         _log_ticks(ax.yaxis)
         ax.set_xlabel(xlabel)
         ax.set_ylabel(ylabel)
-        ax.set_title(f"test case: {case}", fontsize="medium")
+        ax.set_title(_case_words(in_case), fontsize="medium")
         ax.grid(True, which="major", alpha=0.3)
     def exponents(key):
         got = fitted.get(key, {})
         return f"   {fit_symbol} = " + " | ".join(
             f"{got[c]:.2f}".replace("-0.00", "0.00") if c in got else "-" for c in cases)
 
+    words = [_case_words([r for r in usable if r["case"] == c]) for c in cases]
     heading = (f"series   (fitted {fit_symbol}" +
-               (f" for {' | '.join(cases)})" if len(cases) > 1 else ")"))
+               (f" for {' | '.join(words)})" if len(cases) > 1 else ")"))
     _legend(fig, styles, usable, exponents, heading)
     fig.suptitle(_wrapped(title, len(axes)))
     fig.tight_layout()
@@ -246,9 +253,10 @@ def _history_plot(rows, histories):
             ax.semilogy(*zip(*points), color=look["color"], linestyle=look["linestyle"],
                         marker=look["marker"] if len(points) < 30 else None, markersize=3,
                         linewidth=0.7 + 1.6 * weight, alpha=0.35 + 0.65 * weight)
-        ax.set_xlabel("V-cycle" if mode == 1 else "iteration")
-        ax.set_ylabel("iteration-error norm (L1 mean)")
-        ax.set_title(f"{case}, {'multigrid' if mode == 1 else 'single-grid'}",
+        ax.set_xlabel("V-cycles" if mode == 1 else "iterations")
+        ax.set_ylabel("iteration-error norm (mean of |T - T_reference|)")
+        in_panel = [r for r in with_history if (r["case"], r["mode"]) == (case, mode)]
+        ax.set_title(f"{_case_words(in_panel)}, {'multigrid' if mode == 1 else 'single grid'}",
                      fontsize="medium")
         ax.xaxis.set_major_locator(ticker.MaxNLocator(nbins=6, integer=True))
         ax.xaxis.set_major_formatter(ticker.FuncFormatter(_count_text))
@@ -261,7 +269,8 @@ def _history_plot(rows, histories):
             seen.add(styles.key(r))
             handles.append(Line2D([], [], label=styles.label(r), **styles.look(r)))
     handles += [Line2D([], [], color="0.2", linewidth=0.7 + 1.6 * rank[g],
-                       alpha=0.35 + 0.65 * rank[g], label=f"grid {grid_text[g]}")
+                       alpha=0.35 + 0.65 * rank[g],
+                       label=f"grid {grid_text[g].replace('x', ' x ')} nodes")
                 for g in grids]
     fig.legend(handles=handles, loc="upper left", bbox_to_anchor=(1.0, 0.92),
                fontsize="small", frameon=False)
@@ -270,29 +279,33 @@ def _history_plot(rows, histories):
     return fig
 
 
-def write_plots(folder, rows, histories):
-    """Writes the plots that have data; returns their names (without extension)."""
+def write_plots(folder, rows, histories, step=None):
+    """Writes the plots that have data; returns their names (without extension). step(name),
+    when given, is a context manager around the drawing of each (progress)."""
     ok = [r for r in rows if r["status"] == "ok"]
     written = []
     charts = (
-        ("time_vs_unknowns", "unknowns", "mean_seconds", "p", "unknowns N",
+        ("time_vs_unknowns", "unknowns", "mean_seconds", "p", "unknowns N (grid nodes)",
          "time per simulation (s)",
          "Time per simulation, fit $t \\sim N^p$ (dotted: slopes $N^1$ and $N^2$)", True, False),
-        ("iterations_vs_unknowns", "unknowns", "outer_iterations", "p", "unknowns N",
+        ("iterations_vs_unknowns", "unknowns", "outer_iterations", "p", "unknowns N (grid nodes)",
          "outer iterations (V-cycles for multigrid)", "Iterations to reach the tolerance, "
          "fit $\\sim N^p$", False, False),
         ("error_vs_h", "h", "discretisation_error", "order", "grid spacing h = 1/(Nx-1)",
-         "discretisation error (mean |T_analytic - T|)",
-         "Discretisation error, observed order of accuracy (errors at round-off are not fitted)",
-         False, True),
+         "discretisation error (mean of |T_analytic - T|)",
+         "Discretisation error, observed order of accuracy (not fitted: errors at the tolerance "
+         "or at round-off, and cases the scheme solves exactly)", False, True),
     )
+    step = step or (lambda name: contextlib.nullcontext())
     for name, x, y, fit_symbol, xlabel, ylabel, title, slopes, h_ticks in charts:
-        fig = _xy_plot(ok, x, y, fit_symbol, xlabel, ylabel, title, slopes, h_ticks)
+        with step(name):
+            fig = _xy_plot(ok, x, y, fit_symbol, xlabel, ylabel, title, slopes, h_ticks)
+            if fig is not None:
+                _save(fig, folder, name)
+                written.append(name)
+    with step("history"):
+        fig = _history_plot(ok, histories)
         if fig is not None:
-            _save(fig, folder, name)
-            written.append(name)
-    fig = _history_plot(ok, histories)
-    if fig is not None:
-        _save(fig, folder, "history")
-        written.append("history")
+            _save(fig, folder, "history")
+            written.append("history")
     return written

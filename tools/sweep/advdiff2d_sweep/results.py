@@ -16,7 +16,8 @@ from .fit import power_fit
 
 # Settings of the run, then the numbers of its summary, then derived values.
 SETTING_COLUMNS = ("run", "group", "folder", "status", "error", "converged", "stop_reason",
-                   "mode", "solver", "solver_name", "case", "test_case", "problem_kind",
+                   "mode", "solver", "solver_name", "case", "test_case", "scheme_exact",
+                   "problem_kind",
                    "flow_angle", "peclet_code", "gamma", "grid", "levels", "coarsest_nx",
                    "coarsest_ny", "inner_setting", "tolerance", "msi_tolerance",
                    "initial_estimate", "max_iterations", "window")
@@ -32,20 +33,25 @@ COLUMNS = SETTING_COLUMNS + REPORT_COLUMNS + DERIVED_COLUMNS
 SERIES_COLUMNS = ("case", "mode", "solver", "coarsest_nx", "coarsest_ny", "inner_setting",
                   "tolerance", "msi_tolerance", "initial_estimate", "gamma", "max_iterations")
 
-# An error this close to the iteration error left by the stopping test, or to round-off,
-# says nothing about the discretisation: its order is not computed.
+# An error this close to the iteration error the stopping test leaves (the tolerance), or to
+# round-off, says nothing about the discretisation: its order is not computed. Neither is it
+# for a case the scheme solves exactly, whose error is the iteration error alone.
 ROUNDOFF_FLOOR = 1e-13
 NOISE_FACTOR = 100.0
+EXACT, AT_TOLERANCE, AT_ROUNDOFF, NOT_FINITE = ("exact for this case", "at the tolerance",
+                                                "at round-off", "not finite")
 
 
 def make_row(run, folder, window, result, values=None):
     """A row from a planned run, the task's result and the values of its summary."""
     row = dict.fromkeys(COLUMNS)
     solver = run.solver
+    case = run.test_case()
     row.update(run=run.index, group=run.group, folder=folder, status=result["status"],
                error=result.get("error") or "", mode=run.mode, solver=solver,
                solver_name=study_mod.SOLVER_NAMES.get(solver, str(solver)),
-               case=study_mod.case_label(run.case), problem_kind=run.case[0],
+               case=run.case_label(), test_case=case.name if case else None,
+               scheme_exact=case.scheme_exact if case else None, problem_kind=run.case[0],
                flow_angle=run.case[1], peclet_code=run.case[2], gamma=run.value("gamma"),
                grid=run.grid_text(), nx=run.nx, ny=run.ny, unknowns=run.nx * run.ny,
                tolerance=run.value("tolerance"),
@@ -163,33 +169,45 @@ def varying_series_columns(rows):
             out.append(c)
             continue
         for mode in {row["mode"] for row in rows}:
-            if len({row[c] for row in rows if row["mode"] == mode}) > 1:
+            if len({row[c] for row in rows if row["mode"] == mode} - {None}) > 1:
                 out.append(c)
                 break
     return out
 
 
-SHORT_NAMES = {"coarsest_nx": "cx", "coarsest_ny": "cy", "inner_setting": "inner",
-               "initial_estimate": "init", "max_iterations": "max it",
-               "msi_tolerance": "msi tol", "tolerance": "tol"}
-
-
-def setting_text(row, column):
+def setting_text(row, column, columns=()):
+    """A setting of a series in words, with its unit where it has one."""
     v = row[column]
     if column == "mode":
-        return study_mod.MODE_NAMES.get(v, f"mode {v}")
+        return study_mod.MODE_WORDS.get(v, f"run mode {v}")
     if column == "solver":
         return row["solver_name"]
     if column == "case":
-        return str(v)
+        return row["test_case"] or str(v)
     if v is None:
         return None
-    short = SHORT_NAMES.get(column, column)
-    return f"{short} {v:g}" if isinstance(v, float) else f"{short} {v}"
+    number = f"{v:g}" if isinstance(v, float) else str(v)
+    if column == "coarsest_nx":
+        return f"coarsest grid {v} x {row['coarsest_ny']} nodes"
+    if column == "coarsest_ny":
+        return None if "coarsest_nx" in columns else f"coarsest grid {row['coarsest_nx']} x {v} nodes"
+    if column == "inner_setting":
+        return f"{v} inner sweep{'s' if v != 1 else ''} per level"
+    if column == "max_iterations":
+        return f"at most {v} {'V-cycles' if row['mode'] == 1 else 'iterations'}"
+    words = {"tolerance": "tolerance", "msi_tolerance": "MSI tolerance",
+             "initial_estimate": "initial estimate", "gamma": "gamma"}
+    return f"{words.get(column, column)} {number}"
 
 
 def series_label(row, columns):
-    return " ".join(t for t in (setting_text(row, c) for c in columns) if t is not None)
+    """'multigrid Gauss-Seidel, 2 inner sweeps per level, tolerance 1e-08': the method, then
+    the other settings that set the series apart."""
+    method = " ".join(t for t in (setting_text(row, c, columns) for c in columns
+                                  if c in ("mode", "solver")) if t)
+    rest = [t for t in (setting_text(row, c, columns) for c in columns
+                        if c not in ("mode", "solver")) if t]
+    return ", ".join([method] + rest) if method else ", ".join(rest)
 
 
 def group_series(rows):
@@ -204,19 +222,29 @@ def group_series(rows):
             for members in series.values()]
 
 
-def error_is_noise(row):
-    """Whether a discretisation error is at round-off or at the iteration error's level."""
-    e = row["discretisation_error"]
-    if e is None or not math.isfinite(e) or e <= 0:
-        return True
-    floor = row["final_norm"] if row["final_norm"] is not None and math.isfinite(
-        row["final_norm"]) else 0.0
-    return e < NOISE_FACTOR * max(floor, ROUNDOFF_FLOOR)
+def error_note(row, column="discretisation_error"):
+    """Why an error says nothing about the discretisation ("" when it does): the scheme is
+    exact for the case (the error is the iteration error), the error is within a small
+    factor of the tolerance the run stopped at, or of round-off."""
+    if row.get("scheme_exact"):
+        return EXACT
+    e = row[column]
+    if e is None or not math.isfinite(e):
+        return NOT_FINITE
+    tolerance = max((t for t in (row.get("tolerance"), row.get("final_norm"))
+                     if isinstance(t, (int, float)) and math.isfinite(t)), default=0.0)
+    if e <= 0 or e < NOISE_FACTOR * max(tolerance, ROUNDOFF_FLOOR):
+        return AT_ROUNDOFF if tolerance < ROUNDOFF_FLOOR else AT_TOLERANCE
+    return ""
+
+
+def error_is_noise(row, column="discretisation_error"):
+    return bool(error_note(row, column))
 
 
 def series_fits(rows):
     """[(label, time exponent, order of accuracy, points, note)] of the converged runs; the
-    order leaves out errors at round-off (note says so when that leaves too few)."""
+    order leaves out errors that say nothing of the discretisation (note says why)."""
     out = []
     for label, members in group_series([r for r in rows if fit_ok(r)]):
         t = power_fit([r["unknowns"] for r in members], [r["mean_seconds"] for r in members])
@@ -224,40 +252,53 @@ def series_fits(rows):
         e = power_fit([r["h"] for r in clean], [r["discretisation_error"] for r in clean])
         note = ""
         if len(clean) < len(members):
-            note = ("error at round-off" if len(clean) < 2 else
-                    f"{len(members) - len(clean)} error(s) at round-off left out")
+            notes = ", ".join(sorted({error_note(r) for r in members} - {""}))
+            note = (f"no order: errors {notes}" if len(clean) < 2 else
+                    f"{len(members) - len(clean)} error(s) left out ({notes})")
         out.append((label, t[0] if t else None, e[0] if e else None, len(members), note))
     return out
 
 
+def _refinement_steps(members, column):
+    """(ratio, order, note) of an error column between successive refinements."""
+    steps = []
+    for prev, cur in zip([None] + members[:-1], members):
+        ratio = order = None
+        note = error_note(cur, column)
+        if prev is not None and not note and not error_is_noise(prev, column):
+            ratio = prev[column] / cur[column]
+            order = math.log(ratio) / math.log(prev["h"] / cur["h"])
+        elif prev is not None and not note:
+            note = "coarser error " + error_note(prev, column)
+        steps.append((ratio, order, note))
+    return steps
+
+
 def rate_table(rows):
-    """Per series, the error ratio and observed order between successive refinements:
-    [(label, [(row, ratio or None, order or None, note)])]."""
+    """Per series, the mean and maximum errors' ratio and observed order between successive
+    refinements: [(label, [(row, mean (ratio, order, note), max (ratio, order, note))])]."""
     out = []
     for label, members in group_series([r for r in rows if fit_ok(r)]):
         members = sorted(members, key=lambda r: -(r["h"] or 0))
-        steps = []
-        for prev, cur in zip([None] + members[:-1], members):
-            ratio = order = None
-            note = "at round-off" if error_is_noise(cur) else ""
-            if prev is not None and not note and not error_is_noise(prev):
-                ratio = prev["discretisation_error"] / cur["discretisation_error"]
-                order = math.log(ratio) / math.log(prev["h"] / cur["h"])
-            elif prev is not None and not note:
-                note = "coarser error at round-off"
-            steps.append((cur, ratio, order, note))
-        out.append((label, steps))
+        mean = _refinement_steps(members, "discretisation_error")
+        top = _refinement_steps(members, "linf_error")
+        out.append((label, list(zip(members, mean, top))))
     return out
+
+
+RATE_COLUMNS = ("series", "run", "grid", "h", "discretisation_error", "error_ratio", "order",
+                "note", "max_error", "max_error_ratio", "max_order", "max_note")
 
 
 def write_rates_csv(path, rows):
     lines = []
     for label, steps in rate_table(rows):
-        for row, ratio, order, note in steps:
+        for row, (ratio, order, note), (max_ratio, max_order, max_note) in steps:
             lines.append((label, row["run"], row["grid"], _cell(row["h"]),
-                          _cell(row["discretisation_error"]), _cell(ratio), _cell(order), note))
-    write_atomic(path, _csv_text(("series", "run", "grid", "h", "discretisation_error",
-                                  "error_ratio", "order", "note"), lines))
+                          _cell(row["discretisation_error"]), _cell(ratio), _cell(order), note,
+                          _cell(row["linf_error"]), _cell(max_ratio), _cell(max_order),
+                          max_note))
+    write_atomic(path, _csv_text(RATE_COLUMNS, lines))
 
 
 # ---------------------------------------------------------------------------------------------
@@ -307,15 +348,20 @@ def summary_text(rows, command, title, total_seconds, plots, planned=None, notes
     rates = [(label, steps) for label, steps in rate_table(rows) if len(steps) > 1]
     if rates:
         lines += ["", "Error between successive refinements (ratio of the coarser grid's error "
-                      "to this one's, and the order log(ratio) / log(h ratio)); no order where "
-                      "an error is at round-off or at the iteration error's level.", "",
-                  "| series | grid | h | disc. error | ratio | order |",
-                  "|---|---|---|---|---|---|"]
+                      "to this one's, and the order log(ratio) / log(h ratio)), for the mean and "
+                      "the maximum error; no order where an error is at the tolerance the run "
+                      "stopped at, at round-off, or where the scheme is exact for the case (the "
+                      "error is then the iteration error alone).", "",
+                  "| series | grid | h | mean error | ratio | order | max error | ratio | order |",
+                  "|---|---|---|---|---|---|---|---|---|"]
         for label, steps in rates:
-            for row, ratio, order, note in steps:
+            for row, (ratio, order, note), (mratio, morder, mnote) in steps:
                 lines.append(f"| {label} | {row['grid']} | {_g(row['h'])} | "
                              f"{_g(row['discretisation_error'])} | {_g(ratio, 3)} | "
-                             f"{_g(order, 3) if order is not None else note or ''} |")
+                             f"{_g(order, 3) if order is not None else note or ''} | "
+                             f"{_g(row['linf_error'])} | {_g(mratio, 3)} | "
+                             f"{_g(morder, 3) if morder is not None else mnote or ''} |")
+    lines += ranking_lines(rows)
     if unconverged:
         lines += ["", "Runs that did not converge (drawn hollow, left out of every fit):", ""]
         lines += [f"- run {r['run']} ({r['folder']}): {r['stop_reason'] or 'no stop reason'}, "
@@ -329,6 +375,62 @@ def summary_text(rows, command, title, total_seconds, plots, planned=None, notes
         lines += ["", "Plots:", ""]
         lines += [f"- [{name}]({name}.svg) ([PNG]({name}.png))" for name in plots]
     return "\n".join(lines) + "\n"
+
+
+def ranking(rows):
+    """Per test case and grid with more than one completed run: the runs that converged,
+    fastest first, as (row, unknowns per second, speed-up against the slowest), then those
+    that did not, as (row, None, None). [((test case, grid), label columns, entries)]."""
+    done = [r for r in rows if r["status"] == "ok"]
+    groups = {}
+    for r in done:
+        groups.setdefault((r["test_case"] or r["case"], r["grid"]), []).append(r)
+    out = []
+    for key, members in groups.items():
+        if len(members) < 2:
+            continue
+        converged = sorted((r for r in members if fit_ok(r) and _positive(r["mean_seconds"])),
+                           key=lambda r: r["mean_seconds"])
+        slowest = converged[-1]["mean_seconds"] if converged else None
+        entries = [(r, r["unknowns"] / r["mean_seconds"] if r["unknowns"] else None,
+                    slowest / r["mean_seconds"]) for r in converged]
+        entries += [(r, None, None) for r in members if r not in converged]
+        columns = [c for c in varying_series_columns(members) if c != "case"]
+        out.append((key, columns, entries))
+    return out
+
+
+def _positive(v):
+    return isinstance(v, (int, float)) and not isinstance(v, bool) and math.isfinite(v) and v > 0
+
+
+def ranking_lines(rows):
+    lines = []
+    for (case, grid), columns, entries in ranking(rows):
+        if not lines:
+            lines += ["", "## Ranking per test case and grid", "",
+                      "The runs that converged, fastest first: time per simulation, outer "
+                      "iterations (V-cycles for multigrid), time per iteration, unknowns per "
+                      "second (unknowns / time per simulation) and the speed-up against the "
+                      "slowest of them."]
+        lines += ["", f"{case}, {grid.replace('x', ' x ')} nodes:", "",
+                  "| rank | method | s/run | iterations | s/iteration | unknowns/s | speed-up |",
+                  "|---|---|---|---|---|---|---|"]
+        rank = 0
+        for row, rate, speedup in entries:
+            label = series_label(row, columns)
+            iterations = row["outer_iterations"]
+            per = (row["mean_seconds"] / iterations if _positive(row["mean_seconds"])
+                   and isinstance(iterations, int) and iterations > 0 else None)
+            if speedup is None:
+                lines.append(f"| - | {label} | {_g(row['mean_seconds'])} | {_g(iterations)} | "
+                             f"{_g(per, 3)} | | did not converge "
+                             f"({row['stop_reason'] or 'no stop reason'}) |")
+                continue
+            rank += 1
+            lines.append(f"| {rank} | {label} | {_g(row['mean_seconds'])} | {_g(iterations)} | "
+                         f"{_g(per, 3)} | {_g(rate, 3)} | {speedup:.2f} |")
+    return lines
 
 
 def write_summary(path, rows, command, title, total_seconds, plots, planned=None, notes=()):

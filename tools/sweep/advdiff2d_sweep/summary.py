@@ -7,7 +7,7 @@ Strict JSON has no NaN or infinities; the program writes them as the strings "Na
 import math
 
 from . import inputs
-from .study import parse_json
+from .study import UsageError, check_text, parse_json
 
 FORMAT = "advdiff2d-summary"
 # A summary holds the whole norm history; ten million iterations are some 250 MB of text.
@@ -43,6 +43,10 @@ def check(doc, source):
     for key in ("grid", "timing", "settings"):
         if key in doc and not isinstance(doc[key], dict):
             raise SummaryError(f"{source}: {key}: must be an object")
+    try:
+        check_text(doc, source)
+    except UsageError as e:
+        raise SummaryError(str(e)) from None
     return doc
 
 

@@ -1,6 +1,7 @@
 import os
 import pathlib
 import shutil
+import signal
 import stat
 import sys
 
@@ -12,6 +13,11 @@ GOLDEN = REPO / "tests" / "end_to_end" / "golden"
 SCRIPT = SWEEP_DIR / "advdiff2d-sweep"
 sys.path.insert(0, str(SWEEP_DIR))
 
+# A suite started in the background of a non-interactive shell inherits SIGINT ignored, and so
+# would every sweep it starts: the tests that interrupt a sweep as Ctrl-C does need the usual
+# disposition in the sweeps they start (a handler here becomes the default again across exec).
+signal.signal(signal.SIGINT, signal.default_int_handler)
+
 
 @pytest.fixture(scope="session")
 def build_dir():
@@ -20,6 +26,13 @@ def build_dir():
         if not os.access(folder / name, os.X_OK):
             pytest.fail(f"{folder / name} is missing: build the project or set ADVDIFF_BUILD_DIR")
     return folder
+
+
+@pytest.fixture(scope="session")
+def described(build_dir):
+    """The program's description of its input files (advdiff2d --describe-inputs)."""
+    from advdiff2d_sweep import description
+    return description.describe(str(build_dir / "advdiff2d"))
 
 
 def copy_case(source, target):

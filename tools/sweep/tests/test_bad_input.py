@@ -36,8 +36,16 @@ def _refused(done, message):
     ('{"levels": "' + "7" * 5000 + '"}', "does not fit a 32-bit integer"),
     ('{"window": -1}', "window: must be a number of seconds from 0"),
     ('{"groups": {}}', "groups: must be a non-empty list"),
+    # JSON can write half of a UTF-16 pair, which no table or terminal takes: refused as the
+    # study is read, not after its first run.
+    ('{"description": "a \\ud800 b"}', "description: holds a lone surrogate (\\ud800)"),
+    ('{"groups": [{"name": "\\udfff", "levels": 3}]}', "groups: item 1: name: holds a lone surrogate"),
+    ('{"levels": [3], "x\\ud83d": 1}', "holds a lone surrogate (\\ud83d)"),
+    ('{"description": "two\\nlines"}', "description: holds the control character U+000A"),
+    ('{"groups": [{"name": "bell\\u0007", "levels": 3}]}', "name: holds the control character"),
 ], ids=["deep", "infinity", "overflow", "long-integer", "int32", "long-text", "negative",
-        "groups"])
+        "groups", "surrogate-description", "surrogate-name", "surrogate-key", "newline",
+        "bell"])
 def test_study_files_that_cannot_be_used(text, message, build_dir, tmp_path):
     study = tmp_path / "study.json"
     study.write_text(text)
@@ -57,6 +65,29 @@ def test_files_that_are_not_regular_never_block(build_dir, tmp_path):
     _refused(_sweep(base, "-o", tmp_path / "out", "--bin-dir", build_dir),
              "dados1.ent: not a regular file")
     assert not (tmp_path / "out").exists()
+
+
+def test_a_second_sweep_on_a_folder_in_use_says_so_and_stops(build_dir, tmp_path):
+    out = tmp_path / "out"
+    command = [SCRIPT, BASE, "-o", out, "--bin-dir", build_dir, "--levels", "3,4,5",
+               "--window", "1", "--force"]
+    first = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        for _ in range(1200):
+            if (out / "runs").exists() or first.poll() is not None:
+                break
+            time.sleep(0.05)
+        second = _sweep(*command[1:], "--solver", "msi")
+        _, err = first.communicate(timeout=120)
+    finally:
+        first.kill()
+    assert first.returncode == 0, err
+    _refused(second, f"{out}: in use by another sweep (process {first.pid} on ")
+    with open(out / "results.csv", newline="") as f:
+        rows = list(csv.DictReader(f))
+    assert [r["solver"] for r in rows] == ["1"] * 3 and {r["status"] for r in rows} == {"ok"}
+    assert sorted(p.name for p in (out / "runs").iterdir()) == [r["folder"][5:] for r in rows]
+    assert not [n for n in os.listdir(out) if n.startswith(".")]  # the lock went with it
 
 
 def test_a_plan_past_the_bound_is_refused_before_it_is_built(capsys):

@@ -87,11 +87,27 @@ def _same(got, expected):
         assert (summary, files) == (summary0, files0), row0["folder"]
 
 
+def _parent(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        return int(f.read().rsplit(")", 1)[1].split()[1])
+
+
 def _children(pid):
-    def parent(entry):
-        with open(f"/proc/{entry}/stat") as f:
-            return int(f.read().rsplit(")", 1)[1].split()[1])
-    return _processes(lambda entry: parent(entry) == pid)
+    return _processes(lambda entry: _parent(entry) == pid)
+
+
+def _is_simulation(pid):
+    """Whether a process runs a simulation (not the reference or a question to the program)."""
+    try:
+        with open(f"/proc/{pid}/cmdline", "rb") as f:
+            return b"--window" in f.read().split(b"\0")
+    except OSError:
+        return False
+
+
+def _simulating(pid):
+    """The children of pid that run a simulation."""
+    return [child for child in _children(pid) if _is_simulation(child)]
 
 
 def _processes_in(folder):
@@ -247,7 +263,7 @@ def test_cluster_and_pool_give_the_local_results(build_dir, local_study, loopbac
 def test_ctrl_c_cancels_the_runs_sent_to_the_cluster(build_dir, loopback, tmp_path):
     status, stderr = _sweep_until(
         build_dir, tmp_path / "out", ["--window", "1", "--scheduler", loopback.address],
-        lambda: any(_children(w.pid) for w in loopback.workers.values()),
+        lambda: any(_simulating(w.pid) for w in loopback.workers.values()),
         lambda sweep: sweep.send_signal(signal.SIGINT))
     assert status == 130, stderr
     assert "Traceback" not in stderr
@@ -268,9 +284,11 @@ def test_a_worker_killed_mid_study_loses_its_run_only(build_dir, start_cluster, 
     c = start_cluster(2)
     out = tmp_path / "out"
     victim = "test-worker-1"
+    victim_pid = c.workers[victim].pid
+    running = []
     # Runs of about a second each, so that one is surely under way when its worker dies.
     status, stderr = _sweep_until(build_dir, out, ["--window", "1", "--scheduler", c.address],
-                                  lambda: _children(c.workers[victim].pid),
+                                  lambda: running.extend(_simulating(victim_pid)) or running,
                                   lambda sweep: c.kill(victim))
     assert status == 0, stderr
     rows = _rows(out)
@@ -282,6 +300,10 @@ def test_a_worker_killed_mid_study_loses_its_run_only(build_dir, start_cluster, 
     assert (out / lost[0]["folder"] / "dados1.ent").is_file()
     assert all(r["status"] == "ok" for r in rows if r is not lost[0])
     assert "lost" in (out / "summary.md").read_text()
+    # Its program died with it, and its scratch folder is gone by the end of the study.
+    assert not any(os.path.exists(f"/proc/{pid}") for pid in running)
+    assert not [p.name for p in c.tmp.iterdir()
+                if p.name.startswith(f"advdiff2d-sweep-{victim_pid}-")]
 
 
 def test_a_worker_with_several_threads_is_warned_about(build_dir, start_cluster, tmp_path):
@@ -301,6 +323,8 @@ def test_unreachable_scheduler_and_bad_options_stop_before_anything_runs(build_d
                           (["--scheduler", "tcp://127.0.0.1:notaport"], "not a scheduler"),
                           (["--scheduler", "http://127.0.0.1:8786"], "not a scheduler"),
                           (["--scheduler", ""], "not a scheduler"),
+                          (["--scheduler", "tcp://127.0.0.1:1\nrm -rf ~ #\x1b[2J"],
+                           "tcp://127.0.0.1:1\\nrm -rf ~ #\\x1b[2J"),
                           (["--jobs", "0"], "--jobs must be from 1 to"),
                           (["--jobs", "2", "--scheduler", nobody], "exclude each other")):
         done = _sweep(build_dir, out, "--levels", "3", *options, timeout=60)
@@ -316,7 +340,7 @@ def test_ctrl_c_stops_the_pool_and_keeps_the_runs_done(build_dir, tmp_path):
     out = tmp_path / "out"
     status, stderr = _sweep_until(
         build_dir, out, ["--window", "2", "--jobs", "2"],
-        lambda: any(p.name.startswith("advdiff2d-run-") for p in scratch.iterdir()),
+        lambda: [p for p in _processes_in(scratch) if _is_simulation(p)],
         lambda sweep: sweep.send_signal(signal.SIGINT), env=dict(os.environ, TMPDIR=str(scratch)))
     assert status == 130, stderr
     assert "Traceback" not in stderr
@@ -329,10 +353,46 @@ def test_ctrl_c_stops_the_pool_and_keeps_the_runs_done(build_dir, tmp_path):
     assert list(scratch.iterdir()) == []
 
 
+def test_a_killed_program_or_pool_worker_leaves_nothing_behind(build_dir, tmp_path):
+    scratch = tmp_path / "tmp"
+    scratch.mkdir()
+    out = tmp_path / "out"
+    sweep = subprocess.Popen([sys.executable, SCRIPT, BASE, "-o", out, "--bin-dir", build_dir,
+                              "--mode", "mg", "--levels", "3,4,5", "--solver", "gs,msi",
+                              "--window", "2", "--jobs", "2"], stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True,
+                             env=dict(os.environ, TMPDIR=str(scratch)))
+    try:
+        def under_way():
+            sims = [p for w in _children(sweep.pid) for p in _simulating(w)]
+            return sims if len(sims) == 2 else None
+        both = _wait_for(under_way, "two runs under way", 60)
+        workers = _children(sweep.pid)
+        # One program is killed as the kernel kills a process that runs out of memory; the
+        # other run loses its worker process.
+        os.kill(both[0], signal.SIGKILL)
+        os.kill(next(w for w in workers if both[1] in _children(w)), signal.SIGKILL)
+        _, stderr = sweep.communicate(timeout=120)
+    finally:
+        if sweep.poll() is None:
+            sweep.kill()
+            sweep.wait()
+    assert sweep.returncode == 0, stderr
+    rows = _rows(out)
+    failed = [r for r in rows if r["status"] == "failed"]
+    lost = [r for r in rows if r["status"] == "lost"]
+    assert len(failed) == 1 and len(lost) == 1, [(r["status"], r["error"]) for r in rows]
+    assert "killed by signal 9 (SIGKILL), probably out of memory: the run needs " in \
+        failed[0]["error"] and " was left when it started" in failed[0]["error"]
+    assert "died while running it (killed by signal 9" in lost[0]["error"]
+    assert not os.path.exists(f"/proc/{both[1]}")  # the lost run's program went with it
+    assert _processes_in(scratch) == [] and list(scratch.iterdir()) == []
+
+
 # ---------------------------------------------------------------------------------------------
 # The executors on their own, with a stand-in for run_task.
 
-def _fake_run_task(task):
+def _fake_run_task(task, admit=None):
     if task["name"] == "dies":
         os._exit(7)
     if task["name"] == "raises":
@@ -367,6 +427,31 @@ def test_pool_reports_a_dead_worker_and_a_raising_task_and_goes_on(monkeypatch):
         "ok"] * 3
     assert all(r["worker"] == "local" and r["pid"] == os.getpid() for r in sequential.values()
                if r["status"] == "ok")
+
+
+def _run_with_memory(task, admit=None):
+    """A run that states its need and reports the memory it was given."""
+    left = admit(task["need"])
+    time.sleep(0.2)
+    return {"name": task["name"], "status": "ok", "error": "", "left": left,
+            "wall_seconds": 0.2}
+
+
+@pytest.mark.skipif("fork" not in multiprocessing.get_all_start_methods(),
+                    reason="the stand-in reaches pool processes through fork")
+def test_pool_starts_a_run_only_when_its_memory_need_fits_in_what_is_left(monkeypatch):
+    monkeypatch.setattr(cluster.tasks_mod, "run_task", _run_with_memory)
+    monkeypatch.setattr(cluster.memory, "available", lambda: (1000, "the test's figure"))
+    needs = [600, 600, 300, 300, 5000]
+    with cluster.LocalPool(2) as pool:
+        got = dict(pool.results([{"name": str(i), "need": n} for i, n in enumerate(needs)]))
+    left = [got[i]["left"] for i in range(len(needs))]
+    # The two 600-byte runs never ran beside each other: each started with all 1000 left.
+    assert left[0] == left[1] == 1000
+    # A run that fits beside a 600 (or 300) starts beside it.
+    assert all(left[i] >= 300 for i in (2, 3))
+    # One that fits not even alone runs alone, for the program's own check to judge.
+    assert left[4] == 1000
 
 
 def test_the_code_sent_to_workers_imports_on_its_own_and_names_its_version(tmp_path):
@@ -412,7 +497,7 @@ def test_a_rebuilt_reference_program_gets_no_reference_made_by_the_old_one(tmp_p
                                                                              monkeypatch):
     keys = []
     monkeypatch.setattr(cluster.tasks_mod, "run_task",
-                        lambda task: keys.append(task["reference_key"]) or {"status": "ok"})
+                        lambda task, admit=None: keys.append(task["reference_key"]) or {"status": "ok"})
     tool = tmp_path / "advdiff2d-reference"
     tool.write_text("#!/bin/sh\n")
     tool.chmod(0o755)

@@ -8,34 +8,37 @@ from advdiff2d_sweep import fields, plots, results
 
 
 def _row(run, nx, error, case="diffusion", solver=1, mode=1, converged=True, inner=2,
-         final_norm=1e-11):
+         final_norm=1e-11, tolerance=1e-10, exact=False):
     row = dict.fromkeys(results.COLUMNS)
     row.update(run=run, folder=f"runs/{run:03d}", status="ok", mode=mode, solver=solver,
-               solver_name=f"solver {solver}", case=case, grid=f"{nx}x{nx}", nx=nx, ny=nx,
+               solver_name=f"solver {solver}", case=case, test_case=f"the {case} case",
+               scheme_exact=exact, grid=f"{nx}x{nx}", nx=nx, ny=nx,
                unknowns=nx * nx, h=1.0 / (nx - 1), discretisation_error=error,
-               final_norm=final_norm, converged=converged, inner_setting=inner,
+               linf_error=4 * error, final_norm=final_norm, tolerance=tolerance,
+               converged=converged, inner_setting=inner,
                mean_seconds=1e-7 * nx ** 2, outer_iterations=6 if converged else 100,
                stop_reason="tolerance_reached" if converged else "iteration_bound_reached")
     return row
 
 
-def test_rates_between_refinements_and_errors_at_round_off():
-    second_order = [_row(i, nx, 0.256 / (nx - 1) ** 2) for i, nx in enumerate((9, 17, 33), 1)]
-    roundoff = [_row(i + 3, nx, e, case="linear") for i, (nx, e) in
-                enumerate(((9, 2e-16), (17, 9e-16), (33, 3e-15)), 1)]
-    # An error a few times the iteration error left by the stopping test says nothing either.
-    noisy = [_row(7, 9, 1e-6, case="tol"), _row(8, 17, 3e-9, case="tol", final_norm=1e-10)]
-    [(_, steps)] = results.rate_table(second_order)
-    assert [s[1] for s in steps][1:] == pytest.approx([4.0, 4.0])
-    assert [s[2] for s in steps][1:] == pytest.approx([2.0, 2.0])
-    [(_, steps)] = results.rate_table(roundoff)
-    assert [(s[1], s[2], s[3]) for s in steps] == [(None, None, "at round-off")] * 3
-    [(_, steps)] = results.rate_table(noisy)
-    assert [(s[2], s[3]) for s in steps] == [(None, ""), (None, "at round-off")]
-    fits = {label: (q, note) for label, _, q, _, note in
-            results.series_fits(second_order + roundoff)}
-    assert fits["diffusion MG solver 1"][0] == pytest.approx(2.0)
-    assert fits["linear MG solver 1"] == (None, "error at round-off")
+@pytest.mark.parametrize("errors, extra, ratios, orders, note", [
+    ((0.256 / 64, 0.256 / 256, 0.256 / 1024), {}, [4.0, 4.0], [2.0, 2.0], ""),
+    # A constant-velocity case: the scheme is exact, the error is the iteration error.
+    ((3e-11, 1e-11, 5e-11), {"exact": True}, [], [], "exact for this case"),
+    # An error a few times the tolerance the run stopped at says nothing either.
+    ((2e-9, 9e-10, 3e-10), {"tolerance": 1e-10}, [], [], "at the tolerance"),
+    ((2e-16, 9e-16, 3e-15), {"tolerance": 1e-16, "final_norm": 0.0}, [], [], "at round-off"),
+], ids=["second-order", "exact", "tolerance", "round-off"])
+def test_rates_between_refinements_for_mean_and_maximum(errors, extra, ratios, orders, note):
+    rows = [_row(i, nx, e, **extra) for i, (nx, e) in enumerate(zip((9, 17, 33), errors), 1)]
+    [(label, steps)] = results.rate_table(rows)
+    for column in (1, 2):  # the mean error, then the maximum
+        got = [s[column] for s in steps]
+        assert [r for r, _, _ in got if r is not None] == pytest.approx(ratios)
+        assert [o for _, o, _ in got if o is not None] == pytest.approx(orders)
+        assert {n for _, _, n in got} == {note}
+    [(_, _, q, _, fit_note)] = results.series_fits(rows)
+    assert (q is None) == bool(note) and note in fit_note
 
 
 def test_runs_that_did_not_converge_or_failed_are_not_fitted():
@@ -48,6 +51,20 @@ def test_runs_that_did_not_converge_or_failed_are_not_fitted():
     text = results.summary_text(rows + [failed], "cmd", "title", 1.0, [], planned=7)
     assert "5 runs, 4 ok, 1 not ok (2 of the 7 planned still to run)" in text
     assert "- run 4 (runs/004): iteration_bound_reached, 100 iterations" in text
+
+
+def test_ranking_per_case_and_grid_fastest_first_against_the_slowest():
+    rows = [_row(1, 33, 1e-3, solver=1), _row(2, 33, 1e-3, solver=2),
+            _row(3, 33, 1e-3, solver=3, converged=False), _row(4, 33, 1e-3, solver=1, mode=2),
+            _row(5, 17, 1e-3, solver=1)]  # alone on its grid: nothing to rank
+    rows[0]["mean_seconds"], rows[1]["mean_seconds"], rows[3]["mean_seconds"] = 0.4, 0.1, 0.8
+    [((case, grid), _, entries)] = results.ranking(rows)
+    assert (case, grid) == ("the diffusion case", "33x33")
+    assert [(r["run"], n, x) for r, n, x in entries] == [
+        (2, 1089 / 0.1, 8.0), (1, 1089 / 0.4, 2.0), (4, 1089 / 0.8, 1.0), (3, None, None)]
+    text = results.summary_text(rows, "cmd", "title", 1.0, [])
+    assert "| 1 | multigrid solver 2 | 0.1 | 6 | 0.0167 | 1.09e+04 | 8.00 |" in text
+    assert "| - | multigrid solver 3 | " in text and "did not converge" in text
 
 
 def test_plots_scale_to_many_series_and_cases(tmp_path):
@@ -66,7 +83,7 @@ def test_plots_scale_to_many_series_and_cases(tmp_path):
         assert os.path.getsize(tmp_path / f"{name}.png") > 10000
     fig = plots._xy_plot(rows, "unknowns", "mean_seconds", "p", "N", "t", "title", True)
     visible = [ax for ax in fig.axes if ax.get_visible()]
-    assert [ax.get_title() for ax in visible] == ["test case: rotating", "test case: diffusion"]
+    assert [ax.get_title() for ax in visible] == ["the rotating case", "the diffusion case"]
     [legend] = fig.legends
     labels = [t.get_text() for t in legend.get_texts()]
     assert len(labels) == 13 and labels[-1] == "did not converge (not fitted)"

@@ -2,6 +2,7 @@
 
 import json
 import os
+import re
 import subprocess
 
 import pytest
@@ -15,8 +16,14 @@ MG_EXAMPLE = REPO / "examples" / "multigrid-gs-65"
 SG_EXAMPLE = REPO / "examples" / "single-grid-gs-33"
 
 
+@pytest.fixture(autouse=True)
+def _description(described):
+    global D
+    D = described
+
+
 def plan(base, **axes):
-    return plan_runs(inputs.BaseCase(str(base)), Study(), axes_from_mapping(axes, "test"))
+    return plan_runs(inputs.BaseCase(str(base), D), Study(), axes_from_mapping(axes, "test", D))
 
 
 def test_levels_give_both_modes_the_same_finest_grid():
@@ -50,18 +57,39 @@ def test_settings_a_mode_does_not_have_do_not_multiply_its_runs():
                                         ("45-10", (1, 45, 10)), ("30", (1, 30, 0)),
                                         ("1:45:1000", (1, 45, 1000))])
 def test_case_names(text, case):
-    assert parse_case(text) == case
+    assert parse_case(text, D) == case
 
 
 @pytest.mark.parametrize("axes, message", [
-    ({"case": "45"}, "Peclet code"), ({"case": "45-3"}, "Peclet code"),
-    ({"solver": "sor"}, "not an integer"), ({"mode": "3"}, "above 2"),
-    ({"nx": "17", "levels": "3"}, "not both"), ({"tolerance": "nan"}, "finite"),
-    ({"levels": "4,,5"}, "empty value"), ({"colour": "red"}, "unknown setting"),
+    ({"case": "45"}, "not a test case: give 0, diffusion, 30, 45-0, 45-1"),
+    ({"case": "45-3"}, "not a test case"),
+    ({"solver": "mis"}, "not a solver: give gs (1, Gauss-Seidel), msi (2, MSI), adi (3, ADI), "
+                        "elim (4, Gauss elimination)"),
+    ({"mode": "3"}, "not a run mode: give mg (1, multigrid), sg (2, single grid)"),
+    ({"nx": "17", "levels": "3"}, "not both"), ({"levels": "4,,5"}, "empty value"),
+    ({"colour": "red"}, "unknown setting"),
+    # Numbers are taken as the input files take them: no inf, nan or digit separators.
+    ({"tolerance": "nan"}, "not a number"), ({"gamma": "inf"}, "not a number"),
+    ({"tolerance": "1_0"}, "not a number"), ({"gamma": "1e999"}, "out of the range"),
 ])
 def test_bad_axis_values_are_usage_errors(axes, message):
-    with pytest.raises(UsageError, match=message):
-        axes_from_mapping(axes, "test")
+    with pytest.raises(UsageError, match=re.escape(message)):
+        axes_from_mapping(axes, "test", D)
+
+
+@pytest.mark.parametrize("axes, message", [
+    ({"mode": "mg", "solver": "elim"}, "MG2D_000.ent: solver_kind 4 selects nothing (accepted: 1"),
+    ({"mode": "mg,sg", "solver": "gs,elim"}, "run mg elim rotating 65x65 L6"),
+    ({"case": "1:50:0"}, "flow_angle 50 with peclet_code 0 is not in the velocity table"),
+    ({"case": "1:45:3"}, "flow_angle 45 with peclet_code 3"),
+    ({"case": "3:0:0"}, "problem_kind 3 selects nothing"),
+    ({"init": "7"}, "initial_estimate 7 selects nothing"),
+])
+def test_combinations_that_select_nothing_are_refused_as_strict_runs_would_be(axes, message):
+    with pytest.raises(UsageError, match=re.escape(message)):
+        plan(MG_EXAMPLE, **axes)
+    # Elimination on a single grid selects a solver.
+    assert [r.solver for r in plan(MG_EXAMPLE, mode="sg", solver="elim", levels="3")] == [4]
 
 
 def test_written_run_files_hold_the_planned_settings(build_dir, tmp_path):
@@ -98,14 +126,14 @@ def test_base_case_errors_name_file_line_and_setting(lines, error, tmp_path):
     (tmp_path / "dados1.ent").write_text("\n".join(lines) + "\n")
     (tmp_path / "MG2D_000.ent").write_text((MG_EXAMPLE / "MG2D_000.ent").read_text())
     with pytest.raises(inputs.InputError, match=error):
-        inputs.BaseCase(str(tmp_path))
+        inputs.BaseCase(str(tmp_path), D)
 
 
 def test_base_files_that_are_not_regular_are_refused_unread(tmp_path):
     (tmp_path / "MG2D_000.ent").write_text((MG_EXAMPLE / "MG2D_000.ent").read_text())
     os.mkfifo(tmp_path / "dados1.ent")
     with pytest.raises(inputs.InputError, match="dados1.ent: not a regular file"):
-        inputs.BaseCase(str(tmp_path))
+        inputs.BaseCase(str(tmp_path), D)
 
 
 def test_items_are_found_past_blank_lines_and_edited_in_place(tmp_path):
@@ -127,11 +155,11 @@ def test_study_file_groups_and_defaults(tmp_path):
     path.write_text(json.dumps({"base": str(MG_EXAMPLE), "window": 0.5, "case": "rotating",
                                 "groups": [{"name": "mg", "mode": 1, "levels": [3, 4]},
                                            {"name": "sg", "mode": "sg", "nx": "9"}]}))
-    s = load_study(str(path))
-    runs = plan_runs(inputs.BaseCase(s.base), s, {})
+    s = load_study(str(path), D)
+    runs = plan_runs(inputs.BaseCase(s.base, D), s, {})
     assert s.window == 0.5
     assert [(r.group, r.mode, r.grid_text()) for r in runs] == [
         ("mg", 1, "9x9"), ("mg", 1, "17x17"), ("sg", 2, "9x9")]
     path.write_text('{"groups": [{"levels": [3], "speed": 2}]}')
     with pytest.raises(UsageError, match="unknown setting 'speed'"):
-        load_study(str(path))
+        load_study(str(path), D)

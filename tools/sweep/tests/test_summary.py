@@ -14,29 +14,30 @@ from advdiff2d_sweep.summary import SummaryError, read_summary
 CASES = sorted(p.name for p in GOLDEN.iterdir() if p.is_dir())
 
 
-def _item(folder, setting):
+def _item(folder, setting, described):
     """The integer of a setting in a golden case's own parameter file."""
-    base = inputs.BaseCase(str(folder))
+    base = inputs.BaseCase(str(folder), described)
     mode = base.default_mode()
     return base.integer(mode, setting)
 
 
 @pytest.mark.parametrize("case", CASES)
-def test_program_summary_values_match_the_inputs_of_the_run(case, build_dir, tmp_path):
+def test_program_summary_values_match_the_inputs_of_the_run(case, build_dir, described,
+                                                            tmp_path):
     folder = copy_case(GOLDEN / case, tmp_path / case)
     subprocess.run([build_dir / "advdiff2d", "--no-edit", "--window", "0", "--summary",
                     "s.json"], cwd=folder, check=True, capture_output=True)
     doc = read_summary(folder / "s.json")
     v = summary.values(doc)
-    mode = inputs.BaseCase(str(folder)).default_mode()
+    mode = inputs.BaseCase(str(folder), described).default_mode()
     assert doc["run_mode"] == mode
     if mode == 1:
-        assert v["levels"] == _item(folder, "level_count")
-        assert v["inner_iterations"] == _item(folder, "inner_iterations")
+        assert v["levels"] == _item(folder, "level_count", described)
+        assert v["inner_iterations"] == _item(folder, "inner_iterations", described)
         assert (doc["levels"][-1]["Nx"], doc["levels"][-1]["Ny"]) == (
-            _item(folder, "coarsest_nx"), _item(folder, "coarsest_ny"))
+            _item(folder, "coarsest_nx", described), _item(folder, "coarsest_ny", described))
     else:
-        assert (v["nx"], v["ny"]) == (_item(folder, "Nx"), _item(folder, "Ny"))
+        assert (v["nx"], v["ny"]) == (_item(folder, "Nx", described), _item(folder, "Ny", described))
         assert v["levels"] is None and v["inner_iterations"] == 1
     assert v["unknowns"] == v["nx"] * v["ny"]
     assert v["repetitions"] == 1 and v["seconds_per_run"] == v["elapsed_seconds"]
@@ -85,8 +86,10 @@ REPORT = (GOLDEN / "mg-gs-rotating-L5" / "expected-mg_gs.txt").read_bytes()
     (b'{"format": "advdiff2d-summary", "format_version": 1, "x": NaN}', "NaN is not"),
     (b'{"format": "advdiff2d-summary", "format_version": ' + b"9" * 5000 + b"}",
      "5000 digits"),
+    (b'{"format": "advdiff2d-summary", "format_version": 1, "report_file": "r\\udc80"}',
+     "report_file: holds a lone surrogate"),
 ], ids=["empty", "report", "csv", "latin-1", "deep", "format", "version", "history", "nan",
-        "long-integer"])
+        "long-integer", "surrogate"])
 def test_texts_that_are_not_summaries_are_refused(content, message, tmp_path):
     path = tmp_path / "file.json"
     path.write_bytes(content)

@@ -1,7 +1,10 @@
 """The whole sweep on a tiny study: runs, CSV, plots, exit statuses."""
 
 import csv
+import os
 import subprocess
+import sys
+import warnings
 
 import pytest
 from conftest import REPO, SCRIPT
@@ -14,12 +17,15 @@ PLOTS = ("time_vs_unknowns", "iterations_vs_unknowns", "error_vs_h", "history")
 
 def test_tiny_study_records_every_run_and_draws_the_plots(build_dir, tmp_path):
     out = tmp_path / "out"
-    # Level count 1 is refused by the programs: one run fails and the sweep goes on.
+    (tmp_path / "file").write_text("")
+    # Level count 1 is refused by the programs: one run fails and the sweep goes on. The
+    # plotting library has no writable folder for its cache here, which it warns about.
     done = subprocess.run([SCRIPT, BASE, "-o", out, "--bin-dir", build_dir, "--mode", "1,2",
                            "--levels", "1,3,4", "--window", "0"],
-                          capture_output=True, text=True, timeout=120)
+                          capture_output=True, text=True, timeout=120,
+                          env=dict(os.environ, MPLCONFIGDIR=str(tmp_path / "file" / "x")))
     assert done.returncode == 0, done.stderr
-    assert done.stderr == ""  # quiet when stderr is not a terminal
+    assert done.stderr == ""  # quiet when stderr is not a terminal: errors only
     with open(out / "results.csv", newline="") as f:
         rows = list(csv.DictReader(f))
     got = [(r["mode"], r["grid"], r["levels"], r["status"]) for r in rows]
@@ -64,7 +70,8 @@ def test_runs_that_do_not_converge_are_marked_and_not_fitted(build_dir, tmp_path
     summary = (out / "summary.md").read_text()
     assert "Runs that did not converge (drawn hollow, left out of every fit)" in summary
     # Only the three converged runs are fitted.
-    fits = [line for line in summary.splitlines() if line.startswith("| SG Gauss-Seidel | 3 |")]
+    fits = [line for line in summary.splitlines()
+            if line.startswith("| single grid Gauss-Seidel | 3 |")]
     assert len(fits) == 1
     # --fields: each run's fields file and its picture.
     from advdiff2d_sweep import fields
@@ -98,3 +105,16 @@ def test_exit_statuses(build_dir, tmp_path, capsys):
     assert bad_option.value.code == 2
     errors = [line for line in capsys.readouterr().err.splitlines() if "error:" in line]
     assert len(errors) == 5
+
+
+def test_progress_on_a_terminal_runs_on_through_the_plots(build_dir, tmp_path, capsys,
+                                                          monkeypatch):
+    monkeypatch.setattr(warnings, "showwarning", warnings.showwarning)  # put back afterwards
+    monkeypatch.setattr(sys.stderr, "isatty", lambda: True)
+    assert cli.main([str(BASE), "-o", str(tmp_path / "out"), "--bin-dir", str(build_dir),
+                     "--mode", "mg", "--levels", "3,4", "--window", "0"]) == 0
+    lines = capsys.readouterr().err.splitlines()
+    assert lines[1].startswith("[2/2] mg gs rotating 17x17 L4 ... ok ")
+    assert [line.split(" ... ")[0] for line in lines[2:-1]] == [
+        "loading the plotting library", *[f"plot {name}" for name in PLOTS]]
+    assert lines[-1].startswith("2 runs, 2 ok, 0 not ok")
