@@ -1,6 +1,10 @@
 #include "run/reference_file.hpp"
 
+#include <algorithm>
+#include <array>
+#include <bit>
 #include <charconv>
+#include <cstring>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -13,9 +17,117 @@ namespace advdiff::run {
 
 namespace {
 
+// The longest value "%.16E" writes: "-1.2345678901234567E-308".
+constexpr std::size_t kLongestValue = 24;
+
 std::int64_t node_total(int Nx, int Ny) {
     if (Nx <= 0 || Ny <= 0) return 0;
     return static_cast<std::int64_t>(Nx) * Ny;
+}
+
+// An unsigned 128-bit integer, as much of one as the digits below need.
+struct Wide {
+    std::uint64_t high, low;
+};
+
+Wide wide_product(std::uint64_t a, std::uint64_t b) {
+    const std::uint64_t a0 = a & 0xffffffffu, a1 = a >> 32, b0 = b & 0xffffffffu, b1 = b >> 32;
+    const std::uint64_t p00 = a0 * b0, p01 = a0 * b1, p10 = a1 * b0, p11 = a1 * b1;
+    const std::uint64_t middle = (p00 >> 32) + (p01 & 0xffffffffu) + (p10 & 0xffffffffu);
+    return {p11 + (p01 >> 32) + (p10 >> 32) + (middle >> 32), (middle << 32) | (p00 & 0xffffffffu)};
+}
+
+// 5^k for k = 0 .. 27, the powers below 2^63.
+constexpr auto kPowersOfFive = [] {
+    std::array<std::uint64_t, 28> powers{};
+    powers[0] = 1;
+    for (std::size_t k = 1; k < powers.size(); ++k) powers[k] = powers[k - 1] * 5;
+    return powers;
+}();
+
+constexpr std::uint64_t kTen16 = 10000000000000000u;
+
+// The 17 significant digits of |value| rounded to nearest (ties to even), as an integer in
+// [10^16, 10^17), and the decimal exponent, computed exactly in integers: |value| = m 2^q, and
+// the digits are m 5^k 2^(q + k) for k = 16 - exponent, rounded. Covers the normal values from
+// about 1e-11 to 1e17 (m 5^k within 116 bits, the shift within 1 .. 127); false for the others.
+bool seventeen_digits(double value, std::uint64_t& digits, int& exponent) {
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+    const int biased = static_cast<int>((bits >> 52) & 0x7ff);
+    if (biased == 0 || biased == 0x7ff) return false;
+    const std::uint64_t m = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+    const int q = biased - 1075;
+    // |value| lies in [2^(q + 52), 2^(q + 53)), so its decimal exponent is floor((q + 52) log10 2)
+    // or one more (78913 / 2^18 is log10 2 closely enough for these exponents).
+    const int lower = ((q + 52) * 78913) >> 18;
+    for (int e = lower + 1; e >= lower; --e) {
+        const int k = 16 - e;
+        const int shift = -(q + k);
+        if (k < 0 || k >= static_cast<int>(kPowersOfFive.size()) || shift < 1 || shift > 127) return false;
+        const Wide n = wide_product(m, kPowersOfFive[static_cast<std::size_t>(k)]);
+        // n = whole 2^shift + fraction.
+        Wide whole, fraction, half;
+        if (shift < 64) {
+            whole = {n.high >> shift, (n.low >> shift) | (n.high << (64 - shift))};
+            fraction = {0, n.low & ((std::uint64_t{1} << shift) - 1)};
+            half = {0, std::uint64_t{1} << (shift - 1)};
+        } else {
+            whole = {0, shift == 64 ? n.high : n.high >> (shift - 64)};
+            fraction = {shift == 64 ? 0 : n.high & ((std::uint64_t{1} << (shift - 64)) - 1), n.low};
+            half = shift == 64 ? Wide{0, std::uint64_t{1} << 63} : Wide{std::uint64_t{1} << (shift - 65), 0};
+        }
+        if (whole.high != 0) return false;
+        if (whole.low < kTen16) continue;  // |value| < 10^e: the exponent is one less
+        std::uint64_t d = whole.low;
+        const bool above = fraction.high != half.high ? fraction.high > half.high : fraction.low > half.low;
+        const bool tie = fraction.high == half.high && fraction.low == half.low;
+        if (above || (tie && d % 2 == 1)) ++d;
+        if (d == 10 * kTen16) {
+            d = kTen16;
+            ++e;
+        }
+        digits = d;
+        exponent = e;
+        return true;
+    }
+    return false;
+}
+
+// Writes `value` as printf's "%.16E" does and returns the end: by the exact integer digits above
+// where they apply, by to_chars (the same digits, lower-case letters) elsewhere.
+char* write_value(char* out, double value) {
+    std::uint64_t digits = 0;
+    int exponent = 0;
+    if (!seventeen_digits(value, digits, exponent)) {
+        const auto result = std::to_chars(out, out + kLongestValue, value, std::chars_format::scientific, 16);
+        for (char* c = out; c != result.ptr; ++c)
+            if (*c >= 'a' && *c <= 'z') *c = static_cast<char>(*c - 'a' + 'A');
+        return result.ptr;
+    }
+    if (value < 0.0) *out++ = '-';
+    // The 17 digits as 9 + 8 in 32-bit halves, two at a time.
+    char text[18];
+    auto two_at_a_time = [&](std::uint32_t part, int last, int first) {
+        for (int p = last; p > first + 1; p -= 2) {
+            const std::uint32_t pair = part % 100;
+            part /= 100;
+            text[p] = static_cast<char>('0' + pair % 10);
+            text[p - 1] = static_cast<char>('0' + pair / 10);
+        }
+        if ((last - first) % 2 == 1) text[first + 1] = static_cast<char>('0' + part);
+    };
+    two_at_a_time(static_cast<std::uint32_t>(digits % 100000000u), 17, 9);
+    two_at_a_time(static_cast<std::uint32_t>(digits / 100000000u), 9, 0);
+    *out++ = text[1];
+    *out++ = '.';
+    std::memcpy(out, text + 2, 16);
+    out += 16;
+    *out++ = 'E';
+    *out++ = exponent < 0 ? '-' : '+';
+    const int magnitude = exponent < 0 ? -exponent : exponent;  // below 100 here
+    *out++ = static_cast<char>('0' + magnitude / 10);
+    *out++ = static_cast<char>('0' + magnitude % 10);
+    return out;
 }
 
 }  // namespace
@@ -73,25 +185,35 @@ void write_reference_values(const std::string& path, int Nx, int Ny, std::span<c
     if (static_cast<std::uint64_t>(count) > values.size())
         throw std::invalid_argument("write_reference_values: fewer values than Nx*Ny");
 
-    // "%.16E" per line, without the cost of printf: to_chars gives the same digits and a two-digit
-    // minimum exponent; only the letters differ in case.
-    constexpr std::size_t kLongestLine = 25;  // "-1.2345678901234567E-308\n"
-    constexpr std::size_t kRoom = 32;         // what one to_chars call may use at most
-    std::string bytes(static_cast<std::size_t>(count) * kLongestLine + kRoom, '\0');
+    // "%.16E" per line, without the cost of printf, through a buffer written out whenever it is
+    // nearly full. The array holds the grid row by row and the file lists it column by column: the
+    // values of kColumns columns are copied, a row of them at a time, into `block` (column c at
+    // c * Ny) and written from there, so that the array is read along its rows.
+    constexpr std::size_t kBuffer = std::size_t{1} << 20;
+    constexpr int kColumns = 8;
+    const std::size_t ny = Ny > 0 ? static_cast<std::size_t>(Ny) : 0;
+    const std::unique_ptr<double[]> block(new double[kColumns * ny]);
+    std::string bytes(kBuffer, '\0');
+    char* const full = bytes.data() + kBuffer - (kLongestValue + 1);
     char* out = bytes.data();
-    for (int i = 0; i < Nx; ++i) {
-        for (int j = 0; j < Ny; ++j) {
-            const double value =
-                values[static_cast<std::size_t>(j) * static_cast<std::size_t>(Nx) + static_cast<std::size_t>(i)];
-            const auto result = std::to_chars(out, out + kRoom - 1, value, std::chars_format::scientific, 16);
-            for (char* c = out; c != result.ptr; ++c)
-                if (*c >= 'a' && *c <= 'z') *c = static_cast<char>(*c - 'a' + 'A');
-            out = result.ptr;
+    platform::AtomicFileWriter file(path);
+    for (int first = 0; first < Nx; first += kColumns) {
+        const int columns = std::min(kColumns, Nx - first);
+        for (std::size_t j = 0; j < ny; ++j) {
+            const double* row = values.data() + j * static_cast<std::size_t>(Nx) + static_cast<std::size_t>(first);
+            for (int c = 0; c < columns; ++c) block[static_cast<std::size_t>(c) * ny + j] = row[c];
+        }
+        for (std::size_t k = 0; k < static_cast<std::size_t>(columns) * ny; ++k) {
+            if (out > full) {
+                file.write({bytes.data(), static_cast<std::size_t>(out - bytes.data())});
+                out = bytes.data();
+            }
+            out = write_value(out, block[k]);
             *out++ = '\n';
         }
     }
-    bytes.resize(static_cast<std::size_t>(out - bytes.data()));
-    platform::write_file_atomically(path, bytes);
+    file.write({bytes.data(), static_cast<std::size_t>(out - bytes.data())});
+    file.commit();
 }
 
 }  // namespace advdiff::run

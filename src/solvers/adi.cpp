@@ -1,7 +1,6 @@
-// Alternating-direction line relaxation: each iteration solves every grid row as a tridiagonal
-// system (south and north neighbours from T before the half-sweep), then every grid column (west
-// and east neighbours from the row half-sweep's result), each by the Thomas algorithm: a forward
-// pass leaves T(k) = p(k) T(next) + q(k) on the line, a back substitution solves it.
+// Alternating-direction line relaxation (the iteration: adi_solve in kernels.hpp), each line a
+// tridiagonal system solved by the Thomas algorithm: a forward pass leaves T(k) = p(k) T(next) + q(k)
+// on the line, a back substitution solves it.
 //
 // The plain loops come first. The row half-sweep walks the nodes in the defining order (each row's
 // first node takes p and q of the last node of the row below, whose coefficient aW is zero). The
@@ -78,10 +77,8 @@ void adi_line_factors(const model::StencilView& v, Grid g, AdiLines& lines) {
         f->assign(static_cast<std::size_t>(n), 0.0);
     const ArrayStencil a = array_stencil(v);
     double *p = lines.row_p.data(), *d = lines.row_d.data();
-    d[0] = a.aP[0];
-    p[0] = -a.aE[0] / a.aP[0];
-    for (std::ptrdiff_t k = 1; k < n; ++k) {
-        d[k] = k < nx ? a.aP[k] + a.aW[k] * p[k - 1] : a.aW[k] * p[k - 1] + a.aP[k];
+    for (std::ptrdiff_t k = 0; k < n; ++k) {
+        d[k] = k == 0 ? a.aP[0] : k < nx ? a.aP[k] + a.aW[k] * p[k - 1] : a.aW[k] * p[k - 1] + a.aP[k];
         p[k] = -a.aE[k] / d[k];
     }
     p = lines.column_p.data(), d = lines.column_d.data();
@@ -109,21 +106,21 @@ struct RowPass : BandPass {
     ArrayStencil a;
     const double *f, *t, *d;
     double* q;
-    std::ptrdiff_t nx, stride;  // d of middle row r at d[r * stride + i] (stride 0: rows alike)
-    double divisor(std::ptrdiff_t r, std::ptrdiff_t i) const { return d[nx + (r - 1) * stride + i]; }
+    std::ptrdiff_t nx, stride;  // d of middle row r at d[nx + (r - 1) stride + i] (stride 0: rows alike)
+    // q of position i of row r, the coefficients from `c`, the west node's q taken as `west`.
+    template <class C>
+    double value(const C& c, std::ptrdiff_t r, std::ptrdiff_t i, double west) const {
+        return row_q<kS | kN | kW>(c, f, t, nx, r * nx + i, west, d[nx + (r - 1) * stride + i]);
+    }
     void node(std::ptrdiff_t r, std::ptrdiff_t i) {
         const std::ptrdiff_t k = r * nx + i;
-        if (i == 0) q[k] = row_q<kS | kN | kW>(a, f, t, nx, k, 0.0, divisor(r, i));
-        else if (i == nx - 1) q[k] = row_q<kS | kN | kW>(a, f, t, nx, k, q[k - 1], divisor(r, i));
-        else q[k] = row_q<kS | kN | kW>(interior, f, t, nx, k, q[k - 1], divisor(r, i));
+        if (i == 0) q[k] = value(a, r, i, 0.0);
+        else if (i == nx - 1) q[k] = value(a, r, i, q[k - 1]);
+        else q[k] = value(interior, r, i, q[k - 1]);
     }
-    bool start_holds(std::ptrdiff_t r) {
-        const std::ptrdiff_t k = r * nx;
-        return same_bits(q[k], row_q<kS | kN | kW>(a, f, t, nx, k, q[k - 1], divisor(r, 0)));
-    }
+    bool start_holds(std::ptrdiff_t r) { return same_bits(q[r * nx], value(a, r, 0, q[r * nx - 1])); }
     void row(std::ptrdiff_t r) {
-        for (std::ptrdiff_t i = 0; i < nx; ++i)
-            q[r * nx + i] = row_q<kS | kN | kW>(a, f, t, nx, r * nx + i, q[r * nx + i - 1], divisor(r, i));
+        for (std::ptrdiff_t i = 0; i < nx; ++i) q[r * nx + i] = value(a, r, i, q[r * nx + i - 1]);
     }
 };
 
@@ -162,33 +159,29 @@ void held_iteration(const S& interior, const GridSystem& s, const double* f, dou
     q[0] = row_q<kN>(a, f, t, nx, 0, 0.0, d[0]);
     for (std::ptrdiff_t k = 1; k < nx; ++k) q[k] = row_q<kN | kW>(a, f, t, nx, k, q[k - 1], d[k]);
     const std::ptrdiff_t stride = lines.rows_alike ? 0 : nx;
-    RowPass<S> rows;
-    rows.interior = interior, rows.a = a, rows.f = f, rows.t = t, rows.d = d, rows.q = q, rows.nx = nx;
-    rows.stride = stride;
+    RowPass<S> rows{{}, interior, a, f, t, d, q, nx, stride};
     rows_in_bands(rows, 1, ny - 1, nx, nx);
     for (std::ptrdiff_t k = n - nx; k < n; ++k) q[k] = row_q<kS | kW>(a, f, t, nx, k, q[k - 1], d[k]);
     for (std::ptrdiff_t last = nx - 1; last < n; last += nx) t[last] = q[last];
-    BackRows back;
-    back.p = lines.row_p.data(), back.q = q, back.t = t, back.nx = nx, back.ny = ny, back.stride = stride;
+    BackRows back{{}, lines.row_p.data(), q, t, nx, ny, stride};
     rows_in_bands(back, 0, ny, nx - 1, nx);
 
-    // Column half-sweep, row by row; the interior nodes of the middle rows read `interior`.
+    // Column half-sweep, row by row; the interior nodes of the middle rows read `interior`, and d
+    // and p as the arrays or, where the columns are alike, as the row's one value.
+    auto row_values = [&](const double* x, std::ptrdiff_t begin, bool alike, auto&& body) {
+        if (alike) body(Coefficient<true>{nullptr, x[begin + 1]});
+        else body(Coefficient<false>{x});
+    };
     d = lines.column_d.data();
     q[0] = column_q<kE>(a, f, t, nx, 0, 0.0, d[0]);
     for (std::ptrdiff_t k = 1; k < nx; ++k) q[k] = column_q<kW | kE>(a, f, t, nx, k, 0.0, d[k]);
-    // Interior nodes of a middle row: d from the array, or the row's one value (columns alike).
     for (std::ptrdiff_t begin = nx; begin < n - nx; begin += nx) {
         q[begin] = column_q<kW | kE | kS>(a, f, t, nx, begin, q[begin - nx], d[begin]);
-        if (lines.columns_alike) {
-            const double dr = d[begin + 1];
+        row_values(d, begin, lines.columns_alike, [&](auto dr) {
 #pragma GCC ivdep
             for (std::ptrdiff_t k = begin + 1; k < begin + nx - 1; ++k)
-                q[k] = column_q<kW | kE | kS>(interior, f, t, nx, k, q[k - nx], dr);
-        } else {
-#pragma GCC ivdep
-            for (std::ptrdiff_t k = begin + 1; k < begin + nx - 1; ++k)
-                q[k] = column_q<kW | kE | kS>(interior, f, t, nx, k, q[k - nx], d[k]);
-        }
+                q[k] = column_q<kW | kE | kS>(interior, f, t, nx, k, q[k - nx], dr[k]);
+        });
         const std::ptrdiff_t k = begin + nx - 1;
         q[k] = column_q<kW | kE | kS>(a, f, t, nx, k, q[k - nx], d[k]);
     }
@@ -199,14 +192,10 @@ void held_iteration(const S& interior, const GridSystem& s, const double* f, dou
     for (std::ptrdiff_t begin = n - 2 * nx; begin >= 0; begin -= nx) {
         const std::ptrdiff_t end = begin + nx - 1;
         t[begin] = p[begin] * t[begin + nx] + q[begin];
-        if (begin > 0 && lines.columns_alike) {
-            const double pr = p[begin + 1];
+        row_values(p, begin, begin > 0 && lines.columns_alike, [&](auto pr) {
 #pragma GCC ivdep
-            for (std::ptrdiff_t k = begin + 1; k < end; ++k) t[k] = pr * t[k + nx] + q[k];
-        } else {
-#pragma GCC ivdep
-            for (std::ptrdiff_t k = begin + 1; k < end; ++k) t[k] = p[k] * t[k + nx] + q[k];
-        }
+            for (std::ptrdiff_t k = begin + 1; k < end; ++k) t[k] = pr[k] * t[k + nx] + q[k];
+        });
         if (end > begin) t[end] = p[end] * t[end + nx] + q[end];
     }
 }

@@ -21,34 +21,24 @@
 // the first row where it does not, the band's rows are computed again one after the other (row),
 // each from the true value. Every value is then the one the plain pass computes. Rows left over
 // after the last band also run one after the other.
-//
-// The hooks a pass provides (BandPass has the defaults):
-//   band(r0)          before the steps of rows r0 .. r0+kRows-1
-//   node(r, i)        position i of row r, all rows in flight (i = 0: the link taken as 0)
-//   held(r)           positions [first, end) of row r where held_node(r, i) gives node's bits
-//   held_node(r, i)   node(r, i) from values held as numbers (called for i > 0 only)
-//   step()            after each step: other work to overlap with the band's chains
-//   start_holds(r)    whether row r's start from link 0 equals the start from the true link
-//   row(r)            row r node by node from the true link
-//   done(r0, r1)      rows r0 .. r1-1 are final
 
 #include <algorithm>
 #include <cstddef>
-#include <cstring>
 #include <utility>
 
 namespace advdiff::solvers {
 
-// Bit equality, the test of a row's start.
-inline bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
+// A pass provides node(r, i), position i of row r with all rows in flight (i = 0: the link taken as
+// 0), and row(r), row r node by node from the true link; its other hooks default to these:
 struct BandPass {
-    void band(std::ptrdiff_t) {}
+    void band(std::ptrdiff_t) {}  // before the steps of rows r0 .. r0+kRows-1
+    // Positions [first, end) of row r where held_node(r, i), node(r, i) from values held as numbers
+    // (called for i > 0 only), gives node's bits.
     std::pair<std::ptrdiff_t, std::ptrdiff_t> held(std::ptrdiff_t) const { return {0, 0}; }
     void held_node(std::ptrdiff_t, std::ptrdiff_t) {}
-    void step() {}
-    bool start_holds(std::ptrdiff_t) { return true; }
-    void done(std::ptrdiff_t, std::ptrdiff_t) {}
+    void step() {}  // after each step: other work to overlap with the band's chains
+    bool start_holds(std::ptrdiff_t) { return true; }  // row r's start from link 0 is that from the true link
+    void done(std::ptrdiff_t, std::ptrdiff_t) {}       // rows r0 .. r1-1 are final
 };
 
 // The skew, at least `least`, for rows `stride` doubles apart. The nodes of one step lie

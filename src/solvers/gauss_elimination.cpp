@@ -105,11 +105,9 @@ void gauss_elimination(const EliminationParams& params, const GridSystem& s, std
     }
 
     // Back substitution. Beyond the band the dense sum adds 0 * T(l), which is NaN as soon as
-    // some T(l) there is not finite.
+    // some T(l) there is not finite. Row N has no sum: rhs - 0.0 is rhs, bit for bit.
     std::ptrdiff_t highest_non_finite = -1;
-    T[static_cast<std::size_t>(n - 1)] = rhs[n - 1] / at(n - 1, n - 1);
-    if (!std::isfinite(T[static_cast<std::size_t>(n - 1)])) highest_non_finite = n - 1;
-    for (std::ptrdiff_t k = n - 2; k >= 0; --k) {
+    for (std::ptrdiff_t k = n - 1; k >= 0; --k) {
         double value;
         if (highest_non_finite > k + nx) {
             value = nan;

@@ -1,12 +1,11 @@
-// Point Gauss-Seidel relaxation of the five-point system.
+// Point Gauss-Seidel relaxation of the five-point system, each sweep in the order kernels.hpp gives.
 //
-// The plain loop: node 1 and the rest of the south row, the interior rows one after the other,
-// the north row but its last node and node N, every coefficient from its array. The sweep is
-// defined column by column over the interior; row by row gives the same bits, because every
-// interior node still reads its west and south neighbours after their update in this sweep and its
-// east and north neighbours before it, and the west and east boundary columns are not updated by
-// the pass at all.
+// The plain loop reads every coefficient from its array. The sweep is defined column by column
+// over the interior; row by row gives the same bits, because every interior node still reads its
+// west and south neighbours after their update in this sweep and its east and north neighbours
+// before it, and the west and east boundary columns are not updated by the pass at all.
 
+#include <algorithm>
 #include <cstddef>
 
 #include "solvers/bands.hpp"
@@ -70,26 +69,18 @@ void sweeps(Path path, const S& interior_stencil, const GridSystem& s, int sweep
     // row r for the last time (as south neighbours of row r+1): every node reads exactly the
     // values it reads when the sweeps run one after the other.
     constexpr std::ptrdiff_t kLeadRows = 8;
-    if (path == Path::paired) {
+    if (path == Path::paired && ny >= 3) {  // below 3 rows the second south row reads the first north row
         for (; sweep + 2 <= sweep_count; sweep += 2) {
             south_row(arrays, f, t, nx);
             std::ptrdiff_t first = 1, second = 1;  // next interior row of each sweep
-            bool second_started = false;
             while (first < ny - 1) {
-                const std::ptrdiff_t end = first + kLeadRows < ny - 1 ? first + kLeadRows : ny - 1;
+                const std::ptrdiff_t end = std::min(first + kLeadRows, ny - 1);
                 interior(first, end);
-                first = end;
-                if (!second_started) {  // the first sweep has finished row 1
-                    south_row(arrays, f, t, nx);
-                    second_started = true;
-                }
-                if (first - 1 > second) {
-                    interior(second, first - 1);
-                    second = first - 1;
-                }
+                if (first == 1) south_row(arrays, f, t, nx);  // the first sweep has finished row 1
+                interior(second, end - 1);
+                first = end, second = end - 1;
             }
             north_row(arrays, f, t, nx, n);
-            if (!second_started) south_row(arrays, f, t, nx);
             interior(second, ny - 1);
             north_row(arrays, f, t, nx, n);
         }
@@ -106,15 +97,11 @@ void sweeps(Path path, const S& interior_stencil, const GridSystem& s, int sweep
 void gauss_seidel_sweeps(const GaussSeidelParams& p, const GridSystem& s, std::span<const double> b,
                          std::span<double> T) {
     Path path = p.path;
-    if (path == Path::plain) {
-        sweeps(path, array_stencil(s.view()), s, p.sweep_count, b.data(), T.data());
-        return;
-    }
     // The wavefront takes a quarter to a half of the plain loop's time at every size measured
     // (33 x 33 to 2049 x 2049): the row loop waits for each division before the next node starts.
     if (path == Path::automatic)
         path = s.grid.N() >= kPairedFromNodes && !s.uniform.all() ? Path::paired : Path::banded;
-    with_stencil(s.view(), s.uniform, [&](const auto& stencil) {
+    with_stencil(s.view(), s.uniform_for(path), [&](const auto& stencil) {
         sweeps(path, stencil, s, p.sweep_count, b.data(), T.data());
     });
 }

@@ -74,6 +74,8 @@ struct GridSystem {
     // Derives what solver_kind uses from `coefficients` (filled for grid g).
     void prepare(Grid g, int solver_kind);
     model::StencilView view() const { return model::StencilView(coefficients); }
+    // The values `p` reads as numbers (with_stencil): none for the plain path.
+    UniformInterior uniform_for(Path p) const { return p == Path::plain ? UniformInterior{} : uniform; }
     static std::uint64_t bytes(Grid g, int solver_kind) { return bytes_of(Plan::of(g, solver_kind).system_doubles(g)); }
 };
 

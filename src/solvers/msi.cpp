@@ -2,9 +2,8 @@
 // matrix with partial cancellation (alpha = 0.5, 0 at boundary nodes), used in a
 // residual-correction iteration.
 //
-// The plain loops come first: the factorisation (prepared once per grid), the residual with each
-// node's terms summed S, W, N, P, E (node 1: N, P, E; the rest of the first row W, N, P, E; the
-// last row S, W, P, E; node N W, P, S), the substitutions node by node, the norms.
+// The plain loops come first: the factorisation (prepared once per grid), the residual (its terms'
+// order: msi_residual_value), the substitutions node by node, the norms.
 
 #include <algorithm>
 #include <array>
@@ -85,10 +84,8 @@ namespace {
 // The factors, and the forward substitution's node: w(k) = (((r - L2 w(k-1)) - L3 w(k-Nx+1)) -
 // L4 w(k-Nx)) / L1, from its partial value r - L2 w(k-1).
 struct Factors {
-    const double *L1 = nullptr, *L2 = nullptr, *L3 = nullptr, *L4 = nullptr, *U1 = nullptr, *U2 = nullptr,
-                 *U3 = nullptr;
-    const MsiFactors* f = nullptr;
-    Factors() = default;
+    const double *L1, *L2, *L3, *L4, *U1, *U2, *U3;
+    const MsiFactors* f;
     explicit Factors(const MsiFactors& factors)
         : L1(factors.L1.data()), L2(factors.L2.data()), L3(factors.L3.data()), L4(factors.L4.data()),
           U1(factors.U1.data()), U2(factors.U2.data()), U3(factors.U3.data()), f(&factors) {}
@@ -98,7 +95,6 @@ struct Factors {
     double back(double partial, const double* d, std::ptrdiff_t nx, std::ptrdiff_t k) const {
         return (partial - U2[k] * d[k + nx - 1]) - U3[k] * d[k + nx];
     }
-    // The columns [first, end) of 0-based row `row` that hold the held set (the arrays' doubles).
     std::pair<std::ptrdiff_t, std::ptrdiff_t> held(std::ptrdiff_t row) const {
         return f->held_runs.empty() ? std::pair<std::ptrdiff_t, std::ptrdiff_t>{0, 0} : f->held_runs[row];
     }
@@ -169,21 +165,17 @@ struct ForwardPass : BandPass {
         if constexpr (Norm) sum += v * v;
         return v;
     }
-    void flush() {  // the squares of the residuals in hand
-        if constexpr (Norm) {
-            while (summed < pending) step();
-            if (current)
-                for (std::ptrdiff_t u = 0; u < kRows * nx; ++u) square(current[u]);
-        }
-        current = nullptr;
-        pending = summed = 0;
-    }
-    void band(std::ptrdiff_t row0) {
+    // Sums the squares still pending; the current band's become pending, `next` is the current band.
+    void shift(double* next) {
         while (summed < pending) step();
         previous = current;
         pending = Norm && previous ? kRows * nx : 0;
         summed = 0;
-        current = ring + (current == ring ? kRows * nx : 0);
+        current = next;
+    }
+    void flush() { shift(nullptr), shift(nullptr); }  // every square in hand summed, no band in hand
+    void band(std::ptrdiff_t row0) {
+        shift(ring + (current == ring ? kRows * nx : 0));
         r0 = row0;
         for (int b = 0; b < kRows; ++b) {
             const std::ptrdiff_t begin = (r0 + b) * nx;
@@ -229,11 +221,7 @@ template <int kRows, bool Norm, class S>
 double residual_and_forward(const S& interior, const GridSystem& s, const double* f, const double* t, double* ring,
                             double* w) {
     const std::ptrdiff_t nx = s.grid.Nx, ny = s.grid.Ny, n = s.grid.N();
-    ForwardPass<kRows, S, Norm> pass;
-    pass.interior = interior;
-    pass.a = array_stencil(s.view());
-    pass.F = Factors(s.msi);
-    pass.f = f, pass.t = t, pass.w = w, pass.ring = ring, pass.nx = nx;
+    ForwardPass<kRows, S, Norm> pass{{}, interior, array_stencil(s.view()), Factors(s.msi), f, t, w, ring, nx};
     const ArrayStencil& a = pass.a;
     const Factors& F = pass.F;
     // First row: the terms below node 1 are left out.
@@ -304,10 +292,7 @@ struct BackPass : BandPass {
 template <int kRows>
 void back_substitution(const GridSystem& s, const double* w, double* buffer, double* t) {
     const std::ptrdiff_t nx = s.grid.Nx, ny = s.grid.Ny, n = s.grid.N();
-    BackPass<kRows> pass;
-    pass.F = Factors(s.msi);
-    pass.w = w, pass.buffer = buffer, pass.t = t, pass.nx = nx, pass.ny = ny;
-    pass.low = ny - 1, pass.d = buffer - (ny - 1) * nx;
+    BackPass<kRows> pass{{}, Factors(s.msi), w, buffer, buffer - (ny - 1) * nx, t, nx, ny, ny - 1};
     const Factors& F = pass.F;
     double* d = pass.d;
     // Top row: the terms beyond node N are left out.

@@ -51,15 +51,14 @@ void fas(const S& interior, const GridSystem& s, const double* fine, std::ptrdif
 
 void level_residual(const StencilParams& p, const GridSystem& s, std::span<const double> f,
                     std::span<const double> X, std::span<double> r) {
-    if (p.path == Path::plain) return residual(array_stencil(s.view()), s, f.data(), X.data(), r.data());
-    with_stencil(s.view(), s.uniform, [&](const auto& interior) { residual(interior, s, f.data(), X.data(), r.data()); });
+    with_stencil(s.view(), s.uniform_for(p.path),
+                 [&](const auto& interior) { residual(interior, s, f.data(), X.data(), r.data()); });
 }
 
 void fas_right_hand_side(const StencilParams& p, const GridSystem& s, std::span<const double> fine_residual,
                          std::span<const double> X, std::span<double> f) {
-    const double* fine = fine_residual.data();
-    if (p.path == Path::plain) return fas(array_stencil(s.view()), s, fine, p.fine_nx, X.data(), f.data());
-    with_stencil(s.view(), s.uniform, [&](const auto& interior) { fas(interior, s, fine, p.fine_nx, X.data(), f.data()); });
+    with_stencil(s.view(), s.uniform_for(p.path),
+                 [&](const auto& interior) { fas(interior, s, fine_residual.data(), p.fine_nx, X.data(), f.data()); });
 }
 
 }  // namespace advdiff::solvers

@@ -143,6 +143,38 @@ TEST(ReferenceFileTest, WriteGivesPrintfDigitsAndReadsBackBitIdentical) {
                                      << written.substr(static_cast<std::size_t>(difference.first - written.begin()), 40);
 }
 
+TEST(ReferenceFileTest, WriteGivesPrintfDigitsWhereValuesUsuallyLie) {
+    // Values from 1e-13 to 1e19 (where the writer forms the digits in integers, and either side of
+    // it), each sign; the doubles next to powers of ten; and exact ties at the seventeenth digit,
+    // L / 2^a with L 5^a an eighteen-digit number ending in 5, which round to the even neighbour.
+    std::mt19937_64 random(24680);
+    std::uniform_real_distribution<double> decades(-13.0, 19.0);
+    std::vector<double> values;
+    for (int n = 0; n < 200000; ++n) values.push_back((n % 2 ? -1.0 : 1.0) * std::pow(10.0, decades(random)));
+    for (int e = -13; e <= 18; ++e) {
+        const double p = std::pow(10.0, e);
+        for (const double v : {p, std::nextafter(p, 0.0), std::nextafter(p, 1e300), 9.999999999999999e-1 * p, 5.0 * p})
+            values.push_back(v);
+    }
+    for (int a = 3; a <= 25; ++a) {
+        const double five = std::pow(5.0, a);
+        std::uniform_int_distribution<std::uint64_t> odd(static_cast<std::uint64_t>(1e17 / five) / 2 + 1,
+                                                         static_cast<std::uint64_t>(1e18 / five) / 2 - 1);
+        for (int n = 0; n < 40; ++n) values.push_back(std::ldexp(static_cast<double>(2 * odd(random) + 1), -a));
+    }
+    testing::ScratchFolder folder;
+    write_reference_values(folder / "exata7", 1, static_cast<int>(values.size()), values);
+    const std::string written = testing::ScratchFolder::read(folder / "exata7");
+    std::size_t at = 0;
+    char line[64];
+    for (const double v : values) {
+        const int length = std::snprintf(line, sizeof line, "%.16E\n", v);
+        ASSERT_EQ(written.substr(at, static_cast<std::size_t>(length)), line) << std::hexfloat << v;
+        at += static_cast<std::size_t>(length);
+    }
+    EXPECT_EQ(at, written.size());
+}
+
 // The value the number syntax gives an item (the reader's general way).
 double general_value(const std::string& item) {
     double value = 0.0;

@@ -264,10 +264,11 @@ TEST(ReferenceToolTest, VCycleContractsOnNestedAndNonNestedGrids) {
     }
 }
 
-TEST(ReferenceToolTest, PairedRowSweepsGiveThePlainSweepsBitForBit) {
-    // Odd and even counts of interior rows, a single interior column, uniform and per-node east
-    // and north coefficients; values of every sign and size.
-    for (const GridSize g : {GridSize{9, 7}, GridSize{8, 8}, GridSize{3, 6}, GridSize{17, 4}}) {
+TEST(ReferenceToolTest, PairedRowSweepsGiveThePlainSweepsAndResidualBitForBit) {
+    // Odd and even counts of interior rows, a single interior column or row, uniform and per-node
+    // east and north coefficients; values of every sign and size. The paired sweeps that also form
+    // the residual must give the plain sweeps followed by the plain residual.
+    for (const GridSize g : {GridSize{9, 7}, GridSize{8, 8}, GridSize{3, 6}, GridSize{17, 4}, GridSize{6, 3}}) {
         const std::size_t n = g.nodes();
         std::vector<float> c[6], F(n), start(n);
         for (std::size_t k = 0; k < n; ++k) {
@@ -276,21 +277,24 @@ TEST(ReferenceToolTest, PairedRowSweepsGiveThePlainSweepsBitForBit) {
             F[k] = std::cos(0.7f * x);
             start[k] = std::sin(0.37f * x) * 100.0f;
         }
-        for (const bool uniform : {false, true}) {
-            SCOPED_TRACE(grid_name(g) + (uniform ? ", uniform" : ""));
-            std::vector<float> plain = start, pairs = start;
-            if (uniform) {
-                const LevelEquations<true> a{c[0].data(), c[1].data(), c[2].data(), nullptr, nullptr, c[5].data(), -0.3f, 0.7f};
-                gauss_seidel_plain(a, F.data(), plain.data(), g.nx, g.ny);
-                gauss_seidel_pairs(a, F.data(), pairs.data(), g.nx, g.ny);
-            } else {
-                const LevelEquations<false> a{c[0].data(), c[1].data(), c[2].data(), c[3].data(), c[4].data(),
-                                              c[5].data(), 0.0f, 0.0f};
-                gauss_seidel_plain(a, F.data(), plain.data(), g.nx, g.ny);
-                gauss_seidel_pairs(a, F.data(), pairs.data(), g.nx, g.ny);
-            }
+        auto check = [&](const auto& a) {
+            std::vector<float> plain = start, pairs = start, fused = start, R_plain(n, 7.0f), R_fused(n, 7.0f);
+            gauss_seidel_plain(a, F.data(), plain.data(), g.nx, g.ny);
+            level_residual(a, F.data(), plain.data(), R_plain.data(), g.nx, g.ny);
+            gauss_seidel_pairs(a, F.data(), pairs.data(), g.nx, g.ny);
+            gauss_seidel_pairs(a, F.data(), fused.data(), g.nx, g.ny, R_fused.data());
             EXPECT_NE(plain, start);
             EXPECT_EQ(pairs, plain);
+            EXPECT_EQ(fused, plain);
+            EXPECT_EQ(R_fused, R_plain);
+        };
+        for (const bool uniform : {false, true}) {
+            SCOPED_TRACE(grid_name(g) + (uniform ? ", uniform" : ""));
+            if (uniform)
+                check(LevelEquations<true>{c[0].data(), c[1].data(), c[2].data(), nullptr, nullptr, c[5].data(), -0.3f, 0.7f});
+            else
+                check(LevelEquations<false>{c[0].data(), c[1].data(), c[2].data(), c[3].data(), c[4].data(), c[5].data(),
+                                            0.0f, 0.0f});
         }
     }
 }

@@ -31,18 +31,32 @@ double hypotenuse(double a, double b) {
     return big * std::sqrt(p * p + q * q);
 }
 
-// h[i] = w . v_i for i = 0 .. count - 1, in one pass over w: each sum in the order of dot().
-void dots(std::span<const double> w, const std::vector<Field>& v, int count, double* h) {
+// The passes over the basis go through the nodes in blocks, so that each block of w is read from
+// memory once while the products and updates of every basis vector use it.
+constexpr std::size_t kBlock = 1024;
+
+// w = A z and h[i] = w . v_i for i = 0 .. count - 1, in one pass: the rows of w are formed just
+// ahead of the block of nodes whose products take them, so that w is not read back from memory.
+// Each product keeps dot()'s four running sums over k mod 4 and its order of adding them up.
+void multiply_and_dots(const SystemMatrix& A, std::span<const float> z, std::span<double> w,
+                       const std::vector<Field>& v, int count, double* h) {
     const std::size_t n = w.size();
-    for (int i = 0; i < count; ++i) h[i] = 0.0;
-    // Blocks of nodes, so that w is read once while each product keeps its four running sums.
-    constexpr std::size_t kBlock = 1024;
-    std::vector<double> sums(static_cast<std::size_t>(4 * count), 0.0);
-    const double* x = w.data();
-    std::size_t start = 0;
     const std::size_t whole = n - n % 4;
-    for (; start < whole; start += kBlock) {
+    std::vector<double> sums(static_cast<std::size_t>(4 * count), 0.0);
+    std::size_t formed = 0;  // nodes of w formed so far: whole rows, from the first
+    int next_row = 1;
+    auto form_until = [&](std::size_t end) {
+        if (formed >= end) return;
+        const std::size_t nx = static_cast<std::size_t>(A.Nx);
+        const int last = std::min(A.Ny, next_row + static_cast<int>((end - formed - 1) / nx));
+        multiply_rows(A, z, w, next_row, last);
+        formed += static_cast<std::size_t>(last - next_row + 1) * nx;
+        next_row = last + 1;
+    };
+    const double* x = w.data();
+    for (std::size_t start = 0; start < whole; start += kBlock) {
         const std::size_t end = std::min(whole, start + kBlock);
+        form_until(end);
         for (int i = 0; i < count; ++i) {
             const double* y = v[static_cast<std::size_t>(i)].data();
             double* s = sums.data() + 4 * i;
@@ -56,6 +70,7 @@ void dots(std::span<const double> w, const std::vector<Field>& v, int count, dou
             s[0] = s0, s[1] = s1, s[2] = s2, s[3] = s3;
         }
     }
+    form_until(n);
     for (int i = 0; i < count; ++i) {
         const double* y = v[static_cast<std::size_t>(i)].data();
         double* s = sums.data() + 4 * i;
@@ -64,25 +79,39 @@ void dots(std::span<const double> w, const std::vector<Field>& v, int count, dou
     }
 }
 
-// w := w - sum h_i v_i, the terms of each node subtracted in the order of i.
-void subtract_combination(std::span<double> w, const std::vector<Field>& v, int count, const double* h) {
+// w := w - sum h_i v_i, the terms of each node subtracted in the order of i, in one pass that also
+// returns w . w of the result (in the order of dot()).
+double subtract_combination(std::span<double> w, const std::vector<Field>& v, int count, const double* h) {
     const std::size_t n = w.size();
-    constexpr std::size_t kBlock = 1024;
+    const std::size_t whole = n - n % 4;
     double* x = w.data();
-    for (std::size_t start = 0; start < n; start += kBlock) {
-        const std::size_t end = std::min(n, start + kBlock);
+    auto subtract = [&](std::size_t start, std::size_t end) {
         for (int i = 0; i < count; ++i) {
             const double* y = v[static_cast<std::size_t>(i)].data();
             const double c = h[i];
             for (std::size_t k = start; k < end; ++k) x[k] = x[k] - c * y[k];
         }
+    };
+    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+    for (std::size_t start = 0; start < whole; start += kBlock) {
+        const std::size_t end = std::min(whole, start + kBlock);
+        subtract(start, end);
+        for (std::size_t k = start; k < end; k += 4) {
+            s0 += x[k] * x[k];
+            s1 += x[k + 1] * x[k + 1];
+            s2 += x[k + 2] * x[k + 2];
+            s3 += x[k + 3] * x[k + 3];
+        }
     }
+    subtract(whole, n);
+    for (std::size_t k = whole; k < n; ++k) s0 += x[k] * x[k];
+    return (s0 + s1) + (s2 + s3);
 }
 
 }  // namespace
 
-Gmres::Gmres(std::size_t nodes, int restart)
-    : n_(nodes), restart_(restart), v_(static_cast<std::size_t>(restart) + 1), z_(static_cast<std::size_t>(restart)) {
+Gmres::Gmres(const model::StencilView& a, int Nx, int Ny, int restart)
+    : A_(a, Nx, Ny), n_(GridSize{Nx, Ny}.nodes()), restart_(restart), v_(static_cast<std::size_t>(restart) + 1), z_(static_cast<std::size_t>(restart)) {
     basis(0);
 }
 
@@ -103,8 +132,7 @@ std::span<float> Gmres::preconditioned(int j) {
     return z;
 }
 
-std::span<const double> Gmres::solve(const model::StencilView& a, int Nx, int Ny, Preconditioner& M,
-                                     double tolerance, GmresResult& result,
+std::span<const double> Gmres::solve(Preconditioner& M, double tolerance, GmresResult& result,
                                      const std::function<void(int, double)>& after) {
     const int m = restart_;
     result = {};
@@ -129,14 +157,12 @@ std::span<const double> Gmres::solve(const model::StencilView& a, int Nx, int Ny
         const std::span<float> z = preconditioned(j);
         const std::span<double> w = basis(j + 1);
         M.apply(basis(j), z);
-        multiply(a, Nx, Ny, z, w);
-        // Classical Gram-Schmidt against the basis so far: one pass for all the products, one
-        // for the update; it reads the basis a third as often as modified Gram-Schmidt. What it
-        // loses in orthogonality when the basis grows ill-conditioned only weakens the step, and
-        // the refinement's next residual makes up for it.
-        dots(w, v_, j + 1, &H(0, j));
-        subtract_combination(w, v_, j + 1, &H(0, j));
-        const double norm = std::sqrt(dot(w, w));
+        // Classical Gram-Schmidt against the basis so far: one pass forms A z and all the
+        // products, one makes the update and its norm; it reads the basis a third as often as
+        // modified Gram-Schmidt. What it loses in orthogonality when the basis grows
+        // ill-conditioned only weakens the step, and the refinement's next residual makes up for it.
+        multiply_and_dots(A_, z, w, v_, j + 1, &H(0, j));
+        const double norm = std::sqrt(subtract_combination(w, v_, j + 1, &H(0, j)));
         H(j + 1, j) = norm;
         if (norm > 0.0 && std::isfinite(norm))
             for (double& value : w) value = value / norm;

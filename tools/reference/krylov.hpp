@@ -26,8 +26,9 @@ struct GmresResult {
 
 class Gmres {
 public:
-    // For systems of `nodes` unknowns and at most `restart` iterations per call.
-    Gmres(std::size_t nodes, int restart);
+    // For the system A x = b of `a` on an Nx x Ny grid (kept by reference) and at most `restart`
+    // iterations per call.
+    Gmres(const model::StencilView& a, int Nx, int Ny, int restart);
 
     // Bytes the two bases take at most (they are allocated as the iteration first reaches them).
     static std::uint64_t bytes(const GridSize& g, int restart);
@@ -38,13 +39,14 @@ public:
     // d ~ A^-1 r from d = 0 by at most `restart` iterations, ending once the residual has come
     // down by `tolerance` (or the Krylov space holds the solution). `after` is told the iteration
     // count and the reduction after each iteration. Returns d (valid until the next call).
-    std::span<const double> solve(const model::StencilView& a, int Nx, int Ny, Preconditioner& M, double tolerance,
-                                  GmresResult& result, const std::function<void(int, double)>& after = {});
+    std::span<const double> solve(Preconditioner& M, double tolerance, GmresResult& result,
+                                  const std::function<void(int, double)>& after = {});
 
 private:
     std::span<double> basis(int j);
     std::span<float> preconditioned(int j);
 
+    SystemMatrix A_;
     std::size_t n_;
     int restart_;
     std::vector<Field> v_;               // orthonormal basis of the Krylov space

@@ -47,16 +47,6 @@ double assemble_smoothable(const model::ModelCase& c, const GridSize& g, model::
                    " multigrid level");
 }
 
-// The value every interior node of the grid holds in `a`, if there is one.
-std::optional<double> uniform_interior_value(std::span<const double> a, const GridSize& g) {
-    if (g.nx < 3 || g.ny < 3) return std::nullopt;
-    const double value = a[node(2, 2, g.nx)];
-    for (int j = 2; j <= g.ny - 1; ++j)
-        for (int i = 2; i <= g.nx - 1; ++i)
-            if (!(a[node(i, j, g.nx)] == value)) return std::nullopt;
-    return value;
-}
-
 }  // namespace
 
 std::vector<GridSize> multigrid_levels(int Nx, int Ny) {
@@ -135,8 +125,8 @@ Multigrid::Equations Multigrid::single_precision(const model::StencilView& a, co
     round(a.aP, f.aP);
     f.inverse_diagonal.resize(n);
     for (std::size_t k = 0; k < n; ++k) f.inverse_diagonal[k] = static_cast<float>(1.0 / a.aP[k]);
-    const std::optional<double> east = uniform_interior_value(a.aE, g);
-    const std::optional<double> north = uniform_interior_value(a.aN, g);
+    const std::optional<double> east = uniform_interior_value(a.aE, g.nx, g.ny);
+    const std::optional<double> north = uniform_interior_value(a.aN, g.nx, g.ny);
     f.uniform = east && north;
     if (f.uniform) {
         f.east = static_cast<float>(*east);
@@ -225,12 +215,11 @@ void Multigrid::v_cycle(std::size_t l) {
         boundary(node(1, j, nx));
         boundary(node(nx, j, nx));
     }
-    smooth(level);
-    residual(level);
+    smooth(level, level.r.data());
     restrict_residual(l);
     v_cycle(l + 1);
     prolongate(l);
-    smooth(level);
+    smooth(level, nullptr);
 }
 
 namespace {
@@ -249,15 +238,9 @@ void with_equations(const Multigrid::Equations& a, Kernel&& kernel) {
 
 }  // namespace
 
-void Multigrid::smooth(Level& level) {
+void Multigrid::smooth(Level& level, float* residual) {
     with_equations(level.a, [&](const auto& a) {
-        gauss_seidel_pairs(a, level.rhs.data(), level.e.data(), level.size.nx, level.size.ny);
-    });
-}
-
-void Multigrid::residual(Level& level) {
-    with_equations(level.a, [&](const auto& a) {
-        level_residual(a, level.rhs.data(), level.e.data(), level.r.data(), level.size.nx, level.size.ny);
+        gauss_seidel_pairs(a, level.rhs.data(), level.e.data(), level.size.nx, level.size.ny, residual);
     });
 }
 

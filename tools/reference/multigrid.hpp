@@ -98,8 +98,9 @@ private:
 
     static Equations single_precision(const model::StencilView& a, const GridSize& g);
     void v_cycle(std::size_t l);
-    static void smooth(Level& level);
-    static void residual(Level& level);
+    // A forward and a backward Gauss-Seidel sweep; with `residual`, also the level's residual
+    // after them.
+    static void smooth(Level& level, float* residual);
     void restrict_residual(std::size_t l);
     void prolongate(std::size_t l);
 

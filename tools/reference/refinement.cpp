@@ -55,7 +55,7 @@ RefinementResult refine(const model::StencilView& a, std::span<const double> b, 
     RefinementResult result;
     Field x_lo(n, 0.0);
     start_from_lone_equations(a, b, Nx, Ny, x, x_lo);
-    Gmres gmres(n, options.restart);
+    Gmres gmres(a, Nx, Ny, options.restart);
 
     double previous = std::numeric_limits<double>::infinity();
     int stalled = 0;
@@ -72,7 +72,7 @@ RefinementResult refine(const model::StencilView& a, std::span<const double> b, 
         ++result.steps;
         GmresResult cycle;
         RefinementProgress report{result.steps, result.cycles, 1.0};
-        const std::span<const double> d = gmres.solve(a, Nx, Ny, M, options.tolerance, cycle, [&](int k, double reduction) {
+        const std::span<const double> d = gmres.solve(M, options.tolerance, cycle, [&](int k, double reduction) {
             if (!progress) return;
             report.cycles = result.cycles + k;
             report.residual = reduction * residual;

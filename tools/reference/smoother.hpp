@@ -33,6 +33,14 @@ struct LevelEquations {
         return (((F[k] - aW[k] * X[k - 1]) - (aS[k] * X[k - nx] + N(k) * X[k + nx])) - E(k) * east_value) *
                inverse_diagonal[k];
     }
+    // Node k's residual F - A X.
+    float residual(const float* F, const float* X, std::ptrdiff_t k, std::ptrdiff_t nx) const {
+        return F[k] - ((((aP[k] * X[k] + aW[k] * X[k - 1]) + E(k) * X[k + 1]) + aS[k] * X[k - nx]) + N(k) * X[k + nx]);
+    }
+    // The residuals of the interior nodes of the row that starts at node `row`, into R.
+    void residual_row(const float* F, const float* X, float* R, std::ptrdiff_t row, std::ptrdiff_t nx) const {
+        for (std::ptrdiff_t k = row + 1; k < row + nx - 1; ++k) R[k] = residual(F, X, k, nx);
+    }
 };
 
 // One forward sweep over the interior nodes in node order (i fastest, j outer), then one backward
@@ -49,7 +57,9 @@ void gauss_seidel_plain(const LevelEquations<Uniform>& a, const float* F, float*
     }
 }
 
-// The same two sweeps, two rows at a time: going forward, row j + 1 follows row j one node
+// The same two sweeps, two rows at a time (and, when R is given, R = F - A X of the result, as
+// level_residual forms it, each row as soon as its neighbours are final, while they are still in
+// cache): going forward, row j + 1 follows row j one node
 // behind, so each of its nodes finds its south and west neighbours new and its east neighbour
 // old, and each node of row j finds its north neighbour still old, exactly as in node order;
 // going backward, row j - 1 follows row j one node behind. Every node gets the value of the plain
@@ -57,7 +67,7 @@ void gauss_seidel_plain(const LevelEquations<Uniform>& a, const float* F, float*
 // value stays in a register for the next node.
 template <bool Uniform>
 void gauss_seidel_pairs(const LevelEquations<Uniform>& equations, const float* F, float* X, std::ptrdiff_t nx,
-                        int ny) {
+                        int ny, float* R = nullptr) {
     if (nx < 3) return;
     const LevelEquations<Uniform> a = equations;  // a local copy: stores to X cannot change it
     int j = 2;
@@ -82,6 +92,13 @@ void gauss_seidel_pairs(const LevelEquations<Uniform>& equations, const float* F
             X[k] = west;
         }
     }
+    // Once the backward sweep has finished the rows from `lowest` up, the rows above `lowest` have
+    // final neighbours: their residuals are formed, from the highest one still pending down.
+    int pending = ny - 1;
+    auto residuals_above = [&](int lowest) {
+        if (R == nullptr) return;
+        for (; pending > lowest; --pending) a.residual_row(F, X, R, static_cast<std::ptrdiff_t>(pending - 1) * nx, nx);
+    };
     j = ny - 1;
     for (; j - 1 >= 2; j -= 2) {
         const std::ptrdiff_t high = static_cast<std::ptrdiff_t>(j - 1) * nx, low = high - nx;
@@ -95,6 +112,7 @@ void gauss_seidel_pairs(const LevelEquations<Uniform>& equations, const float* F
             X[low + i + 1] = east_low;
         }
         X[low + 1] = a.backward(F, X, low + 1, nx, east_low);
+        residuals_above(j - 1);
     }
     if (j == 2) {
         const std::ptrdiff_t row = nx;
@@ -104,18 +122,14 @@ void gauss_seidel_pairs(const LevelEquations<Uniform>& equations, const float* F
             X[k] = east;
         }
     }
+    residuals_above(1);
 }
 
 // R = F - A X over the interior nodes; boundary entries of R are left as they are.
 template <bool Uniform>
 void level_residual(const LevelEquations<Uniform>& a, const float* F, const float* X, float* R, std::ptrdiff_t nx,
                     int ny) {
-    for (int j = 2; j <= ny - 1; ++j) {
-        const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(j - 1) * nx;
-        for (std::ptrdiff_t k = row + 1; k < row + nx - 1; ++k)
-            R[k] = F[k] - ((((a.aP[k] * X[k] + a.aW[k] * X[k - 1]) + a.E(k) * X[k + 1]) + a.aS[k] * X[k - nx]) +
-                           a.N(k) * X[k + nx]);
-    }
+    for (int j = 2; j <= ny - 1; ++j) a.residual_row(F, X, R, static_cast<std::ptrdiff_t>(j - 1) * nx, nx);
 }
 
 }  // namespace advdiff::reference

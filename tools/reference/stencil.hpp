@@ -55,14 +55,26 @@ inline double max_magnitude(double norm, double value) {
 // Largest magnitude of a field (NaN if it holds one).
 double max_norm(std::span<const double> v);
 
-// y = A x over every node (boundary rows included), for x in single precision (the corrections
-// that the multigrid gives), every product and sum in double.
-void multiply(const model::StencilView& a, int Nx, int Ny, std::span<const float> x, std::span<double> y);
+// The five-point system of one grid as the Krylov iteration multiplies by it: where every interior
+// node has the same east and north coefficients (diffusion alone), they are kept as one value
+// each, and a product reads two arrays fewer.
+struct SystemMatrix {
+    model::StencilView a;
+    int Nx, Ny;
+    std::optional<double> east, north;  // both or neither
+
+    SystemMatrix(const model::StencilView& a, int Nx, int Ny);
+};
+
+// y = A x on the rows first .. last (1-based) of the grid (boundary rows included), for x in
+// single precision (the corrections that the multigrid gives), every product and sum in double,
+// in the order aP, aW, aE, aS, aN.
+void multiply_rows(const SystemMatrix& A, std::span<const float> x, std::span<double> y, int first, int last);
 
 // r = b - A (x_hi + x_lo) over every node, each row summed with twice the precision of a double
 // (error-free products and sums), then rounded once: r is the residual of the unevaluated sum
-// x_hi + x_lo to within about one rounding of r itself. `r` may be empty when only the norm is
-// wanted. Returns max |r| (NaN if a row gives NaN).
+// x_hi + x_lo to within about one rounding of r itself. `x_lo` may be empty (x_hi alone), `r`
+// when only the norm is wanted. Returns max |r| (NaN if a row gives NaN).
 double exact_residual(const model::StencilView& a, std::span<const double> b, int Nx, int Ny,
                       std::span<const double> x_hi, std::span<const double> x_lo, std::span<double> r);
 
@@ -80,5 +92,9 @@ struct NodeIndex {
     int j;
 };
 std::optional<NodeIndex> first_unsmoothable_node(const model::StencilView& a, int Nx, int Ny);
+
+// The value that every interior node of an Nx x Ny grid holds in `a`, bit for bit, if there is one
+// (and the grid has interior nodes): a kernel may then read that value instead of the array.
+std::optional<double> uniform_interior_value(std::span<const double> a, int Nx, int Ny);
 
 }  // namespace advdiff::reference

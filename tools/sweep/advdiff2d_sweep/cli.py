@@ -358,7 +358,14 @@ class Interrupted(KeyboardInterrupt):
         self.status = 128 + signum
 
 
+# The signals taken. The exception a handler raises is lost when the handler happens to run inside
+# a finaliser (Python prints "Exception ignored" and goes on): the sweep then stops at the next
+# finished run, and its status still says it was interrupted.
+_received = []
+
+
 def _on_signal(signum, frame):
+    _received.append(signum)
     raise Interrupted(signum)
 
 
@@ -513,7 +520,10 @@ def main(argv=None):
         _note(executor.notes[0].rstrip("."))
     one_by_one = isinstance(executor, cluster.Sequential)
     status = 0
-    previous = signal.signal(signal.SIGTERM, _on_signal)
+    del _received[:]
+    previous = {signal.SIGTERM: signal.signal(signal.SIGTERM, _on_signal)}
+    if signal.getsignal(signal.SIGINT) is signal.default_int_handler:  # not where it is ignored
+        previous[signal.SIGINT] = signal.signal(signal.SIGINT, _on_signal)
     try:
         try:
             with stack, contextlib.closing(executor.results(
@@ -524,6 +534,8 @@ def main(argv=None):
                         progress.begin(runs[i])
                     progress.end(row["status"] if row["status"] == "ok"
                                  else f"{row['status']}: {row['error']}", row["wall_seconds"])
+                    if _received:
+                        raise Interrupted(_received[0])
         except KeyboardInterrupt as e:
             status = getattr(e, "status", 130)
             progress.note("interrupted")
@@ -534,9 +546,10 @@ def main(argv=None):
     except OSError as e:
         return _fail(1, f"{e.filename}: {e.strerror}")
     finally:
-        signal.signal(signal.SIGTERM, previous)
+        for signum, handler in previous.items():
+            signal.signal(signum, handler)
         lock.__exit__()
-    return status
+    return status or (128 + _received[0] if _received else 0)
 
 
 def _note(text):
