@@ -359,14 +359,20 @@ class Interrupted(KeyboardInterrupt):
 
 
 # The signals taken. The exception a handler raises is lost when the handler happens to run inside
-# a finaliser (Python prints "Exception ignored" and goes on): the sweep then stops at the next
-# finished run, and its status still says it was interrupted.
+# a callback whose exceptions Python reports and ignores (the fork hooks around starting a program
+# are one): the sweep then stops at the next finished run, its status still says it was
+# interrupted, and the lost exception is not printed as a traceback.
 _received = []
 
 
 def _on_signal(signum, frame):
     _received.append(signum)
     raise Interrupted(signum)
+
+
+def _unraisable(info):
+    if not isinstance(info.exc_value, Interrupted):
+        sys.__unraisablehook__(info)
 
 
 def _settings(args, d):
@@ -524,6 +530,7 @@ def main(argv=None):
     previous = {signal.SIGTERM: signal.signal(signal.SIGTERM, _on_signal)}
     if signal.getsignal(signal.SIGINT) is signal.default_int_handler:  # not where it is ignored
         previous[signal.SIGINT] = signal.signal(signal.SIGINT, _on_signal)
+    sys.unraisablehook = _unraisable
     try:
         try:
             with stack, contextlib.closing(executor.results(
@@ -548,6 +555,7 @@ def main(argv=None):
     finally:
         for signum, handler in previous.items():
             signal.signal(signum, handler)
+        sys.unraisablehook = sys.__unraisablehook__
         lock.__exit__()
     return status or (128 + _received[0] if _received else 0)
 
