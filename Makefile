@@ -1,14 +1,17 @@
 # Wraps the CMake build. `make` builds, `make run` runs a bundled example, `make test` runs every
 # test, `make study` runs the bundled parameter study, `make bench` runs the benchmarks,
-# `make man-pages` makes the manual page of the input files.
+# `make man-pages` makes the manual page of the input files, `make windows` cross-builds the
+# Windows programs and packs their zip.
 BUILD_DIR ?= build
 JOBS ?= 2
 EXAMPLE ?= multigrid-gs-65
 WINDOW ?= 10
 CMAKE_FLAGS ?=
 STUDY_FLAGS ?=
+WINDOWS_BUILD_DIR ?= build-windows
+WINDOWS_TOOLCHAIN ?= cmake/mingw-w64-x86_64.cmake
 
-.PHONY: all build programs run man-pages test bench study clean
+.PHONY: all build programs run man-pages test bench study windows clean
 
 all: build
 
@@ -46,6 +49,14 @@ bench:
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DADVDIFF_BENCH=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD_DIR) -j$(JOBS)
 	@bash scripts/run_bench.sh $(BUILD_DIR)
+
+# The 64-bit Windows programs, cross-built with mingw-w64, and the zip of what a Windows user
+# needs: $(WINDOWS_BUILD_DIR)/advdiff2d-<version>-windows-x86_64.zip. The 32-bit programs:
+# WINDOWS_TOOLCHAIN=cmake/mingw-w64-i686.cmake WINDOWS_BUILD_DIR=build-windows32.
+windows:
+	cmake -S . -B $(WINDOWS_BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=$(WINDOWS_TOOLCHAIN) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build $(WINDOWS_BUILD_DIR) -j$(JOBS) --target advdiff2d_programs
+	@bash scripts/windows_package.sh $(WINDOWS_BUILD_DIR)
 
 clean:
 	rm -rf $(BUILD_DIR)

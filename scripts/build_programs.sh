@@ -10,7 +10,7 @@ mkdir -p "$build"
 log=$build/build.log
 printf 'building advdiff2d and advdiff2d-reference in %s (log: %s) ... ' "$build" "$log"
 if { [[ -f $build/CMakeCache.txt ]] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release "$@"; } >"$log" 2>&1 &&
-   cmake --build "$build" -j"$jobs" --target advdiff2d advdiff2d-reference >>"$log" 2>&1; then
+   cmake --build "$build" -j"$jobs" --target advdiff2d_programs >>"$log" 2>&1; then
   echo done
 else
   echo failed

@@ -1,13 +1,8 @@
 #include "platform/file_reader.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
-#include "state/run_error.hpp"
+#include "platform/internals.hpp"
 
 namespace advdiff::platform {
 
@@ -17,28 +12,10 @@ FileReader::FileReader(const std::string& path, const std::string& display_name,
       buffer_(new char[capacity_]),  // before the open, so that nothing can throw with it open
       begin_(buffer_.get()),
       end_(buffer_.get()) {
-    auto fail = [&](const std::string& message) {
-        if (fd_ >= 0) close(fd_);
-        throw RunError(display_name_, 0, "", message);
-    };
-    // O_NONBLOCK keeps a FIFO without a writer from blocking the open; such files are refused
-    // below anyway.
-    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd_ < 0) {
-        const int error = errno;
-        if (error == ENOENT || error == ENOTDIR) fail("no such file");
-        if (error == EISDIR) fail("is a directory, not a file");
-        fail(std::string("cannot be read: ") + std::strerror(error));
-    }
-    struct stat info {};
-    if (fstat(fd_, &info) != 0) fail(std::string("cannot be read: ") + std::strerror(errno));
-    if (S_ISDIR(info.st_mode)) fail("is a directory, not a file");
-    if (!S_ISREG(info.st_mode)) fail("cannot be read: not a regular file");
+    file_ = detail::open_for_reading(path, display_name_);
 }
 
-FileReader::~FileReader() {
-    if (fd_ >= 0) close(fd_);
-}
+FileReader::~FileReader() { detail::close_file(file_); }
 
 const char* FileReader::refill(const char* from, std::size_t want) {
     if (want > capacity_) want = capacity_;
@@ -48,17 +25,13 @@ const char* FileReader::refill(const char* from, std::size_t want) {
     if (from != base) std::memmove(base, from, kept);
     std::size_t filled = kept;
     while (filled < want && !eof_) {
-        const ssize_t got = read(fd_, base + filled, capacity_ - filled);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            throw RunError(display_name_, 0, "", std::string("cannot be read: ") + std::strerror(errno));
-        }
+        const std::size_t got = detail::read_some(file_, base + filled, capacity_ - filled, display_name_);
         if (got == 0) {
             eof_ = true;
             break;
         }
-        filled += static_cast<std::size_t>(got);
-        bytes_read_ += static_cast<std::size_t>(got);
+        filled += got;
+        bytes_read_ += got;
         last_byte_ = base[filled - 1];
     }
     begin_ = base;

@@ -3,6 +3,7 @@
 // reader takes does not depend on the length of the file.
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -36,7 +37,7 @@ public:
 
 private:
     std::string display_name_;
-    int fd_ = -1;
+    std::intptr_t file_ = -1;  // detail::NativeFile
     std::size_t capacity_;
     std::unique_ptr<char[]> buffer_;  // written by read() before it is read
     const char* begin_;

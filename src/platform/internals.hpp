@@ -1,12 +1,13 @@
 #pragma once
-// Pieces of the platform layer that the public headers do not offer but that the tests exercise
-// directly: a clock with its own start instant, the building of the editor's argument list and
-// the starting of a program without a shell.
+// Pieces of the platform layer that the public headers do not offer: a clock with its own start
+// instant, the building of the editor's argument list and the starting of a program without a
+// shell (which the tests exercise directly), and the few calls on an open file that the shared
+// reader needs from each system. The same interface on every system; what only one system has is
+// in posix/internals.hpp or windows/internals.hpp.
 
-#include <csignal>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,35 +31,25 @@ private:
 std::vector<std::string> editor_command(const char* visual, const char* editor,
                                         const std::string& path);
 
-// Starts argv[0] (looked up in PATH when it has no slash) with the given arguments, no shell in
-// between, and waits until it ends. SIGINT and SIGQUIT are ignored by this process meanwhile, as
-// the terminal sends them to the program in the foreground too. Returns the program's exit status,
-// or -1 when it could not be started or ended by a signal. Never throws for a failed start.
+// Starts argv[0] (looked up in PATH when it names no folder) with the given arguments, no shell
+// in between, each argument reaching the program as one, and waits until it ends. An interrupt
+// typed meanwhile (Ctrl-C) does not end this process, as the terminal sends it to the program in
+// the foreground too. Returns the program's exit status, or -1 when it could not be started or
+// was ended by a signal. Never throws for a failed start.
 int run_and_wait(const std::vector<std::string>& argv);
 
-// Holds the signals of install_interrupt_handlers() back for its lifetime, so that creating or
-// renaming a temporary file and its registration with the handlers happen as one step for them.
-class InterruptsBlocked {
-public:
-    InterruptsBlocked();
-    ~InterruptsBlocked();
-    InterruptsBlocked(const InterruptsBlocked&) = delete;
-    InterruptsBlocked& operator=(const InterruptsBlocked&) = delete;
+// A file open for reading: a descriptor on POSIX, a handle on Windows.
+using NativeFile = std::intptr_t;
 
-private:
-    sigset_t previous_{};
-    bool blocked_ = false;
-};
+// Opens the regular file `path` for reading without blocking (a FIFO without a writer) and
+// without creating anything. Throws RunError(display_name, 0, "", ...): "no such file", "is a
+// directory, not a file", "cannot be read: not a regular file" or "cannot be read: <reason>".
+NativeFile open_for_reading(const std::string& path, const std::string& display_name);
 
-// Headroom under the cgroup memory limits of this process, read from the files below `root` ("" for
-// the real system; tests pass a folder that mimics /proc/self/cgroup, /proc/self/mountinfo and the
-// cgroup file systems): the smallest limit minus usage of the process's group and of every group
-// above it, inactive page cache counted as free. Empty when no group sets a limit or nothing can
-// be read.
-std::optional<std::uint64_t> cgroup_memory_headroom(const std::string& root);
+// Reads up to `capacity` bytes into `into`; 0 at the end of the file. Throws RunError
+// (display_name, 0, "", "cannot be read: <reason>") on a failed read.
+std::size_t read_some(NativeFile file, char* into, std::size_t capacity, const std::string& display_name);
 
-// Adds to `set` the signals that install_interrupt_handlers() set to ignored although they were at
-// their default action (SIGXFSZ): a program started from this one gets their default back.
-void add_signals_ignored_here(sigset_t& set);
+void close_file(NativeFile file) noexcept;
 
 }  // namespace advdiff::platform::detail

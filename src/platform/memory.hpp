@@ -7,11 +7,14 @@
 
 namespace advdiff::platform {
 
-// The memory this process may still take, and what sets that bound: the smallest of the machine's
-// available memory (MemAvailable), the headroom under the memory limit of the process's cgroup
-// (cgroup v2 memory.max, v1 memory.limit_in_bytes, of its own group and every group above it;
-// reclaimable page cache counted as free), and the headroom under the address-space and data-size
-// limits (ulimit -v, ulimit -d). Empty when no figure can be read at all.
+// The memory this process may still take, and what sets that bound, the smallest of:
+// POSIX: the machine's available memory (MemAvailable), the headroom under the memory limit of the
+// process's cgroup (cgroup v2 memory.max, v1 memory.limit_in_bytes, of its own group and every
+// group above it; reclaimable page cache counted as free), and the headroom under the
+// address-space and data-size limits (ulimit -v, ulimit -d).
+// Windows: the available physical memory, the process's free address space, and the headroom
+// under the memory limits of its job object (for the process and for the whole job).
+// Empty when no figure can be read at all.
 struct MemoryBudget {
     std::uint64_t bytes = 0;
     std::string bound;  // "the machine's available memory", "the cgroup's memory limit", ...
@@ -32,13 +35,14 @@ void require_memory(std::uint64_t bytes_needed, const std::string& what, const s
 
 // Makes the allocator keep the memory a repetition frees for the next one (no return to the
 // system, no fresh mappings): every repetition allocates the same arrays again, and fresh pages
-// would cost a page fault each on first touch.
+// would cost a page fault each on first touch. (glibc; nothing to do on Windows.)
 void keep_freed_memory_for_reuse();
 
 // Prepares the heap for a run that will allocate about `bytes` in all: the memory is reserved at
 // once and the system is asked to back it with huge pages, so that first touching a large grid's
 // arrays costs a few thousand page faults instead of hundreds of thousands. Requires
-// keep_freed_memory_for_reuse() first; does nothing for small runs or where it is not supported.
+// keep_freed_memory_for_reuse() first; does nothing for small runs or where it is not supported
+// (Windows, where large pages need a privilege).
 void prepare_heap(std::uint64_t bytes);
 
 // Human-readable byte count: "812 MiB", "12.4 GiB".

@@ -2,6 +2,7 @@
 // Text files: whole-file reading, atomic replacement, output-name checks, ISO 8859-1 text.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,9 +20,10 @@ void check_readable_file(const std::string& path, const std::string& display_nam
 
 // A file written in pieces and put in place only when complete: the pieces go to a temporary file
 // in the same folder, registered with the interrupt handlers (signals.hpp), which remove it, and
-// commit() renames it into place, so that a failure never leaves a half-written file and never
-// destroys the previous one. Every failure throws RunError(path, 0, "", "cannot be written: ...")
-// after removing the temporary file; a writer destroyed before commit() removes it too.
+// commit() renames it into place (rename; MoveFileExW replacing the existing file on Windows), so
+// that a failure never leaves a half-written file and never destroys the previous one. Every
+// failure throws RunError(path, 0, "", "cannot be written: ...") after removing the temporary file;
+// a writer destroyed before commit() removes it too.
 class AtomicFileWriter {
 public:
     explicit AtomicFileWriter(std::string path);
@@ -39,8 +41,8 @@ private:
     [[noreturn]] void fail(const std::string& why) const;
 
     std::string path_;
-    std::string temporary_;  // empty once renamed or removed
-    int fd_ = -1;
+    std::string temporary_;      // empty once renamed or removed
+    std::intptr_t file_ = -1;    // the temporary file: a descriptor on POSIX, a handle on Windows
 };
 
 // Replaces the file `path` with `bytes` through an AtomicFileWriter.
@@ -59,7 +61,10 @@ struct ProtectedFile {
 // folder exists and a file can be created there; its last part and the whole name are no longer
 // than the folder's file system and the system take; and no link on the way to it is one the
 // system keeps for a process (/dev/stdout, /proc/self/fd/1: the program's own streams, which an
-// atomic write would replace rather than write into). Leaves no file behind. Throws
+// atomic write would replace rather than write into). On Windows also: the name is one Windows
+// keeps as written (no device such as CON or NUL, no name part ending in a dot or a blank, no ':'
+// but a drive's, none of ? * < > " |), and an existing file is neither read-only nor held open by
+// another program, either of which would stop the final rename. Leaves no file behind. Throws
 // RunError(display_name, line, setting, ...) naming what is wrong otherwise.
 void check_output_target(const std::string& path, const std::vector<ProtectedFile>& protected_files,
                          const std::string& display_name, long line, const std::string& setting);

@@ -2,9 +2,9 @@
 
 #include <cerrno>
 #include <cmath>
-#include <csignal>
 #include <cstring>
 
+#include "platform/console.hpp"
 #include "run/item_scanner.hpp"
 
 namespace advdiff::run {
@@ -17,14 +17,14 @@ const AcceptedOption* find_accepted(std::string_view name, std::span<const Accep
     return nullptr;
 }
 
-extern "C" void ignore_signal(int) {}
-
 }  // namespace
 
-std::vector<GivenOption> parse_command_line(int argc, const char* const* argv, std::span<const AcceptedOption> accepted_options) {
+std::vector<GivenOption> parse_command_line(std::span<const std::string> arguments,
+                                            std::span<const AcceptedOption> accepted_options) {
     std::vector<GivenOption> given;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
+    const std::size_t count = arguments.size();
+    for (std::size_t i = 1; i < count; ++i) {
+        const std::string_view arg = arguments[i];
         const std::size_t equals = arg.starts_with("--") ? arg.find('=') : std::string_view::npos;
         const std::string_view name = arg.substr(0, equals);
         const AcceptedOption* known = find_accepted(name, accepted_options);
@@ -40,10 +40,10 @@ std::vector<GivenOption> parse_command_line(int argc, const char* const* argv, s
             if (equals != std::string_view::npos) {
                 option.value = arg.substr(equals + 1);
             } else {
-                if (i + 1 >= argc)
+                if (i + 1 >= count)
                     throw UsageError(std::string(known->name) + " needs a value: " + std::string(known->name) + " " +
                                      std::string(known->value_name));
-                option.value = argv[++i];
+                option.value = arguments[++i];
             }
             if (option.value.empty())
                 throw UsageError(std::string(known->name) + " needs a value: " + std::string(known->name) + " " +
@@ -73,25 +73,28 @@ double parse_seconds(const GivenOption& option) {
     return seconds;
 }
 
-void survive_broken_pipes() {
-    struct sigaction previous {};
-    if (sigaction(SIGPIPE, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) return;
-    struct sigaction action {};
-    action.sa_handler = ignore_signal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGPIPE, &action, nullptr);
-}
-
 int finish_standard_output(const char* program, int status) {
     errno = 0;
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
         const int error = errno;
-        std::fprintf(stderr, "%s: error: standard output: %s\n", program,
-                     error != 0 ? std::strerror(error) : "write failed");
+        print_error_line(program, std::string("standard output: ") + (error != 0 ? std::strerror(error) : "write failed"));
         return 1;
     }
     return status;
+}
+
+void print_error_line(const char* program, std::string_view message) {
+    std::string line = program;
+    line += ": error: ";
+    line += printable(message);
+    line += '\n';
+    platform::write_to_standard_error(line);
+}
+
+int usage_error(const char* program, const std::string& message, const char* usage) {
+    print_error_line(program, message);
+    platform::write_to_standard_error(std::string(usage) + "\n");
+    return 2;
 }
 
 }  // namespace advdiff::run

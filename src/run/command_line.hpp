@@ -37,10 +37,11 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Reads argv[1..] against `accepted_options`, in order. An option that takes a value accepts it as the next
+// Reads the arguments after the program's name (platform::program_arguments) against `accepted_options`, in order. An option that takes a value accepts it as the next
 // argument ("--window 5") or after '=' ("--window=5"); a flag accepts no value. Throws UsageError
 // for an unknown argument, a missing or empty value, or a value given to a flag.
-std::vector<GivenOption> parse_command_line(int argc, const char* const* argv, std::span<const AcceptedOption> accepted_options);
+std::vector<GivenOption> parse_command_line(std::span<const std::string> arguments,
+                                            std::span<const AcceptedOption> accepted_options);
 
 // `value` when it is one of `accepted`; otherwise UsageError listing the accepted values.
 std::string_view choose_value(const GivenOption& option, std::initializer_list<std::string_view> accepted);
@@ -48,11 +49,6 @@ std::string_view choose_value(const GivenOption& option, std::initializer_list<s
 // A length of time in seconds in the number syntax of the input files (digits with an optional
 // point and exponent; no hexadecimal, no inf or nan), finite and not negative. Throws UsageError.
 double parse_seconds(const GivenOption& option);
-
-// Keeps a write to a closed pipe (a reader that has gone) from ending the process by signal: the
-// write then fails with EPIPE and the program ends with its own exit status. A caught signal goes
-// back to its default action in a program this one starts, unlike an ignored one.
-void survive_broken_pipes();
 
 // Flushes standard output; a write that was lost (a full disk, a closed pipe) is an error line on
 // stderr and exit status 1. Returns the exit status `status` otherwise.
@@ -68,8 +64,12 @@ std::optional<int> answer_help_or_version(const GivenOption& option, const char*
     return finish_standard_output(program);
 }
 
-// Runs `body`; a failure becomes one line "<program>: error: <what>" on stderr and exit status 1,
-// its text made printable() whatever it holds (a file name with a newline or an escape sequence).
+// Writes "<program>: error: <message>" and a line end on standard error, the message made
+// printable() whatever it holds (a file name with a newline or an escape sequence).
+void print_error_line(const char* program, std::string_view message);
+
+// Runs `body`; a failure becomes one line "<program>: error: <what>" on stderr (print_error_line)
+// and exit status 1.
 // Otherwise the exit status is what `body` returns, or 0.
 template <typename Body>
 int run_reporting_errors(const char* program, Body&& body) {
@@ -81,19 +81,16 @@ int run_reporting_errors(const char* program, Body&& body) {
             return body();
         }
     } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "%s: error: out of memory\n", program);
+        print_error_line(program, "out of memory");
     } catch (const std::exception& e) {  // RunError and anything unforeseen
-        std::fprintf(stderr, "%s: error: %s\n", program, printable(e.what()).c_str());
+        print_error_line(program, e.what());
     } catch (...) {
-        std::fprintf(stderr, "%s: error: unexpected failure\n", program);
+        print_error_line(program, "unexpected failure");
     }
     return 1;
 }
 
 // Command-line misuse: one error line, the usage line, exit status 2.
-inline int usage_error(const char* program, const std::string& message, const char* usage) {
-    std::fprintf(stderr, "%s: error: %s\n%s\n", program, printable(message).c_str(), usage);
-    return 2;
-}
+int usage_error(const char* program, const std::string& message, const char* usage);
 
 }  // namespace advdiff::run

@@ -3,7 +3,9 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "platform/console.hpp"
 #include "platform/memory.hpp"
 #include "platform/signals.hpp"
 #include "run/command_line.hpp"
@@ -55,8 +57,8 @@ void print_help() {
         "  --window SECONDS  length of the timing window (default 10; at least one repetition runs,\n"
         "                    so 0 runs exactly one); written like a number of the input files\n"
         "  --no-edit         never open the input files or the report in an editor. Without it they\n"
-        "                    are opened in $VISUAL (else $EDITOR) when one of them is set and\n"
-        "                    standard input and standard output are both terminals\n"
+        "                    are opened in $VISUAL, else $EDITOR, else (on Windows) notepad, when\n"
+        "                    standard input and standard output are a terminal (a console)\n"
         "  --summary FILE    also write a JSON summary of the run (settings, grid, timing,\n"
         "                    convergence, accuracy, norm history) to FILE\n"
         "  --fields FILE.vti also write TNum, T_Analitica, error and reference_solution on the finest\n"
@@ -118,11 +120,12 @@ auto saying_how_to_make_a_missing_reference(Body&& body) {
 
 int main(int argc, char** argv) {
     namespace run = advdiff::run;
-    run::survive_broken_pipes();
+    advdiff::platform::survive_broken_pipes();
     run::ProgramOptions options;
     bool memory_needed = false;
     try {
-        for (const run::GivenOption& option : run::parse_command_line(argc, argv, kOptions)) {
+        const std::vector<std::string> arguments = advdiff::platform::program_arguments(argc, argv);
+        for (const run::GivenOption& option : run::parse_command_line(arguments, kOptions)) {
             if (const auto status = run::answer_help_or_version(option, kProgram, print_help)) return *status;
             if (option.name == "--no-edit") options.edit = false;
             if (option.name == "--window") options.window_seconds = run::parse_seconds(option);

@@ -5,71 +5,27 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
+
+#include "end_to_end/program_runner.hpp"
+#include "platform/scratch_folder.hpp"
 
 namespace advdiff::testing {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A fresh folder under the temporary directory, removed with its contents.
-struct TemporaryFolder {
-    fs::path path;
-    TemporaryFolder() {
-        std::string name = (fs::temp_directory_path() / "advdiff-e2e-XXXXXX").string();
-        if (mkdtemp(name.data()) != nullptr) path = name;
-    }
-    ~TemporaryFolder() {
-        std::error_code ignored;
-        if (!path.empty()) fs::remove_all(path, ignored);
-    }
-};
+std::string read_file(const fs::path& path) { return ScratchFolder::read(path.string()); }
 
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-struct Outcome {
-    int exit_code = -1;
-    std::string out, err;
-};
-
-// Runs the program in `folder` (stdin from /dev/null); its output goes to files outside the folder.
-Outcome run_program(const TemporaryFolder& root, const fs::path& folder, std::vector<std::string> args) {
-    const fs::path out_file = root.path / "stdout", err_file = root.path / "stderr";
-    args.insert(args.begin(), ADVDIFF_BINARY);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int in = open("/dev/null", O_RDONLY);
-        const int out = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (in < 0 || out < 0 || err < 0 || chdir(folder.c_str()) != 0) _exit(126);
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    Outcome o;
-    int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) o.exit_code = WEXITSTATUS(status);
-    o.out = read_file(out_file);
-    o.err = read_file(err_file);
-    return o;
+// Runs the program in `folder` with `args` (standard input from the null device).
+Ended run_program(const fs::path& folder, std::vector<std::string> args) {
+    Launch launch;
+    launch.args = std::move(args);
+    return run(folder.string(), launch);
 }
 
 std::vector<std::string> split_lines(const std::string& text) {
@@ -118,8 +74,8 @@ class GoldenReports : public ::testing::TestWithParam<GoldenCase> {};
 
 TEST_P(GoldenReports, RunReproducesTheExpectedReport) {
     const GoldenCase& c = GetParam();
-    TemporaryFolder root;
-    const fs::path work = root.path / "case";
+    ScratchFolder root;
+    const fs::path work = fs::path(root.path()) / "case";
     ASSERT_TRUE(fs::create_directory(work));
     std::set<std::string> files{c.report_name};
     for (const auto& file : fs::directory_iterator(c.folder)) {
@@ -128,8 +84,8 @@ TEST_P(GoldenReports, RunReproducesTheExpectedReport) {
         fs::copy_file(file.path(), work / name);
         files.insert(name);
     }
-    const Outcome o = run_program(root, work, {"--window", "0", "--no-edit"});
-    ASSERT_EQ(o.exit_code, 0) << o.err;
+    const Ended o = run_program(work, {"--window", "0", "--no-edit"});
+    ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.err, "");
     std::set<std::string> present;  // the inputs and the report, nothing left behind
     for (const auto& file : fs::directory_iterator(work)) present.insert(file.path().filename().string());
@@ -160,16 +116,14 @@ INSTANTIATE_TEST_SUITE_P(Cases, GoldenReports, ::testing::ValuesIn(golden_cases(
                          });
 
 TEST(CommandLine, UnknownArgumentExitsTwoWithUsageAndHelpExitsZero) {
-    TemporaryFolder root;
-    const fs::path work = root.path / "empty";
-    ASSERT_TRUE(fs::create_directory(work));
-    const Outcome bad = run_program(root, work, {"--no-such-option"});
-    EXPECT_EQ(bad.exit_code, 2);
+    ScratchFolder work;
+    const Ended bad = run_program(work.path(), {"--no-such-option"});
+    EXPECT_EQ(bad.status, 2);
     EXPECT_NE(bad.err.find("usage: advdiff2d"), std::string::npos) << bad.err;
-    const Outcome help = run_program(root, work, {"--help"});
-    EXPECT_EQ(help.exit_code, 0);
+    const Ended help = run_program(work.path(), {"--help"});
+    EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("usage: advdiff2d"), std::string::npos) << help.out;
-    EXPECT_TRUE(fs::is_empty(work));
+    EXPECT_TRUE(work.names().empty());
 }
 
 }  // namespace

@@ -1,16 +1,10 @@
 // The built program's extra outputs: the summary carries the very numbers the report prints (each
 // JSON number, formatted by the report's own field formatter, is the report's text); a refused
-// output name stops the run before anything is written; a lost write to standard output and a
-// standard error nobody reads end with the program's own exit status.
+// output name stops the run before anything is written.
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <charconv>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
@@ -18,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "end_to_end/golden_cases.hpp"
+#include "end_to_end/program_runner.hpp"
 #include "platform/scratch_folder.hpp"
 #include "report/field_format.hpp"
 
@@ -31,39 +27,11 @@ std::string read_all(const std::string& path) {
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-struct Outcome {
-    int status = -1;  // exit status; -1 when ended by a signal
-    std::string err;
-};
-
-// Runs `binary` in `folder` with stdin from /dev/null, stdout to `stdout_path` (or its own log),
-// stderr to its log unless `stderr_fd` is given.
-Outcome run(const std::string& folder, const char* binary, std::vector<std::string> args,
-            const std::string& stdout_path = "", int stderr_fd = -1) {
-    ScratchFolder logs;
-    const std::string out_path = stdout_path.empty() ? logs / "stdout" : stdout_path;
-    const std::string err_path = logs / "stderr";
-    args.insert(args.begin(), binary);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const pid_t child = fork();
-    if (child == 0) {
-        signal(SIGPIPE, SIG_DFL);
-        const int in = open("/dev/null", O_RDONLY);
-        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = stderr_fd >= 0 ? stderr_fd : open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
-            chdir(folder.c_str()) != 0)
-            _exit(126);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    Outcome o;
-    int status = 0;
-    if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) o.status = WEXITSTATUS(status);
-    o.err = read_all(err_path);
-    return o;
+// Runs the program in `folder` with `args`.
+Ended run(const std::string& folder, std::vector<std::string> args) {
+    Launch launch;
+    launch.args = std::move(args);
+    return testing::run(folder, launch);
 }
 
 // The token of the first member `name` in a JSON text (a number, true, false, null or a quoted
@@ -92,13 +60,7 @@ std::string report_field(const std::string& report, const std::string& label, st
     return report.substr(end - width, width);
 }
 
-// The golden cases hold input files and a reference file each.
-void copy_case(const std::string& name, const ScratchFolder& work) {
-    for (const auto& file : fs::directory_iterator(fs::path(ADVDIFF_SOURCE_DIR) / "tests/end_to_end/golden" / name)) {
-        const std::string base = file.path().filename().string();
-        if (base.rfind("expected-", 0) != 0) fs::copy_file(file.path(), work / base);
-    }
-}
+void copy_case(const std::string& name, const ScratchFolder& work) { copy_golden_inputs(name, work.path()); }
 
 struct Case {
     const char* folder;
@@ -114,8 +76,7 @@ TEST_P(SummaryAgreesWithReport, DigitForDigit) {
     const Case& c = GetParam();
     ScratchFolder work;
     copy_case(c.folder, work);
-    const Outcome o = run(work.path(), ADVDIFF_BINARY,
-                          {"--window", "0", "--no-edit", "--summary", "run.json", "--fields=run.vti"});
+    const Ended o = run(work.path(), {"--window", "0", "--no-edit", "--summary", "run.json", "--fields=run.vti"});
     ASSERT_EQ(o.status, 0) << o.err;
     const std::string json = read_all(work / "run.json");
     const std::string report = read_all(work / c.report);
@@ -191,7 +152,7 @@ TEST(OutputTargets, ARefusedNameStopsTheRunBeforeAnythingIsWritten) {
         const std::string input = read_all(work / "dados1.ent");
         std::vector<std::string> args = {"--window", "0", "--no-edit"};
         args.insert(args.end(), r.args.begin(), r.args.end());
-        const Outcome o = run(work.path(), ADVDIFF_BINARY, args);
+        const Ended o = run(work.path(), args);
         EXPECT_EQ(o.status, 1) << r.message;
         EXPECT_EQ(o.err.rfind("advdiff2d: error: " + r.message, 0), 0u) << o.err;
         EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
@@ -200,40 +161,11 @@ TEST(OutputTargets, ARefusedNameStopsTheRunBeforeAnythingIsWritten) {
     }
 }
 
-TEST(StandardStreams, ALostWriteToStandardOutputIsAnError) {
-    ScratchFolder work;
-    for (const char* binary : {ADVDIFF_BINARY, ADVDIFF_REFERENCE_BINARY}) {
-        for (const char* option : {"--help", "--version"}) {
-            const Outcome o = run(work.path(), binary, {option}, "/dev/full");
-            EXPECT_EQ(o.status, 1) << binary << " " << option;
-            EXPECT_NE(o.err.find("error: standard output:"), std::string::npos) << o.err;
-        }
-    }
-    // The reference tool's one line, after it has written its file.
-    copy_case("sg-gs-rotating-17", work);
-    const Outcome o = run(work.path(), ADVDIFF_REFERENCE_BINARY, {}, "/dev/full");
-    EXPECT_EQ(o.status, 1) << o.err;
-}
-
-TEST(StandardStreams, AStandardErrorNobodyReadsKeepsTheExitStatus) {
-    ScratchFolder empty;  // no input files: an error of the run
-    for (const auto& [args, status] : std::vector<std::pair<std::vector<std::string>, int>>{
-             {{"--no-edit"}, 1}, {{"--method=foo"}, 2}}) {
-        const char* binary = args[0] == "--no-edit" ? ADVDIFF_BINARY : ADVDIFF_REFERENCE_BINARY;
-        int fds[2];
-        ASSERT_EQ(pipe(fds), 0);
-        close(fds[0]);  // the reader is gone before the program writes
-        const Outcome o = run(empty.path(), binary, args, "", fds[1]);
-        close(fds[1]);
-        EXPECT_EQ(o.status, status) << binary;  // -1 would mean killed by SIGPIPE
-    }
-}
-
 TEST(MissingReference, TheErrorSaysHowToMakeIt) {
     ScratchFolder work;
     copy_case("sg-gs-rotating-17", work);
     fs::remove(work / "exata1");
-    const Outcome o = run(work.path(), ADVDIFF_BINARY, {"--window", "0", "--no-edit"});
+    const Ended o = run(work.path(), {"--window", "0", "--no-edit"});
     EXPECT_EQ(o.status, 1);
     EXPECT_NE(o.err.find("exata1: no such file"), std::string::npos) << o.err;
     EXPECT_NE(o.err.find("advdiff2d-reference makes it"), std::string::npos) << o.err;

@@ -5,14 +5,15 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <regex>
 #include <string>
 
-namespace fs = std::filesystem;
+#include "end_to_end/program_runner.hpp"
+#include "platform/scratch_folder.hpp"
 
+namespace advdiff::testing {
 namespace {
+
+namespace fs = std::filesystem;
 
 struct Variant {
     const char* name;
@@ -23,11 +24,6 @@ struct Variant {
 
 // gtest names a parameter in every test line; without this it would dump the struct's bytes.
 void PrintTo(const Variant& v, std::ostream* out) { *out << v.name; }
-
-std::string read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // The number after the colon of the first report line starting with `label` (ASCII part).
 double field(const std::string& report, const std::string& label) {
@@ -41,30 +37,32 @@ class ReferenceConvergence : public ::testing::TestWithParam<Variant> {};
 
 TEST_P(ReferenceConvergence, SolverReachesTheToleranceAgainstTheGeneratedReference) {
     const Variant v = GetParam();
-    char pattern[] = "/tmp/advdiff2d-convergence-XXXXXX";
-    const fs::path work = mkdtemp(pattern);
+    ScratchFolder work;
     const fs::path example = fs::path(ADVDIFF_SOURCE_DIR) / "examples" / v.example;
-    fs::copy_file(example / "dados1.ent", work / "dados1.ent");
+    work.write("dados1.ent", ScratchFolder::read((example / "dados1.ent").string()));
     // The example's parameter file with another solver on line 1, a shorter limit and no history.
-    std::string parameters = read(example / v.parameters);
+    std::string parameters = ScratchFolder::read((example / v.parameters).string());
     parameters = std::to_string(v.solver) + parameters.substr(parameters.find_first_not_of("0123456789"));
-    std::ofstream(work / v.parameters, std::ios::binary) << parameters;
+    work.write(v.parameters, parameters);
 
-    const std::string in_work = "cd '" + work.string() + "' && ";
-    ASSERT_EQ(std::system((in_work + "'" ADVDIFF_REFERENCE_BINARY "' >/dev/null").c_str()), 0);
-    ASSERT_EQ(std::system((in_work + "'" ADVDIFF_BINARY "' --no-edit --window 0 </dev/null >/dev/null").c_str()), 0);
+    Launch reference;
+    reference.binary = ADVDIFF_REFERENCE_BINARY;
+    reference.args = {};
+    const Ended made = run(work.path(), reference);
+    ASSERT_TRUE(made.exited && made.status == 0) << made.err;
+    const Ended ran = run(work.path(), {});
+    ASSERT_TRUE(ran.exited && ran.status == 0) << ran.err;
 
     std::string report_name;
-    for (const auto& entry : fs::directory_iterator(work))
-        if (entry.path().extension() == ".txt") report_name = entry.path().filename();
+    for (const auto& entry : fs::directory_iterator(work.path()))
+        if (entry.path().extension() == ".txt") report_name = entry.path().filename().string();
     ASSERT_FALSE(report_name.empty());
-    const std::string report = read(work / report_name);
+    const std::string report = ScratchFolder::read(work / report_name);
     const double final_norm = field(report, "Convergiu com a norma");
     const double iterations = field(report, "Itera\xe7\xf5" "es externas");
     EXPECT_LE(final_norm, 1e-10) << v.name;
     if (v.solver == 4) EXPECT_EQ(iterations, 1.0) << v.name;  // one direct solve
     else EXPECT_LT(iterations, 20000.0) << v.name;
-    fs::remove_all(work);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -79,3 +77,4 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Variant>& info) { return std::string(info.param.name); });
 
 }  // namespace
+}  // namespace advdiff::testing

@@ -1,11 +1,13 @@
 #pragma once
-// A fresh folder under /tmp for one test, removed with everything in it afterwards.
+// A fresh folder in the system's temporary folder for one test, removed with everything in it
+// afterwards.
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -15,9 +17,20 @@ namespace advdiff::testing {
 class ScratchFolder {
 public:
     ScratchFolder() {
-        std::string name = "/tmp/advdiff-platform-XXXXXX";
-        if (mkdtemp(name.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = name;
+        namespace fs = std::filesystem;
+        // create_directory creates or reports an existing folder; a name taken already is tried
+        // again with other random letters, as mkdtemp would.
+        static std::mt19937_64 random{std::random_device{}()};
+        const fs::path temporary = fs::temp_directory_path();
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = "advdiff-platform-";
+            for (int k = 0; k < 8; ++k) name += "abcdefghijklmnopqrstuvwxyz0123456789"[random() % 36];
+            if (fs::create_directory(temporary / name)) {
+                path_ = (temporary / name).string();
+                return;
+            }
+        }
+        throw std::runtime_error("no fresh folder in " + temporary.string());
     }
     ~ScratchFolder() {
         // Tests take permissions away from the folder or its entries; give them back first.

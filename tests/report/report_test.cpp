@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -17,6 +15,7 @@
 #include <vector>
 
 #include "model/model_problem.hpp"
+#include "platform/scratch_folder.hpp"
 #include "report/report.hpp"
 
 namespace advdiff::report {
@@ -223,9 +222,8 @@ TEST(ReportHistory, ListsFirstMultiplesOfTheIntervalAndLast) {
 }
 
 TEST(ReportFile, WriteReportSetsSingleGridInnerIterationsToOne) {
-    char folder[] = "/tmp/advdiff-report-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    const std::string path = std::string(folder) + "/out.txt";
+    const testing::ScratchFolder folder;
+    const std::string path = folder / "out.txt";
     ProblemState s = finished(2, 1, 3);
     s.settings.report_file_name = path + "   ";
     write_report(s, false);
@@ -234,7 +232,6 @@ TEST(ReportFile, WriteReportSetsSingleGridInnerIterationsToOne) {
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(starting_with(lines_of(text), "Iterações internas"),
               Lines{latin1("Iterações internas                                 :             1")});
-    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

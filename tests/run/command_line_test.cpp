@@ -16,8 +16,9 @@ constexpr AcceptedOption kAccepted[] = {
 };
 
 std::vector<GivenOption> parse(std::vector<const char*> args) {
-    args.insert(args.begin(), "program");
-    return parse_command_line(static_cast<int>(args.size()), args.data(), kAccepted);
+    std::vector<std::string> arguments = {"program"};
+    arguments.insert(arguments.end(), args.begin(), args.end());
+    return parse_command_line(arguments, kAccepted);
 }
 
 std::string misuse(std::vector<const char*> args) {

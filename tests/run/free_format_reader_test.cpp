@@ -4,7 +4,6 @@
 #include <random>
 #include <memory>
 #include <string>
-#include <unistd.h>
 
 #include "platform/scratch_folder.hpp"
 #include "run/free_format.hpp"
@@ -45,18 +44,6 @@ std::string read_one(const std::string& contents, Kind kind) {
 std::string error_of(const std::string& contents, Kind kind) {
     try {
         read_one(contents, kind);
-    } catch (const RunError& e) {
-        return e.what();
-    }
-    return "no error";
-}
-
-// Reads `count` integers from the file at `path`; the error text, or "no error".
-std::string error_of_file(const std::string& path, int count) {
-    try {
-        FreeFormatReader reader = FreeFormatReader::open(path, "MG2D_000.ent");
-        int v = 0;
-        for (int k = 0; k < count; ++k) reader.read_int("v", v);
     } catch (const RunError& e) {
         return e.what();
     }
@@ -232,26 +219,6 @@ TEST(FreeFormatFileTest, ReadsValuesAcrossPiecesAndLongCommentLinesLikeTextInMem
             EXPECT_STREQ(e.what(), "SG2D_000.ent:5006: after: expected an integer, found end of file");
         }
     }
-}
-
-TEST(FreeFormatFileTest, ReadsNoFurtherThanTheLastValueAskedFor) {
-    testing::ScratchFolder folder;
-    // A 4 GiB hole (zero bytes) after the values: never read, so neither slow nor refused.
-    const std::string path = written(folder, "MG2D_000.ent", "1\n2\n");
-    ASSERT_EQ(truncate(path.c_str(), off_t{4} << 30), 0);
-    FreeFormatReader reader = FreeFormatReader::open(path, "MG2D_000.ent");
-    int a = 0, b = 0;
-    reader.read_int("a", a);
-    reader.read_int("b", b);
-    EXPECT_EQ(a + b, 3);
-    // The hole on the line of a value is read, and refused at its first byte.
-    EXPECT_NE(error_of_file(path, 3).find("MG2D_000.ent:3: v: not a text file: it holds the control byte 0x00"),
-              std::string::npos);
-    // A file that is a hole from its start: refused on its first line.
-    ASSERT_EQ(truncate(path.c_str(), 0), 0);
-    ASSERT_EQ(truncate(path.c_str(), off_t{40} << 30), 0);
-    EXPECT_NE(error_of_file(path, 1).find("MG2D_000.ent:1: v: not a text file: it holds the control byte 0x00"),
-              std::string::npos);
 }
 
 TEST(FreeFormatFileTest, AValueBeyondWhatIsKeptOfALineIsAnErrorNotACutValue) {

@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <sstream>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include "platform/scratch_folder.hpp"
@@ -35,10 +34,10 @@ struct Edit {
 class InputFilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_NE(getcwd(previous_, sizeof previous_), nullptr);
-        ASSERT_EQ(chdir(folder_.path().c_str()), 0);
+        previous_ = std::filesystem::current_path();
+        std::filesystem::current_path(folder_.path());
     }
-    void TearDown() override { ASSERT_EQ(chdir(previous_), 0); }
+    void TearDown() override { std::filesystem::current_path(previous_); }
 
     void write_files(const std::vector<Edit>& edits, const std::string& newline = "\n") {
         std::map<std::string, Lines> files = {
@@ -65,7 +64,7 @@ protected:
     }
 
     testing::ScratchFolder folder_;
-    char previous_[4096] = {};
+    std::filesystem::path previous_;
 };
 
 TEST_F(InputFilesTest, MultigridFileFillsSettingsSourcesAndNormHistory) {
@@ -230,7 +229,7 @@ TEST_F(InputFilesTest, MissingFilesAreNamedAndNotCreated) {
     folder_.write("dados1.ent", "titulo\n2\n");
     EXPECT_EQ(error_of(state), "SG2D_000.ent: no such file");
     EXPECT_EQ(folder_.names(), std::vector<std::string>{"dados1.ent"});
-    ASSERT_EQ(mkdir("SG2D_000.ent", 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory("SG2D_000.ent"));
     EXPECT_EQ(error_of(state), "SG2D_000.ent: is a directory, not a file");
 }
 

@@ -3,7 +3,9 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "platform/console.hpp"
 #include "platform/signals.hpp"
 #include "reference_tool.hpp"
 #include "run/command_line.hpp"
@@ -52,10 +54,11 @@ void print_help() {
 int main(int argc, char** argv) {
     namespace run = advdiff::run;
     using advdiff::reference::Method;
-    run::survive_broken_pipes();
+    advdiff::platform::survive_broken_pipes();
     Method method = Method::automatic;
     try {
-        for (const run::GivenOption& option : run::parse_command_line(argc, argv, kOptions)) {
+        const std::vector<std::string> arguments = advdiff::platform::program_arguments(argc, argv);
+        for (const run::GivenOption& option : run::parse_command_line(arguments, kOptions)) {
             if (const auto status = run::answer_help_or_version(option, kProgram, print_help)) return *status;
             if (option.name == "--method")
                 method = run::choose_value(option, {"band", "multigrid"}) == "band" ? Method::band : Method::multigrid;

@@ -57,7 +57,8 @@ def test_study_files_that_cannot_be_used(text, message, build_dir, tmp_path):
 def test_files_that_are_not_regular_never_block(build_dir, tmp_path):
     fifo = tmp_path / "study.json"
     os.mkfifo(fifo)
-    _refused(_sweep(BASE, "--study", fifo, "-o", tmp_path / "out"), "not a regular file")
+    _refused(_sweep(BASE, "--study", fifo, "-o", tmp_path / "out", "--bin-dir", build_dir),
+             "not a regular file")
     base = tmp_path / "base"
     base.mkdir()
     (base / "SG2D_000.ent").write_bytes((BASE / "SG2D_000.ent").read_bytes())
@@ -90,9 +91,9 @@ def test_a_second_sweep_on_a_folder_in_use_says_so_and_stops(build_dir, tmp_path
     assert not [n for n in os.listdir(out) if n.startswith(".")]  # the lock went with it
 
 
-def test_a_plan_past_the_bound_is_refused_before_it_is_built(capsys):
+def test_a_plan_past_the_bound_is_refused_before_it_is_built(build_dir, capsys):
     many = lambda n, f: ",".join(f(i) for i in range(1, n + 1))  # noqa: E731
-    code = cli.main([str(BASE), "--dry-run", "--tolerance", many(299, lambda i: f"{i}e-12"),
+    code = cli.main([str(BASE), "--dry-run", "--bin-dir", str(build_dir), "--tolerance", many(299, lambda i: f"{i}e-12"),
                      "--gamma", many(399, lambda i: f"{i}e-3"),
                      "--max-iterations", many(399, str)])
     assert code == 2

@@ -84,8 +84,8 @@ def test_runs_that_do_not_converge_are_marked_and_not_fitted(build_dir, tmp_path
 
 
 def test_run_names_show_every_setting_that_varies(build_dir, capsys):
-    assert cli.main([str(BASE), "--dry-run", "--inner", "1,2", "--tolerance", "1e-8,1e-10",
-                     "--levels", "3"]) == 0
+    assert cli.main([str(BASE), "--dry-run", "--bin-dir", str(build_dir), "--inner", "1,2",
+                     "--tolerance", "1e-8,1e-10", "--levels", "3"]) == 0
     names = capsys.readouterr().out.split()[1::2]
     assert names == ["001-mg-gs-rotating-9x9-L3-inner1-tol1E-08",
                      "002-mg-gs-rotating-9x9-L3-inner1-tol1E-10",

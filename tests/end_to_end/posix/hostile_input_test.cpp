@@ -628,12 +628,13 @@ TEST(HostileReference, AMissingReferenceOfAHugeGridIsFoundBeforeAnyAllocation) {
 
 // Sends `signo` to the program as soon as it prepares or writes a temporary file
 // "."+`target`+".XXXXXX" in `folder` (watched from before the program starts): the program is
-// stopped first, so that the signal reaches it before it can rename the file into place, whatever
-// the machine's load.
+// stopped first, and the signal goes only if the temporary file is still there, so that it reaches
+// the program before the file is renamed into place. Under load the events are read late and the
+// program may have finished writing by then: it is let go on, and too_late() says so afterwards.
 class SignalOnWrite {
 public:
     SignalOnWrite(const std::string& folder, std::string target, int signo)
-        : fd_(inotify_init1(IN_CLOEXEC)), prefix_("." + std::move(target) + "."), signo_(signo) {
+        : folder_(folder), fd_(inotify_init1(IN_CLOEXEC)), prefix_("." + std::move(target) + "."), signo_(signo) {
         if (fd_ >= 0) inotify_add_watch(fd_, folder.c_str(), IN_ATTRIB | IN_MODIFY);
     }
     ~SignalOnWrite() {
@@ -641,6 +642,8 @@ public:
     }
     bool ready() const { return fd_ >= 0; }
     bool sent() const { return sent_; }
+    // A temporary file was seen, but never still there once the program was stopped.
+    bool too_late() const { return seen_ && !sent_; }
 
     void operator()(pid_t child) {
         alignas(inotify_event) char events[4096];
@@ -659,6 +662,14 @@ public:
                 const auto* event = reinterpret_cast<const inotify_event*>(events + at);
                 if (event->len > 0 && std::string(event->name).rfind(prefix_, 0) == 0) {
                     kill(child, SIGSTOP);
+                    siginfo_t info {};
+                    waitid(P_PID, static_cast<id_t>(child), &info, WSTOPPED | WEXITED | WNOWAIT);
+                    seen_ = true;
+                    if (!fs::exists(fs::path(folder_) / event->name)) {
+                        kill(child, SIGCONT);  // gone already (renamed, or the check's probe)
+                        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                        continue;
+                    }
                     kill(child, signo_);
                     kill(child, SIGCONT);
                     sent_ = true;
@@ -670,10 +681,12 @@ public:
     }
 
 private:
+    std::string folder_;
     int fd_;
     std::string prefix_;
     int signo_;
     bool sent_ = false;
+    bool seen_ = false;
 };
 
 void expect_ended_by(const Ended& r, int signo) {
@@ -687,44 +700,51 @@ void expect_ended_by(const Ended& r, int signo) {
     }
 }
 
-TEST(HostileSignals, ASignalWhileTheReportIsWrittenLeavesNoTemporaryAndTheEarlierReport) {
-    // Half a million listed iterations of a 3 x 3 grid: a report of about 17 MB.
-    const std::vector<Edit> long_report = {{3, "3"}, {4, "3"}, {10, "500000"}, {11, "0"}, {14, "1"}, {15, "1"}};
-    for (const int signo : {SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, SIGTERM}) {
-        SCOPED_TRACE(strsignal(signo));
+// Runs `launch` in a folder that `prepare(attempt)` fills, signalling it while it writes `target`
+// (whose earlier content it keeps), until the signal came in time: each new attempt has a larger
+// file to write. The folder must afterwards be as it was before the run.
+void expect_signal_while_writing(const std::string& target, int signo, Launch launch,
+                                 const std::function<void(ScratchFolder&, int)>& prepare) {
+    for (int attempt = 0; attempt < 4; ++attempt) {
         ScratchFolder folder;
-        write_inputs(folder, SG, long_report, 9);
-        folder.write("relat.txt", "the earlier report\n");
+        prepare(folder, attempt);
+        folder.write(target, "the earlier file\n");
         const auto before = snapshot(folder.path());
-        SignalOnWrite on_write(folder.path(), "relat.txt", signo);
+        SignalOnWrite on_write(folder.path(), target, signo);
         ASSERT_TRUE(on_write.ready());
-        Launch launch;
         launch.while_running = [&](pid_t child) { on_write(child); };
         const Ended r = testing::run(folder.path(), launch);
-        ASSERT_TRUE(on_write.sent()) << "the report was never written";
+        if (on_write.too_late()) continue;
+        ASSERT_TRUE(on_write.sent()) << target << " was never written: " << r.err;
         expect_ended_by(r, signo);
-        EXPECT_EQ(snapshot(folder.path()), before) << "a temporary file was left or the report replaced";
+        EXPECT_EQ(snapshot(folder.path()), before) << "a temporary file was left or " << target << " replaced";
+        return;
+    }
+    FAIL() << "the program wrote " << target << " before it could be stopped, in every attempt";
+}
+
+TEST(HostileSignals, ASignalWhileTheReportIsWrittenLeavesNoTemporaryAndTheEarlierReport) {
+    for (const int signo : {SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, SIGTERM}) {
+        SCOPED_TRACE(strsignal(signo));
+        // Half a million listed iterations of a 3 x 3 grid (a report of about 17 MB), twice as
+        // many at each further attempt.
+        expect_signal_while_writing("relat.txt", signo, {}, [](ScratchFolder& folder, int attempt) {
+            const std::string iterations = std::to_string(500000 << attempt);
+            write_inputs(folder, SG, {{3, "3"}, {4, "3"}, {10, iterations}, {11, "0"}, {14, "1"}, {15, "1"}}, 9);
+        });
     }
 }
 
 TEST(HostileSignals, ASignalWhileTheReferenceFileIsWrittenLeavesNoTemporaryAndTheEarlierFile) {
-    // 1025 x 1025: a reference file of about 26 MB.
+    Launch launch;
+    launch.binary = ADVDIFF_REFERENCE_BINARY;
+    launch.args = {};
     for (const int signo : {SIGHUP, SIGUSR2}) {
         SCOPED_TRACE(strsignal(signo));
-        ScratchFolder folder;
-        write_inputs(folder, MG, {{3, "10"}}, -1);
-        folder.write("exata2", "the earlier reference\n");
-        const auto before = snapshot(folder.path());
-        SignalOnWrite on_write(folder.path(), "exata2", signo);
-        ASSERT_TRUE(on_write.ready());
-        Launch launch;
-        launch.binary = ADVDIFF_REFERENCE_BINARY;
-        launch.args = {};
-        launch.while_running = [&](pid_t child) { on_write(child); };
-        const Ended r = testing::run(folder.path(), launch);
-        ASSERT_TRUE(on_write.sent()) << "the reference file was never written: " << r.err;
-        expect_ended_by(r, signo);
-        EXPECT_EQ(snapshot(folder.path()), before) << "a temporary file was left or the reference replaced";
+        // 1025 x 1025 (a reference file of about 26 MB), 2049 x 2049 at further attempts.
+        expect_signal_while_writing("exata2", signo, launch, [](ScratchFolder& folder, int attempt) {
+            write_inputs(folder, MG, {{3, attempt == 0 ? "10" : "11"}}, -1);
+        });
     }
 }
 

@@ -7,7 +7,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
-#include "platform/internals.hpp"
+#include "platform/posix/internals.hpp"
 #include "state/run_error.hpp"
 
 namespace advdiff::platform {
@@ -53,6 +53,8 @@ sigset_t ending_signals() {
     return set;
 }
 
+extern "C" void ignore_signal(int) {}
+
 [[noreturn]] void fail_install() {
     throw RunError(std::string("cannot install the signal handlers: ") + std::strerror(errno));
 }
@@ -96,6 +98,16 @@ void install_interrupt_handlers() {
     struct sigaction previous {};
     if (sigaction(SIGXFSZ, &ignore, &previous) != 0) fail_install();
     if (previous.sa_handler == SIG_DFL) file_size_signal_ignored_here = 1;
+}
+
+void survive_broken_pipes() {
+    struct sigaction previous {};
+    if (sigaction(SIGPIPE, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) return;
+    struct sigaction action {};
+    action.sa_handler = ignore_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGPIPE, &action, nullptr);
 }
 
 void register_temporary_file(const std::string& path) {
