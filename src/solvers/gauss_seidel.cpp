@@ -28,6 +28,17 @@ void north_row(const ArrayStencil& a, const double* f, double* t, std::ptrdiff_t
     t[n - 1] = relaxed_value<kS | kW>(a, f, t, nx, n - 1);
 }
 
+// The north row of one sweep beside the south row of the next (Ny >= 3): neither reads a row the
+// other writes, so the two chains of divisions run side by side.
+void north_and_south_rows(const ArrayStencil& a, const double* f, double* t, std::ptrdiff_t nx, std::ptrdiff_t n) {
+    t[0] = relaxed_value<kE | kN>(a, f, t, nx, 0);
+    for (std::ptrdiff_t k = 1; k < nx; ++k) {
+        t[n - nx + k - 1] = relaxed_value<kS | kW | kE>(a, f, t, nx, n - nx + k - 1);
+        t[k] = relaxed_value<kW | kE | kN>(a, f, t, nx, k);
+    }
+    t[n - 1] = relaxed_value<kS | kW>(a, f, t, nx, n - 1);
+}
+
 // Interior rows [first, end) one after the other, node by node.
 template <class S>
 void rows(const S& a, const double* f, double* t, std::ptrdiff_t nx, std::ptrdiff_t first, std::ptrdiff_t end) {
@@ -57,7 +68,8 @@ template <class S>
 inline Lanes relaxed_lanes(const S& a, const double* f, const double* t, std::ptrdiff_t nx, const std::ptrdiff_t* k,
                            Lanes west) {
     auto at = [k](const auto& values, std::ptrdiff_t offset) { return gather(values, k, offset); };
-    Lanes v = at(f, 0) - at(a.aS, 0) * at(t, -nx);
+    Lanes v;
+    for (int j = 0; j < kLanes; ++j) v[j] = f[k[j]] - a.aS[k[j]] * t[k[j] - nx];
     v = v - at(a.aW, 0) * west;
     v = v - at(a.aE, 0) * at(t, 1);
     v = v - at(a.aN, 0) * at(t, nx);
@@ -106,9 +118,10 @@ void wavefront(const S a, const double* f, double* t, std::ptrdiff_t nx, std::pt
         for (std::ptrdiff_t s = 0; s < len; ++s) {
 #pragma GCC unroll 16
             for (int p = 0; p < kSlots / kLanes; ++p) {
-                west[p] = relaxed_lanes(a, f, t, nx, k + p * kLanes, west[p]);
-                for (int j = 0; j < kLanes; ++j) t[k[p * kLanes + j]++] = west[p][j];
-                for (int j = 0; j < kLanes; ++j) opaque(k[p * kLanes + j]);
+                std::ptrdiff_t at[kLanes];
+                for (int j = 0; j < kLanes; ++j) at[j] = k[p * kLanes + j], opaque(at[j]), at[j] += s;
+                west[p] = relaxed_lanes(a, f, t, nx, at, west[p]);
+                for (int j = 0; j < kLanes; ++j) t[at[j]] = west[p][j];
             }
         }
         for (int b = 0; b < kSlots; ++b)
@@ -131,6 +144,12 @@ void sweeps(Path path, const S& interior_stencil, const GridSystem& s, int sweep
     };
     const std::ptrdiff_t ny = s.grid.Ny;
     int sweep = 0;
+    bool south_done = false;  // the next sweep's south row, run beside this sweep's north row
+    auto north = [&](bool more) {
+        south_done = more && path != Path::plain && ny >= 3;
+        if (south_done) north_and_south_rows(arrays, f, t, nx, n);
+        else north_row(arrays, f, t, nx, n);
+    };
     // Two sweeps at a time, the second a band of rows behind the first, so that each row is
     // brought from memory once for both. The second sweep updates row r only once the first has
     // finished row r+1 (which the second reads as north neighbours) and after the first has read
@@ -139,7 +158,7 @@ void sweeps(Path path, const S& interior_stencil, const GridSystem& s, int sweep
     constexpr std::ptrdiff_t kLeadRows = 8;
     if (path == Path::paired && ny >= 3) {  // below 3 rows the second south row reads the first north row
         for (; sweep + 2 <= sweep_count; sweep += 2) {
-            south_row(arrays, f, t, nx);
+            if (!south_done) south_row(arrays, f, t, nx);
             std::ptrdiff_t first = 1, second = 1;  // next interior row of each sweep
             while (first < ny - 1) {
                 const std::ptrdiff_t end = std::min(first + kLeadRows, ny - 1);
@@ -150,13 +169,13 @@ void sweeps(Path path, const S& interior_stencil, const GridSystem& s, int sweep
             }
             north_row(arrays, f, t, nx, n);
             interior(second, ny - 1);
-            north_row(arrays, f, t, nx, n);
+            north(sweep + 2 < sweep_count);
         }
     }
     for (; sweep < sweep_count; ++sweep) {
-        south_row(arrays, f, t, nx);
+        if (!south_done) south_row(arrays, f, t, nx);
         interior(1, ny - 1);
-        north_row(arrays, f, t, nx, n);
+        north(sweep + 1 < sweep_count);
     }
 }
 
