@@ -1,5 +1,6 @@
 #include "model/coefficients.hpp"
 
+#include <vector>
 
 namespace advdiff::model {
 
@@ -9,15 +10,24 @@ void assemble_coefficients(const ModelCase& c, int Nx, int Ny, StencilCoefficien
 
     // Interior nodes. The upwind side is the west side for u and the south side for v whatever
     // their signs, so aW or aS may be positive where the rotating flow runs backwards.
+    // The rotating flow's factors of each column are taken once, not at every node of it.
+    std::vector<RotatingX> columns;
+    if (c.problem_kind != 1)
+        for (int i = 2; i <= Nx - 1; ++i) columns.emplace_back(coordinate(i, hx));
     for (int j = 2; j <= Ny - 1; ++j) {
         const double y = coordinate(j, hy);
+        const RotatingY Y(y);
         for (int i = 2; i <= Nx - 1; ++i) {
             const double x = coordinate(i, hx);
-            double u = c.Pex, v = c.Pey;
+            double u = c.Pex, v = c.Pey, source = 0.0;
             if (c.problem_kind != 1) {
-                const Velocity w = rotating_velocity(x, y);
+                const RotatingX& X = columns[static_cast<std::size_t>(i - 2)];
+                const Velocity w = rotating_velocity(X, Y);
                 u = w.u;
                 v = w.v;
+                source = rotating_source(X, Y, w, gamma);
+            } else {
+                source = source_term(c, x, y);
             }
             const std::size_t k = node(i, j, Nx);
             out.aP[k] = ((u / hx + v / hy) + (2 * gamma) / (hx * hx)) + (2 * gamma) / (hy * hy);
@@ -25,10 +35,9 @@ void assemble_coefficients(const ModelCase& c, int Nx, int Ny, StencilCoefficien
             out.aE[k] = -(gamma / (hx * hx));
             out.aS[k] = -(v / hy + gamma / (hy * hy));
             out.aN[k] = -(gamma / (hy * hy));
-            out.b[k] = source_term(c, x, y);
+            out.b[k] = source;
         }
     }
-
     // Boundary nodes: identity equations, written north row, south row, west column, east column,
     // so that each corner keeps the value of the side written last.
     auto identity = [&](int i, int j, double value) {

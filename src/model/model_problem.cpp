@@ -26,12 +26,51 @@ ModelCase make_model_case(const SimulationSettings& s) {
     return c;
 }
 
-Velocity rotating_velocity(double x, double y) {
+RotatingX::RotatingX(double x_) : x(x_) {
     const double x2 = x * x, x3 = x * x2, x4 = x2 * x2;
+    P = 8 * ((x4 - 2 * x3) + x2);
+    Q = 8 * (2 * x + (4 * x3 - 6 * x2));
+    const double A = (x2 * x2 - 2 * x3) + x2;
+    const double B = (2 * x3 - 3 * x2) + x;
+    const double C = (6 * x2 - 6 * x) + 1;
+    B32 = 32 * B;
+    C16 = 16 * C;
+    A16 = 16 * A;
+    C32 = 32 * C;
+    E96 = 96 * (2 * x - 1);
+    A192 = 192 * A;
+}
+
+RotatingY::RotatingY(double y_) : y(y_) {
     const double y2 = y * y, y3 = y * y2, y4 = y2 * y2;
-    const double P = 8 * ((x4 - 2 * x3) + x2);
-    const double Q = 8 * (2 * x + (4 * x3 - 6 * x2));
-    return {(4 * y3 - 2 * y) * P, -((y4 - y2) * Q)};
+    u_factor = 4 * y3 - 2 * y;
+    v_factor = y4 - y2;
+    D = 2 * y3 - y;
+    E = 6 * y2 - 1;
+}
+
+Velocity rotating_velocity(const RotatingX& x, const RotatingY& y) { return {y.u_factor * x.P, -(y.v_factor * x.Q)}; }
+Velocity rotating_velocity(double x, double y) { return rotating_velocity(RotatingX(x), RotatingY(y)); }
+
+// S = u T_x + v T_y - gamma (T_xx + T_yy) for T = x y w, w = u v, from exact derivatives.
+double rotating_source(const RotatingX& X, const RotatingY& Y, Velocity vel, double gamma) {
+    const double x = X.x, y = Y.y;
+    const double u = vel.u, v = vel.v;
+    const double u_x = X.B32 * Y.D;
+    const double v_x = -(X.C16 * Y.v_factor);
+    const double u_y = X.A16 * Y.E;
+    const double v_y = -u_x;
+    const double u_xx = X.C32 * Y.D;
+    const double v_xx = -(X.E96 * Y.v_factor);
+    const double u_yy = X.A192 * y;
+    const double v_yy = -(X.B32 * Y.E);
+    const double w = u * v;
+    const double w_x = v * u_x + u * v_x;
+    const double w_y = v * u_y + u * v_y;
+    const double w_xx = (v * u_xx + (2 * u_x) * v_x) + u * v_xx;
+    const double w_yy = (v * u_yy + (2 * u_y) * v_y) + u * v_yy;
+    return (((y * u) * (x * w_x + w) + (x * v) * (w + y * w_y)) - (y * gamma) * (x * w_xx + 2 * w_x)) -
+           (x * gamma) * (y * w_yy + 2 * w_y);
 }
 
 namespace {
@@ -60,30 +99,9 @@ double source_term(const ModelCase& c, double x, double y) {
         // Also 0 for pure diffusion, where Pex = Pey = 0.
         return (c.Pex * (c.Pey * c.Pey)) * x + ((c.Pex * c.Pex) * c.Pey) * y;
     }
-    // S = u T_x + v T_y - gamma (T_xx + T_yy) for T = x y w, w = u v, from exact derivatives.
-    const double gamma = c.gamma;
-    const double x2 = x * x, x3 = x * x2;
-    const double y2 = y * y, y3 = y * y2, y4 = y2 * y2;
-    const double A = (x2 * x2 - 2 * x3) + x2;
-    const double B = (2 * x3 - 3 * x2) + x;
-    const double C = (6 * x2 - 6 * x) + 1;
-    const Velocity vel = rotating_velocity(x, y);
-    const double u = vel.u, v = vel.v;
-    const double u_x = (32 * B) * (2 * y3 - y);
-    const double v_x = -((16 * C) * (y4 - y2));
-    const double u_y = (16 * A) * (6 * y2 - 1);
-    const double v_y = -u_x;
-    const double u_xx = (32 * C) * (2 * y3 - y);
-    const double v_xx = -((96 * (2 * x - 1)) * (y4 - y2));
-    const double u_yy = (192 * A) * y;
-    const double v_yy = -((32 * B) * (6 * y2 - 1));
-    const double w = u * v;
-    const double w_x = v * u_x + u * v_x;
-    const double w_y = v * u_y + u * v_y;
-    const double w_xx = (v * u_xx + (2 * u_x) * v_x) + u * v_xx;
-    const double w_yy = (v * u_yy + (2 * u_y) * v_y) + u * v_yy;
-    return (((y * u) * (x * w_x + w) + (x * v) * (w + y * w_y)) - (y * gamma) * (x * w_xx + 2 * w_x)) -
-           (x * gamma) * (y * w_yy + 2 * w_y);
+    const RotatingX X(x);
+    const RotatingY Y(y);
+    return rotating_source(X, Y, rotating_velocity(X, Y), c.gamma);
 }
 
 double north_boundary_value(const ModelCase& c, double x, double y_north) {

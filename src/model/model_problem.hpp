@@ -69,8 +69,24 @@ struct Velocity {
     double v;
 };
 
+// The rotating flow's factors that depend on x alone and on y alone (P, Q the velocity's; A, B,
+// C and their multiples the source's). Taken once per grid column and row, they give every node
+// the values of the formulas at (x, y) by the same operations, so the same bits.
+struct RotatingX {
+    double x, P, Q, B32, C16, A16, C32, E96, A192;
+    explicit RotatingX(double x);
+};
+struct RotatingY {
+    double y, u_factor, v_factor, D, E;  // 4y^3 - 2y, y^4 - y^2, 2y^3 - y, 6y^2 - 1
+    explicit RotatingY(double y);
+};
+
 // Velocities of the rotating flow at (x, y).
+Velocity rotating_velocity(const RotatingX& x, const RotatingY& y);
 Velocity rotating_velocity(double x, double y);
+
+// The rotating flow's source term at (x, y), whose velocity is `vel`.
+double rotating_source(const RotatingX& x, const RotatingY& y, Velocity vel, double gamma);
 
 // Analytic solution of the case at (x, y). Pure diffusion takes sin and sinh correctly rounded
 // (model/correctly_rounded.hpp), so its digits are the same on every machine.

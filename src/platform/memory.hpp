@@ -40,9 +40,10 @@ void keep_freed_memory_for_reuse();
 
 // Prepares the heap for a run that will allocate about `bytes` in all: the memory is reserved at
 // once and the system is asked to back it with huge pages, so that first touching a large grid's
-// arrays costs a few thousand page faults instead of hundreds of thousands. Requires
-// keep_freed_memory_for_reuse() first; does nothing for small runs or where it is not supported
-// (Windows, where large pages need a privilege).
+// arrays costs a few thousand page faults instead of hundreds of thousands, and so that a walk
+// down a column (a row length between nodes: the norm's order) does not need a new page-table
+// entry at every node. Requires keep_freed_memory_for_reuse() first; does nothing for runs under
+// two huge pages or where it is not supported (Windows, where large pages need a privilege).
 void prepare_heap(std::uint64_t bytes);
 
 // Human-readable byte count: "812 MiB", "12.4 GiB".
