@@ -28,17 +28,6 @@ void north_row(const ArrayStencil& a, const double* f, double* t, std::ptrdiff_t
     t[n - 1] = relaxed_value<kS | kW>(a, f, t, nx, n - 1);
 }
 
-// The north row of one sweep beside the south row of the next (Ny >= 3): neither reads a row the
-// other writes, so the two chains of divisions run side by side.
-void north_and_south_rows(const ArrayStencil& a, const double* f, double* t, std::ptrdiff_t nx, std::ptrdiff_t n) {
-    t[0] = relaxed_value<kE | kN>(a, f, t, nx, 0);
-    for (std::ptrdiff_t k = 1; k < nx; ++k) {
-        t[n - nx + k - 1] = relaxed_value<kS | kW | kE>(a, f, t, nx, n - nx + k - 1);
-        t[k] = relaxed_value<kW | kE | kN>(a, f, t, nx, k);
-    }
-    t[n - 1] = relaxed_value<kS | kW>(a, f, t, nx, n - 1);
-}
-
 // Interior rows [first, end) one after the other, node by node.
 template <class S>
 void rows(const S& a, const double* f, double* t, std::ptrdiff_t nx, std::ptrdiff_t first, std::ptrdiff_t end) {
@@ -67,13 +56,9 @@ inline Lanes gather(const V& values, const std::ptrdiff_t* k, std::ptrdiff_t off
 template <class S>
 inline Lanes relaxed_lanes(const S& a, const double* f, const double* t, std::ptrdiff_t nx, const std::ptrdiff_t* k,
                            Lanes west) {
-    auto at = [k](const auto& values, std::ptrdiff_t offset) { return gather(values, k, offset); };
-    Lanes v;
-    for (int j = 0; j < kLanes; ++j) v[j] = f[k[j]] - a.aS[k[j]] * t[k[j] - nx];
-    v = v - at(a.aW, 0) * west;
-    v = v - at(a.aE, 0) * at(t, 1);
-    v = v - at(a.aN, 0) * at(t, nx);
-    return v / at(a.aP, 0);
+    auto at = [k](const auto& values, std::ptrdiff_t offset = 0) { return gather(values, k, offset); };
+    return ((((at(f) - at(a.aS) * at(t, -nx)) - at(a.aW) * west) - at(a.aE) * at(t, 1)) - at(a.aN) * at(t, nx)) /
+           at(a.aP);
 }
 
 // Hides a slot's index from the optimiser after each step: otherwise it keeps a pointer for every
@@ -89,15 +74,23 @@ inline void opaque(std::ptrdiff_t& k) { asm("" : "+r"(k)); }
 // above only the node above, written as many steps later. So with skew (kSlots-1) < m every node
 // reads what it reads when the rows run one after the other, and no node reads a node of its own step.
 // A slot with no row in a segment of steps repeats another slot's nodes: the same values, written twice.
+// With `edges` (the whole sweep: rows 1 .. Ny-2), the south row's node c runs at step c - 2 and the
+// north row's node c at the step where the last interior row reaches position c: each reads the
+// row beside it there one position behind (new values) and leaves it one position ahead (old).
 template <int kSlots, class S>
-void wavefront(const S a, const double* f, double* t, std::ptrdiff_t nx, std::ptrdiff_t first, std::ptrdiff_t end) {
-    const std::ptrdiff_t m = nx - 2, skew = band_skew(nx, kSlots, 1);
+void wavefront(const S a, const ArrayStencil* edges, const double* f, double* t, std::ptrdiff_t nx,
+               std::ptrdiff_t first, std::ptrdiff_t end) {
+    const std::ptrdiff_t m = nx - 2, skew = band_skew(nx, kSlots, 1), n = (end + 1) * nx;
     if (skew * (kSlots - 1) >= m || end - first < kSlots) {
-        if constexpr (kSlots > kLanes) wavefront<kSlots / 2>(a, f, t, nx, first, end);
-        else rows(a, f, t, nx, first, end);
+        if constexpr (kSlots > kLanes) return wavefront<kSlots / 2>(a, edges, f, t, nx, first, end);
+        if (edges) south_row(*edges, f, t, nx);
+        rows(a, f, t, nx, first, end);
+        if (edges) north_row(*edges, f, t, nx, n);
         return;
     }
-    std::ptrdiff_t pos[kSlots], row[kSlots], k[kSlots];
+    std::ptrdiff_t pos[kSlots], row[kSlots], k[kSlots], step = 0, south = 2, north = n - nx;
+    const std::ptrdiff_t north_from = skew * ((end - 1 - first) % kSlots) + m * ((end - 1 - first) / kSlots);
+    if (edges) t[0] = relaxed_value<kE | kN>(*edges, f, t, nx, 0), t[1] = relaxed_value<kW | kE | kN>(*edges, f, t, nx, 1);
     for (int b = 0; b < kSlots; ++b) pos[b] = -skew * b, row[b] = first + b;
     for (;;) {
         // A segment of steps in which no slot starts, ends or changes rows.
@@ -108,14 +101,14 @@ void wavefront(const S a, const double* f, double* t, std::ptrdiff_t nx, std::pt
                 len = std::min(len, pos[b] < 0 ? -pos[b] : m - pos[b]);
                 if (pos[b] >= 0) active = b;
             }
-        if (active < 0) return;
+        if (active < 0) break;
         for (int b = 0; b < kSlots; ++b) {
             const int at = pos[b] >= 0 && row[b] < end ? b : active;
             k[b] = row[at] * nx + 1 + pos[at];
         }
         Lanes west[kSlots / kLanes];
         for (int p = 0; p < kSlots / kLanes; ++p) west[p] = gather(t, k + p * kLanes, -1);
-        for (std::ptrdiff_t s = 0; s < len; ++s) {
+        for (std::ptrdiff_t s = 0; s < len; ++s, ++step) {
 #pragma GCC unroll 16
             for (int p = 0; p < kSlots / kLanes; ++p) {
                 std::ptrdiff_t at[kLanes];
@@ -123,10 +116,15 @@ void wavefront(const S a, const double* f, double* t, std::ptrdiff_t nx, std::pt
                 west[p] = relaxed_lanes(a, f, t, nx, at, west[p]);
                 for (int j = 0; j < kLanes; ++j) t[at[j]] = west[p][j];
             }
+            if (edges && south < nx) t[south] = relaxed_value<kW | kE | kN>(*edges, f, t, nx, south), ++south;
+            if (edges && step >= north_from) t[north] = relaxed_value<kS | kW | kE>(*edges, f, t, nx, north), ++north;
         }
         for (int b = 0; b < kSlots; ++b)
             if (row[b] < end && (pos[b] += len) == m) pos[b] = 0, row[b] += kSlots;
     }
+    if (!edges) return;
+    for (; north < n - 1; ++north) t[north] = relaxed_value<kS | kW | kE>(*edges, f, t, nx, north);
+    t[n - 1] = relaxed_value<kS | kW>(*edges, f, t, nx, n - 1);
 }
 
 // Two sweeps at a time pay where three coefficient arrays are read, from 2^16 nodes (the benchmark,
@@ -140,16 +138,10 @@ void sweeps(Path path, const S& interior_stencil, const GridSystem& s, int sweep
     const std::ptrdiff_t nx = s.grid.Nx, n = s.grid.N();
     auto interior = [&](std::ptrdiff_t r_begin, std::ptrdiff_t r_end) {
         if (path == Path::plain) rows(interior_stencil, f, t, nx, r_begin, r_end);
-        else wavefront<8>(interior_stencil, f, t, nx, r_begin, r_end);
+        else wavefront<8>(interior_stencil, nullptr, f, t, nx, r_begin, r_end);
     };
     const std::ptrdiff_t ny = s.grid.Ny;
     int sweep = 0;
-    bool south_done = false;  // the next sweep's south row, run beside this sweep's north row
-    auto north = [&](bool more) {
-        south_done = more && path != Path::plain && ny >= 3;
-        if (south_done) north_and_south_rows(arrays, f, t, nx, n);
-        else north_row(arrays, f, t, nx, n);
-    };
     // Two sweeps at a time, the second a band of rows behind the first, so that each row is
     // brought from memory once for both. The second sweep updates row r only once the first has
     // finished row r+1 (which the second reads as north neighbours) and after the first has read
@@ -160,7 +152,7 @@ void sweeps(Path path, const S& interior_stencil, const GridSystem& s, int sweep
     const std::ptrdiff_t lead = std::max<std::ptrdiff_t>(8, (std::ptrdiff_t{432} << 10) / (48 * nx) / 8 * 8);
     if (path == Path::paired && ny >= 3) {  // below 3 rows the second south row reads the first north row
         for (; sweep + 2 <= sweep_count; sweep += 2) {
-            if (!south_done) south_row(arrays, f, t, nx);
+            south_row(arrays, f, t, nx);
             std::ptrdiff_t first = 1, second = 1;  // next interior row of each sweep
             while (first < ny - 1) {
                 const std::ptrdiff_t end = std::min(first + lead, ny - 1);
@@ -171,13 +163,17 @@ void sweeps(Path path, const S& interior_stencil, const GridSystem& s, int sweep
             }
             north_row(arrays, f, t, nx, n);
             interior(second, ny - 1);
-            north(sweep + 2 < sweep_count);
+            north_row(arrays, f, t, nx, n);
         }
     }
     for (; sweep < sweep_count; ++sweep) {
-        if (!south_done) south_row(arrays, f, t, nx);
+        if (path != Path::plain && ny >= 3) {
+            wavefront<8>(interior_stencil, &arrays, f, t, nx, 1, ny - 1);
+            continue;
+        }
+        south_row(arrays, f, t, nx);
         interior(1, ny - 1);
-        north(sweep + 1 < sweep_count);
+        north_row(arrays, f, t, nx, n);
     }
 }
 
