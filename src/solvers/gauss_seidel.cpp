@@ -135,12 +135,10 @@ constexpr std::ptrdiff_t kPairedFromNodes = std::ptrdiff_t{1} << 16;
 template <class S>
 void sweeps(Path path, const S& interior_stencil, const GridSystem& s, int sweep_count, const double* f, double* t) {
     const ArrayStencil arrays = array_stencil(s.view());
-    const std::ptrdiff_t nx = s.grid.Nx, n = s.grid.N();
+    const std::ptrdiff_t nx = s.grid.Nx, ny = s.grid.Ny, n = s.grid.N();
     auto interior = [&](std::ptrdiff_t r_begin, std::ptrdiff_t r_end) {
-        if (path == Path::plain) rows(interior_stencil, f, t, nx, r_begin, r_end);
-        else wavefront<8>(interior_stencil, nullptr, f, t, nx, r_begin, r_end);
+        wavefront<8>(interior_stencil, nullptr, f, t, nx, r_begin, r_end);
     };
-    const std::ptrdiff_t ny = s.grid.Ny;
     int sweep = 0;
     // Two sweeps at a time, the second a band of rows behind the first, so that each row is
     // brought from memory once for both. The second sweep updates row r only once the first has
@@ -167,13 +165,13 @@ void sweeps(Path path, const S& interior_stencil, const GridSystem& s, int sweep
         }
     }
     for (; sweep < sweep_count; ++sweep) {
-        if (path != Path::plain && ny >= 3) {
+        if (path != Path::plain) {
             wavefront<8>(interior_stencil, &arrays, f, t, nx, 1, ny - 1);
-            continue;
+        } else {
+            south_row(arrays, f, t, nx);
+            rows(arrays, f, t, nx, 1, ny - 1);
+            north_row(arrays, f, t, nx, n);
         }
-        south_row(arrays, f, t, nx);
-        interior(1, ny - 1);
-        north_row(arrays, f, t, nx, n);
     }
 }
 
