@@ -128,8 +128,8 @@ void wavefront(const S a, const ArrayStencil* edges, const double* f, double* t,
 }
 
 // Two sweeps at a time pay where three coefficient arrays are read, from 2^16 nodes (the benchmark,
-// two sweeps per call: 2.35 against 2.66 ns per node at 257 x 257, 5.4 against 6.8 at 2049 x 2049);
-// not where every coefficient is a number, nor on smaller grids.
+// two sweeps per call: 1.48 against 1.56 ns per node at 257 x 257, 2.57 against 3.33 at 2049 x 2049);
+// not where every coefficient is a number, nor on smaller grids (1.32 against 1.21 at 129 x 129).
 constexpr std::ptrdiff_t kPairedFromNodes = std::ptrdiff_t{1} << 16;
 
 template <class S>
@@ -180,7 +180,7 @@ void sweeps(Path path, const S& interior_stencil, const GridSystem& s, int sweep
 void gauss_seidel_sweeps(const GaussSeidelParams& p, const GridSystem& s, std::span<const double> b,
                          std::span<double> T) {
     Path path = p.path;
-    // The wavefront takes a quarter to a half of the plain loop's time at every size measured
+    // The wavefront takes a seventh to two fifths of the plain loop's time at every size measured
     // (33 x 33 to 2049 x 2049): the row loop waits for each division before the next node starts.
     if (path == Path::automatic)
         path = s.grid.N() >= kPairedFromNodes && !s.uniform.all() ? Path::paired : Path::banded;

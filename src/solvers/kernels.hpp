@@ -23,7 +23,7 @@ namespace advdiff::solvers {
 enum class Path {
     automatic,  // the fastest of the paths below for the grid
     plain,      // the defining loop, every coefficient read from its array
-    banded,     // several rows in flight (bands.hpp), uniform coefficients read as numbers
+    banded,     // several rows in flight (bands.hpp; Gauss-Seidel's own wavefront), uniform values as numbers
     paired,     // Gauss-Seidel: banded, and two sweeps at a time, the second a band of rows behind
 };
 
