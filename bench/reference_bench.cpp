@@ -17,7 +17,7 @@ void reference_smoother_bench(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0));
     const solvers::GridSystem& grid = bench_system(Flow::rotating, n, kGaussSeidel);
     const std::size_t nodes = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
-    auto rounded = [&](const Field& from) { return std::vector<float>(from.begin(), from.end()); };
+    auto rounded = [&](const auto& from) { return std::vector<float>(from.begin(), from.end()); };
     const std::vector<float> aS = rounded(grid.coefficients.aS), aW = rounded(grid.coefficients.aW),
                              aP = rounded(grid.coefficients.aP), F = rounded(grid.coefficients.b);
     std::vector<float> inverse(nodes), X(nodes, 0.0f);

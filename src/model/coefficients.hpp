@@ -13,11 +13,16 @@
 namespace advdiff::model {
 
 struct StencilCoefficients {
-    Field aS, aW, aP, aE, aN;  // the five coefficients of each node
-    Field b;                   // right-hand side
+    SizedField aS, aW, aP, aE, aN;  // the five coefficients of each node
+    SizedField b;                   // right-hand side
 
+    // n entries each, all zero.
     void resize(std::size_t n) {
-        for (Field* f : {&aS, &aW, &aP, &aE, &aN, &b}) f->assign(n, 0.0);
+        for (SizedField* f : {&aS, &aW, &aP, &aE, &aN, &b}) f->assign(n, 0.0);
+    }
+    // n entries each, left as they are: for assemble_coefficients, which writes every entry.
+    void size_for_assembly(std::size_t n) {
+        for (SizedField* f : {&aS, &aW, &aP, &aE, &aN, &b}) f->resize(n);
     }
 };
 

@@ -61,7 +61,7 @@ FasCycle::FasCycle(const GridHierarchy& h, const model::ModelCase& model_case, i
     residual_.reset(new double[total]());
     scratch_.prepare({level(1).nx, level(1).ny}, solver_kind);
     // The finest right-hand side is the source vector, the same in every cycle.
-    const Field& source = level(1).system.coefficients.b;
+    const SizedField& source = level(1).system.coefficients.b;
     std::copy(source.begin(), source.end(), level(1).segment(rhs_).begin());
 }
 

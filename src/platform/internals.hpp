@@ -13,6 +13,14 @@
 
 namespace advdiff::platform::detail {
 
+// The base of the classes that hold something back for their lifetime (a signal mask, a lock):
+// not copied, so that the hold is released once.
+struct HeldForLifetime {
+    HeldForLifetime() = default;
+    HeldForLifetime(const HeldForLifetime&) = delete;
+    HeldForLifetime& operator=(const HeldForLifetime&) = delete;
+};
+
 // The elapsed-time clock behind elapsed_time(). Each object has its own start instant, recorded
 // by the first call of elapsed(), which returns exactly 0.0.
 class ElapsedClock {

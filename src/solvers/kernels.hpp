@@ -30,7 +30,7 @@ enum class Path {
 // MSI's incomplete factors: L1 the diagonal of L; L2, L3, L4 the coefficients of nodes k-1,
 // k-Nx+1, k-Nx; U (unit diagonal) U1, U2, U3 the coefficients of nodes k+1, k+Nx-1, k+Nx.
 struct MsiFactors {
-    Field L1, L2, L3, L4, U1, U2, U3;
+    SizedField L1, L2, L3, L4, U1, U2, U3;
     // Where every coefficient is one value over the interior, the factors settle, away from the
     // south, west and east sides, on one set of seven values: `held` (L1, L2, L3, L4, U1, U2, U3),
     // and held_runs[j] the columns [first, second) of 0-based row j where all seven equal it bit

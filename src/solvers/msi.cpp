@@ -21,7 +21,7 @@ constexpr double kMsiAlpha = 0.5;
 }
 
 void msi_factorise(const model::StencilView& a, Grid g, MsiFactors& f) {
-    for (Field* x : {&f.L1, &f.L2, &f.L3, &f.L4, &f.U1, &f.U2, &f.U3}) x->assign(static_cast<std::size_t>(g.N()), 0.0);
+    for (SizedField* x : {&f.L1, &f.L2, &f.L3, &f.L4, &f.U1, &f.U2, &f.U3}) x->resize(static_cast<std::size_t>(g.N()));
     double *L1 = f.L1.data(), *L2 = f.L2.data(), *L3 = f.L3.data(), *L4 = f.L4.data();
     double *U1 = f.U1.data(), *U2 = f.U2.data(), *U3 = f.U3.data();
     const std::ptrdiff_t nx = g.Nx;

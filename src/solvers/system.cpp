@@ -37,7 +37,7 @@ std::uint64_t Plan::system_doubles(Grid g) const {
 }
 
 void GridSystem::assemble(const model::ModelCase& c, Grid g, int solver_kind) {  // then prepare()
-    coefficients.resize(static_cast<std::size_t>(g.N()));
+    coefficients.size_for_assembly(static_cast<std::size_t>(g.N()));
     model::assemble_coefficients(c, g.Nx, g.Ny, coefficients);
     prepare(g, solver_kind);
 }

@@ -13,7 +13,9 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "state/run_error.hpp"
@@ -21,6 +23,27 @@
 namespace advdiff {
 
 using Field = std::vector<double>;
+
+// A vector that leaves its new elements uninitialised where it is only sized (resize(n)), for the
+// large arrays of every repetition whose every element is written before it is read (a grid's
+// assembled coefficients, MSI's factors): no pass of zeros over memory about to be overwritten.
+// assign(n, v) and resize(n, v) still write v.
+template <class T>
+struct SizedOnlyAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = SizedOnlyAllocator<U>;
+    };
+    SizedOnlyAllocator() = default;
+    template <class U>
+    SizedOnlyAllocator(const SizedOnlyAllocator<U>&) {}
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        if constexpr (sizeof...(Args) == 0) ::new (static_cast<void*>(p)) U;
+        else ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+using SizedField = std::vector<double, SizedOnlyAllocator<double>>;
 
 // 1-based grid node (i, j) -> 0-based storage index.
 constexpr std::size_t node(int i, int j, int Nx) {

@@ -19,7 +19,7 @@ void plain_adi(int Nx, int Ny, int count, const model::StencilCoefficients& a, s
     auto t = [&](int k) -> double& { return T[static_cast<std::size_t>(k - 1)]; };
     auto p = [&](int k) -> double& { return P[static_cast<std::size_t>(k - 1)]; };
     auto q = [&](int k) -> double& { return Q[static_cast<std::size_t>(k - 1)]; };
-    auto c = [](const Field& f, int k) { return f[static_cast<std::size_t>(k - 1)]; };
+    auto c = [](const SizedField& f, int k) { return f[static_cast<std::size_t>(k - 1)]; };
     for (int iteration = 1; iteration <= count; ++iteration) {
         // Row half-sweep: south row, middle rows, north row; then back substitution of each row.
         p(1) = -c(a.aE, 1) / c(a.aP, 1);

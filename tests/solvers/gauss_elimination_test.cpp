@@ -87,7 +87,7 @@ TEST(BandGaussElimination, BreakdownsGiveTheDenseNonFinitePattern) {
         SCOPED_TRACE(d.name);
         model::StencilCoefficients a = assemble(make_case(d.case_index, d.gamma), d.Nx, d.Ny);
         for (const Edit& e : d.edits) {
-            Field& f = e.array == 'P'   ? a.aP
+            SizedField& f = e.array == 'P'   ? a.aP
                        : e.array == 'S' ? a.aS
                        : e.array == 'N' ? a.aN
                        : e.array == 'W' ? a.aW

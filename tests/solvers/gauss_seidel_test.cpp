@@ -16,7 +16,7 @@ namespace {
 void plain_gauss_seidel(int Nx, int Ny, int sweeps, const model::StencilCoefficients& a, std::vector<double>& T) {
     const int N = Nx * Ny;
     auto t = [&](int k) -> double& { return T[static_cast<std::size_t>(k - 1)]; };
-    auto c = [](const Field& f, int k) { return f[static_cast<std::size_t>(k - 1)]; };
+    auto c = [](const auto& f, int k) { return f[static_cast<std::size_t>(k - 1)]; };
     for (int sweep = 1; sweep <= sweeps; ++sweep) {
         t(1) = (c(a.b, 1) - c(a.aE, 1) * t(2) - c(a.aN, 1) * t(1 + Nx)) / c(a.aP, 1);
         for (int k = 2; k <= Nx; ++k)

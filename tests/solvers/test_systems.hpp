@@ -73,7 +73,7 @@ inline model::StencilCoefficients random_system(int Nx, int Ny, std::uint64_t se
     model::StencilCoefficients a;
     a.resize(static_cast<std::size_t>(Nx) * static_cast<std::size_t>(Ny));
     for (std::size_t k = 0; k < a.b.size(); ++k) {
-        for (Field* f : {&a.aS, &a.aW, &a.aE, &a.aN}) (*f)[k] = rng.uniform(-1.0, -0.1);
+        for (SizedField* f : {&a.aS, &a.aW, &a.aE, &a.aN}) (*f)[k] = rng.uniform(-1.0, -0.1);
         a.aP[k] = rng.uniform(4.5, 6.0);
         a.b[k] = rng.uniform(-2.0, 2.0);
     }
@@ -86,7 +86,7 @@ inline model::StencilCoefficients random_system(int Nx, int Ny, std::uint64_t se
 inline model::StencilCoefficients partly_uniform_system(int Nx, int Ny, unsigned uniform_mask, std::uint64_t seed) {
     model::StencilCoefficients a = random_system(Nx, Ny, seed);
     Lcg rng(seed + 1);
-    Field* arrays[] = {&a.aS, &a.aW, &a.aP, &a.aE, &a.aN};
+    SizedField* arrays[] = {&a.aS, &a.aW, &a.aP, &a.aE, &a.aN};
     for (int c = 0; c < 5; ++c) {
         if ((uniform_mask >> c & 1u) == 0) continue;
         const double v = c == 2 ? rng.uniform(4.5, 6.0) : rng.uniform(-1.0, -0.1);

@@ -8,16 +8,16 @@
 #include <optional>
 #include <string>
 
+#include "platform/internals.hpp"
+
 namespace advdiff::platform::detail {
 
 // Holds the signals of install_interrupt_handlers() back for its lifetime, so that creating or
 // renaming a temporary file and its registration with the handlers happen as one step for them.
-class InterruptsBlocked {
+class InterruptsBlocked : HeldForLifetime {
 public:
     InterruptsBlocked();
     ~InterruptsBlocked();
-    InterruptsBlocked(const InterruptsBlocked&) = delete;
-    InterruptsBlocked& operator=(const InterruptsBlocked&) = delete;
 
 private:
     sigset_t previous_{};

@@ -13,14 +13,7 @@ LocalDateTime local_date_time() {
     std::tm parts{};
     if (now == static_cast<std::time_t>(-1) || localtime_r(&now, &parts) == nullptr)
         throw RunError("cannot read the local date and time");
-    LocalDateTime result;
-    result.year = parts.tm_year + 1900;
-    result.month = parts.tm_mon + 1;
-    result.day = parts.tm_mday;
-    result.hour = parts.tm_hour;
-    result.minute = parts.tm_min;
-    result.second = parts.tm_sec;
-    return result;
+    return {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec};
 }
 
 }  // namespace advdiff::platform

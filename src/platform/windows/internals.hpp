@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/internals.hpp"
+
 namespace advdiff::platform::detail {
 
 // The program's narrow strings are ISO 8859-1 (the report name as read from the parameter file,
@@ -56,22 +58,18 @@ std::optional<FileId> file_id(const std::string& path);
 
 // Holds the console handler back for its lifetime (it may be nested), so that creating or renaming
 // a temporary file and its registration with the handler happen as one step for it.
-class InterruptsBlocked {
+class InterruptsBlocked : HeldForLifetime {
 public:
     InterruptsBlocked();
     ~InterruptsBlocked();
-    InterruptsBlocked(const InterruptsBlocked&) = delete;
-    InterruptsBlocked& operator=(const InterruptsBlocked&) = delete;
 };
 
 // While a started program (the editor) runs, Ctrl-C and Ctrl-Break are its own: the console
 // handler ignores them in the meantime.
-class EditorRunning {
+class EditorRunning : HeldForLifetime {
 public:
     EditorRunning();
     ~EditorRunning();
-    EditorRunning(const EditorRunning&) = delete;
-    EditorRunning& operator=(const EditorRunning&) = delete;
 };
 
 // Whether this process has a console to work with: standard input and standard output are both

@@ -7,14 +7,7 @@ namespace advdiff::platform {
 LocalDateTime local_date_time() {
     SYSTEMTIME now{};
     GetLocalTime(&now);
-    LocalDateTime result;
-    result.year = now.wYear;
-    result.month = now.wMonth;
-    result.day = now.wDay;
-    result.hour = now.wHour;
-    result.minute = now.wMinute;
-    result.second = now.wSecond;
-    return result;
+    return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
 }
 
 }  // namespace advdiff::platform
