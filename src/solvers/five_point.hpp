@@ -82,6 +82,20 @@ inline double minus(double v, const S& a, const double* X, std::ptrdiff_t nx, st
     return v;
 }
 
+// Nodes [begin, end) in order, each through body.template operator()<Has>(k) with the terms whose
+// neighbour index lies inside the n nodes of a grid of at least two rows: an edge node's formula is
+// the middle one's with those terms left out.
+template <class Body>
+inline void for_nodes(std::ptrdiff_t nx, std::ptrdiff_t n, std::ptrdiff_t begin, std::ptrdiff_t end, Body&& body) {
+    for (std::ptrdiff_t k = begin; k < end; ++k) {
+        if (k == 0) body.template operator()<kE | kN>(k);
+        else if (k < nx) body.template operator()<kW | kE | kN>(k);
+        else if (k < n - nx) body.template operator()<kAround>(k);
+        else if (k < n - 1) body.template operator()<kS | kW | kE>(k);
+        else body.template operator()<kS | kW>(k);
+    }
+}
+
 // Gauss-Seidel update: ((((b - aS T(k-Nx)) - aW T(k-1)) - aE T(k+1)) - aN T(k+Nx)) / aP.
 template <unsigned Has = kAround, class S>
 inline double relaxed_value(const S& a, const double* f, const double* T, std::ptrdiff_t nx, std::ptrdiff_t k) {

@@ -15,17 +15,11 @@ namespace advdiff::solvers {
 
 namespace {
 
-// Node 1 and the rest of the south row (at k = Nx the east value is the first node of the second
-// row, with whatever coefficient node Nx carries).
-void south_row(const ArrayStencil& a, const double* f, double* t, std::ptrdiff_t nx) {
-    t[0] = relaxed_value<kE | kN>(a, f, t, nx, 0);
-    for (std::ptrdiff_t k = 1; k < nx; ++k) t[k] = relaxed_value<kW | kE | kN>(a, f, t, nx, k);
-}
-
-// The north row except its last node (its first node's west value is node (Nx, Ny-1)), then node N.
-void north_row(const ArrayStencil& a, const double* f, double* t, std::ptrdiff_t nx, std::ptrdiff_t n) {
-    for (std::ptrdiff_t k = n - nx; k < n - 1; ++k) t[k] = relaxed_value<kS | kW | kE>(a, f, t, nx, k);
-    t[n - 1] = relaxed_value<kS | kW>(a, f, t, nx, n - 1);
+// Nodes [begin, end) of the south or north row (at k = Nx the east value is the first node of the
+// second row, and the north row's first node's west value is node (Nx, Ny-1)).
+void edge_nodes(const ArrayStencil& a, const double* f, double* t, std::ptrdiff_t nx, std::ptrdiff_t n,
+                std::ptrdiff_t begin, std::ptrdiff_t end) {
+    for_nodes(nx, n, begin, end, [&]<unsigned Has>(std::ptrdiff_t k) { t[k] = relaxed_value<Has>(a, f, t, nx, k); });
 }
 
 // Interior rows [first, end) one after the other, node by node.
@@ -83,14 +77,14 @@ void wavefront(const S a, const ArrayStencil* edges, const double* f, double* t,
     const std::ptrdiff_t m = nx - 2, skew = band_skew(nx, kSlots, 1), n = (end + 1) * nx;
     if (skew * (kSlots - 1) >= m || end - first < kSlots) {
         if constexpr (kSlots > kLanes) return wavefront<kSlots / 2>(a, edges, f, t, nx, first, end);
-        if (edges) south_row(*edges, f, t, nx);
+        if (edges) edge_nodes(*edges, f, t, nx, n, 0, nx);
         rows(a, f, t, nx, first, end);
-        if (edges) north_row(*edges, f, t, nx, n);
+        if (edges) edge_nodes(*edges, f, t, nx, n, n - nx, n);
         return;
     }
     std::ptrdiff_t pos[kSlots], row[kSlots], k[kSlots], step = 0, south = 2, north = n - nx;
     const std::ptrdiff_t north_from = skew * ((end - 1 - first) % kSlots) + m * ((end - 1 - first) / kSlots);
-    if (edges) t[0] = relaxed_value<kE | kN>(*edges, f, t, nx, 0), t[1] = relaxed_value<kW | kE | kN>(*edges, f, t, nx, 1);
+    if (edges) edge_nodes(*edges, f, t, nx, n, 0, 2);
     for (int b = 0; b < kSlots; ++b) pos[b] = -skew * b, row[b] = first + b;
     for (;;) {
         // A segment of steps in which no slot starts, ends or changes rows.
@@ -122,9 +116,7 @@ void wavefront(const S a, const ArrayStencil* edges, const double* f, double* t,
         for (int b = 0; b < kSlots; ++b)
             if (row[b] < end && (pos[b] += len) == m) pos[b] = 0, row[b] += kSlots;
     }
-    if (!edges) return;
-    for (; north < n - 1; ++north) t[north] = relaxed_value<kS | kW | kE>(*edges, f, t, nx, north);
-    t[n - 1] = relaxed_value<kS | kW>(*edges, f, t, nx, n - 1);
+    if (edges) edge_nodes(*edges, f, t, nx, n, north, n);
 }
 
 // Two sweeps at a time pay where three coefficient arrays are read, from 2^16 nodes (the benchmark,
@@ -150,27 +142,27 @@ void sweeps(Path path, const S& interior_stencil, const GridSystem& s, int sweep
     const std::ptrdiff_t lead = std::max<std::ptrdiff_t>(8, (std::ptrdiff_t{432} << 10) / (48 * nx) / 8 * 8);
     if (path == Path::paired && ny >= 3) {  // below 3 rows the second south row reads the first north row
         for (; sweep + 2 <= sweep_count; sweep += 2) {
-            south_row(arrays, f, t, nx);
+            edge_nodes(arrays, f, t, nx, n, 0, nx);
             std::ptrdiff_t first = 1, second = 1;  // next interior row of each sweep
             while (first < ny - 1) {
                 const std::ptrdiff_t end = std::min(first + lead, ny - 1);
                 interior(first, end);
-                if (first == 1) south_row(arrays, f, t, nx);  // the first sweep has finished row 1
+                if (first == 1) edge_nodes(arrays, f, t, nx, n, 0, nx);  // the first sweep has finished row 1
                 interior(second, end - 1);
                 first = end, second = end - 1;
             }
-            north_row(arrays, f, t, nx, n);
+            edge_nodes(arrays, f, t, nx, n, n - nx, n);
             interior(second, ny - 1);
-            north_row(arrays, f, t, nx, n);
+            edge_nodes(arrays, f, t, nx, n, n - nx, n);
         }
     }
     for (; sweep < sweep_count; ++sweep) {
         if (path != Path::plain) {
             wavefront<8>(interior_stencil, &arrays, f, t, nx, 1, ny - 1);
         } else {
-            south_row(arrays, f, t, nx);
+            edge_nodes(arrays, f, t, nx, n, 0, nx);
             rows(arrays, f, t, nx, 1, ny - 1);
-            north_row(arrays, f, t, nx, n);
+            edge_nodes(arrays, f, t, nx, n, n - nx, n);
         }
     }
 }

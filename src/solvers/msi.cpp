@@ -102,11 +102,7 @@ struct Factors {
 
 void plain_residual(const ArrayStencil& a, const double* f, const double* t, std::ptrdiff_t nx, std::ptrdiff_t n,
                     double* r) {
-    r[0] = msi_residual_value<kE | kN>(a, f, t, nx, 0);
-    for (std::ptrdiff_t k = 1; k < nx; ++k) r[k] = msi_residual_value<kW | kE | kN>(a, f, t, nx, k);
-    for (std::ptrdiff_t k = nx; k < n - nx; ++k) r[k] = msi_residual_value(a, f, t, nx, k);
-    for (std::ptrdiff_t k = n - nx; k < n - 1; ++k) r[k] = msi_residual_value<kS | kW | kE>(a, f, t, nx, k);
-    r[n - 1] = msi_residual_value<kS | kW>(a, f, t, nx, n - 1);
+    for_nodes(nx, n, 0, n, [&]<unsigned Has>(std::ptrdiff_t k) { r[k] = msi_residual_value<Has>(a, f, t, nx, k); });
 }
 
 // L w = r, k = 1..N, then U delta = w, k = N..1, leaving out the terms whose index lies outside
@@ -232,11 +228,9 @@ double residual_and_forward(const S& interior, const GridSystem& s, const double
     w[nx - 1] = ((r - F.L2[nx - 1] * w[nx - 2]) - F.L3[nx - 1] * w[0]) / F.L1[nx - 1];
     run_in_bands<kRows, 2>(pass, 1, ny - 1, nx, nx);
     pass.flush();
-    for (std::ptrdiff_t k = n - nx; k < n; ++k) {
-        const double rk = k < n - 1 ? msi_residual_value<kS | kW | kE>(a, f, t, nx, k)
-                                    : msi_residual_value<kS | kW>(a, f, t, nx, k);
-        w[k] = F.forward(pass.square(rk) - F.L2[k] * w[k - 1], w, nx, k);
-    }
+    for_nodes(nx, n, n - nx, n, [&]<unsigned Has>(std::ptrdiff_t k) {
+        w[k] = F.forward(pass.square(msi_residual_value<Has>(a, f, t, nx, k)) - F.L2[k] * w[k - 1], w, nx, k);
+    });
     return pass.sum;
 }
 

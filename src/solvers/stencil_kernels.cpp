@@ -35,16 +35,15 @@ void fas(const S& interior, const GridSystem& s, const double* fine, std::ptrdif
     const std::ptrdiff_t nx = s.grid.Nx, ny = s.grid.Ny, n = s.grid.N();
     // The finer level's node coincident with coarse node k of row `row`.
     auto at = [&](std::ptrdiff_t row, std::ptrdiff_t k) { return fine[2 * row * nf + 2 * (k - row * nx)]; };
-    f[0] = applied_value<kE | kN>(a, x, nx, 0) + at(0, 0);
-    for (std::ptrdiff_t k = 1; k < nx; ++k) f[k] = applied_value<kW | kE | kN>(a, x, nx, k) + at(0, k);
+    auto edge = [&]<unsigned Has>(std::ptrdiff_t k) { f[k] = applied_value<Has>(a, x, nx, k) + at(k / nx, k); };
+    for_nodes(nx, n, 0, nx, edge);
     for (std::ptrdiff_t row = 1; row < ny - 1; ++row) {
         const std::ptrdiff_t begin = row * nx, end = begin + nx - 1;
         f[begin] = applied_value(a, x, nx, begin) + at(row, begin);
         for (std::ptrdiff_t k = begin + 1; k < end; ++k) f[k] = applied_value(interior, x, nx, k) + at(row, k);
         f[end] = applied_value(a, x, nx, end) + at(row, end);
     }
-    for (std::ptrdiff_t k = n - nx; k < n - 1; ++k) f[k] = applied_value<kW | kE | kS>(a, x, nx, k) + at(ny - 1, k);
-    f[n - 1] = applied_value<kW | kS>(a, x, nx, n - 1) + at(ny - 1, n - 1);
+    for_nodes(nx, n, n - nx, n, edge);
 }
 
 }  // namespace
