@@ -67,15 +67,15 @@ FasCycle::FasCycle(const GridHierarchy& h, const model::ModelCase& model_case, i
 
 std::uint64_t FasCycle::bytes_needed(const GridHierarchy& h, int solver_kind) {
     const auto total = static_cast<std::uint64_t>(h.total_nodes());
-    std::uint64_t bytes = solvers::bytes_of(4 * total);  // solution, rhs, residual, correction
+    std::uint64_t bytes = bytes_of(4 * total);  // solution, rhs, residual, correction
     for (int lev = 1; lev <= h.level_count(); ++lev) {
         const auto k = static_cast<std::size_t>(lev - 1);
         const Grid g{h.level_nx[k], h.level_ny[k]};
-        bytes = solvers::total_bytes({bytes, solvers::GridSystem::bytes(g, solver_kind),
+        bytes = total_bytes({bytes, solvers::GridSystem::bytes(g, solver_kind),
                                       model::GridValues::bytes(h.level_nx[k], h.level_ny[k])});
     }
     if (h.level_count() >= 1)
-        bytes = solvers::total_bytes({bytes, solvers::Scratch::bytes({h.level_nx[0], h.level_ny[0]}, solver_kind)});
+        bytes = total_bytes({bytes, solvers::Scratch::bytes({h.level_nx[0], h.level_ny[0]}, solver_kind)});
     return bytes;
 }
 
@@ -141,7 +141,7 @@ void FasCycle::cycle(CycleTimes* times) {
 
 std::uint64_t multigrid_run_bytes(const GridHierarchy& h, int solver_kind) {
     const std::uint64_t finest = h.level_count() >= 1 ? static_cast<std::uint64_t>(h.level_nodes[0]) : 0;
-    return solvers::total_bytes({FasCycle::bytes_needed(h, solver_kind), solvers::bytes_of(2 * finest)});
+    return total_bytes({FasCycle::bytes_needed(h, solver_kind), bytes_of(2 * finest)});
 }
 
 void run_multigrid(ProblemState& state) {

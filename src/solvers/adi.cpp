@@ -32,20 +32,22 @@ inline double row_q(const S& a, Rest... rest) { return line_q<Has, kS, kN, kW>(a
 template <unsigned Has, class S, class... Rest>
 inline double column_q(const S& a, Rest... rest) { return line_q<Has, kW, kE, kS>(a, rest...); }
 
+// The divisors of the forward passes, summed as the plain passes define them (a row's first node,
+// no west term; a column's, no south term).
+inline double row_divisor(const ArrayStencil& a, const double* p, std::ptrdiff_t nx, std::ptrdiff_t k) {
+    return k == 0 ? a.aP[0] : k < nx ? a.aP[k] + a.aW[k] * p[k - 1] : a.aW[k] * p[k - 1] + a.aP[k];
+}
+inline double column_divisor(const ArrayStencil& a, const double* p, std::ptrdiff_t nx, std::ptrdiff_t k) {
+    return k < nx ? a.aP[k] : a.aS[k] * p[k - nx] + a.aP[k];
+}
+
 void plain_rows(const ArrayStencil& a, const double* f, double* t, double* p, double* q, std::ptrdiff_t nx,
                 std::ptrdiff_t n) {
-    p[0] = -a.aE[0] / a.aP[0];
-    q[0] = row_q<kN>(a, f, t, nx, 0, 0.0, a.aP[0]);
-    for (std::ptrdiff_t k = 1; k < nx; ++k) {
-        const double d = a.aP[k] + a.aW[k] * p[k - 1];
+    for_nodes(nx, n, 0, n, [&]<unsigned Has>(std::ptrdiff_t k) {
+        const double d = row_divisor(a, p, nx, k);
         p[k] = -a.aE[k] / d;
-        q[k] = row_q<kN | kW>(a, f, t, nx, k, q[k - 1], d);
-    }
-    for (std::ptrdiff_t k = nx; k < n; ++k) {
-        const double d = a.aW[k] * p[k - 1] + a.aP[k];
-        p[k] = -a.aE[k] / d;
-        q[k] = k < n - nx ? row_q<kS | kN | kW>(a, f, t, nx, k, q[k - 1], d) : row_q<kS | kW>(a, f, t, nx, k, q[k - 1], d);
-    }
+        q[k] = row_q<Has>(a, f, t, nx, k, k > 0 ? q[k - 1] : 0.0, d);
+    });
     for (std::ptrdiff_t last = nx - 1; last < n; last += nx) {
         t[last] = q[last];
         for (std::ptrdiff_t k = last - 1; k > last - nx; --k) t[k] = p[k] * t[k + 1] + q[k];
@@ -54,16 +56,11 @@ void plain_rows(const ArrayStencil& a, const double* f, double* t, double* p, do
 
 void plain_columns(const ArrayStencil& a, const double* f, double* t, double* p, double* q, std::ptrdiff_t nx,
                    std::ptrdiff_t n) {
-    for (std::ptrdiff_t k = 0; k < nx; ++k) {
-        p[k] = -a.aN[k] / a.aP[k];
-        q[k] = k == 0 ? column_q<kE>(a, f, t, nx, k, 0.0, a.aP[k]) : column_q<kW | kE>(a, f, t, nx, k, 0.0, a.aP[k]);
-    }
-    for (std::ptrdiff_t k = nx; k < n; ++k) {
-        const double d = a.aS[k] * p[k - nx] + a.aP[k];
+    for_nodes(nx, n, 0, n, [&]<unsigned Has>(std::ptrdiff_t k) {
+        const double d = column_divisor(a, p, nx, k);
         p[k] = -a.aN[k] / d;
-        q[k] = k < n - 1 ? column_q<kW | kE | kS>(a, f, t, nx, k, q[k - nx], d)
-                         : column_q<kW | kS>(a, f, t, nx, k, q[k - nx], d);
-    }
+        q[k] = column_q<Has>(a, f, t, nx, k, k >= nx ? q[k - nx] : 0.0, d);
+    });
     for (std::ptrdiff_t k = n - nx; k < n; ++k) t[k] = q[k];
     for (std::ptrdiff_t k = n - nx - 1; k >= 0; --k) t[k] = p[k] * t[k + nx] + q[k];
 }
@@ -90,14 +87,13 @@ void adi_line_factors(const model::StencilView& v, Grid g, AdiLines& lines) {
                           same_row(a.aP, row) && same_row(a.aE, row);
         if (row >= 2 * nx && row < n - nx) lines.rows_alike = lines.rows_alike && copy;
         for (std::ptrdiff_t k = row; k < row + nx; ++k) {
-            d[k] = copy ? d[k - nx] : k == 0 ? a.aP[0] : k < nx ? a.aP[k] + a.aW[k] * p[k - 1]
-                                                                : a.aW[k] * p[k - 1] + a.aP[k];
+            d[k] = copy ? d[k - nx] : row_divisor(a, p, nx, k);
             p[k] = copy ? p[k - nx] : -a.aE[k] / d[k];
         }
     }
     p = lines.column_p.data(), d = lines.column_d.data();
     for (std::ptrdiff_t k = 0; k < n; ++k) {
-        d[k] = k < nx ? a.aP[k] : a.aS[k] * p[k - nx] + a.aP[k];
+        d[k] = column_divisor(a, p, nx, k);
         p[k] = -a.aN[k] / d[k];
     }
     for (std::ptrdiff_t row = nx; row < n - nx && lines.columns_alike; row += nx)
@@ -164,12 +160,14 @@ void held_iteration(const S& interior, const GridSystem& s, const double* f, dou
     const AdiLines& lines = s.adi;
     // Row half-sweep: the south row, the middle rows in bands, the north row.
     const double* d = lines.row_d.data();
-    q[0] = row_q<kN>(a, f, t, nx, 0, 0.0, d[0]);
-    for (std::ptrdiff_t k = 1; k < nx; ++k) q[k] = row_q<kN | kW>(a, f, t, nx, k, q[k - 1], d[k]);
+    auto row_edge = [&]<unsigned Has>(std::ptrdiff_t k) {
+        q[k] = row_q<Has>(a, f, t, nx, k, k > 0 ? q[k - 1] : 0.0, d[k]);
+    };
+    for_nodes(nx, n, 0, nx, row_edge);
     const std::ptrdiff_t stride = lines.rows_alike ? 0 : nx;
     RowPass<S> rows{{}, interior, a, f, t, d, q, nx, stride};
     rows_in_bands(rows, 1, ny - 1, nx, nx);
-    for (std::ptrdiff_t k = n - nx; k < n; ++k) q[k] = row_q<kS | kW>(a, f, t, nx, k, q[k - 1], d[k]);
+    for_nodes(nx, n, n - nx, n, row_edge);
     for (std::ptrdiff_t last = nx - 1; last < n; last += nx) t[last] = q[last];
     BackRows back{{}, lines.row_p.data(), q, t, nx, ny, stride};
     rows_in_bands(back, 0, ny, nx - 1, nx);
@@ -181,20 +179,20 @@ void held_iteration(const S& interior, const GridSystem& s, const double* f, dou
         else body(Coefficient<false>{x});
     };
     d = lines.column_d.data();
-    q[0] = column_q<kE>(a, f, t, nx, 0, 0.0, d[0]);
-    for (std::ptrdiff_t k = 1; k < nx; ++k) q[k] = column_q<kW | kE>(a, f, t, nx, k, 0.0, d[k]);
+    auto column_edge = [&]<unsigned Has>(std::ptrdiff_t k) {
+        q[k] = column_q<Has>(a, f, t, nx, k, k >= nx ? q[k - nx] : 0.0, d[k]);
+    };
+    for_nodes(nx, n, 0, nx, column_edge);
     for (std::ptrdiff_t begin = nx; begin < n - nx; begin += nx) {
-        q[begin] = column_q<kW | kE | kS>(a, f, t, nx, begin, q[begin - nx], d[begin]);
+        column_edge.template operator()<kAround>(begin);
         row_values(d, begin, lines.columns_alike, [&](auto dr) {
 #pragma GCC ivdep
             for (std::ptrdiff_t k = begin + 1; k < begin + nx - 1; ++k)
                 q[k] = column_q<kW | kE | kS>(interior, f, t, nx, k, q[k - nx], dr[k]);
         });
-        const std::ptrdiff_t k = begin + nx - 1;
-        q[k] = column_q<kW | kE | kS>(a, f, t, nx, k, q[k - nx], d[k]);
+        column_edge.template operator()<kAround>(begin + nx - 1);
     }
-    for (std::ptrdiff_t k = n - nx; k < n - 1; ++k) q[k] = column_q<kW | kE | kS>(a, f, t, nx, k, q[k - nx], d[k]);
-    q[n - 1] = column_q<kW | kS>(a, f, t, nx, n - 1, q[n - 1 - nx], d[n - 1]);
+    for_nodes(nx, n, n - nx, n, column_edge);
     const double* p = lines.column_p.data();
     for (std::ptrdiff_t k = n - nx; k < n; ++k) t[k] = q[k];
     for (std::ptrdiff_t begin = n - 2 * nx; begin >= 0; begin -= nx) {

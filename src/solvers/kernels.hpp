@@ -9,7 +9,6 @@
 
 #include <array>
 #include <cstdint>
-#include <initializer_list>
 #include <span>
 #include <utility>
 #include <vector>
@@ -57,9 +56,6 @@ struct Plan {
     std::uint64_t system_doubles(Grid g) const;  // six coefficient arrays and the above
     static Plan of(Grid g, int solver_kind);
 };
-// Bytes of `count` doubles, and a sum of byte counts: the largest value instead of a wrap-around.
-std::uint64_t bytes_of(std::uint64_t count);
-std::uint64_t total_bytes(std::initializer_list<std::uint64_t> parts);
 
 // A grid's system as the kernels take it. Held by its owner (a driver) for as long as the grid.
 struct GridSystem {

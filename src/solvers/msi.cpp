@@ -3,7 +3,7 @@
 // residual-correction iteration.
 //
 // The plain loops come first: the factorisation (prepared once per grid), the residual (its terms'
-// order: msi_residual_value), the substitutions node by node, the norms.
+// order: msi_residual_value) with its sum of squares, the substitutions node by node.
 
 #include <algorithm>
 #include <array>
@@ -100,34 +100,41 @@ struct Factors {
     }
 };
 
-void plain_residual(const ArrayStencil& a, const double* f, const double* t, std::ptrdiff_t nx, std::ptrdiff_t n,
-                    double* r) {
-    for_nodes(nx, n, 0, n, [&]<unsigned Has>(std::ptrdiff_t k) { r[k] = msi_residual_value<Has>(a, f, t, nx, k); });
-}
-
-// L w = r, k = 1..N, then U delta = w, k = N..1, leaving out the terms whose index lies outside
-// 1..N, with T(k) := T(k) + delta(k) as soon as delta(k) is known (delta does not depend on T, and
-// T(k) is read nowhere else in the pass).
-void plain_substitutions(const Factors& F, std::ptrdiff_t nx, std::ptrdiff_t n, const double* r, double* w,
-                         double* d, double* t) {
+// L w = r over the first row, the terms whose index lies below 1 left out (r may be w).
+void first_row_forward(const Factors& F, std::ptrdiff_t nx, const double* r, double* w) {
     w[0] = r[0] / F.L1[0];
     for (std::ptrdiff_t k = 1; k < nx - 1; ++k) w[k] = (r[k] - F.L2[k] * w[k - 1]) / F.L1[k];
     w[nx - 1] = ((r[nx - 1] - F.L2[nx - 1] * w[nx - 2]) - F.L3[nx - 1] * w[0]) / F.L1[nx - 1];
-    for (std::ptrdiff_t k = nx; k < n; ++k) w[k] = F.forward(r[k] - F.L2[k] * w[k - 1], w, nx, k);
+}
+// U delta = w over the top row, the terms whose index lies beyond N left out, and T += delta there.
+void top_row_back(const Factors& F, std::ptrdiff_t nx, std::ptrdiff_t n, const double* w, double* d, double* t) {
     d[n - 1] = w[n - 1];
     for (std::ptrdiff_t k = n - 2; k > n - nx; --k) d[k] = w[k] - F.U1[k] * d[k + 1];
     d[n - nx] = (w[n - nx] - F.U1[n - nx] * d[n - nx + 1]) - F.U2[n - nx] * d[n - 1];
-    for (std::ptrdiff_t k = n - 1; k > n - nx - 1; --k) t[k] = t[k] + d[k];
+    for (std::ptrdiff_t k = n - nx; k < n; ++k) t[k] = t[k] + d[k];
+}
+
+// The residual r, then L w = r, k = 1..N; returns the sum of the squares of r in node order.
+double plain_forward(const ArrayStencil& a, const Factors& F, const double* f, const double* t, std::ptrdiff_t nx,
+                     std::ptrdiff_t n, double* r, double* w) {
+    double sum = 0.0;
+    for_nodes(nx, n, 0, n, [&]<unsigned Has>(std::ptrdiff_t k) {
+        r[k] = msi_residual_value<Has>(a, f, t, nx, k);
+        sum += r[k] * r[k];
+    });
+    first_row_forward(F, nx, r, w);
+    for (std::ptrdiff_t k = nx; k < n; ++k) w[k] = F.forward(r[k] - F.L2[k] * w[k - 1], w, nx, k);
+    return sum;
+}
+
+// U delta = w, k = N..1, with T(k) := T(k) + delta(k) as soon as delta(k) is known (delta does
+// not depend on T, and T(k) is read nowhere else in the pass).
+void plain_back(const Factors& F, std::ptrdiff_t nx, std::ptrdiff_t n, const double* w, double* d, double* t) {
+    top_row_back(F, nx, n, w, d, t);
     for (std::ptrdiff_t k = n - nx - 1; k >= 0; --k) {
         d[k] = F.back(w[k] - F.U1[k] * d[k + 1], d, nx, k);
         t[k] = t[k] + d[k];
     }
-}
-
-double euclidean_norm(const double* r, std::ptrdiff_t n) {
-    double sum = 0.0;
-    for (std::ptrdiff_t k = 0; k < n; ++k) sum += r[k] * r[k];
-    return std::sqrt(sum);
 }
 
 // The banded iteration keeps four rows in flight: enough to overlap the chain of one node (a
@@ -220,12 +227,9 @@ double residual_and_forward(const S& interior, const GridSystem& s, const double
     ForwardPass<kRows, S, Norm> pass{{}, interior, array_stencil(s.view()), Factors(s.msi), f, t, w, ring, nx};
     const ArrayStencil& a = pass.a;
     const Factors& F = pass.F;
-    // First row: the terms below node 1 are left out.
-    w[0] = pass.square(msi_residual_value<kE | kN>(a, f, t, nx, 0)) / F.L1[0];
-    for (std::ptrdiff_t k = 1; k < nx - 1; ++k)
-        w[k] = (pass.square(msi_residual_value<kW | kE | kN>(a, f, t, nx, k)) - F.L2[k] * w[k - 1]) / F.L1[k];
-    const double r = pass.square(msi_residual_value<kW | kE | kN>(a, f, t, nx, nx - 1));
-    w[nx - 1] = ((r - F.L2[nx - 1] * w[nx - 2]) - F.L3[nx - 1] * w[0]) / F.L1[nx - 1];
+    for_nodes(nx, n, 0, nx,
+              [&]<unsigned Has>(std::ptrdiff_t k) { w[k] = pass.square(msi_residual_value<Has>(a, f, t, nx, k)); });
+    first_row_forward(F, nx, w, w);  // the first row's residuals are in w
     run_in_bands<kRows, 2>(pass, 1, ny - 1, nx, nx);
     pass.flush();
     for_nodes(nx, n, n - nx, n, [&]<unsigned Has>(std::ptrdiff_t k) {
@@ -287,13 +291,7 @@ template <int kRows>
 void back_substitution(const GridSystem& s, const double* w, double* buffer, double* t) {
     const std::ptrdiff_t nx = s.grid.Nx, ny = s.grid.Ny, n = s.grid.N();
     BackPass<kRows> pass{{}, Factors(s.msi), w, buffer, buffer - (ny - 1) * nx, t, nx, ny, ny - 1};
-    const Factors& F = pass.F;
-    double* d = pass.d;
-    // Top row: the terms beyond node N are left out.
-    d[n - 1] = w[n - 1];
-    for (std::ptrdiff_t k = n - 2; k > n - nx; --k) d[k] = w[k] - F.U1[k] * d[k + 1];
-    d[n - nx] = (w[n - nx] - F.U1[n - nx] * d[n - nx + 1]) - F.U2[n - nx] * d[n - 1];
-    for (std::ptrdiff_t k = n - nx; k < n; ++k) t[k] = t[k] + d[k];
+    top_row_back(pass.F, nx, n, w, pass.d, t);
     run_in_bands<kRows, 2>(pass, 0, ny - 1, nx, nx);
 }
 
@@ -306,41 +304,40 @@ void msi_solve(const MsiParams& p, const GridSystem& s, std::span<const double> 
     double* r = scratch.v[0].data();
     double* w = scratch.v[1].data();
     double* d = scratch.v[2].data();
-    // r0 and the residual after a correction only serve the tolerance test, which is not reached
-    // when the correction is the last one the limit allows; they are skipped then.
+    // The residual after correction m serves the tolerance test and, if the iteration goes on,
+    // correction m+1: forward(norm), the residual (its sum of squares in node order if norm) and
+    // the forward substitution, is therefore done before the test, and its result dropped when the
+    // test ends the iteration (it has not touched T). r0 and the residual after a correction only
+    // serve the test, which is not reached when the correction is the last one the limit allows.
+    auto iterate = [&](auto&& forward, auto&& back) {
+        const double r0 = limit > 1 ? std::sqrt(forward(true)) : (forward(false), 0.0);
+        for (int m = 1;; ++m) {
+            back();
+            if (m >= limit || std::sqrt(forward(true)) <= r0 * p.tolerance) break;
+        }
+    };
     if (p.path == Path::plain || s.grid.Ny < 2 * kFewRows) {  // the ring of two bands fits in r
         const ArrayStencil a = array_stencil(s.view());
-        plain_residual(a, b.data(), T.data(), nx, n, r);
-        const double r0 = limit > 1 ? euclidean_norm(r, n) : 0.0;
-        for (int m = 1;; ++m) {
-            plain_substitutions(Factors(s.msi), nx, n, r, w, d, T.data());
-            if (m >= limit) break;
-            plain_residual(a, b.data(), T.data(), nx, n, r);
-            if (euclidean_norm(r, n) <= r0 * p.tolerance) break;
-        }
+        const Factors F(s.msi);
+        iterate([&](bool) { return plain_forward(a, F, b.data(), T.data(), nx, n, r, w); },
+                [&] { plain_back(F, nx, n, w, d, T.data()); });
         return;
     }
-    // The residual of each correction is computed inside its forward substitution. The residual
-    // after correction m serves the tolerance test and, if the iteration goes on, correction m+1:
-    // the forward substitution of m+1 is therefore done before the test, and its result dropped
-    // when the test ends the iteration (it has not touched T). The norms are sums in node order,
-    // as in the plain iteration.
-    auto iterate = [&](auto rows, const auto& interior) {
+    // The banded path computes each residual inside its forward substitution (residual_and_forward).
+    auto banded = [&](auto rows, const auto& interior) {
         constexpr int kRows = decltype(rows)::value;
-        const double r0 = limit > 1 ? std::sqrt(residual_and_forward<kRows, true>(interior, s, b.data(), T.data(), r, w))
-                                    : (residual_and_forward<kRows, false>(interior, s, b.data(), T.data(), r, w), 0.0);
-        for (int m = 1;; ++m) {
-            back_substitution<kRows>(s, w, d, T.data());
-            if (m >= limit) break;
-            const double rho = std::sqrt(residual_and_forward<kRows, true>(interior, s, b.data(), T.data(), r, w));
-            if (rho <= r0 * p.tolerance) break;
-        }
+        iterate(
+            [&](bool norm) {
+                return norm ? residual_and_forward<kRows, true>(interior, s, b.data(), T.data(), r, w)
+                            : residual_and_forward<kRows, false>(interior, s, b.data(), T.data(), r, w);
+            },
+            [&] { back_substitution<kRows>(s, w, d, T.data()); });
     };
     with_stencil(s.view(), s.uniform, [&](const auto& interior) {
         if (!s.msi.held_runs.empty() && s.grid.Ny >= 2 * kManyRows)
-            iterate(std::integral_constant<int, kManyRows>{}, interior);
+            banded(std::integral_constant<int, kManyRows>{}, interior);
         else
-            iterate(std::integral_constant<int, kFewRows>{}, interior);
+            banded(std::integral_constant<int, kFewRows>{}, interior);
     });
 }
 

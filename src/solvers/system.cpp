@@ -1,39 +1,23 @@
 // The prepare step and its plan: what a grid's system holds for a solver, what its kernels need
 // as scratch, and the dispatch from solver_kind to the iterative solvers.
 
-#include <limits>
-
 #include "solvers/kernels.hpp"
 
 namespace advdiff::solvers {
-
-namespace {  // a * b and a + b, the largest value instead of a wrap-around
-constexpr std::uint64_t kMost = std::numeric_limits<std::uint64_t>::max();
-std::uint64_t times(std::uint64_t a, std::uint64_t b) { return b != 0 && a > kMost / b ? kMost : a * b; }
-std::uint64_t plus(std::uint64_t a, std::uint64_t b) { return a > kMost - b ? kMost : a + b; }
-}  // namespace
-
-std::uint64_t bytes_of(std::uint64_t count) { return times(count, sizeof(double)); }
-
-std::uint64_t total_bytes(std::initializer_list<std::uint64_t> parts) {
-    std::uint64_t total = 0;
-    for (std::uint64_t part : parts) total = plus(total, part);
-    return total;
-}
 
 Plan Plan::of(Grid g, int solver_kind) {
     const auto n = static_cast<std::uint64_t>(g.Nx) * static_cast<std::uint64_t>(g.Ny);
     Plan p{solver_kind == kMsi, solver_kind == kAdi, {}};
     if (solver_kind == kMsi) p.scratch = {n, n, n};
     if (solver_kind == kAdi) p.scratch = {n, n, 0};
-    if (solver_kind == kElimGauss) p.scratch = {times(n, 2 * static_cast<std::uint64_t>(g.Nx) + 1), n, 0};
+    if (solver_kind == kElimGauss) p.scratch = {saturating_times(n, 2 * static_cast<std::uint64_t>(g.Nx) + 1), n, 0};
     return p;
 }
 
 std::uint64_t Plan::system_doubles(Grid g) const {
     const auto n = static_cast<std::uint64_t>(g.Nx) * static_cast<std::uint64_t>(g.Ny);
     const std::uint64_t held_runs = msi_factors ? 2 * static_cast<std::uint64_t>(g.Ny) : 0;  // two numbers a row
-    return plus(times(n, 6 + (msi_factors ? 7 : 0) + (adi_lines ? 4 : 0)), held_runs);
+    return total_bytes({saturating_times(n, 6 + (msi_factors ? 7 : 0) + (adi_lines ? 4 : 0)), held_runs});
 }
 
 void GridSystem::assemble(const model::ModelCase& c, Grid g, int solver_kind) {  // then prepare()
