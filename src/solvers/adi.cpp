@@ -149,8 +149,8 @@ struct BackRows : BandPass {
 // row) or where the rows are alike (all read one row of p and d: fewer streams), four otherwise.
 template <class Pass>
 void rows_in_bands(Pass& pass, std::ptrdiff_t first, std::ptrdiff_t end, std::ptrdiff_t m, std::ptrdiff_t nx) {
-    if (nx <= 160 || pass.stride == 0) run_in_halving_bands<8, 0>(pass, first, end, m, nx);
-    else run_in_halving_bands<4, 0>(pass, first, end, m, nx);
+    if (nx <= 160 || pass.stride == 0) run_in_bands<8, 0>(pass, first, end, m, nx);
+    else run_in_bands<4, 0>(pass, first, end, m, nx);
 }
 
 template <class S>

@@ -20,7 +20,8 @@
 // once the band is done, checks (start_holds) that the true link value gives the same bits; from
 // the first row where it does not, the band's rows are computed again one after the other (row),
 // each from the true value. Every value is then the one the plain pass computes. Rows left over
-// after the last band also run one after the other.
+// after the last band of kRows run in bands of kRows/2, kRows/4, ... 2 (a grid of 2^k + 1 rows
+// leaves 2^k - 1 rows a pass: one band short of a row), and the last one, if any, alone.
 
 #include <algorithm>
 #include <cstddef>
@@ -31,7 +32,7 @@ namespace advdiff::solvers {
 // A pass provides node(r, i), position i of row r with all rows in flight (i = 0: the link taken as
 // 0), and row(r), row r node by node from the true link; its other hooks default to these:
 struct BandPass {
-    void band(std::ptrdiff_t) {}  // before the steps of rows r0 .. r0+kRows-1
+    void band(std::ptrdiff_t, int) {}  // before the steps of the `rows` rows from r0
     // Positions [first, end) of row r where held_node(r, i), node(r, i) from values held as numbers
     // (called for i > 0 only), gives node's bits.
     std::pair<std::ptrdiff_t, std::ptrdiff_t> held(std::ptrdiff_t) const { return {0, 0}; }
@@ -79,7 +80,7 @@ void run_in_bands(Pass& pass, std::ptrdiff_t first, std::ptrdiff_t end, std::ptr
         }
     };
     for (; r0 + kRows <= end; r0 += kRows) {
-        pass.band(r0);
+        pass.band(r0, kRows);
         // The steps at which every row is inside its held positions (none before every row is past
         // its position 0).
         const std::ptrdiff_t to = std::max(lag, m);
@@ -103,24 +104,10 @@ void run_in_bands(Pass& pass, std::ptrdiff_t first, std::ptrdiff_t end, std::ptr
             }
         pass.done(r0, r0 + kRows);
     }
-    for (; r0 < end; ++r0) {
-        pass.row(r0);
-        pass.done(r0, r0 + 1);
-    }
-}
-
-// The same with the rows left over after the last band of kRows run in bands of kRows/2, kRows/4,
-// ... 2 (a grid of 2^k + 1 rows leaves 2^k - 1 rows a pass: one band short of a row), and the last
-// one, if any, in order.
-template <int kRows, int kLeast, class Pass>
-void run_in_halving_bands(Pass& pass, std::ptrdiff_t first, std::ptrdiff_t end, std::ptrdiff_t m,
-                          std::ptrdiff_t stride) {
-    const std::ptrdiff_t banded_end = first + (end - first) / kRows * kRows;
     if constexpr (kRows > 2) {
-        run_in_bands<kRows, kLeast>(pass, first, banded_end, m, stride);
-        run_in_halving_bands<kRows / 2, kLeast>(pass, banded_end, end, m, stride);
+        run_in_bands<kRows / 2, kLeast>(pass, r0, end, m, stride);
     } else {
-        run_in_bands<kRows, kLeast>(pass, first, end, m, stride);
+        for (; r0 < end; ++r0) pass.row(r0), pass.done(r0, r0 + 1);
     }
 }
 

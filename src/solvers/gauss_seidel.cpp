@@ -22,11 +22,16 @@ void edge_nodes(const ArrayStencil& a, const double* f, double* t, std::ptrdiff_
     for_nodes(nx, n, begin, end, [&]<unsigned Has>(std::ptrdiff_t k) { t[k] = relaxed_value<Has>(a, f, t, nx, k); });
 }
 
-// Interior rows [first, end) one after the other, node by node.
+// Interior rows [first, end) one after the other, node by node; with `edges` (the whole sweep: rows
+// 1 .. Ny-2), the south row before them and the north row after.
 template <class S>
-void rows(const S& a, const double* f, double* t, std::ptrdiff_t nx, std::ptrdiff_t first, std::ptrdiff_t end) {
+void in_order(const S& a, const ArrayStencil* edges, const double* f, double* t, std::ptrdiff_t nx,
+              std::ptrdiff_t first, std::ptrdiff_t end) {
+    const std::ptrdiff_t n = (end + 1) * nx;
+    if (edges) edge_nodes(*edges, f, t, nx, n, 0, nx);
     for (std::ptrdiff_t r = first; r < end; ++r)
         for (std::ptrdiff_t k = r * nx + 1; k < r * nx + nx - 1; ++k) t[k] = relaxed_value(a, f, t, nx, k);
+    if (edges) edge_nodes(*edges, f, t, nx, n, n - nx, n);
 }
 
 // Two rows' nodes at a time where SSE2 (the x86-64 baseline) gives two-lane arithmetic, else one.
@@ -77,10 +82,7 @@ void wavefront(const S a, const ArrayStencil* edges, const double* f, double* t,
     const std::ptrdiff_t m = nx - 2, skew = band_skew(nx, kSlots, 1), n = (end + 1) * nx;
     if (skew * (kSlots - 1) >= m || end - first < kSlots) {
         if constexpr (kSlots > kLanes) return wavefront<kSlots / 2>(a, edges, f, t, nx, first, end);
-        if (edges) edge_nodes(*edges, f, t, nx, n, 0, nx);
-        rows(a, f, t, nx, first, end);
-        if (edges) edge_nodes(*edges, f, t, nx, n, n - nx, n);
-        return;
+        return in_order(a, edges, f, t, nx, first, end);
     }
     std::ptrdiff_t pos[kSlots], row[kSlots], k[kSlots], step = 0, south = 2, north = n - nx;
     const std::ptrdiff_t north_from = skew * ((end - 1 - first) % kSlots) + m * ((end - 1 - first) / kSlots);
@@ -157,13 +159,8 @@ void sweeps(Path path, const S& interior_stencil, const GridSystem& s, int sweep
         }
     }
     for (; sweep < sweep_count; ++sweep) {
-        if (path != Path::plain) {
-            wavefront<8>(interior_stencil, &arrays, f, t, nx, 1, ny - 1);
-        } else {
-            edge_nodes(arrays, f, t, nx, n, 0, nx);
-            rows(arrays, f, t, nx, 1, ny - 1);
-            edge_nodes(arrays, f, t, nx, n, n - nx, n);
-        }
+        if (path != Path::plain) wavefront<8>(interior_stencil, &arrays, f, t, nx, 1, ny - 1);
+        else in_order(arrays, &arrays, f, t, nx, 1, ny - 1);
     }
 }
 

@@ -160,27 +160,27 @@ struct ForwardPass : BandPass {
     double *w, *ring;
     std::ptrdiff_t nx;
     double sum = 0.0;
-    double* current = nullptr;  // this band's residuals; its squares not yet summed
+    double* current = nullptr;  // this band's residuals (`rows` rows from r0); its squares not yet summed
     const double* previous = nullptr;
-    std::ptrdiff_t r0 = 0, summed = 0, pending = 0;
+    std::ptrdiff_t r0 = 0, rows = 0, summed = 0, pending = 0;
 
     double square(double v) {
         if constexpr (Norm) sum += v * v;
         return v;
     }
     // Sums the squares still pending; the current band's become pending, `next` is the current band.
-    void shift(double* next) {
+    void shift(double* next, int next_rows) {
         while (summed < pending) step();
         previous = current;
-        pending = Norm && previous ? kRows * nx : 0;
+        pending = Norm && previous ? rows * nx : 0;
         summed = 0;
-        current = next;
+        current = next, rows = next_rows;
     }
-    void flush() { shift(nullptr), shift(nullptr); }  // every square in hand summed, no band in hand
-    void band(std::ptrdiff_t row0) {
-        shift(ring + (current == ring ? kRows * nx : 0));
+    void flush() { shift(nullptr, 0), shift(nullptr, 0); }  // every square in hand summed, no band in hand
+    void band(std::ptrdiff_t row0, int count) {
+        shift(ring + (current == ring ? kRows * nx : 0), count);
         r0 = row0;
-        for (int b = 0; b < kRows; ++b) {
+        for (int b = 0; b < count; ++b) {
             const std::ptrdiff_t begin = (r0 + b) * nx;
             double* __restrict r = current + b * nx;
             r[0] = msi_residual_value(a, f, t, nx, begin);
@@ -211,7 +211,7 @@ struct ForwardPass : BandPass {
         return same_bits(partial(row, 0, 0.0), partial(row, 0, w[row * nx - 1]));
     }
     void row(std::ptrdiff_t row) {
-        const bool in_band = current != nullptr && row < r0 + kRows;
+        const bool in_band = current != nullptr && row < r0 + rows;
         if (!in_band) flush();
         for (std::ptrdiff_t k = row * nx; k < (row + 1) * nx; ++k) {
             const double r = in_band ? current[k - r0 * nx] : square(msi_residual_value(a, f, t, nx, k));
@@ -260,7 +260,7 @@ struct BackPass : BandPass {
         low = new_low;
         d = buffer - low * nx;
     }
-    void band(std::ptrdiff_t r0) { hand_down(ny - 1 - r0 - kRows); }
+    void band(std::ptrdiff_t r0, int rows) { hand_down(ny - 1 - r0 - rows); }
     void node(std::ptrdiff_t r, std::ptrdiff_t i) {
         const std::ptrdiff_t k = at(r, i);
         d[k] = F.back(partial(k, i == 0 ? 0.0 : d[k + 1]), d, nx, k);
@@ -305,21 +305,21 @@ void msi_solve(const MsiParams& p, const GridSystem& s, std::span<const double> 
     double* w = scratch.v[1].data();
     double* d = scratch.v[2].data();
     // The residual after correction m serves the tolerance test and, if the iteration goes on,
-    // correction m+1: forward(norm), the residual (its sum of squares in node order if norm) and
+    // correction m+1: forward(norm), the residual (its sum of squares in node order if norm()) and
     // the forward substitution, is therefore done before the test, and its result dropped when the
     // test ends the iteration (it has not touched T). r0 and the residual after a correction only
     // serve the test, which is not reached when the correction is the last one the limit allows.
     auto iterate = [&](auto&& forward, auto&& back) {
-        const double r0 = limit > 1 ? std::sqrt(forward(true)) : (forward(false), 0.0);
+        const double r0 = limit > 1 ? std::sqrt(forward(std::true_type{})) : (forward(std::false_type{}), 0.0);
         for (int m = 1;; ++m) {
             back();
-            if (m >= limit || std::sqrt(forward(true)) <= r0 * p.tolerance) break;
+            if (m >= limit || std::sqrt(forward(std::true_type{})) <= r0 * p.tolerance) break;
         }
     };
     if (p.path == Path::plain || s.grid.Ny < 2 * kFewRows) {  // the ring of two bands fits in r
         const ArrayStencil a = array_stencil(s.view());
         const Factors F(s.msi);
-        iterate([&](bool) { return plain_forward(a, F, b.data(), T.data(), nx, n, r, w); },
+        iterate([&](auto) { return plain_forward(a, F, b.data(), T.data(), nx, n, r, w); },
                 [&] { plain_back(F, nx, n, w, d, T.data()); });
         return;
     }
@@ -327,10 +327,7 @@ void msi_solve(const MsiParams& p, const GridSystem& s, std::span<const double> 
     auto banded = [&](auto rows, const auto& interior) {
         constexpr int kRows = decltype(rows)::value;
         iterate(
-            [&](bool norm) {
-                return norm ? residual_and_forward<kRows, true>(interior, s, b.data(), T.data(), r, w)
-                            : residual_and_forward<kRows, false>(interior, s, b.data(), T.data(), r, w);
-            },
+            [&](auto norm) { return residual_and_forward<kRows, norm()>(interior, s, b.data(), T.data(), r, w); },
             [&] { back_substitution<kRows>(s, w, d, T.data()); });
     };
     with_stencil(s.view(), s.uniform, [&](const auto& interior) {
