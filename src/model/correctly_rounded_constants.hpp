@@ -4,6 +4,7 @@
 // of them with its exact value.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace advdiff::model::cr_constants {
@@ -80,35 +81,27 @@ constexpr double kLn2_3 = 0x1.cc01f97b57a08p-87;
 
 // ---------------------------------------------------------------------------------------------
 // The slow path's constants: 32-bit digits after the binary point, most significant first, each the
-// exact digit of the constant (so the table is the constant truncated).
+// exact digit of the constant (so the table is the constant truncated), written as one string of
+// hexadecimal digits, eight to a word.
+template <std::size_t M>
+constexpr std::array<std::uint32_t, (M - 1) / 8> hex_words(const char (&hex)[M]) {
+    static_assert((M - 1) % 8 == 0, "eight hexadecimal digits a word");
+    std::array<std::uint32_t, (M - 1) / 8> words{};
+    for (std::size_t j = 0; j + 1 < M; ++j) {
+        const char c = hex[j];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) throw "not a lower-case hexadecimal digit";
+        words[j / 8] = words[j / 8] << 4 | static_cast<std::uint32_t>(c <= '9' ? c - '0' : c - 'a' + 10);
+    }
+    return words;
+}
 // 2/pi = sum kTwoOverPiDigits[j - 1] 2^(-32 j), j = 1 .. 68 (2176 bits: the reduction of the
 // largest double at the widest precision reads digits 1 .. 66).
-constexpr std::array<std::uint32_t, 68> kTwoOverPiDigits = {
-    0xa2f9836e, 0x4e441529, 0xfc2757d1, 0xf534ddc0, 0xdb629599, 0x3c439041, 0xfe5163ab, 0xdebbc561,
-    0xb7246e3a, 0x424dd2e0, 0x06492eea, 0x09d1921c, 0xfe1deb1c, 0xb129a73e, 0xe88235f5, 0x2ebb4484,
-    0xe99c7026, 0xb45f7e41, 0x3991d639, 0x835339f4, 0x9c845f8b, 0xbdf9283b, 0x1ff897ff, 0xde05980f,
-    0xef2f118b, 0x5a0a6d1f, 0x6d367ecf, 0x27cb09b7, 0x4f463f66, 0x9e5fea2d, 0x7527bac7, 0xebe5f17b,
-    0x3d0739f7, 0x8a5292ea, 0x6bfb5fb1, 0x1f8d5d08, 0x56033046, 0xfc7b6bab, 0xf0cfbc20, 0x9af4361d,
-    0xa9e39161, 0x5ee61b08, 0x6599855f, 0x14a06840, 0x8dffd880, 0x4d732731, 0x06061556, 0xca73a8c9,
-    0x60e27bc0, 0x8c6b47c4, 0x19c367cd, 0xdce8092a, 0x8359c476, 0x8b961ca6, 0xddaf44d1, 0x5719053e,
-    0xa5ff0705, 0x3f7e33e8, 0x32c2de4f, 0x98327dbb, 0xc33d26ef, 0x6b1e5ef8, 0x9f3a1f35, 0xcaf27f1d,
-    0x87f12190, 0x7c7c246a, 0xfa6ed577, 0x2d30433b,
-};
+constexpr auto kTwoOverPiDigits = hex_words("a2f9836e4e441529fc2757d1f534ddc0db6295993c439041fe5163abdebbc561b7246e3a424dd2e006492eea09d1921cfe1deb1cb129a73ee88235f52ebb4484e99c7026b45f7e413991d639835339f49c845f8bbdf9283b1ff897ffde05980fef2f118b5a0a6d1f6d367ecf27cb09b74f463f669e5fea2d7527bac7ebe5f17b3d0739f78a5292ea6bfb5fb11f8d5d0856033046fc7b6babf0cfbc209af4361da9e391615ee61b086599855f14a068408dffd8804d73273106061556ca73a8c960e27bc08c6b47c419c367cddce8092a8359c4768b961ca6ddaf44d15719053ea5ff07053f7e33e832c2de4f98327dbbc33d26ef6b1e5ef89f3a1f35caf27f1d87f121907c7c246afa6ed5772d30433b");
 // pi/2 = 1 + sum kHalfPiFractionDigits[j - 1] 2^(-32 j), j = 1 .. 34.
-constexpr std::array<std::uint32_t, 34> kHalfPiFractionDigits = {
-    0x921fb544, 0x42d18469, 0x898cc517, 0x01b839a2, 0x52049c11, 0x14cf98e8, 0x04177d4c, 0x76273644,
-    0xa29410f3, 0x1c6809bb, 0xdf2a3367, 0x9a748636, 0x605614db, 0xe4be286e, 0x9fc26ada, 0xdaa3848b,
-    0xc90b6aec, 0xc4bcfd8d, 0xe89885d3, 0x4c6fdad6, 0x17feb96d, 0xe80d6fdb, 0xdc70d7f6, 0xb5133f4b,
-    0x5d3e4822, 0xf8963fcc, 0x9250cca3, 0xd9c8b67b, 0x8400f971, 0x42c77e0b, 0x31b4906c, 0x38aba734,
-    0xd22c7f51, 0xfa499ebf,
-};
+constexpr auto kHalfPiFractionDigits = hex_words("921fb54442d18469898cc51701b839a252049c1114cf98e804177d4c76273644a29410f31c6809bbdf2a33679a748636605614dbe4be286e9fc26adadaa3848bc90b6aecc4bcfd8de89885d34c6fdad617feb96de80d6fdbdc70d7f6b5133f4b5d3e4822f8963fcc9250cca3d9c8b67b8400f97142c77e0b31b4906c38aba734d22c7f51fa499ebf");
 // ln 2 = sum kLn2Digits[j - 1] 2^(-32 j), j = 1 .. 34.
-constexpr std::array<std::uint32_t, 34> kLn2Digits = {
-    0xb17217f7, 0xd1cf79ab, 0xc9e3b398, 0x03f2f6af, 0x40f34326, 0x7298b62d, 0x8a0d175b, 0x8baafa2b,
-    0xe7b87620, 0x6debac98, 0x559552fb, 0x4afa1b10, 0xed2eae35, 0xc1382144, 0x27573b29, 0x1169b825,
-    0x3e96ca16, 0x224ae8c5, 0x1acbda11, 0x317c387e, 0xb9ea9bc3, 0xb136603b, 0x256fa0ec, 0x7657f74b,
-    0x72ce87b1, 0x9d6548ca, 0xf5dfa6bd, 0x38303248, 0x655fa187, 0x2f20e3a2, 0xda2d97c5, 0x0f3fd5c6,
-    0x07f4ca11, 0xfb5bfb90,
-};
+constexpr auto kLn2Digits = hex_words("b17217f7d1cf79abc9e3b39803f2f6af40f343267298b62d8a0d175b8baafa2be7b876206debac98559552fb4afa1b10ed2eae35c138214427573b291169b8253e96ca16224ae8c51acbda11317c387eb9ea9bc3b136603b256fa0ec7657f74b72ce87b19d6548caf5dfa6bd38303248655fa1872f20e3a2da2d97c50f3fd5c607f4ca11fb5bfb90");
+
+static_assert(kTwoOverPiDigits.size() == 68 && kHalfPiFractionDigits.size() == 34 && kLn2Digits.size() == 34);
 
 }  // namespace advdiff::model::cr_constants

@@ -111,7 +111,13 @@ constexpr SettingCode kCoarseningRatios[] = {
 constexpr Relevance kWithConstantVelocity{constant_velocity, "problem_kind 1"};
 constexpr Relevance kWithConstantVelocityAt45{constant_velocity_at_45_degrees, "problem_kind 1 and flow_angle 45"};
 
-// What the settings both parameter files hold mean.
+// What the settings mean: solver_kind in each parameter file, and the settings both files hold.
+constexpr const char* kSmootherMeaning =
+    "The smoother of every level, run inner_iterations times per visit of a level. 4 (Gauss elimination) "
+    "and other codes smooth nothing: the cycles then only move values between the levels.";
+constexpr const char* kSolverMeaning =
+    "The solver; each outer iteration is one sweep or one iteration of it. Other codes select no solver "
+    "step: the field stays at its initial estimate.";
 constexpr const char* kReportNameMeaning =
     "Name of the report file, written in the working directory (ISO 8859-1 text, replaced if it exists). "
     "At most 35 characters: a longer name keeps its first 35.";
@@ -149,10 +155,15 @@ constexpr const char* kHistoryIntervalMeaning =
     "value), and always the first and the last; 0 lists only those two.";
 constexpr const char* kUnusedMeaning = "Read (it must be an integer) and not used.";
 
-// The settings both parameter files hold, placed at their position in each by at().
+// The settings both parameter files hold, placed at their position in each by at(); solver_kind,
+// first in both, with the meaning and codes of each.
 constexpr InputSetting at(int position, InputSetting row) {
     row.position = position;
     return row;
+}
+constexpr InputSetting solver_kind(const char* meaning, std::span<const SettingCode> codes) {
+    return {.position = 1, .name = "solver_kind", .field = &S::solver_kind, .meaning = meaning, .codes = codes,
+            .unlisted = UnlistedCode::selects_nothing};
 }
 constexpr InputSetting kReportFileName{.name = "report_file_name", .field = &S::report_file_name,
                                        .check = report_name_is_not_empty, .meaning = kReportNameMeaning};
@@ -182,11 +193,7 @@ constexpr InputSetting kModeSettings[] = {
 };
 
 constexpr InputSetting kMultigridSettings[] = {
-    {.position = 1, .name = "solver_kind", .field = &S::solver_kind,
-     .meaning = "The smoother of every level, run inner_iterations times per visit of a level. 4 (Gauss "
-                "elimination) and other codes smooth nothing: the cycles then only move values between the levels.",
-     .codes = kSmoothers, .unlisted = UnlistedCode::selects_nothing},
-    at(2, kReportFileName),
+    solver_kind(kSmootherMeaning, kSmoothers), at(2, kReportFileName),
     {.position = 3, .name = "level_count", .field = &S::level_count, .at_least = 2,
      .meaning = "Number of grids of the hierarchy; level 1 is the finest, level level_count the coarsest."},
     at(4, kReferenceFileIndex),
@@ -210,19 +217,13 @@ constexpr InputSetting kMultigridSettings[] = {
      .meaning = "Smoother iterations per visit of a level (Gauss-Seidel sweeps, MSI or ADI iterations)."},
     {.position = 15, .name = "tolerance", .field = &S::tolerance, .meaning = kMultigridToleranceMeaning},
     {.position = 16, .name = "msi_tolerance", .field = &S::msi_tolerance, .meaning = kMultigridMsiToleranceMeaning},
-    at(17, kInitialEstimate),
-    at(18, kPrintHistory),
-    at(19, kHistoryInterval),
+    at(17, kInitialEstimate), at(18, kPrintHistory), at(19, kHistoryInterval),
     {.position = 20, .name = "unused_value_20", .field = UnusedInteger{}, .meaning = kUnusedMeaning},
     {.position = 21, .name = "unused_value_21", .field = UnusedInteger{}, .meaning = kUnusedMeaning},
 };
 
 constexpr InputSetting kSingleGridSettings[] = {
-    {.position = 1, .name = "solver_kind", .field = &S::solver_kind,
-     .meaning = "The solver; each outer iteration is one sweep or one iteration of it. Other codes select no "
-                "solver step: the field stays at its initial estimate.",
-     .codes = kSolvers, .unlisted = UnlistedCode::selects_nothing},
-    at(2, kReportFileName),
+    solver_kind(kSolverMeaning, kSolvers), at(2, kReportFileName),
     {.position = 3, .name = "Nx", .field = &S::Nx, .at_least = 2,
      .meaning = "Grid nodes in x, boundary nodes included."},
     {.position = 4, .name = "Ny", .field = &S::Ny, .at_least = 2, .check = grid_nodes_fit,
@@ -237,9 +238,7 @@ constexpr InputSetting kSingleGridSettings[] = {
                 "tolerance."},
     {.position = 11, .name = "tolerance", .field = &S::tolerance, .meaning = kSingleGridToleranceMeaning},
     {.position = 12, .name = "msi_tolerance", .field = &S::msi_tolerance, .meaning = kSingleGridMsiToleranceMeaning},
-    at(13, kInitialEstimate),
-    at(14, kPrintHistory),
-    at(15, kHistoryInterval),
+    at(13, kInitialEstimate), at(14, kPrintHistory), at(15, kHistoryInterval),
     {.position = 16, .name = "unused_value_16", .field = UnusedInteger{}, .meaning = kUnusedMeaning},
     {.position = 17, .name = "unused_value_17", .field = UnusedInteger{}, .meaning = kUnusedMeaning},
 };
