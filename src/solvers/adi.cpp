@@ -65,44 +65,6 @@ void plain_columns(const ArrayStencil& a, const double* f, double* t, double* p,
     for (std::ptrdiff_t k = n - nx - 1; k >= 0; --k) t[k] = p[k] * t[k + nx] + q[k];
 }
 
-}  // namespace
-
-// p and d do not depend on T: computed once in the plain passes' order, they are the values every
-// half-sweep on the same coefficients computes, and each node then divides once, for q.
-void adi_line_factors(const model::StencilView& v, Grid g, AdiLines& lines) {
-    const std::ptrdiff_t nx = g.Nx, n = g.N();
-    for (Field* f : {&lines.row_p, &lines.row_d, &lines.column_p, &lines.column_d})
-        f->assign(static_cast<std::size_t>(n), 0.0);
-    const ArrayStencil a = array_stencil(v);
-    // A row whose aW, aP and aE are those of the row below, and which starts from the same p as
-    // that row did, repeats its operations on the same values: its p and d are copied. The middle
-    // rows are alike when each is such a copy of the one below.
-    auto same_row = [&](Coefficient<false> c, std::ptrdiff_t row) {
-        return std::memcmp(c.values + row, c.values + row - nx, sizeof(double) * static_cast<std::size_t>(nx)) == 0;
-    };
-    double *p = lines.row_p.data(), *d = lines.row_d.data();
-    lines.rows_alike = lines.columns_alike = g.Ny >= 3 && g.Nx >= 3;
-    for (std::ptrdiff_t row = 0; row < n; row += nx) {
-        const bool copy = row >= 2 * nx && same_bits(p[row - 1], p[row - nx - 1]) && same_row(a.aW, row) &&
-                          same_row(a.aP, row) && same_row(a.aE, row);
-        if (row >= 2 * nx && row < n - nx) lines.rows_alike = lines.rows_alike && copy;
-        for (std::ptrdiff_t k = row; k < row + nx; ++k) {
-            d[k] = copy ? d[k - nx] : row_divisor(a, p, nx, k);
-            p[k] = copy ? p[k - nx] : -a.aE[k] / d[k];
-        }
-    }
-    p = lines.column_p.data(), d = lines.column_d.data();
-    for (std::ptrdiff_t k = 0; k < n; ++k) {
-        d[k] = column_divisor(a, p, nx, k);
-        p[k] = -a.aN[k] / d[k];
-    }
-    for (std::ptrdiff_t row = nx; row < n - nx && lines.columns_alike; row += nx)
-        for (std::ptrdiff_t k = row + 2; k < row + nx - 1; ++k)
-            lines.columns_alike = lines.columns_alike && same_bits(p[k], p[row + 1]) && same_bits(d[k], d[row + 1]);
-}
-
-namespace {
-
 // The row half-sweep's q of the middle rows from the held p and d, rows in bands (rows are
 // independent lines except through the linked first node, bands.hpp). `interior` serves the
 // interior nodes; the boundary nodes read the arrays.
@@ -207,6 +169,40 @@ void held_iteration(const S& interior, const GridSystem& s, const double* f, dou
 }
 
 }  // namespace
+
+// p and d do not depend on T: computed once in the plain passes' order, they are the values every
+// half-sweep on the same coefficients computes, and each node then divides once, for q.
+void adi_line_factors(const model::StencilView& v, Grid g, AdiLines& lines) {
+    const std::ptrdiff_t nx = g.Nx, n = g.N();
+    for (Field* f : {&lines.row_p, &lines.row_d, &lines.column_p, &lines.column_d})
+        f->assign(static_cast<std::size_t>(n), 0.0);
+    const ArrayStencil a = array_stencil(v);
+    // A row whose aW, aP and aE are those of the row below, and which starts from the same p as
+    // that row did, repeats its operations on the same values: its p and d are copied. The middle
+    // rows are alike when each is such a copy of the one below.
+    auto same_row = [&](Coefficient<false> c, std::ptrdiff_t row) {
+        return std::memcmp(c.values + row, c.values + row - nx, sizeof(double) * static_cast<std::size_t>(nx)) == 0;
+    };
+    double *p = lines.row_p.data(), *d = lines.row_d.data();
+    lines.rows_alike = lines.columns_alike = g.Ny >= 3 && g.Nx >= 3;
+    for (std::ptrdiff_t row = 0; row < n; row += nx) {
+        const bool copy = row >= 2 * nx && same_bits(p[row - 1], p[row - nx - 1]) && same_row(a.aW, row) &&
+                          same_row(a.aP, row) && same_row(a.aE, row);
+        if (row >= 2 * nx && row < n - nx) lines.rows_alike = lines.rows_alike && copy;
+        for (std::ptrdiff_t k = row; k < row + nx; ++k) {
+            d[k] = copy ? d[k - nx] : row_divisor(a, p, nx, k);
+            p[k] = copy ? p[k - nx] : -a.aE[k] / d[k];
+        }
+    }
+    p = lines.column_p.data(), d = lines.column_d.data();
+    for (std::ptrdiff_t k = 0; k < n; ++k) {
+        d[k] = column_divisor(a, p, nx, k);
+        p[k] = -a.aN[k] / d[k];
+    }
+    for (std::ptrdiff_t row = nx; row < n - nx && lines.columns_alike; row += nx)
+        for (std::ptrdiff_t k = row + 2; k < row + nx - 1; ++k)
+            lines.columns_alike = lines.columns_alike && same_bits(p[k], p[row + 1]) && same_bits(d[k], d[row + 1]);
+}
 
 void adi_solve(const AdiParams& p, const GridSystem& s, std::span<const double> b, std::span<double> T,
                Scratch& scratch) {

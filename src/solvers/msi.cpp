@@ -16,15 +16,12 @@
 
 namespace advdiff::solvers {
 
-namespace {
-constexpr double kMsiAlpha = 0.5;
-}
-
 void msi_factorise(const model::StencilView& a, Grid g, MsiFactors& f) {
     for (SizedField* x : {&f.L1, &f.L2, &f.L3, &f.L4, &f.U1, &f.U2, &f.U3}) x->resize(static_cast<std::size_t>(g.N()));
     double *L1 = f.L1.data(), *L2 = f.L2.data(), *L3 = f.L3.data(), *L4 = f.L4.data();
     double *U1 = f.U1.data(), *U2 = f.U2.data(), *U3 = f.U3.data();
     const std::ptrdiff_t nx = g.Nx;
+    constexpr double kMsiAlpha = 0.5;
     for (int j = 1; j <= g.Ny; ++j) {
         for (int i = 1; i <= g.Nx; ++i) {
             const auto k = static_cast<std::ptrdiff_t>(node(i, j, g.Nx));
