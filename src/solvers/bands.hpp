@@ -20,8 +20,8 @@
 // once the band is done, checks (start_holds) that the true link value gives the same bits; from
 // the first row where it does not, the band's rows are computed again one after the other (row),
 // each from the true value. Every value is then the one the plain pass computes. Rows left over
-// after the last band of kRows run in bands of kRows/2, kRows/4, ... 2 (a grid of 2^k + 1 rows
-// leaves 2^k - 1 rows a pass: one band short of a row), and the last one, if any, alone.
+// after the last band of kRows run in bands of kRows/2, kRows/4, ... 1 (a grid of 2^k + 1 rows
+// leaves 2^k - 1 rows a pass: one band short of a row).
 
 #include <algorithm>
 #include <cstddef>
@@ -104,11 +104,7 @@ void run_in_bands(Pass& pass, std::ptrdiff_t first, std::ptrdiff_t end, std::ptr
             }
         pass.done(r0, r0 + kRows);
     }
-    if constexpr (kRows > 2) {
-        run_in_bands<kRows / 2, kLeast>(pass, r0, end, m, stride);
-    } else {
-        for (; r0 < end; ++r0) pass.row(r0), pass.done(r0, r0 + 1);
-    }
+    if constexpr (kRows > 1) run_in_bands<kRows / 2, kLeast>(pass, r0, end, m, stride);
 }
 
 }  // namespace advdiff::solvers

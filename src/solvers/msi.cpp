@@ -207,13 +207,9 @@ struct ForwardPass : BandPass {
     bool start_holds(std::ptrdiff_t row) {
         return same_bits(partial(row, 0, 0.0), partial(row, 0, w[row * nx - 1]));
     }
-    void row(std::ptrdiff_t row) {
-        const bool in_band = current != nullptr && row < r0 + rows;
-        if (!in_band) flush();
-        for (std::ptrdiff_t k = row * nx; k < (row + 1) * nx; ++k) {
-            const double r = in_band ? current[k - r0 * nx] : square(msi_residual_value(a, f, t, nx, k));
-            w[k] = F.forward(r - F.L2[k] * w[k - 1], w, nx, k);
-        }
+    void row(std::ptrdiff_t row) {  // a row of the band in hand
+        for (std::ptrdiff_t k = row * nx; k < (row + 1) * nx; ++k)
+            w[k] = F.forward(current[k - r0 * nx] - F.L2[k] * w[k - 1], w, nx, k);
     }
 };
 
