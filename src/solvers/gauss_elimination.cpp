@@ -20,6 +20,17 @@ namespace advdiff::solvers {
 
 namespace {
 
+// Row k of the matrix, 0-based: at(k, c) := the coefficient of each neighbour whose column c lies
+// inside 0 .. n-1.
+template <class At>
+void place_row(const model::StencilView& a, std::ptrdiff_t n, std::ptrdiff_t nx, std::ptrdiff_t k, At&& at) {
+    if (k >= nx) at(k, k - nx) = a.aS[k];
+    if (k >= 1) at(k, k - 1) = a.aW[k];
+    at(k, k) = a.aP[k];
+    if (k + 1 < n) at(k, k + 1) = a.aE[k];
+    if (k + nx < n) at(k, k + nx) = a.aN[k];
+}
+
 // The plain elimination, as defined: the dense N x (N+1) augmented matrix, stored column after
 // column, every row below each pivot eliminated over every column from the pivot on, back
 // substitution over the whole row.
@@ -29,13 +40,8 @@ void dense(int N, int Nx, const model::StencilView& a, std::span<const double> b
     auto at = [&](int r, int c) -> double& { return dense_matrix[static_cast<std::size_t>(c - 1) * n + (r - 1)]; };
     auto t = [&](int k) -> double& { return T[static_cast<std::size_t>(k - 1)]; };
     for (int k = 1; k <= N; ++k) {
-        const auto q = static_cast<std::size_t>(k - 1);
-        if (k > Nx) at(k, k - Nx) = a.aS[q];
-        if (k > 1) at(k, k - 1) = a.aW[q];
-        at(k, k) = a.aP[q];
-        if (k < N) at(k, k + 1) = a.aE[q];
-        if (k <= N - Nx) at(k, k + Nx) = a.aN[q];
-        at(k, N + 1) = b[q];
+        place_row(a, N, Nx, k - 1, [&](std::ptrdiff_t r, std::ptrdiff_t c) -> double& { return at(r + 1, c + 1); });
+        at(k, N + 1) = b[static_cast<std::size_t>(k - 1)];
     }
     for (int p = 1; p <= N - 1; ++p)
         for (int r = p + 1; r <= N; ++r) {
@@ -64,14 +70,7 @@ void gauss_elimination(const EliminationParams& params, const GridSystem& s, std
     double* rhs = scratch.v[1].data();
     // Entry (row r, column c), 0-based, |c - r| <= Nx.
     auto at = [&](std::ptrdiff_t r, std::ptrdiff_t c) -> double& { return band[r * width + (c - r + nx)]; };
-
-    for (std::ptrdiff_t k = 0; k < n; ++k) {
-        if (k >= nx) at(k, k - nx) = a.aS[k];
-        if (k >= 1) at(k, k - 1) = a.aW[k];
-        at(k, k) = a.aP[k];
-        if (k + 1 < n) at(k, k + 1) = a.aE[k];
-        if (k + nx < n) at(k, k + nx) = a.aN[k];
-    }
+    for (std::ptrdiff_t k = 0; k < n; ++k) place_row(a, n, nx, k, at);
 
     const double nan = std::numeric_limits<double>::quiet_NaN();
     bool poisoned = false;  // the dense algorithm would have turned the whole solution into NaN
