@@ -25,19 +25,16 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <utility>
 
 namespace advdiff::solvers {
 
 // A pass provides node(r, i), position i of row r with all rows in flight (i = 0: the link taken as
-// 0), and row(r), row r node by node from the true link; its other hooks default to these:
+// 0); row(r), row r node by node from the true link; held(r), the positions [first, end) of row r
+// where held_node(r, i), node(r, i) from values held as numbers (called for i > 0 only), gives
+// node's bits. Its other hooks default to these:
 struct BandPass {
     void band(std::ptrdiff_t, int) {}  // before the steps of the `rows` rows from r0
-    // Positions [first, end) of row r where held_node(r, i), node(r, i) from values held as numbers
-    // (called for i > 0 only), gives node's bits.
-    std::pair<std::ptrdiff_t, std::ptrdiff_t> held(std::ptrdiff_t) const { return {0, 0}; }
-    void held_node(std::ptrdiff_t, std::ptrdiff_t) {}
-    void step() {}  // after each step: other work to overlap with the band's chains
+    void step() {}                     // after each step: other work to overlap with the band's chains
     bool start_holds(std::ptrdiff_t) { return true; }  // row r's start from link 0 is that from the true link
     void done(std::ptrdiff_t, std::ptrdiff_t) {}       // rows r0 .. r1-1 are final
 };

@@ -140,7 +140,6 @@ struct UniformInterior {
                 value_of(a.aE.data(), g), value_of(a.aN.data(), g)};
     }
     bool all() const { return aS && aW && aP && aE && aN; }
-    bool east_and_north() const { return aE && aN; }
 };
 
 // Calls body(stencil) with the narrowest stencil the uniform values allow: all five as numbers
@@ -150,7 +149,7 @@ inline void with_stencil(const model::StencilView& a, const UniformInterior& u, 
     if (u.all()) {
         body(Stencil<true, true, true, true, true>{
             {nullptr, *u.aS}, {nullptr, *u.aW}, {nullptr, *u.aP}, {nullptr, *u.aE}, {nullptr, *u.aN}});
-    } else if (u.east_and_north()) {
+    } else if (u.aE && u.aN) {
         body(Stencil<false, false, false, true, true>{
             {a.aS.data()}, {a.aW.data()}, {a.aP.data()}, {nullptr, *u.aE}, {nullptr, *u.aN}});
     } else {

@@ -34,12 +34,9 @@ void in_order(const S& a, const ArrayStencil* edges, const double* f, double* t,
     if (edges) edge_nodes(*edges, f, t, nx, n, n - nx, n);
 }
 
-// Two rows' nodes at a time where SSE2 (the x86-64 baseline) gives two-lane arithmetic, else one.
-#ifdef __SSE2__
+// Two rows' nodes at a time: two-lane arithmetic on SSE2 (the x86-64 baseline) or NEON; a target
+// without it gets the same operations lane by lane from the compiler.
 using Lanes = double __attribute__((vector_size(16)));
-#else
-using Lanes = double __attribute__((vector_size(8)));
-#endif
 constexpr int kLanes = sizeof(Lanes) / sizeof(double);
 
 // Lane j is values[k[j] + offset].
