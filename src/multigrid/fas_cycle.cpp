@@ -71,11 +71,11 @@ std::uint64_t FasCycle::bytes_needed(const GridHierarchy& h, int solver_kind) {
     for (int lev = 1; lev <= h.level_count(); ++lev) {
         const auto k = static_cast<std::size_t>(lev - 1);
         const Grid g{h.level_nx[k], h.level_ny[k]};
-        bytes = total_bytes({bytes, solvers::GridSystem::bytes(g, solver_kind),
-                                      model::GridValues::bytes(h.level_nx[k], h.level_ny[k])});
+        bytes = saturating_sum({bytes, solvers::GridSystem::bytes(g, solver_kind),
+                                model::GridValues::bytes(h.level_nx[k], h.level_ny[k])});
     }
     if (h.level_count() >= 1)
-        bytes = total_bytes({bytes, solvers::Scratch::bytes({h.level_nx[0], h.level_ny[0]}, solver_kind)});
+        bytes = saturating_sum({bytes, solvers::Scratch::bytes({h.level_nx[0], h.level_ny[0]}, solver_kind)});
     return bytes;
 }
 
@@ -141,7 +141,7 @@ void FasCycle::cycle(CycleTimes* times) {
 
 std::uint64_t multigrid_run_bytes(const GridHierarchy& h, int solver_kind) {
     const std::uint64_t finest = h.level_count() >= 1 ? static_cast<std::uint64_t>(h.level_nodes[0]) : 0;
-    return total_bytes({FasCycle::bytes_needed(h, solver_kind), bytes_of(2 * finest)});
+    return saturating_sum({FasCycle::bytes_needed(h, solver_kind), bytes_of(2 * finest)});
 }
 
 void run_multigrid(ProblemState& state) {

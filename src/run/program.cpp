@@ -71,8 +71,8 @@ std::uint64_t bytes_needed(const ProblemState& state, const output::OutputReques
     }
     // The reference solution, the report's analytic field and its boundary-value tables, and the
     // extra outputs' buffers beside what the driver states.
-    return total_bytes({driver, reference_solution_bytes(finest), bytes_of(finest), report_values,
-                                 output::output_bytes(outputs)});
+    return saturating_sum({driver, reference_solution_bytes(finest), bytes_of(finest), report_values,
+                           output::output_bytes(outputs)});
 }
 
 std::vector<platform::ProtectedFile> files_the_run_reads(const ProblemState& state) {
@@ -180,7 +180,7 @@ void require_memory_without_budget(const ProblemState& state, const CheckedRun& 
                        run.what + " needs " + platform::format_bytes(run.bytes) + " of memory, more than the machine's " +
                            platform::format_bytes(*installed) + ", " + unknown);
     const std::uint64_t history = most_history_bytes(state.settings);
-    if (total_bytes({run.bytes, history}) <= *installed) return;
+    if (saturating_sum({run.bytes, history}) <= *installed) return;
     const SettingSource source = state.source_of("max_iterations");
     throw RunError(source.file, source.line, "max_iterations",
                    "the norms of " + std::to_string(state.settings.max_iterations) + " iterations may take " +
@@ -195,7 +195,7 @@ std::uint64_t memory_needed(const ProgramOptions& options) {
     ProblemState state;
     read_input_files(state, false, options.strict);
     const CheckedRun run = check_before_computing(state, options);
-    return total_bytes({run.bytes, most_history_bytes(state.settings)});
+    return saturating_sum({run.bytes, most_history_bytes(state.settings)});
 }
 
 int run_program(const ProgramOptions& options) {

@@ -13,8 +13,8 @@ std::uint64_t single_grid_bytes(int Nx, int Ny, int solver_kind) {
     const Grid grid{Nx, Ny};
     // TNum and T_Analitica, the prepared system, the boundary values, the solver's scratch.
     const auto n = static_cast<std::uint64_t>(Nx) * static_cast<std::uint64_t>(Ny);
-    return total_bytes({bytes_of(2 * n), solvers::GridSystem::bytes(grid, solver_kind),
-                                 model::GridValues::bytes(Nx, Ny), solvers::Scratch::bytes(grid, solver_kind)});
+    return saturating_sum({bytes_of(2 * n), solvers::GridSystem::bytes(grid, solver_kind),
+                           model::GridValues::bytes(Nx, Ny), solvers::Scratch::bytes(grid, solver_kind)});
 }
 
 void run_single_grid(ProblemState& state) {

@@ -17,7 +17,7 @@ Plan Plan::of(Grid g, int solver_kind) {
 std::uint64_t Plan::system_doubles(Grid g) const {
     const auto n = static_cast<std::uint64_t>(g.Nx) * static_cast<std::uint64_t>(g.Ny);
     const std::uint64_t held_runs = msi_factors ? 2 * static_cast<std::uint64_t>(g.Ny) : 0;  // two numbers a row
-    return total_bytes({saturating_times(n, 6 + (msi_factors ? 7 : 0) + (adi_lines ? 4 : 0)), held_runs});
+    return saturating_sum({saturating_times(n, 6 + (msi_factors ? 7 : 0) + (adi_lines ? 4 : 0)), held_runs});
 }
 
 void GridSystem::assemble(const model::ModelCase& c, Grid g, int solver_kind) {  // then prepare()
@@ -43,7 +43,7 @@ void Scratch::prepare(Grid largest, int solver_kind) {
 
 std::uint64_t Scratch::bytes(Grid g, int solver_kind) {
     const Plan plan = Plan::of(g, solver_kind);
-    return total_bytes({bytes_of(plan.scratch[0]), bytes_of(plan.scratch[1]), bytes_of(plan.scratch[2])});
+    return saturating_sum({bytes_of(plan.scratch[0]), bytes_of(plan.scratch[1]), bytes_of(plan.scratch[2])});
 }
 
 bool relax(const Relaxation& r, const GridSystem& s, std::span<const double> b, std::span<double> X,

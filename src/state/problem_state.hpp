@@ -58,16 +58,16 @@ struct Grid {
     int N() const { return Nx * Ny; }
 };
 
-// Byte counts for the memory check, which sums what each owner counts: a product or sum that would
+// Counts for the memory check, which sums what each owner counts: a product or sum that would
 // wrap around gives the largest value instead.
-constexpr std::uint64_t kMostBytes = std::numeric_limits<std::uint64_t>::max();
+constexpr std::uint64_t kMostCount = std::numeric_limits<std::uint64_t>::max();
 constexpr std::uint64_t saturating_times(std::uint64_t a, std::uint64_t b) {
-    return b != 0 && a > kMostBytes / b ? kMostBytes : a * b;
+    return b != 0 && a > kMostCount / b ? kMostCount : a * b;
 }
 constexpr std::uint64_t bytes_of(std::uint64_t doubles) { return saturating_times(doubles, sizeof(double)); }
-constexpr std::uint64_t total_bytes(std::initializer_list<std::uint64_t> parts) {
+constexpr std::uint64_t saturating_sum(std::initializer_list<std::uint64_t> parts) {
     std::uint64_t total = 0;
-    for (std::uint64_t part : parts) total = total > kMostBytes - part ? kMostBytes : total + part;
+    for (std::uint64_t part : parts) total = total > kMostCount - part ? kMostCount : total + part;
     return total;
 }
 
