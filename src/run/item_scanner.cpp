@@ -1,6 +1,9 @@
 #include "run/item_scanner.hpp"
 
 #include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdint>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -161,6 +164,96 @@ std::string_view first_item(std::string_view rest) {
 }
 
 NumberStatus parse_int_at(std::string_view rest, int& out) { return item_at(rest, out, scan_int); }
+
+namespace {
+
+__extension__ typedef unsigned __int128 Unsigned128;  // GCC's and Clang's, on every 64-bit target
+
+// 10^-p for p = 0 .. 42 as R 2^-(126 + B + p): B the bit length of 5^p, R = floor(2^(126 + B) / 5^p)
+// in [2^126, 2^127], by long division at compile time.
+struct ScaledPower {
+    Unsigned128 reciprocal;
+    int bits;
+};
+constexpr int kMostFractionDigits = 42;
+constexpr auto kInversePowersOfTen = [] {
+    std::array<ScaledPower, kMostFractionDigits + 1> table{};
+    Unsigned128 five = 1;  // 5^42 < 2^98
+    for (int p = 0; p <= kMostFractionDigits; ++p, five *= 5) {
+        int bits = 0;
+        while (bits < 128 && (five >> bits) != 0) ++bits;
+        Unsigned128 quotient = 0, remainder = 0;
+        for (int bit = 126 + bits; bit >= 0; --bit) {  // the remainder stays below 2^99
+            remainder = 2 * remainder + (bit == 126 + bits ? 1 : 0);
+            if (remainder >= five) remainder -= five, quotient |= static_cast<Unsigned128>(1) << bit;
+        }
+        table[static_cast<std::size_t>(p)] = {quotient, bits};
+    }
+    return table;
+}();
+
+// Eight decimal digits as a number, the first the most significant; false if one is not a digit.
+bool eight_digits(const char* text, std::uint64_t& value) {
+    std::uint64_t v = 0;
+    std::memcpy(&v, text, sizeof v);
+    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);  // text[0] lowest
+    // Each byte 0x30 .. 0x39: its high half 3, and still 3 after adding 6 (a byte that carries
+    // fails its own test first).
+    constexpr std::uint64_t kHigh = 0xF0F0F0F0F0F0F0F0u, kThrees = 0x3030303030303030u;
+    if ((v & kHigh) != kThrees || ((v + 0x0606060606060606u) & kHigh) != kThrees) return false;
+    v -= kThrees;
+    v = v * 10 + (v >> 8);  // byte 2i: the pair of digits 2i, 2i+1
+    v = ((v & 0x000000FF000000FFu) * (100 + (1000000ull << 32)) +
+         ((v >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32))) >> 32;
+    value = static_cast<std::uint32_t>(v);
+    return true;
+}
+
+}  // namespace
+
+bool detail::writer_form_value(const char* first, const char* last, double& out) {
+    if (last - first < 22) return false;
+    const std::uint64_t negative = *first == '-';  // signs alternate unpredictably: no branch on it
+    const char* const p = first + negative;
+    // d . 16 digits E sign 2 digits, and nothing more of the item.
+    if (last - p < 22 || (last - p > 22 && !ends_item(p[22])) || !is_digit(p[0]) || p[1] != '.' || p[18] != 'E' ||
+        (p[19] != '+' && p[19] != '-') || !is_digit(p[20]) || !is_digit(p[21]))
+        return false;
+    std::uint64_t high = 0, low = 0;
+    if (!eight_digits(p + 2, high) || !eight_digits(p + 10, low)) return false;
+    const std::uint64_t w = static_cast<std::uint64_t>(p[0] - '0') * 10000000000000000u + high * 100000000u + low;
+    if (w == 0) {
+        out = std::bit_cast<double>(negative << 63);
+        return true;
+    }
+    const int exponent = (p[19] == '-' ? -1 : 1) * ((p[20] - '0') * 10 + (p[21] - '0'));
+    const int fraction_digits = 16 - exponent;  // the value is w 10^-fraction_digits
+    if (w < 10000000000000000u || fraction_digits < 0 || fraction_digits > kMostFractionDigits) return false;
+    // w 10^-p = V 2^-(126 + B + p) with V = w 2^(126 + B) / 5^p = P + w e, P = w R exactly and
+    // 0 <= e < 1 the part of 2^(126 + B) / 5^p that R drops: so P <= V < P + 2^57 (w < 10^17).
+    // P has L = 180 .. 184 bits; its top 64 bits `top` hold the 53 bits of the double and 11
+    // rounding bits, and the bits below top weigh 2^(L-64) >= 2^116 together. V's top 64 bits are
+    // therefore top or top + 1, and V rounds as P does unless the rounding bits of top are 0x3FF
+    // (V may reach the halfway point) or 0x400 (P may be on it).
+    const ScaledPower& scale = kInversePowersOfTen[static_cast<std::size_t>(fraction_digits)];
+    const auto low_product = static_cast<Unsigned128>(w) * static_cast<std::uint64_t>(scale.reciprocal);
+    const auto high_product = static_cast<Unsigned128>(w) * static_cast<std::uint64_t>(scale.reciprocal >> 64);
+    const Unsigned128 upper = high_product + (low_product >> 64);  // P = upper 2^64 + low 64 bits
+    const int shift = std::countl_zero(static_cast<std::uint64_t>(upper >> 64));  // upper >= 2^115: top is in it
+    const auto top = static_cast<std::uint64_t>((upper << shift) >> 64);
+    const std::uint64_t rounding = top & 0x7FF;
+    if (rounding == 0x3FF || rounding == 0x400) return false;
+    // Rounded up (rounding above 0x400) by adding rounding's bit 10: half the values round up, in
+    // no pattern a branch could follow.
+    const std::uint64_t mantissa = (top >> 11) + (rounding >> 10);
+    // L = 192 - shift, and the double is mantissa 2^(L - 53 - 126 - B - p), normal from 1E-26 to
+    // 1E17. A mantissa rounded up to 2^53 carries into the exponent field, as it should.
+    const int power = 192 - shift - 53 - 126 - scale.bits - fraction_digits;
+    const std::uint64_t bits =
+        (static_cast<std::uint64_t>(power + 52 + 1023) << 52) + (mantissa - (std::uint64_t{1} << 52));
+    out = std::bit_cast<double>(bits | negative << 63);
+    return true;
+}
 
 NumberStatus detail::parse_real_at_general(std::string_view rest, double& out) { return item_at(rest, out, scan_real); }
 

@@ -248,6 +248,57 @@ TEST(ReferenceFileTest, EveryFormReadsAsTheGeneralConversionAndAsTheNearestDoubl
     }
 }
 
+TEST(ReferenceFileTest, WriterFormConversionGivesTheNearestDoubleOrDeclines) {
+    // Random 17-digit decimals over the exponents it takes and beyond, either sign: where it
+    // converts, the general conversion gives the same bits (and glibc's strtod, which rounds
+    // correctly); it declines only at or near halfway points and outside its range.
+    std::mt19937_64 random(19);
+    char text[40];
+    long in_range = 0, taken = 0;
+    for (int n = 0; n < 400000; ++n) {
+        const std::uint64_t w = 10000000000000000u + random() % 90000000000000000u;
+        const int exponent = static_cast<int>(random() % 50) - 30;
+        std::snprintf(text, sizeof text, "%s%d.%016lluE%+03d", random() % 2 ? "-" : "", static_cast<int>(w / 10000000000000000u),
+                      static_cast<unsigned long long>(w % 10000000000000000u), exponent);
+        const std::string item = text;
+        double value = 0.0;
+        const bool converted = detail::writer_form_value(item.data(), item.data() + item.size(), value);
+        // Counted below 1E15 only: above, the decimals include exact halfway points.
+        if (exponent >= -26 && exponent <= 14) in_range += 1, taken += converted;
+        if (!converted) continue;
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(value), std::bit_cast<std::uint64_t>(general_value(item))) << item;
+#if defined(__GLIBC__)
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(value), std::bit_cast<std::uint64_t>(std::strtod(text, nullptr))) << item;
+#endif
+    }
+    EXPECT_GT(taken, in_range - in_range / 500);  // two rounding patterns in 2^11 decline
+    EXPECT_LE(taken, in_range);
+
+    // Edges of the range and of rounding, signed zeros, and items of other forms.
+    const struct {
+        const char* item;
+        bool converted;
+    } cases[] = {{"9.9999999999999999E-01", true},   {"1.0000000000000000E-26", true},
+                 {"9.9999999999999999E+16", true},   {"-0.0000000000000000E+00", true},
+                 {"0.0000000000000000E-99", true},   {"1.8014398509481987E+16", true},
+                 {"1.8014398509481986E+16", false},  // halfway between 2^54 and 2^54 + 4
+                 {"1.0000000000000000E-27", false},  {"1.0000000000000000E+17", false},
+                 {"1.2345678901234567E-03 x", true}, {"1.2345678901234567E-03,", true},
+                 {"1.2345678901234567E-03x", false}, {"1.2345678901234567e-03", false},
+                 {"1.2345678901234567E-3", false},   {"+1.2345678901234567E-03", false},
+                 {"0.1000000000000000E+00", false},  {"1.234567890123456:E-03", false},
+                 {"1.23456789/1234567E-03", false},  {"1.2345678901234567E-0", false}};
+    for (const auto& c : cases) {
+        const std::string item = c.item;
+        double value = 0.0;
+        EXPECT_EQ(detail::writer_form_value(item.data(), item.data() + item.size(), value), c.converted) << item;
+        if (c.converted) {
+            const std::string number(first_item(item));
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(value), std::bit_cast<std::uint64_t>(general_value(number))) << item;
+        }
+    }
+}
+
 TEST(ReferenceFileTest, LinesAcrossBufferChunksLongItemsAndCrLfReadAsShortFiles) {
     // Several chunks of the reader's buffer, with every line end, blank lines, comments, and a
     // 300 000-digit item, so that items, line ends and the blank runs fall across chunk edges.
