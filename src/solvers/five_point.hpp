@@ -28,10 +28,7 @@ template <bool Uniform>
 struct Coefficient {
     const double* values = nullptr;
     double uniform = 0.0;
-    double operator[](std::ptrdiff_t k) const {
-        if constexpr (Uniform) return uniform;
-        else return values[k];
-    }
+    double operator[](std::ptrdiff_t k) const { return Uniform ? uniform : values[k]; }
 };
 
 // The five coefficients of a grid, each an array or a value.
@@ -66,13 +63,10 @@ inline double product(const S& a, const double* X, std::ptrdiff_t nx, std::ptrdi
 // ((t1 + t2) + t3) + ... over the terms of Order that are in Has, left to right (at least one).
 template <unsigned Has, unsigned First, unsigned... Rest, class S>
 inline double sum(const S& a, const double* X, std::ptrdiff_t nx, std::ptrdiff_t k) {
-    if constexpr ((Has & First) == 0) {
-        return sum<Has, Rest...>(a, X, nx, k);
-    } else {
-        double v = product<First>(a, X, nx, k);
-        ((v = (Has & Rest) ? v + product<Rest>(a, X, nx, k) : v), ...);
-        return v;
-    }
+    if constexpr ((Has & First) == 0) return sum<Has, Rest...>(a, X, nx, k);
+    double v = product<First>(a, X, nx, k);
+    ((v = (Has & Rest) ? v + product<Rest>(a, X, nx, k) : v), ...);
+    return v;
 }
 
 // ((v - t1) - t2) - ... over the terms of Order that are in Has.

@@ -66,8 +66,7 @@ void gauss_elimination(const EliminationParams& params, const GridSystem& s, std
     // The band (row r, column c at r (2 Nx + 1) + (c - r + Nx)) and column N+1 of the matrix.
     std::fill(scratch.v[0].begin(), scratch.v[0].begin() + n * width, 0.0);
     std::copy(b.begin(), b.begin() + n, scratch.v[1].begin());
-    double* band = scratch.v[0].data();
-    double* rhs = scratch.v[1].data();
+    double *band = scratch.v[0].data(), *rhs = scratch.v[1].data();
     // Entry (row r, column c), 0-based, |c - r| <= Nx.
     auto at = [&](std::ptrdiff_t r, std::ptrdiff_t c) -> double& { return band[r * width + (c - r + nx)]; };
     for (std::ptrdiff_t k = 0; k < n; ++k) place_row(a, n, nx, k, at);

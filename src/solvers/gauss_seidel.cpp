@@ -165,11 +165,10 @@ void sweeps(Path path, const S& interior_stencil, const GridSystem& s, int sweep
 
 void gauss_seidel_sweeps(const GaussSeidelParams& p, const GridSystem& s, std::span<const double> b,
                          std::span<double> T) {
-    Path path = p.path;
     // The wavefront takes a seventh to two fifths of the plain loop's time at every size measured
     // (33 x 33 to 2049 x 2049): the row loop waits for each division before the next node starts.
-    if (path == Path::automatic)
-        path = s.grid.N() >= kPairedFromNodes && !s.uniform.all() ? Path::paired : Path::banded;
+    const Path path = p.path != Path::automatic ? p.path
+                      : s.grid.N() >= kPairedFromNodes && !s.uniform.all() ? Path::paired : Path::banded;
     with_stencil(s.view(), s.uniform_for(path), [&](const auto& stencil) {
         sweeps(path, stencil, s, p.sweep_count, b.data(), T.data());
     });

@@ -131,9 +131,8 @@ void adi_solve(const AdiParams& p, const GridSystem& s, std::span<const double> 
 void gauss_elimination(const EliminationParams& p, const GridSystem& s, std::span<const double> b,
                        std::span<double> T, Scratch& scratch);
 
-// The level residual r = ((((f - aS X(k-Nx)) - aW X(k-1)) - aP X) - aE X(k+1)) - aN X(k+Nx) from
-// the first interior node (2, 2) to the last (Nx-1, Ny-1) in node order; the other positions of r
-// are not written.
+// The level residual r (residual_value) from the first interior node (2, 2) to the last
+// (Nx-1, Ny-1) in node order; the other positions of r are not written.
 void level_residual(const StencilParams& p, const GridSystem& s, std::span<const double> f,
                     std::span<const double> X, std::span<double> r);
 

@@ -138,8 +138,7 @@ void plain_back(const Factors& F, std::ptrdiff_t nx, std::ptrdiff_t n, const dou
 // multiplication, up to three subtractions and, forward, a division) with the other rows', few
 // enough that the band's streams of factors stay in the cache. Where the factors are held as
 // numbers there are no such streams over most of the band, and eight rows measured faster.
-constexpr int kFewRows = 4;
-constexpr int kManyRows = 8;
+constexpr int kFewRows = 4, kManyRows = 8;
 
 // The residual and the forward substitution in one pass over the middle rows, in bands (each row
 // two nodes behind the one below: w(k) reads w(k-Nx+1)). A band's residuals are computed first,
@@ -161,10 +160,7 @@ struct ForwardPass : BandPass {
     const double* previous = nullptr;
     std::ptrdiff_t r0 = 0, rows = 0, summed = 0, pending = 0;
 
-    double square(double v) {
-        if constexpr (Norm) sum += v * v;
-        return v;
-    }
+    double square(double v) { return Norm ? (sum += v * v, v) : v; }
     // Sums the squares still pending; the current band's become pending, `next` is the current band.
     void shift(double* next, int next_rows) {
         while (summed < pending) step();
@@ -294,9 +290,7 @@ void msi_solve(const MsiParams& p, const GridSystem& s, std::span<const double> 
                Scratch& scratch) {
     const int limit = p.iteration_limit < 1 ? 1 : p.iteration_limit;
     const std::ptrdiff_t nx = s.grid.Nx, n = s.grid.N();
-    double* r = scratch.v[0].data();
-    double* w = scratch.v[1].data();
-    double* d = scratch.v[2].data();
+    double *r = scratch.v[0].data(), *w = scratch.v[1].data(), *d = scratch.v[2].data();
     // The residual after correction m serves the tolerance test and, if the iteration goes on,
     // correction m+1: forward(norm), the residual (its sum of squares in node order if norm()) and
     // the forward substitution, is therefore done before the test, and its result dropped when the
