@@ -250,7 +250,7 @@ struct BackPass : BandPass {
         d = buffer - low * nx;
     }
     void band(std::ptrdiff_t r0, int rows) { hand_down(ny - 1 - r0 - rows); }
-    void node(std::ptrdiff_t r, std::ptrdiff_t i) {
+    [[gnu::always_inline]] void node(std::ptrdiff_t r, std::ptrdiff_t i) {  // in the ramps too: SG MSI 3% faster
         const std::ptrdiff_t k = at(r, i);
         d[k] = F.back(partial(k, i == 0 ? 0.0 : d[k + 1]), d, nx, k);
     }
