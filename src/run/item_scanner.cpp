@@ -167,7 +167,7 @@ NumberStatus parse_int_at(std::string_view rest, int& out) { return item_at(rest
 
 namespace {
 
-__extension__ typedef unsigned __int128 Unsigned128;  // GCC's and Clang's, on every 64-bit target
+using detail::Unsigned128;
 
 // 10^-p for p = 0 .. 42 as R 2^-(126 + B + p): B the bit length of 5^p, R = floor(2^(126 + B) / 5^p)
 // in [2^126, 2^127], by long division at compile time.

@@ -72,6 +72,9 @@ inline constexpr const char* kIntegerItemPattern =
 inline constexpr const char* kRealItemPattern = "^[+-]?(?:[0-9]+[.]?[0-9]*|[.][0-9]+)(?:[EeDd][+-]?[0-9]+)?$";
 
 namespace detail {
+// The 128-bit integer of the exact conversions between doubles and decimal digits (here and in the
+// reference file's writer): GCC's and Clang's, on every 64-bit target.
+__extension__ typedef unsigned __int128 Unsigned128;
 // parse_real_at in full: every form, magnitudes out of range, wrong forms told apart.
 NumberStatus parse_real_at_general(std::string_view rest, double& out);
 // The item that starts [first, last) in the form reference files are written in, an optional minus

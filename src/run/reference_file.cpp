@@ -25,18 +25,6 @@ std::int64_t node_total(int Nx, int Ny) {
     return static_cast<std::int64_t>(Nx) * Ny;
 }
 
-// An unsigned 128-bit integer, as much of one as the digits below need.
-struct Wide {
-    std::uint64_t high, low;
-};
-
-Wide wide_product(std::uint64_t a, std::uint64_t b) {
-    const std::uint64_t a0 = a & 0xffffffffu, a1 = a >> 32, b0 = b & 0xffffffffu, b1 = b >> 32;
-    const std::uint64_t p00 = a0 * b0, p01 = a0 * b1, p10 = a1 * b0, p11 = a1 * b1;
-    const std::uint64_t middle = (p00 >> 32) + (p01 & 0xffffffffu) + (p10 & 0xffffffffu);
-    return {p11 + (p01 >> 32) + (p10 >> 32) + (middle >> 32), (middle << 32) | (p00 & 0xffffffffu)};
-}
-
 // 5^k for k = 0 .. 27, the powers below 2^63.
 constexpr auto kPowersOfFive = [] {
     std::array<std::uint64_t, 28> powers{};
@@ -64,24 +52,14 @@ bool seventeen_digits(double value, std::uint64_t& digits, int& exponent) {
         const int k = 16 - e;
         const int shift = -(q + k);
         if (k < 0 || k >= static_cast<int>(kPowersOfFive.size()) || shift < 1 || shift > 127) return false;
-        const Wide n = wide_product(m, kPowersOfFive[static_cast<std::size_t>(k)]);
+        const detail::Unsigned128 n = static_cast<detail::Unsigned128>(m) * kPowersOfFive[static_cast<std::size_t>(k)];
         // n = whole 2^shift + fraction.
-        Wide whole, fraction, half;
-        if (shift < 64) {
-            whole = {n.high >> shift, (n.low >> shift) | (n.high << (64 - shift))};
-            fraction = {0, n.low & ((std::uint64_t{1} << shift) - 1)};
-            half = {0, std::uint64_t{1} << (shift - 1)};
-        } else {
-            whole = {0, shift == 64 ? n.high : n.high >> (shift - 64)};
-            fraction = {shift == 64 ? 0 : n.high & ((std::uint64_t{1} << (shift - 64)) - 1), n.low};
-            half = shift == 64 ? Wide{0, std::uint64_t{1} << 63} : Wide{std::uint64_t{1} << (shift - 65), 0};
-        }
-        if (whole.high != 0) return false;
-        if (whole.low < kTen16) continue;  // |value| < 10^e: the exponent is one less
-        std::uint64_t d = whole.low;
-        const bool above = fraction.high != half.high ? fraction.high > half.high : fraction.low > half.low;
-        const bool tie = fraction.high == half.high && fraction.low == half.low;
-        if (above || (tie && d % 2 == 1)) ++d;
+        const detail::Unsigned128 whole = n >> shift, fraction = n - (whole << shift);
+        const detail::Unsigned128 half = static_cast<detail::Unsigned128>(1) << (shift - 1);
+        if ((whole >> 64) != 0) return false;
+        if (whole < kTen16) continue;  // |value| < 10^e: the exponent is one less
+        auto d = static_cast<std::uint64_t>(whole);
+        if (fraction > half || (fraction == half && d % 2 == 1)) ++d;
         if (d == 10 * kTen16) {
             d = kTen16;
             ++e;
