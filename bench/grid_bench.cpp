@@ -162,6 +162,7 @@ void register_grid_benchmarks() {
     each_size("norm_l1_mean/plain", norm_bench<model::detail::l1_mean_difference_plain>);
     each_size("norm_l1_mean/blocked", norm_bench<model::detail::l1_mean_difference_blocked>);
     each_size("norm_l1_mean/production", norm_bench<model::l1_mean_difference>);
+    each_size("norm_l1_mean/lower_bound", norm_bench<model::l1_mean_difference_lower_bound>);
     each_size("inject/production", inject_bench);
     each_size("prolongate_correction/production", prolongate_bench);
     each_size("apply_boundary_values/production", boundary_bench);

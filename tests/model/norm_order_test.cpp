@@ -1,5 +1,6 @@
 // The iteration-error norm sums column by column; on large grids it gathers blocks of columns
-// first. Both must give the column-by-column sum of the definition to the last bit.
+// first. Both must give the column-by-column sum of the definition to the last bit, and its lower
+// bound must stay below it.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -39,16 +40,26 @@ TEST(NormOrder, LargeGridsSumInColumnOrderToTheLastBit) {
         // The blocked path, which production takes on grids larger than these.
         const double blocked = advdiff::model::detail::l1_mean_difference_blocked(Nx, Ny, static_cast<int>(n), A, B);
         EXPECT_EQ(0, std::memcmp(&expected, &blocked, sizeof blocked)) << Nx << " x " << Ny;
+        // The lower bound the single-grid driver decides with: below the norm, and close to it.
+        const double bound = advdiff::model::l1_mean_difference_lower_bound(Nx, Ny, static_cast<int>(n), A, B);
+        EXPECT_LE(bound, expected) << Nx << " x " << Ny;
+        EXPECT_GE(bound, expected * (1 - 0x1p-18)) << Nx << " x " << Ny;
     }
 }
 
-TEST(NormOrder, NaNAndInfinityPropagate) {
+TEST(NormOrder, NaNAndInfinityPropagateAndGiveNoBound) {
     const int Nx = 300, Ny = 300;
     std::vector<double> A(Nx * Ny, 0.0), B(Nx * Ny, 1.0);
+    using advdiff::model::l1_mean_difference_lower_bound;
+    constexpr double kNoBound = -std::numeric_limits<double>::infinity();
+    EXPECT_EQ(kNoBound, l1_mean_difference_lower_bound(Nx, Ny, Nx * Ny - 1, A, B));  // N below the node count
+    EXPECT_EQ(kNoBound, l1_mean_difference_lower_bound(Nx, Ny, Nx * Ny, A, A));      // a sum of 0
     A[12345] = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(kNoBound, l1_mean_difference_lower_bound(Nx, Ny, Nx * Ny, A, B));
     EXPECT_TRUE(std::isinf(advdiff::model::l1_mean_difference(Nx, Ny, Nx * Ny, A, B)));
     EXPECT_TRUE(std::isinf(advdiff::model::detail::l1_mean_difference_blocked(Nx, Ny, Nx * Ny, A, B)));
     A[777] = std::nan("");
+    EXPECT_EQ(kNoBound, l1_mean_difference_lower_bound(Nx, Ny, Nx * Ny, A, B));
     EXPECT_TRUE(std::isnan(advdiff::model::l1_mean_difference(Nx, Ny, Nx * Ny, A, B)));
     EXPECT_TRUE(std::isnan(advdiff::model::detail::l1_mean_difference_blocked(Nx, Ny, Nx * Ny, A, B)));
 }
