@@ -201,19 +201,21 @@ void accuracy_lines(ReportText& r, const RunResults& results) {
     r.labelled("Norma infinita (T_Analitica - T_Numerica)", 51, e25(results.linf_error));
 }
 
-// Iteration-norm table: iteration 1, every multiple of the interval (a negative interval acts as
-// its absolute value; 0 lists only the first and the last), and the last iteration.
-void history_lines(ReportText& r, const RunStatistics& stats, int history_interval) {
+void history_lines(ReportText& r, const SimulationSettings& s, const RunStatistics& stats) {
     r.line();
     r.line("  Iteração       Norma");
-    const long long interval = std::llabs(static_cast<long long>(history_interval));
-    for (int n = 1; n <= stats.iteration_count; ++n) {
-        const bool listed = n == 1 || n == stats.iteration_count || (interval != 0 && n % interval == 0);
-        if (listed) r.line(format_i(n, 8) + e25(stats.norm_history[static_cast<std::size_t>(n)]));
-    }
+    for (int n = 1; n <= stats.iteration_count; ++n)
+        if (history_lists(s, n, stats.iteration_count))
+            r.line(format_i(n, 8) + e25(stats.norm_history[static_cast<std::size_t>(n)]));
 }
 
 }  // namespace
+
+bool history_lists(const SimulationSettings& s, int n, int last) {
+    if (s.solver_kind == kElimGauss || s.print_history != 1) return false;
+    const long long interval = std::llabs(static_cast<long long>(s.history_interval));
+    return n == 1 || n == last || (interval != 0 && n % interval == 0);
+}
 
 std::string report_path(const SimulationSettings& settings) {
     std::string name = settings.report_file_name;
@@ -241,7 +243,7 @@ std::string compose_report(const ProblemState& state, const RunResults& results,
         run_statistics_lines(r, kSingleGridStatistics, state, results);
     }
     accuracy_lines(r, results);
-    if (iterative && s.print_history == 1) history_lines(r, state.stats, s.history_interval);
+    if (iterative && s.print_history == 1) history_lines(r, s, state.stats);
     return r.take();
 }
 

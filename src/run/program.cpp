@@ -242,6 +242,7 @@ int run_program(const ProgramOptions& options) {
         tick_rate.emplace();
     }
     if (options.monitor) state.stats.on_norm = norm_monitor(multigrid);
+    state.stats.whole_history_read = !options.outputs.summary_path.empty();
 
     bool converged = true;
     try {

@@ -126,6 +126,10 @@ struct RunStatistics {
     // Most entries norm_history may grow to: what the memory left beside the run's arrays holds.
     std::size_t norm_history_limit = std::numeric_limits<std::size_t>::max();
 
+    // Whether something reads every entry of norm_history (the summary). Otherwise only the
+    // entries the report reads are the exact norms; the others may be lower bounds of them.
+    bool whole_history_read = false;
+
     // Called with every norm as it is recorded (--monitor); empty: nobody watches.
     std::function<void(int iteration, double norm)> on_norm;
 
