@@ -44,6 +44,11 @@ TEST(NormOrder, LargeGridsSumInColumnOrderToTheLastBit) {
         const double bound = advdiff::model::l1_mean_difference_lower_bound(Nx, Ny, static_cast<int>(n), A, B);
         EXPECT_LE(bound, expected) << Nx << " x " << Ny;
         EXPECT_GE(bound, expected * (1 - 0x1p-18)) << Nx << " x " << Ny;
+        for (const int row_step : {2, 8, 5000}) {  // a subset of the rows
+            const double sample = advdiff::model::l1_mean_difference_lower_bound(Nx, Ny, static_cast<int>(n), A, B, row_step);
+            EXPECT_LE(sample, bound) << Nx << " x " << Ny << ", every " << row_step << " rows";
+            EXPECT_GT(sample, 0.0) << Nx << " x " << Ny << ", every " << row_step << " rows";
+        }
     }
 }
 
