@@ -211,12 +211,6 @@ void history_lines(ReportText& r, const SimulationSettings& s, const RunStatisti
 
 }  // namespace
 
-bool history_lists(const SimulationSettings& s, int n, int last) {
-    if (s.solver_kind == kElimGauss || s.print_history != 1) return false;
-    const long long interval = std::llabs(static_cast<long long>(s.history_interval));
-    return n == 1 || n == last || (interval != 0 && n % interval == 0);
-}
-
 std::string report_path(const SimulationSettings& settings) {
     std::string name = settings.report_file_name;
     while (!name.empty() && name.back() == ' ') name.pop_back();

@@ -25,12 +25,6 @@ std::string compose_report(const ProblemState& state, const RunResults& results,
 void write_report(ProblemState& state, bool edit);
 void write_report(ProblemState& state, const RunResults& results, bool edit);
 
-// Whether the report's iteration-norm table lists iteration n of a run that stopped after `last`:
-// with print_history 1, iteration 1, every multiple of the interval (a negative interval acts as
-// its absolute value; 0 lists only the first and the last), and the last. Gauss elimination's
-// runs have no table.
-bool history_lists(const SimulationSettings& s, int n, int last);
-
 // The report's file name: report_file_name without its trailing blanks.
 std::string report_path(const SimulationSettings& settings);
 

@@ -108,6 +108,16 @@ struct SimulationSettings {
     int history_interval = 0;         // every how many iterations a row is listed
 };
 
+// Whether the report's iteration-norm table lists iteration n of a run that stopped after `last`:
+// with print_history 1, iteration 1, every multiple of the interval (a negative interval acts as
+// its absolute value; 0 lists only the first and the last), and the last. Gauss elimination's
+// runs have no table.
+inline bool history_lists(const SimulationSettings& s, int n, int last) {
+    if (s.solver_kind == kElimGauss || s.print_history != 1) return false;
+    const long long interval = s.history_interval < 0 ? -static_cast<long long>(s.history_interval) : s.history_interval;
+    return n == 1 || n == last || (interval != 0 && n % interval == 0);
+}
+
 // Where each setting came from, so that later checks can name the file and line.
 struct SettingSource {
     std::string file;   // file name as the user knows it (e.g. "SG2D_000.ent")

@@ -1,0 +1,44 @@
+#include "model/iteration_norms.hpp"
+
+#include "model/norm.hpp"
+
+namespace advdiff::model {
+
+IterationNorms::IterationNorms(const ProblemState& state, bool every_norm_exact)
+    : state_(state),
+      every_norm_exact_(every_norm_exact || state.stats.whole_history_read || state.stats.on_norm),
+      row_step_(state.Ny >= kSampledFrom ? kSampleRowStep : 1) {}
+
+double IterationNorms::of(int n, std::span<const double> field) {
+    const SimulationSettings& s = state_.settings;
+    const std::span<const double> reference(state_.reference_solution);
+    const auto bound = [&](int row_step) {
+        return l1_mean_difference_lower_bound(state_.Nx, state_.Ny, state_.N, field, reference, row_step);
+    };
+    if (!every_norm_exact_) {
+        // The rate compares like with like: the same bound, over the same rows, every iteration.
+        const double first = bound(row_step_);
+        double rate = 1.0;
+        bool rate_known = true;  // not where a bound was missing (a zero, a NaN or an infinity)
+        for (const double r : {first / previous_, previous_ / before_}) {
+            if (!(r >= 0.0)) rate_known = false;
+            else if (r < rate) rate = r;
+        }
+        before_ = previous_;
+        previous_ = first;
+        const bool read = n <= 2 || n >= static_cast<long long>(s.max_iterations) - 2 ||
+                          s.solver_kind == kElimGauss || history_lists(s, n, 0);
+        const auto decides = [&](double b) { return b > s.tolerance && b * rate * rate > kMargin * s.tolerance; };
+        if (!read && rate_known) {
+            double b = first;
+            if (!decides(b) && row_step_ > 1) b = bound(1);
+            if (decides(b)) {
+                last_bounded_ = n;
+                return b;
+            }
+        }
+    }
+    return l1_mean_difference(state_.Nx, state_.Ny, state_.N, field, reference);
+}
+
+}  // namespace advdiff::model
