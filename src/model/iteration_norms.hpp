@@ -40,13 +40,16 @@ public:
     bool last_three_exact(int last) const { return last_bounded_ < last - 2; }
 
 private:
+    // Whether the norm of iteration n is taken exactly whatever its bound.
+    bool read(long long n) const;
+
     static constexpr int kSampleRowStep = 8;
     static constexpr int kSampledFrom = 64;  // rows; on fewer the bound over all of them is cheap
     static constexpr double kMargin = 16.0;
     const ProblemState& state_;
     const bool every_norm_exact_;
     const int row_step_;  // of the bound tried first and followed for the rate
-    double previous_ = std::numeric_limits<double>::quiet_NaN();  // the eighth-row bounds of the last
+    double previous_ = std::numeric_limits<double>::quiet_NaN();  // the first bounds of the last
     double before_ = std::numeric_limits<double>::quiet_NaN();    // two iterations
     int last_bounded_ = std::numeric_limits<int>::min();  // the last iteration whose norm is a bound
 };
