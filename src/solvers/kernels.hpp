@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "model/coefficients.hpp"
+#include "platform/wide_kernels.hpp"
 #include "solvers/five_point.hpp"
 #include "state/problem_state.hpp"
 
@@ -156,7 +157,6 @@ struct Relaxation {
 
 // Relaxes X with right-hand side b as `r` says; returns false (and does nothing) when
 // r.solver_kind selects no iterative solver.
-bool relax(const Relaxation& r, const GridSystem& s, std::span<const double> b, std::span<double> X,
-           Scratch& scratch);
+bool relax(const Relaxation& r, const GridSystem& s, std::span<const double> b, std::span<double> X, Scratch& scratch);
 
 }  // namespace advdiff::solvers

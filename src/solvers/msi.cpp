@@ -210,8 +210,8 @@ struct ForwardPass : BandPass {
 };
 
 template <int kRows, bool Norm, class S>
-double residual_and_forward(const S& interior, const GridSystem& s, const double* f, const double* t, double* ring,
-                            double* w) {
+ADVDIFF_WIDE_KERNEL double residual_and_forward(const S& interior, const GridSystem& s, const double* f,
+                                                const double* t, double* ring, double* w) {
     const std::ptrdiff_t nx = s.grid.Nx, ny = s.grid.Ny, n = s.grid.N();
     ForwardPass<kRows, S, Norm> pass{{}, interior, array_stencil(s.view()), Factors(s.msi), f, t, w, ring, nx};
     const ArrayStencil& a = pass.a;
@@ -277,7 +277,7 @@ struct BackPass : BandPass {
 };
 
 template <int kRows>
-void back_substitution(const GridSystem& s, const double* w, double* buffer, double* t) {
+ADVDIFF_WIDE_KERNEL void back_substitution(const GridSystem& s, const double* w, double* buffer, double* t) {
     const std::ptrdiff_t nx = s.grid.Nx, ny = s.grid.Ny, n = s.grid.N();
     BackPass<kRows> pass{{}, Factors(s.msi), w, buffer, buffer - (ny - 1) * nx, t, nx, ny, ny - 1};
     top_row_back(pass.F, nx, n, w, pass.d, t);

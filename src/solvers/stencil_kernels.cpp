@@ -14,7 +14,7 @@ namespace {
 // Positions from the first interior node (2, 2) to the last (Nx-1, Ny-1) in node order; that
 // range includes the west and east boundary nodes of the rows between, which read the arrays.
 template <class S>
-void residual(const S& interior, const GridSystem& s, const double* f, const double* x, double* r) {
+ADVDIFF_WIDE_KERNEL void residual(const S& interior, const GridSystem& s, const double* f, const double* x, double* r) {
     const ArrayStencil a = array_stencil(s.view());
     const std::ptrdiff_t nx = s.grid.Nx, n = s.grid.N();
     const std::ptrdiff_t first = nx + 1, last = n - nx - 2;
@@ -29,8 +29,8 @@ void residual(const S& interior, const GridSystem& s, const double* f, const dou
 // Every node of the coarse level, each neighbour term present where its index lies inside the
 // level (the west and east terms of a middle row's ends wrap to the rows beside it).
 template <class S>
-void fas(const S& interior, const GridSystem& s, const double* fine, std::ptrdiff_t nf, const double* x,
-         double* f) {
+ADVDIFF_WIDE_KERNEL void fas(const S& interior, const GridSystem& s, const double* fine, std::ptrdiff_t nf,
+                             const double* x, double* f) {
     const ArrayStencil a = array_stencil(s.view());
     const std::ptrdiff_t nx = s.grid.Nx, ny = s.grid.Ny, n = s.grid.N();
     // The finer level's node coincident with coarse node k of row `row`.

@@ -46,8 +46,7 @@ std::uint64_t Scratch::bytes(Grid g, int solver_kind) {
     return saturating_sum({bytes_of(plan.scratch[0]), bytes_of(plan.scratch[1]), bytes_of(plan.scratch[2])});
 }
 
-bool relax(const Relaxation& r, const GridSystem& s, std::span<const double> b, std::span<double> X,
-           Scratch& scratch) {
+bool relax(const Relaxation& r, const GridSystem& s, std::span<const double> b, std::span<double> X, Scratch& scratch) {
     switch (r.solver_kind) {
         case kGaussSeidel: gauss_seidel_sweeps(r.gauss_seidel, s, b, X); return true;
         case kMsi: msi_solve(r.msi, s, b, X, scratch); return true;
