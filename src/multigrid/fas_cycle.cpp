@@ -118,11 +118,11 @@ void FasCycle::cycle(CycleTimes* times) {
         step(lev, CycleTimes::kSmooth, [&] { smooth(l, X); });
         step(lev, CycleTimes::kBoundary, [&] { apply_boundary_values(l.values, X); });
         if (lev < L) {
-            // The coarsest level's residual would never be read.
-            step(lev, CycleTimes::kResidual,
-                 [&] {
-                     solvers::level_residual({}, l.system, l.segment(rhs_), X, l.segment(residual_));
-                 });
+            // The coarsest level's residual would never be read, nor, on the others, the residual
+            // at nodes that have no coarse node on them: the FAS right-hand side injects it.
+            step(lev, CycleTimes::kResidual, [&] {
+                solvers::level_residual({.every = 2}, l.system, l.segment(rhs_), X, l.segment(residual_));
+            });
         } else {
             step(lev, CycleTimes::kCorrection, [&] { subtract_from(X, l.segment(correction_)); });
         }

@@ -71,10 +71,11 @@ private:
     std::vector<Level> levels_;
     // Every level's segment one after the other, finest first. Each array is written where it is
     // read before it is read, except the residual's positions outside the interior range, which
-    // are read (injected) as zeros: only that array is cleared.
+    // are read (injected) as zeros: only that array is cleared. The residual is computed only at
+    // the nodes the injection reads (every other row and column).
     LevelArray solution_;    // u: level 1 set by the caller, coarser levels by the injection
     LevelArray rhs_;         // f: level 1 the source vector, coarser levels the FAS right-hand side
-    LevelArray residual_;    // f - A u after the down-going smoothing (0 outside the interior range)
+    LevelArray residual_;    // f - A u after the down-going smoothing, at the nodes coarse nodes lie on
     LevelArray correction_;  // coarser levels: first R u (a copy of the injected u), then u - R u
     solvers::Scratch scratch_;
 };

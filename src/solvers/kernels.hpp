@@ -107,6 +107,7 @@ struct EliminationParams {
 struct StencilParams {
     Path path = Path::automatic;  // plain: every coefficient from its array
     int fine_nx = 0;              // FAS right-hand side: row length of the finer level
+    int every = 1;                // level residual: the nodes of every `every`-th row and column only
 };
 
 // Gauss-Seidel: sweeps over T, each updating node 1, the rest of the south row, the interior nodes,
@@ -132,8 +133,8 @@ void adi_solve(const AdiParams& p, const GridSystem& s, std::span<const double> 
 void gauss_elimination(const EliminationParams& p, const GridSystem& s, std::span<const double> b,
                        std::span<double> T, Scratch& scratch);
 
-// The level residual r (residual_value) from the first interior node (2, 2) to the last
-// (Nx-1, Ny-1) in node order; the other positions of r are not written.
+// The level residual r (residual_value) from node (2, 2) to (Nx-1, Ny-1), at the nodes whose 0-based
+// row and column are multiples of p.every (below 1: 1); the other positions of r are not written.
 void level_residual(const StencilParams& p, const GridSystem& s, std::span<const double> f,
                     std::span<const double> X, std::span<double> r);
 

@@ -11,18 +11,18 @@ namespace advdiff::solvers {
 
 namespace {
 
-// Positions from the first interior node (2, 2) to the last (Nx-1, Ny-1) in node order; that
-// range includes the west and east boundary nodes of the rows between, which read the arrays.
+// Positions from node (2, 2) to (Nx-1, Ny-1) whose 0-based row and column are multiples of `every`;
+// the range includes the west and east boundary nodes of the rows between, which read the arrays.
 template <class S>
-ADVDIFF_WIDE_KERNEL void residual(const S& interior, const GridSystem& s, const double* f, const double* x, double* r) {
+ADVDIFF_WIDE_KERNEL void residual(const S& interior, const GridSystem& s, const double* f, const double* x, double* r,
+                                  int every) {
     const ArrayStencil a = array_stencil(s.view());
-    const std::ptrdiff_t nx = s.grid.Nx, n = s.grid.N();
+    const std::ptrdiff_t nx = s.grid.Nx, n = s.grid.N(), step = every > 1 ? every : 1;
     const std::ptrdiff_t first = nx + 1, last = n - nx - 2;
-    for (std::ptrdiff_t row = nx; row < n - nx; row += nx) {
-        for (std::ptrdiff_t k = row + 1; k < row + nx - 1; ++k) r[k] = residual_value(interior, f, x, nx, k);
-        // The east node of this row and the west node of the next, where they lie in the range.
-        for (std::ptrdiff_t k : {row + nx - 1, row + nx})
-            if (k >= first && k <= last) r[k] = residual_value(a, f, x, nx, k);
+    for (std::ptrdiff_t row = step * nx; row < n - nx; row += step * nx) {
+        if (row >= first) r[row] = residual_value(a, f, x, nx, row);
+        for (std::ptrdiff_t k = row + step; k < row + nx - 1; k += step) r[k] = residual_value(interior, f, x, nx, k);
+        if ((nx - 1) % step == 0 && row + nx - 1 <= last) r[row + nx - 1] = residual_value(a, f, x, nx, row + nx - 1);
     }
 }
 
@@ -51,7 +51,7 @@ ADVDIFF_WIDE_KERNEL void fas(const S& interior, const GridSystem& s, const doubl
 void level_residual(const StencilParams& p, const GridSystem& s, std::span<const double> f,
                     std::span<const double> X, std::span<double> r) {
     with_stencil(s.view(), s.uniform_for(p.path),
-                 [&](const auto& interior) { residual(interior, s, f.data(), X.data(), r.data()); });
+                 [&](const auto& interior) { residual(interior, s, f.data(), X.data(), r.data(), p.every); });
 }
 
 void fas_right_hand_side(const StencilParams& p, const GridSystem& s, std::span<const double> fine_residual,
