@@ -12,31 +12,30 @@ void inject(int Nx, int Ny, std::span<const double> fine, int nf, std::span<doub
 }
 
 void prolongate_correction(int nf, int ny_f, std::span<const double> correction, int nc, std::span<double> solution) {
+    // Fine node (i, j) gains the coarse value on it (i and j odd), the mean of the two beside it, or
+    // that of the four around it. The operation reads only the correction and writes only the
+    // solution, so the order of the visits has no effect: rows are walked in storage order, each by
+    // pairs of nodes, even i = 2c + 2 between coarse columns c and c + 1 (0-based) and odd i + 1 on
+    // column c + 1, so that the loop has no branch.
     const double* E = correction.data();
     double* U = solution.data();
-    // The operation reads only the correction and writes only the solution, so the order of the
-    // visits has no effect; rows are walked in storage order.
     for (int j = 2; j <= ny_f - 1; ++j) {
-        const int jc = (j - 1) / 2 + 1;
-        const bool j_odd = (j % 2) == 1;
-        for (int i = 2; i <= nf - 1; ++i) {
-            const int ic = (i - 1) / 2 + 1;
-            const bool i_odd = (i % 2) == 1;
-            const std::size_t pf = node(i, j, nf);
-            const std::size_t pc = node(ic, jc, nc);
-            double value;
-            if (i_odd && j_odd) {
-                value = E[pc];
-            } else if (j_odd) {
-                value = (E[pc] + E[pc + 1]) * 0.5;
-            } else if (i_odd) {
-                value = (E[pc] + E[pc + static_cast<std::size_t>(nc)]) * 0.5;
-            } else {
-                value = (((E[pc] + E[pc + 1]) + E[pc + static_cast<std::size_t>(nc)]) +
-                         E[pc + static_cast<std::size_t>(nc) + 1]) *
-                        0.25;
+        const double* s = E + node(1, (j - 1) / 2 + 1, nc);  // the coarse row on or below row j
+        const double* t = s + nc;                            // the one above (read for even j only)
+        double* u = U + node(1, j, nf);                      // u[i - 1] is node (i, j)
+        int c = 0;
+        if (j % 2 == 1) {
+            for (; 2 * c + 3 <= nf - 1; ++c) {
+                u[2 * c + 1] = u[2 * c + 1] + (s[c] + s[c + 1]) * 0.5;
+                u[2 * c + 2] = u[2 * c + 2] + s[c + 1];
             }
-            U[pf] = U[pf] + value;
+            if (2 * c + 2 <= nf - 1) u[2 * c + 1] = u[2 * c + 1] + (s[c] + s[c + 1]) * 0.5;
+        } else {
+            for (; 2 * c + 3 <= nf - 1; ++c) {
+                u[2 * c + 1] = u[2 * c + 1] + (((s[c] + s[c + 1]) + t[c]) + t[c + 1]) * 0.25;
+                u[2 * c + 2] = u[2 * c + 2] + (s[c + 1] + t[c + 1]) * 0.5;
+            }
+            if (2 * c + 2 <= nf - 1) u[2 * c + 1] = u[2 * c + 1] + (((s[c] + s[c + 1]) + t[c]) + t[c + 1]) * 0.25;
         }
     }
 }

@@ -76,6 +76,30 @@ TEST(Prolongation, ChangesOnlyInteriorNodesWithTheBilinearWeights) {
             EXPECT_EQ(U[node(i, j, 5)] != 1000.0, i > 1 && i < 5 && j > 1 && j < 5) << i << "," << j;
 }
 
+TEST(Prolongation, GivesTheBitsOfTheNodeByNodeFormulaOnOddAndEvenGrids) {
+    struct Shape { int nf, ny_f, nc, ny_c; };
+    for (const Shape g : {Shape{5, 5, 3, 3}, {9, 17, 5, 9}, {33, 9, 17, 5}, {8, 6, 5, 4}, {3, 3, 2, 2}, {4, 7, 3, 4}}) {
+        SCOPED_TRACE(std::to_string(g.nf) + "x" + std::to_string(g.ny_f));
+        Lcg rng(static_cast<unsigned>(31 * g.nf + g.ny_f));
+        // Not on one grid of multiples of 2^-52, as values in [-1, 1) are: their sums would be exact.
+        const std::vector<double> E = rng.field(static_cast<std::size_t>(g.nc * g.ny_c), 0.1, 3.7);
+        const std::vector<double> U0 = rng.field(static_cast<std::size_t>(g.nf * g.ny_f), -5.0, 7.0);
+        std::vector<double> expected = U0;
+        for (int j = 2; j <= g.ny_f - 1; ++j)
+            for (int i = 2; i <= g.nf - 1; ++i) {
+                auto e = [&](int di, int dj) { return E[node((i - 1) / 2 + 1 + di, (j - 1) / 2 + 1 + dj, g.nc)]; };
+                const double v = i % 2 == 1 && j % 2 == 1 ? e(0, 0)
+                                 : j % 2 == 1             ? (e(0, 0) + e(1, 0)) * 0.5
+                                 : i % 2 == 1             ? (e(0, 0) + e(0, 1)) * 0.5
+                                                          : (((e(0, 0) + e(1, 0)) + e(0, 1)) + e(1, 1)) * 0.25;
+                expected[node(i, j, g.nf)] = expected[node(i, j, g.nf)] + v;
+            }
+        std::vector<double> U = U0;
+        multigrid::prolongate_correction(g.nf, g.ny_f, E, g.nc, U);
+        EXPECT_EQ(bit_difference(expected, U), "");
+    }
+}
+
 TEST(Prolongation, ConstantCorrectionAddsExactlyThatConstant) {
     Lcg rng(77);
     for (int trial = 0; trial < 20; ++trial) {
