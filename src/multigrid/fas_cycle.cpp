@@ -59,7 +59,7 @@ FasCycle::FasCycle(const GridHierarchy& h, const model::ModelCase& model_case, i
     const auto total = static_cast<std::size_t>(h.total_nodes());
     // new double[n] leaves the values unset: no pass over memory that is written before it is read.
     for (LevelArray* a : {&solution_, &rhs_, &correction_}) a->reset(new double[total]);
-    residual_.reset(new double[total]());
+    residual_.reset(new double[total - static_cast<std::size_t>(level(1).n)]());  // none for level 1
     scratch_.prepare({level(1).nx, level(1).ny}, solver_kind);
     // The finest right-hand side is the source vector, the same in every cycle.
     const SizedField& source = level(1).system.coefficients.b;
@@ -68,7 +68,8 @@ FasCycle::FasCycle(const GridHierarchy& h, const model::ModelCase& model_case, i
 
 std::uint64_t FasCycle::bytes_needed(const GridHierarchy& h, int solver_kind) {
     const auto total = static_cast<std::uint64_t>(h.total_nodes());
-    std::uint64_t bytes = bytes_of(4 * total);  // solution, rhs, residual, correction
+    const std::uint64_t finest = h.level_count() >= 1 ? static_cast<std::uint64_t>(h.level_nodes[0]) : 0;
+    std::uint64_t bytes = bytes_of(4 * total - finest);  // solution, rhs, correction; residual below level 1
     for (int lev = 1; lev <= h.level_count(); ++lev) {
         const auto k = static_cast<std::size_t>(lev - 1);
         const Grid g{h.level_nx[k], h.level_ny[k]};
@@ -109,8 +110,7 @@ void FasCycle::cycle(CycleTimes* times) {
             Level& fine = level(lev - 1);
             step(lev, CycleTimes::kInject, [&] { inject(l.nx, l.ny, fine.segment(solution_), fine.nx, X); });
             step(lev, CycleTimes::kFasRhs, [&] {
-                solvers::fas_right_hand_side({solvers::Path::automatic, fine.nx}, l.system, fine.segment(residual_), X,
-                                             l.segment(rhs_));
+                solvers::fas_right_hand_side({}, l.system, injected_residual(l), X, l.segment(rhs_));
                 const std::span<double> injected = l.segment(correction_);
                 std::copy(X.begin(), X.end(), injected.begin());
             });
@@ -121,7 +121,7 @@ void FasCycle::cycle(CycleTimes* times) {
             // The coarsest level's residual would never be read, nor, on the others, the residual
             // at nodes that have no coarse node on them: the FAS right-hand side injects it.
             step(lev, CycleTimes::kResidual, [&] {
-                solvers::level_residual({.every = 2}, l.system, l.segment(rhs_), X, l.segment(residual_));
+                solvers::level_residual({.every = 2}, l.system, l.segment(rhs_), X, injected_residual(level(lev + 1)));
             });
         } else {
             step(lev, CycleTimes::kCorrection, [&] { subtract_from(X, l.segment(correction_)); });

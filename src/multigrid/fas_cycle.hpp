@@ -64,6 +64,11 @@ private:
     };
 
     Level& level(int lev) { return levels_[static_cast<std::size_t>(lev - 1)]; }
+    // Level l's place in residual_ (l >= 2), which has none for level 1.
+    std::span<double> injected_residual(const Level& l) {
+        const std::size_t below_level_1 = l.offset - static_cast<std::size_t>(levels_.front().n);
+        return {residual_.get() + below_level_1, static_cast<std::size_t>(l.n)};
+    }
     void smooth(Level& level, std::span<double> X);
 
     model::ModelCase model_case_;
@@ -71,11 +76,11 @@ private:
     std::vector<Level> levels_;
     // Every level's segment one after the other, finest first. Each array is written where it is
     // read before it is read, except the residual's positions outside the interior range, which
-    // are read (injected) as zeros: only that array is cleared. The residual is computed only at
-    // the nodes the injection reads (every other row and column).
+    // are read (injected) as zeros: only that array is cleared. A level's residual is computed
+    // only at the nodes the coarser level lies on, and stored in the coarser level's place.
     LevelArray solution_;    // u: level 1 set by the caller, coarser levels by the injection
     LevelArray rhs_;         // f: level 1 the source vector, coarser levels the FAS right-hand side
-    LevelArray residual_;    // f - A u after the down-going smoothing, at the nodes coarse nodes lie on
+    LevelArray residual_;    // levels 2..L: f - A u of the finer level after its down-going smoothing
     LevelArray correction_;  // coarser levels: first R u (a copy of the injected u), then u - R u
     solvers::Scratch scratch_;
 };

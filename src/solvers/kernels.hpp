@@ -106,8 +106,7 @@ struct EliminationParams {
 };
 struct StencilParams {
     Path path = Path::automatic;  // plain: every coefficient from its array
-    int fine_nx = 0;              // FAS right-hand side: row length of the finer level
-    int every = 1;                // level residual: the nodes of every `every`-th row and column only
+    int every = 1;                // level residual: every `every`-th row and column only, stored densely
 };
 
 // Gauss-Seidel: sweeps over T, each updating node 1, the rest of the south row, the interior nodes,
@@ -133,15 +132,16 @@ void adi_solve(const AdiParams& p, const GridSystem& s, std::span<const double> 
 void gauss_elimination(const EliminationParams& p, const GridSystem& s, std::span<const double> b,
                        std::span<double> T, Scratch& scratch);
 
-// The level residual r (residual_value) from node (2, 2) to (Nx-1, Ny-1), at the nodes whose 0-based
-// row and column are multiples of p.every (below 1: 1); the other positions of r are not written.
+// The level residual (residual_value) from node (2, 2) to (Nx-1, Ny-1) at the nodes whose 0-based
+// row and column are multiples of e = p.every (below 1: 1), node (e c, e m) stored at
+// r[m ((Nx-1)/e + 1) + c]: with e = 2, at the coarser level's node on it. Other entries unwritten.
 void level_residual(const StencilParams& p, const GridSystem& s, std::span<const double> f,
                     std::span<const double> X, std::span<double> r);
 
-// The FAS right-hand side of a coarse level: f(k) = (A X)(k) + r at every node, r the finer level's
-// residual (row length p.fine_nx) at the coincident node, (A X)(k) summed as applied_value with
-// each neighbour term only where its index lies inside the level.
-void fas_right_hand_side(const StencilParams& p, const GridSystem& s, std::span<const double> fine_residual,
+// The FAS right-hand side of a coarse level: f(k) = (A X)(k) + r(k) at every node, r the finer
+// level's residual at the fine node on coarse node k (level_residual with every = 2), (A X)(k)
+// summed as applied_value with each neighbour term only where its index lies inside the level.
+void fas_right_hand_side(const StencilParams& p, const GridSystem& s, std::span<const double> injected_residual,
                          std::span<const double> X, std::span<double> f);
 
 // Which solver relaxes, and with what (the fields of the other solvers are not read).
