@@ -84,6 +84,15 @@ struct RowPass : BandPass {
     // Between a row's boundary nodes, the values held as numbers: the arrays' bits there.
     std::pair<std::ptrdiff_t, std::ptrdiff_t> held(std::ptrdiff_t) const { return {1, nx - 1}; }
     void held_node(std::ptrdiff_t r, std::ptrdiff_t i) { q[r * nx + i] = value(interior, r, i, q[r * nx + i - 1]); }
+    // Rows r and r + 1 at positions i and j in the two lanes: row_q's operations lane by lane.
+    void held_pair(std::ptrdiff_t r, std::ptrdiff_t i, std::ptrdiff_t j) {
+        const std::ptrdiff_t k[kLanes] = {r * nx + i, (r + 1) * nx + j};
+        const std::ptrdiff_t at_d[kLanes] = {nx + (r - 1) * stride + i, nx + r * stride + j};
+        const S& c = interior;
+        const Lanes v = ((gather(f, k) - (gather(c.aS, k) * gather(t, k, -nx) + gather(c.aN, k) * gather(t, k, nx))) -
+                         gather(c.aW, k) * gather(q, k, -1)) / gather(d, at_d);
+        q[k[0]] = v[0], q[k[1]] = v[1];
+    }
     bool start_holds(std::ptrdiff_t r) { return same_bits(q[r * nx], value(a, r, 0, q[r * nx - 1])); }
     void row(std::ptrdiff_t r) {
         for (std::ptrdiff_t i = 0; i < nx; ++i) q[r * nx + i] = value(a, r, i, q[r * nx + i - 1]);

@@ -31,7 +31,7 @@ namespace advdiff::solvers {
 // A pass provides node(r, i), position i of row r with all rows in flight (i = 0: the link taken as
 // 0); row(r), row r node by node from the true link; held(r), the positions [first, end) of row r
 // where held_node(r, i), node(r, i) from values held as numbers (called for i > 0 only), gives
-// node's bits. Its other hooks default to these:
+// node's bits; it may add held_pair(r, i, j): held_node(r, i) and (r + 1, j) at once. Other hooks:
 struct BandPass {
     void band(std::ptrdiff_t, int) {}  // before the steps of the `rows` rows from r0
     void step() {}                     // after each step: other work to overlap with the band's chains
@@ -91,7 +91,11 @@ void run_in_bands(Pass& pass, std::ptrdiff_t first, std::ptrdiff_t end, std::ptr
         held_to = std::min(std::max(held_to, held_from), to);
         ramp(0, lag);
         steady(lag, held_from, [&](std::ptrdiff_t r, std::ptrdiff_t i) { pass.node(r, i); });
-        steady(held_from, held_to, [&](std::ptrdiff_t r, std::ptrdiff_t i) { pass.held_node(r, i); });
+        if constexpr (kRows > 1 && requires { pass.held_pair(r0, m, m); })  // rows b and b+1 in one call
+            for (std::ptrdiff_t s = held_from; s < held_to; ++s, pass.step())
+                for (int b = 0; b < kRows; b += 2) pass.held_pair(r0 + b, s - skew * b, s - skew * (b + 1));
+        else
+            steady(held_from, held_to, [&](std::ptrdiff_t r, std::ptrdiff_t i) { pass.held_node(r, i); });
         steady(held_to, to, [&](std::ptrdiff_t r, std::ptrdiff_t i) { pass.node(r, i); });
         ramp(to, m + lag);
         for (int b = 0; b < kRows; ++b)

@@ -18,6 +18,15 @@ namespace advdiff::solvers {
 // Bit equality: where a faster path reads one value for many, or a row's start for its true one.
 inline bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
+// Two nodes at a time: two-lane arithmetic on SSE2 (the x86-64 baseline) or NEON; a target without
+// it gets the same operations lane by lane from the compiler. Lane j is values[k[j] + offset].
+using Lanes = double __attribute__((vector_size(16)));
+constexpr int kLanes = sizeof(Lanes) / sizeof(double);
+template <class V>
+inline Lanes gather(const V& values, const std::ptrdiff_t* k, std::ptrdiff_t offset = 0) {
+    return Lanes{values[k[0] + offset], values[k[1] + offset]};
+}
+
 // The terms of a node: its neighbours, and itself (kP).
 enum Term : unsigned { kS = 1, kW = 2, kE = 4, kN = 8, kP = 16, kAround = kS | kW | kE | kN };
 
@@ -146,9 +155,7 @@ inline void with_stencil(const model::StencilView& a, const UniformInterior& u, 
     } else if (u.aE && u.aN) {
         body(Stencil<false, false, false, true, true>{
             {a.aS.data()}, {a.aW.data()}, {a.aP.data()}, {nullptr, *u.aE}, {nullptr, *u.aN}});
-    } else {
-        body(array_stencil(a));
-    }
+    } else body(array_stencil(a));
 }
 
 }  // namespace advdiff::solvers

@@ -97,10 +97,7 @@ void gauss_elimination(const EliminationParams& params, const GridSystem& s, std
             rhs[r] = rhs[r] - f * rhs[p];
         }
     }
-    if (poisoned) {
-        std::fill(T.begin(), T.begin() + n, nan);
-        return;
-    }
+    if (poisoned) { std::fill(T.begin(), T.begin() + n, nan); return; }
 
     // Back substitution. Beyond the band the dense sum adds 0 * T(l), which is NaN as soon as
     // some T(l) there is not finite. Row N has no sum: rhs - 0.0 is rhs, bit for bit.

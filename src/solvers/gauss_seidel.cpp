@@ -34,19 +34,6 @@ void in_order(const S& a, const ArrayStencil* edges, const double* f, double* t,
     if (edges) edge_nodes(*edges, f, t, nx, n, n - nx, n);
 }
 
-// Two rows' nodes at a time: two-lane arithmetic on SSE2 (the x86-64 baseline) or NEON; a target
-// without it gets the same operations lane by lane from the compiler.
-using Lanes = double __attribute__((vector_size(16)));
-constexpr int kLanes = sizeof(Lanes) / sizeof(double);
-
-// Lane j is values[k[j] + offset].
-template <class V>
-inline Lanes gather(const V& values, const std::ptrdiff_t* k, std::ptrdiff_t offset) {
-    Lanes v{};
-    for (int j = 0; j < kLanes; ++j) v[j] = values[k[j] + offset];
-    return v;
-}
-
 // Lane j is node k[j], its west value given: each lane does relaxed_value's operations in its order
 // (IEEE operations lane by lane, no contraction), so gives its bits.
 template <class S>

@@ -44,8 +44,7 @@ struct AdiLines {
     // Where every middle row holds the same row p and d as the first middle row (the constant
     // velocities), and every interior node of a middle row the same column p and d as the row's
     // first interior node: the passes then read those values instead of the arrays.
-    bool rows_alike = false;
-    bool columns_alike = false;
+    bool rows_alike = false, columns_alike = false;
 };
 
 // What one grid needs for one solver_kind, in doubles: the prepared system and the kernels'

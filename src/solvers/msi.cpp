@@ -200,9 +200,7 @@ struct ForwardPass : BandPass {
         const double p = current[(row - r0) * nx + i] - h[1] * w[k - 1];
         w[k] = ((p - h[2] * w[k - nx + 1]) - h[3] * w[k - nx]) / h[0];
     }
-    bool start_holds(std::ptrdiff_t row) {
-        return same_bits(partial(row, 0, 0.0), partial(row, 0, w[row * nx - 1]));
-    }
+    bool start_holds(std::ptrdiff_t row) { return same_bits(partial(row, 0, 0.0), partial(row, 0, w[row * nx - 1])); }
     void row(std::ptrdiff_t row) {  // a row of the band in hand
         for (std::ptrdiff_t k = row * nx; k < (row + 1) * nx; ++k)
             w[k] = F.forward(current[k - r0 * nx] - F.L2[k] * w[k - 1], w, nx, k);
