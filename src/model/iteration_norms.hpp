@@ -11,8 +11,9 @@
 //
 // Whether an iteration is one of the last three is known only when the run stops. So a norm is
 // taken exactly from the moment its first bound, brought two iterations on at the smaller of the
-// last two rates of that bound (the same rows each time), comes within kMargin times the
-// tolerance, where that rate is unknown, and near the iteration limit. A run that stops all the
+// last two rates of that bound (the same rows each time, from iteration 0 on; iteration 1 has one
+// rate), comes within kMargin times the tolerance, where that rate is unknown, and near the
+// iteration limit. A run that stops all the
 // same with one of its last three norms bounded (over two iterations its norm fell by more than
 // kMargin times the square of the recent rate) says so (last_three_exact), and its driver runs it
 // again with every norm exact: the report, the verdict and the outputs are the same either way.
@@ -30,6 +31,8 @@ public:
     // exact when `every_norm_exact` is set, a summary reads the whole history or the monitor watches.
     IterationNorms(const ProblemState& state, bool every_norm_exact);
 
+    // The norm of iteration 0, the initial estimate (always exact: the report reads it).
+    double initial(std::span<const double> field);
     // The norm of iteration n >= 1 (the field after it), or a lower bound of it above the tolerance.
     double of(int n, std::span<const double> field);
     // Iteration n repeats the norm of iteration n - 1 (no solver step).

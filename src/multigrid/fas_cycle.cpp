@@ -8,7 +8,6 @@
 #include "model/coefficients.hpp"
 #include "model/iteration_norms.hpp"
 #include "model/model_problem.hpp"
-#include "model/norm.hpp"
 #include "multigrid/transfer.hpp"
 #include "solvers/kernels.hpp"
 
@@ -165,9 +164,9 @@ bool run_multigrid_once(ProblemState& state, bool again) {
     state.TNum.assign(static_cast<std::size_t>(finest.grid.N()), 0.0);
     state.T_Analitica.assign(static_cast<std::size_t>(finest.grid.N()), 0.0);
     model::initialise_field(fas.finest_values(), s.initial_estimate, state.TNum, state.T_Analitica);
+    model::IterationNorms norms(state, again);
     clock.charge(RunProfile::setup_and_assembly);
-    const double initial_norm = model::l1_mean_difference(finest.grid.Nx, finest.grid.Ny, finest.grid.N(), state.TNum,
-                                                          state.reference_solution);
+    const double initial_norm = norms.initial(state.TNum);
     clock.charge(RunProfile::norm);
     state.stats.record_norm(0, initial_norm);
     const std::span<double> X = fas.finest_solution();
@@ -180,7 +179,6 @@ bool run_multigrid_once(ProblemState& state, bool again) {
 
     // Each cycle ends on level 1 with the convergence test: the norm equal to the tolerance ends
     // the run, a NaN norm never does; the cycle limit ends it in any case.
-    model::IterationNorms norms(state, again);
     int& iteration_count = state.stats.iteration_count;
     iteration_count = 1;
     for (int remaining = s.max_iterations; remaining >= 1; --remaining) {

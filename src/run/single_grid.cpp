@@ -5,7 +5,6 @@
 #include "model/coefficients.hpp"
 #include "model/iteration_norms.hpp"
 #include "model/model_problem.hpp"
-#include "model/norm.hpp"
 #include "solvers/kernels.hpp"
 
 namespace advdiff::run {
@@ -46,7 +45,7 @@ bool run_single_grid_once(ProblemState& state, bool again) {
     std::vector<double>& norm_history = state.stats.norm_history;
     model::IterationNorms norms(state, again);
     clock.charge(RunProfile::setup_and_assembly);
-    const double initial_norm = model::l1_mean_difference(Nx, Ny, N, state.TNum, state.reference_solution);
+    const double initial_norm = norms.initial(state.TNum);
     clock.charge(RunProfile::norm);
     state.stats.record_norm(0, initial_norm);
     if (state.stats.on_norm) clock.skip();
