@@ -15,25 +15,22 @@ bool IterationNorms::read(long long n) const {
            history_lists(s, static_cast<int>(n), 0);
 }
 
+double IterationNorms::bound(std::span<const double> field, int row_step) const {
+    return l1_mean_difference_lower_bound(state_.Nx, state_.Ny, state_.N, field, state_.reference_solution, row_step);
+}
+
 double IterationNorms::initial(std::span<const double> field) {
-    const std::span<const double> reference(state_.reference_solution);
     // The first bound of iteration 0 gives iteration 1 its rate; the one before it counts as equal.
-    if (!every_norm_exact_)
-        previous_ = before_ =
-            l1_mean_difference_lower_bound(state_.Nx, state_.Ny, state_.N, field, reference, row_step_);
-    return l1_mean_difference(state_.Nx, state_.Ny, state_.N, field, reference);
+    if (!every_norm_exact_) previous_ = before_ = bound(field, row_step_);
+    return l1_mean_difference(state_.Nx, state_.Ny, state_.N, field, state_.reference_solution);
 }
 
 double IterationNorms::of(int n, std::span<const double> field) {
     const SimulationSettings& s = state_.settings;
-    const std::span<const double> reference(state_.reference_solution);
-    const auto bound = [&](int row_step) {
-        return l1_mean_difference_lower_bound(state_.Nx, state_.Ny, state_.N, field, reference, row_step);
-    };
     // The first bound of an iteration whose norm is read serves only the rate of the next two.
     if (!read(n) || !read(n + 1LL) || !read(n + 2LL)) {
         // The rate compares like with like: the same bound, over the same rows, every iteration.
-        const double first = bound(row_step_);
+        const double first = bound(field, row_step_);
         double rate = 1.0;
         bool rate_known = true;  // not where a bound was missing (a zero, a NaN or an infinity)
         for (const double r : {first / previous_, previous_ / before_}) {
@@ -45,14 +42,14 @@ double IterationNorms::of(int n, std::span<const double> field) {
         const auto decides = [&](double b) { return b > s.tolerance && b * rate * rate > kMargin * s.tolerance; };
         if (!read(n) && rate_known) {
             double b = first;
-            if (!decides(b) && row_step_ > 1) b = bound(1);
+            if (!decides(b) && row_step_ > 1) b = bound(field, 1);
             if (decides(b)) {
                 last_bounded_ = n;
                 return b;
             }
         }
     }
-    return l1_mean_difference(state_.Nx, state_.Ny, state_.N, field, reference);
+    return l1_mean_difference(state_.Nx, state_.Ny, state_.N, field, state_.reference_solution);
 }
 
 }  // namespace advdiff::model

@@ -13,10 +13,10 @@
 // taken exactly from the moment its first bound, brought two iterations on at the smaller of the
 // last two rates of that bound (the same rows each time, from iteration 0 on; iteration 1 has one
 // rate), comes within kMargin times the tolerance, where that rate is unknown, and near the
-// iteration limit. A run that stops all the
-// same with one of its last three norms bounded (over two iterations its norm fell by more than
-// kMargin times the square of the recent rate) says so (last_three_exact), and its driver runs it
-// again with every norm exact: the report, the verdict and the outputs are the same either way.
+// iteration limit. A run that stops all the same with one of its last three norms bounded (over
+// two iterations its norm fell by more than kMargin times the square of the recent rate) says so
+// (last_three_exact), and its driver runs it again with every norm exact: the report, the verdict
+// and the outputs are the same either way.
 
 #include <limits>
 #include <span>
@@ -45,6 +45,8 @@ public:
 private:
     // Whether the norm of iteration n is taken exactly whatever its bound.
     bool read(long long n) const;
+    // The lower bound of the field's norm over rows 0, row_step, 2 row_step, ...
+    double bound(std::span<const double> field, int row_step) const;
 
     static constexpr int kSampleRowStep = 8;
     static constexpr int kSampledFrom = 64;  // rows; on fewer the bound over all of them is cheap
