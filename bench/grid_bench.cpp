@@ -169,6 +169,7 @@ void register_grid_benchmarks() {
     each_size("assemble_coefficients/production", assemble_bench);
     each_size("norm_l1_mean/plain", norm_bench<model::detail::l1_mean_difference_plain>);
     each_size("norm_l1_mean/blocked", norm_bench<model::detail::l1_mean_difference_blocked>);
+    each_size("norm_l1_mean/streamed", norm_bench<model::detail::l1_mean_difference_streamed>);
     each_size("norm_l1_mean/production", norm_bench<model::l1_mean_difference>);
     each_size("norm_l1_mean/lower_bound", norm_bench<all_rows_bound>);
     each_size("norm_l1_mean/lower_bound_8th_rows", norm_bench<eighth_rows_bound>);

@@ -21,8 +21,10 @@ double l1_mean_difference_lower_bound(int Nx, int Ny, int N, std::span<const dou
 namespace detail {
 // The plain loop: the sum column by column straight through the arrays.
 double l1_mean_difference_plain(int Nx, int Ny, int N, std::span<const double> A, std::span<const double> B);
-// The same sum over blocks of columns gathered row by row (the path of large grids).
+// The same sum over blocks of columns gathered row by row.
 double l1_mean_difference_blocked(int Nx, int Ny, int N, std::span<const double> A, std::span<const double> B);
+// The same sum with the fields read once in storage order (the path of large grids).
+double l1_mean_difference_streamed(int Nx, int Ny, int N, std::span<const double> A, std::span<const double> B);
 }  // namespace detail
 
 }  // namespace advdiff::model
