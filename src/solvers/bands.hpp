@@ -53,7 +53,7 @@ inline std::ptrdiff_t band_skew(std::ptrdiff_t stride, int rows, std::ptrdiff_t 
     for (std::ptrdiff_t skew = least;; ++skew) {
         bool apart = true;
         for (std::ptrdiff_t d = 1; d < rows && apart; ++d) {
-            const std::ptrdiff_t at = ((d * (stride - skew)) % kPage + kPage) % kPage;
+            const std::ptrdiff_t at = (d * (stride - skew)) & (kPage - 1);  // modulo kPage, in [0, kPage)
             apart = at >= margin && at <= kPage - margin;
         }
         if (apart) return skew;
@@ -63,7 +63,7 @@ inline std::ptrdiff_t band_skew(std::ptrdiff_t stride, int rows, std::ptrdiff_t 
 // Rows first .. end-1 of `pass`, m positions each, rows `stride` doubles apart in memory.
 template <int kRows, int kLeast, class Pass>
 void run_in_bands(Pass& pass, std::ptrdiff_t first, std::ptrdiff_t end, std::ptrdiff_t m, std::ptrdiff_t stride) {
-    const std::ptrdiff_t skew = band_skew(stride, kRows, kLeast), lag = skew * (kRows - 1);
+    const std::ptrdiff_t skew = end - first >= kRows ? band_skew(stride, kRows, kLeast) : 0, lag = skew * (kRows - 1);
     std::ptrdiff_t r0 = first;
     auto ramp = [&](std::ptrdiff_t from, std::ptrdiff_t to) {  // steps with rows not yet or no more in flight
         for (std::ptrdiff_t s = from; s < to; ++s, pass.step())

@@ -25,6 +25,7 @@ enum class Path {
     plain,      // the defining loop, every coefficient read from its array
     banded,     // several rows in flight (bands.hpp; Gauss-Seidel's own wavefront), uniform values as numbers
     paired,     // Gauss-Seidel: banded, and two sweeps at a time, the second a band of rows behind
+    interleaved,  // ADI: banded, each row's later passes a few rows behind its first, still in the cache
 };
 
 // MSI's incomplete factors: L1 the diagonal of L; L2, L3, L4 the coefficients of nodes k-1,

@@ -109,7 +109,8 @@ TEST(AdiIteration, EveryPathEqualsTheColumnByColumnDefinition) {
             const std::vector<double> start = Lcg(31u * Nx + Ny).field(a.b.size());
             std::vector<double> expected = start;
             plain_adi(Nx, Ny, 2, a, expected);
-            for (solvers::Path path : {solvers::Path::automatic, solvers::Path::plain, solvers::Path::banded})
+            for (solvers::Path path : {solvers::Path::automatic, solvers::Path::plain, solvers::Path::banded,
+                                       solvers::Path::interleaved})
                 EXPECT_EQ(bit_difference(expected, adi(Nx, Ny, 2, a, start, path)), "") << static_cast<int>(path);
         }
 }
