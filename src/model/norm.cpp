@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/wide_kernels.hpp"
+
 namespace advdiff::model {
 
 namespace detail {
@@ -44,10 +46,8 @@ double sum_columns(std::size_t nx, std::size_t ny, const double* a, const double
         for (std::size_t j = 0; j < ny; ++j) {
             const std::size_t k = j * nx + i0;
             if (j + kPrefetchRows < ny)
-                for (std::size_t c = 0; c < columns; c += 8) {
-                    __builtin_prefetch(a + k + kPrefetchRows * nx + c);
-                    __builtin_prefetch(b + k + kPrefetchRows * nx + c);
-                }
+                for (std::size_t c = 0; c < columns; c += 8)
+                    platform::prefetch(static_cast<std::ptrdiff_t>(k + kPrefetchRows * nx + c), a, b);
             for (std::size_t c = 0; c < columns; ++c) d[j * kColumns + c] = std::fabs(b[k + c] - a[k + c]);
         }
         for (std::size_t c = 0; c < columns; ++c)
@@ -82,10 +82,7 @@ void add_rows(std::size_t nx, std::size_t j, const double* A, const double* B, d
     std::size_t c0 = 0;
     for (; c0 + kLine <= nx; c0 += kLine) {
         if (c0 + kAhead < nx)
-            for (std::size_t r = 0; r < R; ++r) {
-                __builtin_prefetch(a + r * nx + c0 + kAhead);
-                __builtin_prefetch(b + r * nx + c0 + kAhead);
-            }
+            for (std::size_t r = 0; r < R; ++r) platform::prefetch(static_cast<std::ptrdiff_t>(r * nx + c0 + kAhead), a, b);
         for (std::size_t c = c0; c < c0 + kLine; ++c) add(c);
     }
     for (std::size_t c = c0; c < nx; ++c) add(c);
