@@ -11,7 +11,6 @@
 #include <optional>
 
 #include "model/coefficients.hpp"
-#include "platform/wide_kernels.hpp"
 #include "state/problem_state.hpp"
 
 namespace advdiff::solvers {
@@ -124,18 +123,6 @@ template <unsigned Has = kAround, class S>
 inline double msi_residual_value(const S& a, const double* f, const double* X, std::ptrdiff_t nx, std::ptrdiff_t k) {
     if constexpr (Has == (kS | kW)) return f[k] - sum<kW | kP | kS, kW, kP, kS>(a, X, nx, k);
     else return f[k] - sum<Has | kP, kS, kW, kN, kP, kE>(a, X, nx, k);
-}
-
-// Beyond kStreamedNodes nodes a pass's arrays come from memory, and a pass that streams more of them
-// than the processor's own prefetching follows well asks, every eighth node k, for the coefficient
-// arrays and `others` kAhead doubles ahead (the benchmark, level residual and FAS right-hand side:
-// 0.85-0.9 of the time at 2049 and 4097; asked for in the cycle at 1025, 1.02).
-constexpr std::ptrdiff_t kStreamedNodes = std::ptrdiff_t{1} << 21, kAhead = 256;
-template <class S, class... P>
-inline void prefetch_ahead(const S& a, std::ptrdiff_t k, const P*... others) {
-    auto array = [&]<bool U>(const Coefficient<U>& c) { if constexpr (!U) platform::prefetch(k + kAhead, c.values); };
-    array(a.aS), array(a.aW), array(a.aP), array(a.aE), array(a.aN);
-    platform::prefetch(k + kAhead, others...);
 }
 
 // The coefficients that hold one value, bit for bit, at every interior node of a grid. A kernel may
