@@ -1,11 +1,9 @@
-// Alternating-direction line relaxation (the iteration: adi_solve in kernels.hpp), each line a
-// tridiagonal system solved by the Thomas algorithm: a forward pass leaves T(k) = p(k) T(next) + q(k)
-// on the line, a back substitution solves it.
-//
-// The plain loops come first. The row half-sweep walks the nodes in the defining order (each row's
-// first node takes p and q of the last node of the row below, whose coefficient aW is zero). The
-// column half-sweep walks the rows in storage order, every node of a row at once: the columns are
-// independent lines, so each node sees the same operations on the same values as column by column.
+// Alternating-direction line relaxation (adi_solve in kernels.hpp), each line a tridiagonal system
+// solved by the Thomas algorithm: a forward pass leaves T(k) = p(k) T(next) + q(k), a back
+// substitution solves it. The plain loops come first. The row half-sweep walks the nodes in the
+// defining order (a row's first node takes p and q of the last node of the row below, whose aW is
+// zero). The column half-sweep walks the rows in storage order: the columns are independent
+// lines, so each node sees the same operations on the same values as column by column.
 
 #include <cstddef>
 #include <cstring>
@@ -132,12 +130,12 @@ void held_iteration(const S& interior, const GridSystem& s, const double* f, dou
     const std::ptrdiff_t nx = s.grid.Nx, ny = s.grid.Ny, n = s.grid.N();
     const AdiLines& lines = s.adi;
     // Row half-sweep: the south row, the middle rows in bands, the north row; then the column
-    // half-sweep's forward pass. Interleaved, row r's back substitution (which changes T of row r,
-    // read by the forward pass of rows r - 1 and r + 1) runs once those are done, while its rows are
-    // still in the cache, and the column forward pass of row r (which reads T of row r and of the
-    // nodes beside its ends, the last of row r - 1 and the first of row r + 1, and q of row r - 1,
-    // which it overwrites) once row r + 1 has its new T, in order. Every node reads the values it
-    // reads when each pass runs whole.
+    // half-sweep's forward pass. Paired (interleave), row r's back substitution (which changes T of
+    // row r, read by the forward pass of rows r - 1 and r + 1) runs once those are done, while its
+    // rows are still in the cache, and the column forward pass of row r (which reads T of row r and
+    // of the nodes beside its ends, the last of row r - 1 and the first of row r + 1, and q of row
+    // r - 1, which it overwrites) once row r + 1 has its new T, in order. Every node reads the
+    // values it reads when each pass runs whole.
     const double *row_d = lines.row_d.data(), *column_d = lines.column_d.data();
     auto row_edge = [&]<unsigned Has>(std::ptrdiff_t k) {
         q[k] = row_q<Has>(a, f, t, nx, k, k > 0 ? q[k - 1] : 0.0, row_d[k]);
@@ -145,8 +143,7 @@ void held_iteration(const S& interior, const GridSystem& s, const double* f, dou
     auto column_edge = [&]<unsigned Has>(std::ptrdiff_t k) {
         q[k] = column_q<Has>(a, f, t, nx, k, k >= nx ? q[k - nx] : 0.0, column_d[k]);
     };
-    // d and p of the column half-sweep's middle rows: the arrays, or where the columns are alike
-    // the row's one value.
+    // d and p of the column half-sweep's middle rows: the arrays, or (columns alike) the row's one value.
     auto row_values = [&](const double* x, std::ptrdiff_t begin, bool alike, auto&& body) {
         if (alike) body(Coefficient<true>{nullptr, x[begin + 1]});
         else body(Coefficient<false>{x});
@@ -229,7 +226,7 @@ void adi_line_factors(const model::StencilView& v, Grid g, AdiLines& lines) {
 }
 
 // Up to this many nodes the passes stay in the cache and each runs faster whole (the benchmark:
-// 65 x 65 and 129 x 129); beyond, interleaved (257 x 257 and up: 0.8-0.9 of the time).
+// 65 x 65 and 129 x 129); beyond, they pair (257 x 257 and up: 0.8-0.9 of the time).
 constexpr std::ptrdiff_t kCachedNodes = std::ptrdiff_t{1} << 15;
 
 void adi_solve(const AdiParams& p, const GridSystem& s, std::span<const double> b, std::span<double> T,
@@ -244,7 +241,7 @@ void adi_solve(const AdiParams& p, const GridSystem& s, std::span<const double> 
         }
         return;
     }
-    const bool interleave = p.path == Path::interleaved || (p.path == Path::automatic && s.grid.N() > kCachedNodes);
+    const bool interleave = p.path == Path::paired || (p.path == Path::automatic && s.grid.N() > kCachedNodes);
     with_stencil(s.view(), s.uniform, [&](const auto& interior) {
         for (int iteration = 0; iteration < p.iteration_count; ++iteration)
             held_iteration(interior, s, f, t, scratch.v[1].data(), interleave);

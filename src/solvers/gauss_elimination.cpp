@@ -1,13 +1,11 @@
-// Direct solution of the five-point system by Gaussian elimination without pivoting, defined on
-// the dense N x (N+1) augmented matrix (the plain loop below). Without pivoting every fill-in stays
-// inside the band |column - row| <= Nx, and the dense algorithm only ever subtracts f * 0 from the
-// entries outside it. The production path stores the band and the right-hand side (memory O(N Nx),
-// time O(N Nx^2)) and performs exactly the dense algorithm's operations on every entry inside the
-// band, so its solution is the dense one to the last bit (at most the sign of a zero can differ).
-// Where the dense algorithm's f * 0 terms are not zero (a zero or NaN pivot, an infinite or NaN
-// value meeting a zero), it reproduces their effect: the dense algorithm then turns the whole
-// solution into NaN, or, in the back substitution, every T(k) whose row meets a non-finite T(l)
-// beyond its band.
+// Gaussian elimination without pivoting, defined on the dense N x (N+1) augmented matrix (the plain
+// loop below). Every fill-in stays inside the band |column - row| <= Nx, and the dense algorithm only
+// subtracts f * 0 from the entries outside it. The production path stores the band and the
+// right-hand side (memory O(N Nx), time O(N Nx^2)) and performs the dense algorithm's operations on
+// every entry inside the band: the same bits (at most the sign of a zero can differ). Where f * 0
+// is not zero (a zero or NaN pivot, an infinite or NaN value meeting a zero) it reproduces the
+// effect: the whole solution NaN, or, in the back substitution, every T(k) whose row meets a
+// non-finite T(l) beyond its band.
 
 #include <algorithm>
 #include <cmath>
@@ -103,10 +101,8 @@ void gauss_elimination(const EliminationParams& params, const GridSystem& s, std
     // some T(l) there is not finite. Row N has no sum: rhs - 0.0 is rhs, bit for bit.
     std::ptrdiff_t highest_non_finite = -1;
     for (std::ptrdiff_t k = n - 1; k >= 0; --k) {
-        double value;
-        if (highest_non_finite > k + nx) {
-            value = nan;
-        } else {
+        double value = nan;
+        if (highest_non_finite <= k + nx) {
             const std::ptrdiff_t last = std::min(k + nx, n - 1);
             const double* row = &at(k, k);
             double sum = 0.0;

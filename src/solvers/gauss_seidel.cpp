@@ -1,9 +1,7 @@
-// Point Gauss-Seidel relaxation of the five-point system, each sweep in the order kernels.hpp gives.
-//
-// The plain loop reads every coefficient from its array. The sweep is defined column by column
-// over the interior; row by row gives the same bits, because every interior node still reads its
-// west and south neighbours after their update in this sweep and its east and north neighbours
-// before it, and the west and east boundary columns are not updated by the pass at all.
+// Point Gauss-Seidel relaxation, each sweep in the order kernels.hpp gives. The sweep is defined
+// column by column over the interior; row by row gives the same bits: every interior node still
+// reads its west and south neighbours after their update in this sweep and its east and north
+// neighbours before it, and the west and east boundary columns are not updated at all.
 
 #include <algorithm>
 #include <cstddef>
@@ -114,17 +112,14 @@ template <class S>
 void sweeps(Path path, const S& interior_stencil, const GridSystem& s, int sweep_count, const double* f, double* t) {
     const ArrayStencil arrays = array_stencil(s.view());
     const std::ptrdiff_t nx = s.grid.Nx, ny = s.grid.Ny, n = s.grid.N();
-    auto interior = [&](std::ptrdiff_t r_begin, std::ptrdiff_t r_end) {
-        wavefront<8>(interior_stencil, nullptr, f, t, nx, r_begin, r_end);
-    };
+    auto interior = [&](auto r0, auto r1) { wavefront<8>(interior_stencil, nullptr, f, t, nx, r0, r1); };
     int sweep = 0;
-    // Two sweeps at a time, the second a band of rows behind the first, so that each row is
-    // brought from memory once for both. The second sweep updates row r only once the first has
-    // finished row r+1 (which the second reads as north neighbours) and after the first has read
-    // row r for the last time (as south neighbours of row r+1): every node reads exactly the
-    // values it reads when the sweeps run one after the other. The lead is some 400 KiB of the six
-    // arrays' rows, a multiple of the wavefront's eight (the benchmark, ns per node against a lead of
-    // 8 rows: 1.65 against 1.85 at 257 x 257 with 32 rows; no gain from more at 513 or 1025).
+    // Two sweeps at a time, the second a band of rows behind the first, each row brought from memory
+    // once for both. The second sweep updates row r once the first has finished row r+1 (its north
+    // neighbours) and read row r for the last time (as south neighbours of row r+1): every node
+    // reads the values it reads when the sweeps run one after the other. The lead is some 400 KiB of
+    // the six arrays' rows, a multiple of eight (the benchmark, against a lead of 8 rows: 1.65
+    // against 1.85 ns per node at 257 x 257 with 32 rows; no gain from more at 513 or 1025).
     const std::ptrdiff_t lead = std::max<std::ptrdiff_t>(8, (std::ptrdiff_t{432} << 10) / (48 * nx) / 8 * 8);
     if (path == Path::paired && ny >= 3) {  // below 3 rows the second south row reads the first north row
         for (; sweep + 2 <= sweep_count; sweep += 2) {

@@ -1,11 +1,10 @@
 #pragma once
-// The whole kernel interface of the solvers. A grid's system is prepared once (its coefficients and
-// all a solver derives from them); every kernel then takes (its parameters, the prepared system,
-// right-hand side, solution, scratch), touches nothing else, prints and returns nothing. Every
-// kernel's file opens with its plain loop in the order that defines its result; a faster path
-// beside it is provably bit-identical (the proof is the comment next to it) and tested bit for bit
-// against the plain loop. Which path runs is a field of the parameters: `automatic` (the default)
-// picks by grid size, the others force one for the tests and the benchmarks.
+// The whole kernel interface of the solvers. A grid's system is prepared once; every kernel then
+// takes (its parameters, the prepared system, right-hand side, solution, scratch), touches nothing
+// else, prints and returns nothing. Each kernel's file opens with its defining plain loop; a faster
+// path beside it is provably bit-identical (the proof is the comment next to it) and tested bit for
+// bit against it. The parameters' `path` picks one: `automatic` (the default) by grid size, the
+// others force one for the tests and the benchmarks.
 
 #include <array>
 #include <cstdint>
@@ -24,8 +23,7 @@ enum class Path {
     automatic,  // the fastest of the paths below for the grid
     plain,      // the defining loop, every coefficient read from its array
     banded,     // several rows in flight (bands.hpp; Gauss-Seidel's own wavefront), uniform values as numbers
-    paired,     // Gauss-Seidel: banded, and two sweeps at a time, the second a band of rows behind
-    interleaved,  // ADI: banded, each row's later passes a few rows behind its first, still in the cache
+    paired,     // banded, and two passes at once, the later rows behind: Gauss-Seidel's sweeps, ADI's passes
 };
 
 // MSI's incomplete factors: L1 the diagonal of L; L2, L3, L4 the coefficients of nodes k-1,
@@ -40,16 +38,15 @@ struct MsiFactors {
     std::vector<std::pair<std::ptrdiff_t, std::ptrdiff_t>> held_runs;
 };
 // ADI's forward-pass p and divisors d of both half-sweeps: they depend on the coefficients alone.
+// Rows alike: every middle row has the first middle row's row p and d (the constant velocities);
+// columns alike: every interior node of a middle row its first's column p and d.
 struct AdiLines {
     Field row_p, row_d, column_p, column_d;
-    // Where every middle row holds the same row p and d as the first middle row (the constant
-    // velocities), and every interior node of a middle row the same column p and d as the row's
-    // first interior node: the passes then read those values instead of the arrays.
     bool rows_alike = false, columns_alike = false;
 };
 
-// What one grid needs for one solver_kind, in doubles: the prepared system and the kernels'
-// scratch. prepare() and Scratch::prepare() allocate by it, bytes() counts from it.
+// What one grid needs for one solver_kind, in doubles: prepare() and Scratch::prepare() allocate by
+// it, bytes() counts from it.
 struct Plan {
     bool msi_factors = false;                     // the seven factor arrays
     bool adi_lines = false;                       // the four line-factor arrays
@@ -123,8 +120,7 @@ void msi_solve(const MsiParams& p, const GridSystem& s, std::span<const double> 
                Scratch& scratch);
 
 // ADI: each iteration solves every row (south and north neighbours from T before the half-sweep),
-// then every column (west and east neighbours from the row half-sweep's result) by the Thomas
-// algorithm.
+// then every column (west and east from the row half-sweep's result) by the Thomas algorithm.
 void adi_solve(const AdiParams& p, const GridSystem& s, std::span<const double> b, std::span<double> T,
                Scratch& scratch);
 

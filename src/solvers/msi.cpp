@@ -1,9 +1,7 @@
 // The modified strongly implicit procedure: an incomplete L U factorisation of the five-point
-// matrix with partial cancellation (alpha = 0.5, 0 at boundary nodes), used in a
-// residual-correction iteration.
-//
-// The plain loops come first: the factorisation (prepared once per grid), the residual (its terms'
-// order: msi_residual_value) with its sum of squares, the substitutions node by node.
+// matrix with partial cancellation (alpha = 0.5, 0 at boundary nodes) in a residual-correction
+// iteration. The plain loops come first: the factorisation (prepared once per grid), the residual
+// (msi_residual_value) with its sum of squares, the substitutions node by node.
 
 #include <algorithm>
 #include <array>
@@ -30,14 +28,13 @@ void msi_factorise(const model::StencilView& a, Grid g, MsiFactors& f) {
             if (k == 0) {
                 L4[k] = S, L3[k] = 0.0, L2[k] = W, L1[k] = P;
                 U1[k] = E / L1[k], U2[k] = 0.0, U3[k] = Nn / L1[k];
-            } else if (k < nx) {
-                L4[k] = S;
-                L3[k] = 0.0;
+                continue;
+            }
+            if (k < nx) {
+                L4[k] = S, L3[k] = 0.0;
                 L2[k] = W / (1 + (2 * alpha) * U2[k - 1]);
                 L1[k] = (P - L2[k] * U1[k - 1]) + ((2 * alpha) * L2[k]) * U2[k - 1];
                 U1[k] = E / L1[k];
-                U2[k] = (-L2[k] * U3[k - 1]) / L1[k];
-                U3[k] = (Nn - (alpha * L2[k]) * U2[k - 1]) / L1[k];
             } else {
                 const std::ptrdiff_t s = k - nx, se = k - nx + 1;
                 L4[k] = S / (1 - (alpha * U1[s]) * U1[se]);
@@ -46,9 +43,9 @@ void msi_factorise(const model::StencilView& a, Grid g, MsiFactors& f) {
                 L1[k] = (((P - L4[k] * U3[s]) - L3[k] * U2[se]) - L2[k] * U1[k - 1]) +
                         alpha * ((2 * L3[k]) * U1[se] + (2 * L2[k]) * U2[k - 1]);
                 U1[k] = ((E - L3[k] * U3[se]) - ((2 * alpha) * L3[k]) * U1[se]) / L1[k];
-                U2[k] = (-L2[k] * U3[k - 1]) / L1[k];
-                U3[k] = (Nn - (alpha * L2[k]) * U2[k - 1]) / L1[k];
             }
+            U2[k] = (-L2[k] * U3[k - 1]) / L1[k];
+            U3[k] = (Nn - (alpha * L2[k]) * U2[k - 1]) / L1[k];
         }
     }
     // The held set: the factors of the middle node of the last middle row, where they have
@@ -141,12 +138,11 @@ void plain_back(const Factors& F, std::ptrdiff_t nx, std::ptrdiff_t n, const dou
 constexpr int kFewRows = 4, kManyRows = 8;
 
 // The residual and the forward substitution in one pass over the middle rows, in bands (each row
-// two nodes behind the one below: w(k) reads w(k-Nx+1)). A band's residuals are computed first,
-// row by row, into one half of `ring` (2 kRows Nx values): they depend on T alone, which the pass
-// does not change, so they are the values of the separate residual pass, and within a row they
-// are independent, so the loop runs two nodes to an instruction. With Norm, the squares are summed
-// in node order: the previous band's while this band's steps run, kRows a step, so that the chain
-// of additions overlaps the substitution's chains.
+// two nodes behind the one below: w(k) reads w(k-Nx+1)). A band's residuals go first, row by row,
+// into one half of `ring` (2 kRows Nx values): they depend on T alone, which the pass does not
+// change, and within a row they are independent (two nodes to an instruction). With Norm, the
+// squares are summed in node order, the previous band's while this band's steps run, kRows a
+// step, so that the chain of additions overlaps the substitution's chains.
 template <int kRows, class S, bool Norm>
 struct ForwardPass : BandPass {
     S interior;

@@ -30,8 +30,7 @@ void GridSystem::prepare(Grid g, int solver_kind) {
     grid = g;
     const Plan plan = Plan::of(g, solver_kind);
     uniform = UniformInterior::find(view(), g);
-    msi = {};
-    adi = {};
+    msi = {}, adi = {};
     if (plan.msi_factors) msi_factorise(view(), g, msi);
     if (plan.adi_lines) adi_line_factors(view(), g, adi);
 }
