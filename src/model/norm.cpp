@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -59,37 +60,63 @@ double sum_columns(std::size_t nx, std::size_t ny, const double* a, const double
 // The streamed sum (see l1_mean_difference_streamed) keeps, for every column and every band of
 // kBandRows rows, four running sums: starting from the power of two M guessed for the column's
 // start, from M plus one unit of its last place, and from 2M and 2M plus one unit of its last place.
+// Four columns go together: the sums of columns 4q .. 4q+3 from one start lie side by side, at
+// sum_index(c, start), so that one vector holds them.
 constexpr std::size_t kBandRows = 256;
 constexpr std::size_t kStarts = 4;
-// Adds the differences of the R rows from row j, in order, to each column's kStarts sums in w
-// (kStarts arrays of nx). Within each column every row is added in order, as the definition adds
-// them; columns are independent, so the pass runs along the rows, in storage order.
+constexpr std::size_t kBlock = 4;
+using Columns = double __attribute__((vector_size(kBlock * sizeof(double))));
+using ColumnBits = std::uint64_t __attribute__((vector_size(kBlock * sizeof(double))));
+constexpr std::size_t sum_index(std::size_t c, std::size_t start) {
+    return (c / kBlock) * kBlock * kStarts + start * kBlock + c % kBlock;
+}
+constexpr std::size_t sums_per_band(std::size_t nx) { return (nx + kBlock - 1) / kBlock * kBlock * kStarts; }
+
+// Adds the differences of the R rows from row j, in order, to each column's kStarts sums in w.
+// Within each column every row is added in order, as the definition adds them; columns are
+// independent, so the pass runs along the rows, in storage order, four columns at a time (the
+// magnitude is the difference with its sign bit cleared, as fabs gives it).
 template <std::size_t R>
 void add_rows(std::size_t nx, std::size_t j, const double* A, const double* B, double* __restrict w) {
     constexpr std::size_t kLine = 8;     // doubles per cache line
     constexpr std::size_t kAhead = 256;  // the lines of each row 2 KiB ahead are asked for
     const double* __restrict const a = A + j * nx;
     const double* __restrict const b = B + j * nx;
-    const auto add = [=](std::size_t c) {
-        double d[R];
-        for (std::size_t r = 0; r < R; ++r) d[r] = std::fabs(b[r * nx + c] - a[r * nx + c]);
+    const auto add_block = [=](std::size_t c) {  // columns c .. c+3, c a multiple of four
+        Columns d[R];
+        for (std::size_t r = 0; r < R; ++r) {
+            Columns x, y;
+            std::memcpy(&x, b + r * nx + c, sizeof x);
+            std::memcpy(&y, a + r * nx + c, sizeof y);
+            d[r] = reinterpret_cast<Columns>(reinterpret_cast<ColumnBits>(x - y) & (~std::uint64_t{0} >> 1));
+        }
         for (std::size_t k = 0; k < kStarts; ++k) {
-            double sum = w[k * nx + c];
+            Columns sum;
+            std::memcpy(&sum, w + sum_index(c, k), sizeof sum);
             for (std::size_t r = 0; r < R; ++r) sum += d[r];
-            w[k * nx + c] = sum;
+            std::memcpy(w + sum_index(c, k), &sum, sizeof sum);
         }
     };
     std::size_t c0 = 0;
     for (; c0 + kLine <= nx; c0 += kLine) {
         if (c0 + kAhead < nx)
             for (std::size_t r = 0; r < R; ++r) platform::prefetch(static_cast<std::ptrdiff_t>(r * nx + c0 + kAhead), a, b);
-        for (std::size_t c = c0; c < c0 + kLine; ++c) add(c);
+        for (std::size_t c = c0; c < c0 + kLine; c += kBlock) add_block(c);
     }
-    for (std::size_t c = c0; c < nx; ++c) add(c);
+    for (std::size_t c = c0; c < nx; ++c) {
+        double d[R];
+        for (std::size_t r = 0; r < R; ++r) d[r] = std::fabs(b[r * nx + c] - a[r * nx + c]);
+        for (std::size_t k = 0; k < kStarts; ++k) {
+            double sum = w[sum_index(c, k)];
+            for (std::size_t r = 0; r < R; ++r) sum += d[r];
+            w[sum_index(c, k)] = sum;
+        }
+    }
 }
 
 // Rows [j0, j1) into w: four rows a pass, which reads and writes the sums once for four rows.
-void add_band(std::size_t nx, std::size_t j0, std::size_t j1, const double* A, const double* B, double* w) {
+ADVDIFF_WIDE_KERNEL void add_band(std::size_t nx, std::size_t j0, std::size_t j1, const double* A, const double* B,
+                                  double* w) {
     std::size_t j = j0;
     for (; j + 4 <= j1; j += 4) add_rows<4>(nx, j, A, B, w);
     for (; j < j1; ++j) add_rows<1>(nx, j, A, B, w);
@@ -187,15 +214,16 @@ double detail::l1_mean_difference_streamed(int Nx, int Ny, int N, std::span<cons
                        : 0.0;
     }
     const std::size_t bands = (ny + kBandRows - 1) / kBandRows;
-    const std::unique_ptr<double[]> sums(new double[bands * kStarts * nx]);  // each band's set before it is added
+    const std::size_t per_band = sums_per_band(nx);
+    const std::unique_ptr<double[]> sums(new double[bands * per_band]);  // each band's set before it is added
     for (std::size_t band = 0; band < bands; ++band) {
-        double* w = sums.get() + band * kStarts * nx;
+        double* w = sums.get() + band * per_band;
         for (std::size_t c = 0; c < nx; ++c) {
             const double m = start[c];
-            w[c] = m;
-            w[nx + c] = m + m * 0x1p-52;
-            w[2 * nx + c] = m + m;
-            w[3 * nx + c] = (m + m) + m * 0x1p-51;
+            w[sum_index(c, 0)] = m;
+            w[sum_index(c, 1)] = m + m * 0x1p-52;
+            w[sum_index(c, 2)] = m + m;
+            w[sum_index(c, 3)] = (m + m) + m * 0x1p-51;
         }
         add_band(nx, band * kBandRows, std::min(ny, (band + 1) * kBandRows), a, b, w);
     }
@@ -206,9 +234,9 @@ double detail::l1_mean_difference_streamed(int Nx, int Ny, int N, std::span<cons
     for (std::size_t c = 0; c < nx; ++c) {
         const double m = start[c];
         for (std::size_t band = 0; band < bands; ++band) {
-            const double* w = sums.get() + band * kStarts * nx + c;
+            const double* w = sums.get() + band * per_band;
             if (m == 0.0 && sum == 0.0) {  // summed from 0 exactly as the definition does
-                sum = w[0];
+                sum = w[sum_index(c, 0)];
                 continue;
             }
             const bool odd = (std::bit_cast<std::uint64_t>(sum) & 1u) != 0;
@@ -216,11 +244,11 @@ double detail::l1_mean_difference_streamed(int Nx, int Ny, int N, std::span<cons
             if (sum >= m && sum < m + m) {
                 from = odd ? m + m * 0x1p-52 : m;
                 top = m + m;
-                moved = w[odd ? nx : 0] - from;
+                moved = w[sum_index(c, odd ? 1 : 0)] - from;
             } else if (sum >= m + m && sum < 4.0 * m) {
                 from = odd ? (m + m) + m * 0x1p-51 : m + m;
                 top = 4.0 * m;
-                moved = w[odd ? 3 * nx : 2 * nx] - from;
+                moved = w[sum_index(c, odd ? 3 : 2)] - from;
             }
             const double next = sum + moved;
             if (top > 0.0 && next < top) {
